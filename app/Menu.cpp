@@ -1,0 +1,673 @@
+#include "Menu.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QCursor>
+#include <QFocusEvent>
+#include <QFrame>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QStandardItemModel>
+#include <QStyle>
+#include <QTableView>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "Controles.h"
+#include "Funcion.h"
+#include "Version.h"
+#include "qtui/ExceptionHandler.h"
+#include "qtui/MaskedDateEdit.h"
+
+using tiv::qtui::MaskedDateEdit;
+using tiv::qtui::RunHandler;
+
+namespace {
+
+// Window geometry of the form: 982 x 637; top band 181 high, left grid 449
+// wide, bottom band 41 high.
+constexpr int kWidth = 982;
+constexpr int kHeight = 637;
+constexpr int kTopBand = 181;
+constexpr int kLeftBand = 449;
+constexpr int kBottomBand = 41;
+
+const QColor kTeal(0, 128, 128);
+const QColor kNavy(0, 0, 128);
+const QColor kBlue(0, 0, 255);
+const QColor kRed(255, 0, 0);
+
+// "MS Sans Serif" is not on our platforms; these have close metrics.
+const char* const kFormFont = "MS Sans Serif";
+
+QFont FormFont(int pointSize, bool bold = false) {
+  QFont f(QString::fromLatin1(kFormFont), pointSize);
+  f.setBold(bold);
+  return f;
+}
+
+void SetTextColor(QWidget* w, const QColor& c) {
+  QPalette p = w->palette();
+  p.setColor(QPalette::WindowText, c);
+  p.setColor(QPalette::ButtonText, c);
+  p.setColor(QPalette::Text, c);
+  w->setPalette(p);
+}
+
+template <class W>
+W* Named(W* w, const char* name, const QRect& geometry) {
+  w->setObjectName(QString::fromLatin1(name));
+  w->setGeometry(geometry);
+  return w;
+}
+
+QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, const QRect& geometry) {
+  return Named(new QLabel(text, parent), name, geometry);
+}
+
+QLabel* MakeValueLabel(QWidget* parent, const char* name, const QRect& geometry, const QFont& font) {
+  QLabel* l = MakeLabel(parent, name, QString(), geometry);
+  l->setFont(font);
+  l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  return l;
+}
+
+// A flat button that never takes the keyboard focus.
+QToolButton* MakeSpeedButton(QWidget* parent, const char* name, const QString& hint, const QRect& geometry) {
+  QToolButton* b = Named(new QToolButton(parent), name, geometry);
+  b->setAutoRaise(true);
+  b->setFocusPolicy(Qt::NoFocus);
+  if (!hint.isEmpty()) b->setToolTip(hint);
+  return b;
+}
+
+QToolButton* MakeGlyphButton(QWidget* parent, const char* name, const QString& hint, QStyle::StandardPixmap glyph,
+                             const QRect& geometry) {
+  QToolButton* b = MakeSpeedButton(parent, name, hint, geometry);
+  b->setIcon(parent->style()->standardIcon(glyph));
+  return b;
+}
+
+QLineEdit* MakeEdit(QWidget* parent, const char* name, const QRect& geometry) {
+  return Named(new QLineEdit(parent), name, geometry);
+}
+
+QTableView* MakeGrid(QWidget* parent, const char* name, const QStringList& columns) {
+  auto* grid = new QTableView(parent);
+  grid->setObjectName(QString::fromLatin1(name));
+  auto* model = new QStandardItemModel(0, static_cast<int>(columns.size()), grid);
+  model->setHorizontalHeaderLabels(columns);
+  grid->setModel(model);
+  grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  grid->setSelectionBehavior(QAbstractItemView::SelectRows);
+  grid->setSelectionMode(QAbstractItemView::SingleSelection);
+  grid->verticalHeader()->setDefaultSectionSize(18);
+  grid->horizontalHeader()->setDefaultSectionSize(64);
+  grid->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  return grid;
+}
+
+QFrame* MakePanel(QWidget* parent, const char* name) {
+  auto* panel = new QFrame(parent);
+  panel->setObjectName(QString::fromLatin1(name));
+  panel->setFrameShape(QFrame::Panel);
+  panel->setFrameShadow(QFrame::Raised);
+  return panel;
+}
+
+bool IsEnterKey(const QKeyEvent* e) { return e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter; }
+
+}  // namespace
+
+// ---- Construction ----------------------------------------------------------
+
+TFormMenuPral::TFormMenuPral(QWidget* parent) : QWidget(parent) {
+  Cargando = true;
+  setObjectName(QStringLiteral("FormMenuPral"));
+  QFont::insertSubstitutions(QString::fromLatin1(kFormFont),
+                             {QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"), QStringLiteral("Arial"),
+                              QStringLiteral("DejaVu Sans")});
+  setFont(FormFont(8));
+  setWindowTitle(QStringLiteral("Tivoran "));
+  resize(kWidth, kHeight);
+  if (QScreen* screen = QGuiApplication::primaryScreen())
+    move(screen->availableGeometry().center() - QPoint(kWidth / 2, kHeight / 2));
+
+  auto* outer = new QVBoxLayout(this);
+  outer->setContentsMargins(0, 0, 0, 0);
+  outer->setSpacing(0);
+  Panel1 = MakePanel(this, "Panel1");
+  Panel1->setFixedHeight(kTopBand);
+  outer->addWidget(Panel1);
+  auto* middle = new QHBoxLayout;
+  middle->setSpacing(0);
+  outer->addLayout(middle, 1);
+  QFrame* panel2 = MakePanel(this, "Panel2");
+  panel2->setFixedWidth(kLeftBand);
+  QFrame* panel4 = MakePanel(this, "Panel4");
+  middle->addWidget(panel2);
+  middle->addWidget(panel4, 1);
+  QFrame* panel3 = MakePanel(this, "Panel3");
+  panel3->setFixedHeight(kBottomBand);
+  outer->addWidget(panel3);
+
+  CreateTopBand(Panel1);
+  CreateEntryLine(Panel1);
+  CreateTotals(Panel1);
+  CreateQualifyingBox(Panel1);
+  CreateGrids(panel2, panel4);
+  CreateBottomBand(panel3);
+  CreatePopupMenu();
+  SetTabOrder();
+
+  connect(Coef1, &QLineEdit::textChanged, this, [this] { RunHandler([this] { Coef1Change(); }); });
+  connect(CKAutomatico, &QCheckBox::toggled, this, [this] { RunHandler([this] { CKAutomaticoClick(); }); });
+  connect(BotMenu, &QToolButton::clicked, this, [this] { RunHandler([this] { BotMenuClick(); }); });
+
+  Cargando = false;
+}
+
+TFormMenuPral::~TFormMenuPral() = default;
+
+void TFormMenuPral::CreateTopBand(QWidget* panel) {
+  BotNuevo = MakeGlyphButton(panel, "BotNuevo", QStringLiteral("Nuevo cálculo"), QStyle::SP_FileIcon,
+                             QRect(4, 4, 26, 26));
+  Label15 = MakeLabel(panel, "Label15", QStringLiteral("Referencia:"), QRect(36, 8, 60, 18));
+  EditReferencia = MakeEdit(panel, "EditReferencia", QRect(98, 6, 240, 21));
+  BotAbrir = MakeGlyphButton(panel, "BotAbrir", QStringLiteral("Cargar un supuesto desde un fichero"),
+                             QStyle::SP_DialogOpenButton, QRect(342, 4, 26, 26));
+  BotGuardar = MakeGlyphButton(panel, "BotGuardar", QStringLiteral("Guardar supuesto en un fichero"),
+                               QStyle::SP_DialogSaveButton, QRect(370, 4, 26, 26));
+
+  LCGP = MakeLabel(panel, "LCGP", QStringLiteral("C.G.P."), QRect(452, 2, 80, 30));
+  LCGP->setFont(FormFont(18));
+  LCoeficiente = MakeValueLabel(panel, "LCoeficiente", QRect(534, 2, 110, 30), FormFont(18, true));
+  LPorcent = MakeLabel(panel, "LPorcent", QStringLiteral("%"), QRect(648, 2, 24, 30));
+  LPorcent->setFont(FormFont(18));
+
+  BotMenu = MakeGlyphButton(panel, "BotMenu", QStringLiteral("Menú"), QStyle::SP_FileDialogListView,
+                            QRect(918, 4, 26, 26));
+  BoptImprimir = MakeSpeedButton(panel, "BoptImprimir", QStringLiteral("Imprimir pantalla"), QRect(946, 4, 26, 26));
+  BoptImprimir->setIcon(QIcon::fromTheme(QStringLiteral("document-print"), style()->standardIcon(QStyle::SP_ComputerIcon)));
+
+  // Hidden helpers: the generation status, the switches and the clicks other
+  // handlers route through, the line buffer of case files.
+  Panel5 = MakeLabel(panel, "Panel5", QStringLiteral("Generando periodos . . ."), QRect(452, 146, 300, 28));
+  Panel5->setFrameShape(QFrame::Panel);
+  Panel5->setAlignment(Qt::AlignCenter);
+  SetTextColor(Panel5, kRed);
+  Panel5->setVisible(false);
+  CKBorVacios = Named(new QCheckBox(QStringLiteral("Borrar periodos vacios"), panel), "CKBorVacios",
+                      QRect(760, 146, 150, 18));
+  CKBorVacios->setChecked(true);
+  CKBorVacios->setVisible(false);
+  BotCalcularPeriodos = MakeSpeedButton(panel, "BotCalcularPeriodos", QString(), QRect(0, 0, 1, 1));
+  BotCalcularPeriodos->setVisible(false);
+  BotCalcularTotales = MakeSpeedButton(panel, "BotCalcularTotales", QString(), QRect(0, 0, 1, 1));
+  BotCalcularTotales->setVisible(false);
+  Memo1 = Named(new QPlainTextEdit(panel), "Memo1", QRect(0, 0, 10, 10));
+  Memo1->setVisible(false);
+}
+
+void TFormMenuPral::CreateEntryLine(QWidget* panel) {
+  GroupBox1 = Named(new QGroupBox(QStringLiteral("Período cotizado"), panel), "GroupBox1", QRect(4, 34, 440, 78));
+  QWidget* g = GroupBox1;
+  MakeLabel(g, "Label2", QStringLiteral("Desde"), QRect(10, 20, 70, 14));
+  MakeLabel(g, "Label3", QStringLiteral("Hasta"), QRect(90, 20, 70, 14));
+  MakeLabel(g, "Label10", QStringLiteral("Coef."), QRect(170, 20, 44, 14));
+  MakeLabel(g, "Label11", QStringLiteral("Dias / Días coef."), QRect(222, 20, 110, 14));
+
+  F1ini = Named(new MaskedDateEdit(g), "F1ini", QRect(8, 36, 76, 21));
+  F1fin = Named(new MaskedDateEdit(g), "F1fin", QRect(88, 36, 76, 21));
+  Coef1 = MakeEdit(g, "Coef1", QRect(168, 36, 46, 21));
+  Coef1->setMaxLength(5);
+  Coef1->setText(QStringLiteral("100"));
+  Coef1->setToolTip(QStringLiteral("P.ej. Puede introducir  64,5 ó  645 para 64,50%"));
+  diasnat = MakeValueLabel(g, "diasnat", QRect(218, 39, 50, 16), FormFont(8, true));
+  diascoef = MakeValueLabel(g, "diascoef", QRect(272, 39, 62, 16), FormFont(8, true));
+
+  BotSuma = Named(new QPushButton(QStringLiteral("+"), g), "BotSuma", QRect(344, 14, 42, 58));
+  BotSuma->setFont(FormFont(28, true));
+  SetTextColor(BotSuma, kBlue);
+  BotSuma->setToolTip(QStringLiteral("Añade periodo a la lista"));
+  BotOK = Named(new QPushButton(g), "BotOK", QRect(344, 14, 42, 58));
+  BotOK->setIcon(style()->standardIcon(QStyle::SP_DialogApplyButton));
+  BotOK->setVisible(false);
+  BotCancelar = Named(new QPushButton(g), "BotCancelar", QRect(390, 14, 42, 58));
+  BotCancelar->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton));
+  BotCancelar->setVisible(false);
+  LId = MakeLabel(g, "LId", QString(), QRect(390, 60, 40, 14));
+  LId->setVisible(false);
+
+  MakeLabel(panel, "Label1", QStringLiteral("Total días"), QRect(6, 120, 56, 18));
+  EDiasTot = MakeEdit(panel, "EDiasTot", QRect(64, 118, 64, 21));
+  EDiasTot->setToolTip(QStringLiteral("Días totales del informe"));
+
+  CKDiasNat = Named(new QGroupBox(panel), "CKDiasNat", QRect(134, 112, 160, 30));
+  CKDiasNat->setToolTip(QStringLiteral("Total dias son dias naturales o dias con coeficiente"));
+  auto* radios = new QHBoxLayout(CKDiasNat);
+  radios->setContentsMargins(4, 2, 4, 2);
+  auto* natural = new QRadioButton(QStringLiteral("dias nat"), CKDiasNat);
+  natural->setObjectName(QStringLiteral("CKDiasNat0"));
+  auto* weighted = new QRadioButton(QStringLiteral("dias coef"), CKDiasNat);
+  weighted->setObjectName(QStringLiteral("CKDiasNat1"));
+  weighted->setChecked(true);
+  radios->addWidget(natural);
+  radios->addWidget(weighted);
+  CKDiasNat->setVisible(false);
+
+  CKTotDias = Named(new QCheckBox(QStringLiteral("Dif. días al 100%"), panel), "CKTotDias", QRect(300, 118, 140, 18));
+  CKTotDias->setToolTip(
+      QStringLiteral("La diferencia de días con total días se consideran cotizados a jornada completa"));
+  CKTotDias->setVisible(false);
+
+  QLabel* guide1 = MakeLabel(
+      panel, "Label18",
+      QStringLiteral("Puede introducir únicamente los períodos con tiempo parcial y calcular el resto por diferencia"),
+      QRect(6, 144, 730, 14));
+  QLabel* guide2 = MakeLabel(
+      panel, "Label19",
+      QStringLiteral(
+          "con   'Total días'    (indicando si el total es de días naturales o con los días con coeficiente)"),
+      QRect(6, 160, 730, 14));
+  SetTextColor(guide1, kTeal);
+  SetTextColor(guide2, kTeal);
+}
+
+void TFormMenuPral::CreateTotals(QWidget* panel) {
+  MakeLabel(panel, "Label5", QStringLiteral("Dias nat."), QRect(454, 38, 90, 14))->setAlignment(Qt::AlignRight);
+  MakeLabel(panel, "Label6", QStringLiteral("Dias coef."), QRect(548, 38, 90, 14))->setAlignment(Qt::AlignRight);
+  MakeLabel(panel, "Label7", QStringLiteral("Días Cotiz."), QRect(642, 38, 90, 14))->setAlignment(Qt::AlignRight);
+  const QFont totals = FormFont(14, true);
+  LTotDiasNat = MakeValueLabel(panel, "LTotDiasNat", QRect(454, 54, 90, 24), totals);
+  LTotDiasCoef = MakeValueLabel(panel, "LTotDiasCoef", QRect(548, 54, 90, 24), totals);
+  LTotDiasCotizados = MakeValueLabel(panel, "LTotDiasCotizados", QRect(642, 54, 90, 24), totals);
+  for (QLabel* l : {LTotDiasNat, LTotDiasCoef, LTotDiasCotizados}) SetTextColor(l, kNavy);
+
+  L100 = MakeLabel(panel, "L100", QStringLiteral("Días 100%"), QRect(454, 84, 180, 16));
+  LFaltan = MakeValueLabel(panel, "LFaltan", QRect(642, 84, 90, 16), FormFont(8, true));
+  LNumLin = MakeLabel(panel, "LNumLin", QString(), QRect(454, 100, 60, 14));
+  LNumLin->setVisible(false);
+
+  BotCalcular = MakeSpeedButton(panel, "BotCalcular", QString(), QRect(454, 112, 90, 26));
+  BotCalcular->setText(QStringLiteral("&Calcular"));
+  BotCalcular->setAutoRaise(false);
+  CKAutomatico = Named(new QCheckBox(QStringLiteral("Cálculo automático"), panel), "CKAutomatico",
+                       QRect(556, 116, 170, 18));
+}
+
+void TFormMenuPral::CreateQualifyingBox(QWidget* panel) {
+  GroupBox2 = Named(new QGroupBox(QStringLiteral("Proporcionalidad carencia: "), panel), "GroupBox2",
+                    QRect(742, 34, 234, 142));
+  QWidget* g = GroupBox2;
+  MakeLabel(g, "Label9", QStringLiteral("dias"), QRect(8, 20, 64, 14));
+  MakeLabel(g, "Label13", QStringLiteral("años"), QRect(80, 20, 44, 14));
+  MakeLabel(g, "Label12", QStringLiteral("meses"), QRect(130, 20, 44, 14));
+  const QFont inputs = FormFont(12);
+  Edias = MakeEdit(g, "Edias", QRect(8, 35, 66, 24));
+  EAnys = MakeEdit(g, "EAnys", QRect(80, 35, 44, 24));
+  EMeses = MakeEdit(g, "EMeses", QRect(130, 35, 44, 24));
+  for (QLineEdit* e : {Edias, EAnys, EMeses}) e->setFont(inputs);
+  SpeedButton1 = MakeSpeedButton(g, "SpeedButton1", QStringLiteral("Carencias comunes"), QRect(184, 35, 26, 24));
+  SpeedButton1->setText(QStringLiteral("?"));
+  SpeedButton1->setFont(FormFont(12, true));
+  SpeedButton1->setAutoRaise(false);
+  SetTextColor(SpeedButton1, kRed);
+
+  MakeLabel(g, "Label4", QStringLiteral("Carencia resultante:"), QRect(8, 63, 150, 14));
+  MakeLabel(g, "Label8", QStringLiteral("días"), QRect(8, 78, 64, 14));
+  MakeLabel(g, "Label16", QStringLiteral("años"), QRect(80, 78, 44, 14));
+  MakeLabel(g, "Label17", QStringLiteral("meses"), QRect(130, 78, 44, 14));
+  const QFont results = FormFont(15, true);
+  LFinal = MakeValueLabel(g, "LFinal", QRect(8, 92, 66, 26), results);
+  LFinalAny = MakeValueLabel(g, "LFinalAny", QRect(80, 92, 44, 26), results);
+  LFinalMes = MakeValueLabel(g, "LFinalMes", QRect(130, 92, 44, 26), results);
+  LCarencia = MakeLabel(g, "LCarencia", QString(), QRect(8, 120, 220, 16));
+  SetTextColor(LCarencia, kTeal);
+}
+
+void TFormMenuPral::CreateGrids(QWidget* left, QWidget* right) {
+  DBGrid1 = MakeGrid(left, "DBGrid1",
+                     {QStringLiteral("id"), QStringLiteral("desde"), QStringLiteral("hasta"), QStringLiteral("coef"),
+                      QStringLiteral("dias"), QStringLiteral("diascoef")});
+  DBGrid2 = MakeGrid(right, "DBGrid2",
+                     {QStringLiteral("id"), QStringLiteral("desde"), QStringLiteral("hasta"),
+                      QStringLiteral("porcentaje"), QStringLiteral("dias"), QStringLiteral("diascoef"),
+                      QStringLiteral("diascotizados")});
+  for (auto [panel, grid] : {std::pair<QWidget*, QTableView*>{left, DBGrid1}, {right, DBGrid2}}) {
+    auto* layout = new QVBoxLayout(panel);
+    layout->setContentsMargins(1, 1, 1, 1);
+    layout->addWidget(grid);
+  }
+}
+
+void TFormMenuPral::CreateBottomBand(QWidget* panel) {
+  BotBorrar = MakeSpeedButton(panel, "BotBorrar", QString(), QRect(8, 8, 200, 25));
+  BotBorrar->setText(QStringLiteral("&Borrar periodo seleccionado"));
+  BotBorrar->setAutoRaise(false);
+  BotBorrar->setEnabled(false);
+  BotBorrarTodo = MakeSpeedButton(panel, "BotBorrarTodo", QString(), QRect(214, 8, 180, 25));
+  BotBorrarTodo->setText(QStringLiteral("Borrar &todos los periodos"));
+  BotBorrarTodo->setAutoRaise(false);
+  LEditar = MakeLabel(panel, "LEditar", QStringLiteral("(Editar doble-click)"), QRect(410, 12, 160, 16));
+  LEditar->setFont(FormFont(8, true));
+  SetTextColor(LEditar, kTeal);
+  LEditar->setVisible(false);
+}
+
+void TFormMenuPral::CreatePopupMenu() {
+  PopupMenu1 = new QMenu(this);
+  PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
+  PopupMenu1->addAction(QStringLiteral("&Configuración"))->setObjectName(QStringLiteral("Configuracin1"));
+  QAction* salir = PopupMenu1->addAction(QStringLiteral("&Salir"));
+  salir->setObjectName(QStringLiteral("Salir1"));
+  connect(salir, &QAction::triggered, this, [this] { RunHandler([this] { Salir1Click(); }); });
+  PopupMenu1->addSeparator();
+  PopupMenu1->addAction(QStringLiteral("Acerca de..."))->setObjectName(QStringLiteral("Acercade1"));
+}
+
+// The form's tab order is per container (Panel1: EditReferencia 0,
+// GroupBox1 1, EDiasTot 2, CKDiasNat 3, CKTotDias 4, GroupBox2 6,
+// CKAutomatico 8; GroupBox1: F1ini, F1fin, Coef1, BotSuma, BotOK,
+// BotCancelar; GroupBox2: Edias, EAnys, EMeses); flattened here. Speed
+// buttons never take the focus.
+void TFormMenuPral::SetTabOrder() {
+  QList<QWidget*> order = {EditReferencia, F1ini, F1fin, Coef1, BotSuma, BotOK, BotCancelar, EDiasTot};
+  for (QRadioButton* r : CKDiasNat->findChildren<QRadioButton*>()) order.append(r);
+  order += {CKTotDias, Edias, EAnys, EMeses, CKAutomatico, DBGrid1, DBGrid2};
+  for (qsizetype i = 1; i < order.size(); ++i) QWidget::setTabOrder(order[i - 1], order[i]);
+  for (QWidget* w : {static_cast<QWidget*>(F1ini), static_cast<QWidget*>(F1fin), static_cast<QWidget*>(Coef1),
+                     static_cast<QWidget*>(EDiasTot), static_cast<QWidget*>(Edias), static_cast<QWidget*>(EAnys),
+                     static_cast<QWidget*>(EMeses)})
+    Watch(w);
+}
+
+void TFormMenuPral::Watch(QWidget* control) { control->installEventFilter(this); }
+
+// ---- Event routing ---------------------------------------------------------
+
+bool TFormMenuPral::eventFilter(QObject* watched, QEvent* event) {
+  switch (event->type()) {
+    case QEvent::KeyPress:
+      return FilterKeyPress(watched, static_cast<QKeyEvent*>(event));
+    case QEvent::FocusIn:
+      OnEnter(watched);
+      break;
+    case QEvent::FocusOut: {
+      // Only a move of the focus inside the window is an exit; the window
+      // losing activation (a message box, another program) is not.
+      const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+      if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) OnExit(watched);
+      break;
+    }
+    case QEvent::MouseButtonRelease:
+      // A click selects the whole text of these edits, as entering them does.
+      if (watched == Edias || watched == EAnys || watched == EMeses || watched == EDiasTot) OnEnter(watched);
+      break;
+    default:
+      break;
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+bool TFormMenuPral::FilterKeyPress(QObject* watched, QKeyEvent* event) {
+  QChar key;
+  if (IsEnterKey(event)) key = u'\r';
+  else if (event->text().size() == 1) key = event->text()[0];
+  else return false;
+  const QChar typed = key;
+  const bool ok = RunHandler([&] {
+    if (watched == F1ini) F1iniKeyPress(key);
+    else if (watched == F1fin) F1finKeyPress(key);
+    else if (watched == Coef1) Coef1KeyPress(key);
+    else if (watched == EDiasTot) EDiasTotKeyPress(key);
+    else if (watched == Edias) EdiasKeyPress(key);
+    else if (watched == EAnys) EAnysKeyPress(key);
+    else if (watched == EMeses) EMesesKeyPress(key);
+  });
+  if (!ok || key.isNull()) return true;
+  if (key == typed) return false;
+  // The handler changed the character: the control receives the new one.
+  const int code = key.unicode() < 128 ? static_cast<int>(key.toUpper().unicode()) : static_cast<int>(Qt::Key_unknown);
+  QKeyEvent replaced(QEvent::KeyPress, code, event->modifiers(), QString(key));
+  QCoreApplication::sendEvent(watched, &replaced);
+  return true;
+}
+
+void TFormMenuPral::OnEnter(QObject* watched) {
+  if (watched == Coef1) Coef1Enter();
+  else if (watched == Edias) EdiasEnter();
+  else if (watched == EAnys) EAnysEnter();
+  else if (watched == EMeses) EMesesEnter();
+  else if (watched == EDiasTot) EDiasTotEnter();
+}
+
+void TFormMenuPral::OnExit(QObject* watched) {
+  if (watched == F1ini) PostHandler(&TFormMenuPral::F1iniExit);
+  else if (watched == F1fin) PostHandler(&TFormMenuPral::F1finExit);
+  else if (watched == Coef1) PostHandler(&TFormMenuPral::Coef1Exit);
+}
+
+// Runs the handler once the focus change that triggered it is complete, so
+// the handler can move the focus again.
+void TFormMenuPral::PostHandler(void (TFormMenuPral::*handler)()) {
+  QMetaObject::invokeMethod(
+      this, [this, handler] { RunHandler([this, handler] { (this->*handler)(); }); }, Qt::QueuedConnection);
+}
+
+// Posted so that the edit's own handling of the focus or of the click (which
+// places the cursor) does not undo the selection.
+void TFormMenuPral::SelectAllLater(QLineEdit* edit) { QTimer::singleShot(0, edit, &QLineEdit::selectAll); }
+
+void TFormMenuPral::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (shown_) return;
+  shown_ = true;
+  RunHandler([this] { FormShow(); });
+}
+
+// ---- Handlers of the window ----------------------------------------------
+
+QString TFormMenuPral::Caption() {
+  return QStringLiteral("Tivoran ") + QStringLiteral("                  v. ") + QString::fromLatin1(kVersionTivoran) +
+         QStringLiteral("  ") + QString::fromLatin1(kFechaCompilacion);
+}
+
+void TFormMenuPral::FormShow() {
+  setWindowTitle(Caption());
+  Editando = false;
+  LimpiarPantalla();
+  LimpiarEntrada();
+  F1ini->setFocus(Qt::OtherFocusReason);
+}
+
+void TFormMenuPral::BotMenuClick() { PopupMenu1->popup(QCursor::pos()); }
+
+void TFormMenuPral::Salir1Click() { close(); }
+
+void TFormMenuPral::CKAutomaticoClick() {
+  if (Cargando) return;
+  try {
+    if (CKAutomatico->isChecked()) {
+      BotCalcularPeriodos->click();
+      BotCalcularTotales->click();
+    } else {
+      BorrarPeriodos();
+    }
+  } catch (...) {
+    // Switching the automatic calculation never reports an error.
+  }
+}
+
+// Empties the generated periods and the results. The generated-periods
+// table comes with period generation; what is on screen is cleared here.
+void TFormMenuPral::BorrarPeriodos() {
+  LimpiarPantalla();
+  LimpiarEntrada();
+  F1ini->setFocus(Qt::OtherFocusReason);
+}
+
+void TFormMenuPral::LimpiarEntrada() {
+  LId->clear();
+  F1ini->setText(MaskedDateEdit::EmptyText());
+  F1fin->setText(MaskedDateEdit::EmptyText());
+  Coef1->setText(QStringLiteral("100"));
+  diasnat->clear();
+  diascoef->clear();
+  LFaltan->clear();
+  BotOK->setVisible(false);
+  BotSuma->setVisible(true);
+  BotCancelar->setVisible(true);
+  Editando = false;
+}
+
+void TFormMenuPral::LimpiarPantalla() {
+  for (QLabel* l : {LNumLin, LTotDiasNat, LTotDiasCoef, LTotDiasCotizados, L100, LFaltan, LCoeficiente, LPorcent,
+                    LFinal, LFinalMes, LFinalAny, LCarencia})
+    l->clear();
+  for (QLineEdit* e : {Edias, EAnys, EMeses}) e->setText(QStringLiteral("0"));
+}
+
+// ---- Date fields -----------------------------------------------------------
+
+int32_t TFormMenuPral::CheckDateField(MaskedDateEdit* field, QWidget* focusOnBadText, const char* badTextMessage,
+                                      const char* badYearMessage) {
+  int32_t day = 0;
+  try {
+    day = ReadDate(ToAnsi(field->text()));
+  } catch (const EConvertError&) {
+    focusOnBadText->setFocus(Qt::OtherFocusReason);
+    throw ECalcError(Ansi(badTextMessage));
+  }
+  const int year = DateOfDayNumber(day).year;
+  if (year < 1900 || year > 2100) {
+    field->setFocus(Qt::OtherFocusReason);
+    throw ECalcError(Ansi(badYearMessage));
+  }
+  field->setText(FromAnsi(DateText(day)));
+  return day;
+}
+
+void TFormMenuPral::F1iniExit() {
+  if (F1ini->IsEmpty()) return;
+  CheckDateField(F1ini, F1ini, "Fecha inicial incorrecta", "Fecha inicial incorrecta");
+}
+
+void TFormMenuPral::F1finExit() {
+  if (F1fin->IsEmpty()) return;
+  const int32_t hasta = CheckDateField(F1fin, F1fin, "Fecha hasta incorrecta", "Fecha final incorrecta");
+  const int32_t desde = ReadDate(ToAnsi(F1ini->text()));
+  if (desde > hasta) {
+    F1ini->setFocus(Qt::OtherFocusReason);
+    throw ECalcError(Ansi("Fecha inicial mayor que la final"));
+  }
+  diasnat->setText(FromAnsi(FormatoNumero("#####0", CalcularDias(desde, hasta, 100))));
+}
+
+void TFormMenuPral::F1iniKeyPress(QChar& key) {
+  if (key == u'\r' && !F1ini->IsEmpty()) SiguienteControl(F1ini);
+}
+
+void TFormMenuPral::F1finKeyPress(QChar& key) {
+  if (key == u'\r' && !F1fin->IsEmpty()) SiguienteControl(F1fin);
+}
+
+// ---- Coefficient entry -----------------------------------------------------
+
+void TFormMenuPral::Coef1Change() {
+  try {
+    const double days = ReadNumber(ToAnsi(diasnat->text()));
+    const double percent = ValorNumerico(ToAnsi(Coef1->text()));
+    diascoef->setText(FromAnsi(FormatoNumero("####0.##", RedondeoCoef(TipoRedondeo, days, percent))));
+  } catch (...) {
+    // An empty or unreadable day count leaves the weighted days as they are.
+  }
+}
+
+void TFormMenuPral::Coef1Enter() { SelectAllLater(Coef1); }
+
+void TFormMenuPral::Coef1Exit() {
+  const auto read = [this] { return ReadNumber(ToAnsi(Coef1->text())); };
+  const auto refuse = [this](const char* message) {
+    Coef1->setText(QStringLiteral("100"));
+    Coef1->setFocus(Qt::OtherFocusReason);
+    throw ECalcError(Ansi(message));
+  };
+  double v = 0;
+  try {
+    v = read();
+  } catch (const EConvertError&) {
+    refuse("Coeficiente inválido");
+  }
+  // 645 stands for 64,5 and 6450 for 64,50.
+  if (v > 100 && v < 1000) Coef1->setText(FromAnsi(FormatoNumero("###.##", v / 10)));
+  v = read();
+  if (v > 1000 && v <= 9999) Coef1->setText(FromAnsi(FormatoNumero("###.##", v / 100)));
+  v = read();
+  if (v > 0 && v <= 999) {
+    if (diasnat->text().isEmpty()) return;
+    Coef1Change();
+    return;
+  }
+  refuse("Sólo admite de 1 a 100");
+}
+
+void TFormMenuPral::Coef1KeyPress(QChar& key) {
+  if (key == u'\r') SiguienteControl(Coef1);
+  else if (key == u'.') key = u',';
+}
+
+// ---- Other edits of the top band ---------------------------------------------
+
+void TFormMenuPral::EdiasEnter() { SelectAllLater(Edias); }
+void TFormMenuPral::EAnysEnter() { SelectAllLater(EAnys); }
+void TFormMenuPral::EMesesEnter() { SelectAllLater(EMeses); }
+void TFormMenuPral::EDiasTotEnter() { SelectAllLater(EDiasTot); }
+
+void TFormMenuPral::EDiasTotKeyPress(QChar& key) {
+  if (key == u'\r') SiguienteControl(EDiasTot);
+  else if (key == u'.' || key == u',') key = QChar();
+}
+
+void TFormMenuPral::EdiasKeyPress(QChar& key) {
+  if (key == u'\r') SiguienteControl(Edias);
+}
+
+void TFormMenuPral::EAnysKeyPress(QChar& key) {
+  if (key == u'\r' || key == u'.') {
+    key = QChar();
+    SiguienteControl(EAnys);
+  }
+}
+
+void TFormMenuPral::EMesesKeyPress(QChar& key) {
+  if (key == u'\r') SiguienteControl(EMeses);
+}
+
+// ---- Day arithmetic with the window's rounding mode --------------------------
+
+double TFormMenuPral::CalcularDias(int32_t desde, int32_t hasta, double coef) const {
+  return ::CalcularDias(desde, hasta, coef, TipoRedondeo);
+}
+
+double TFormMenuPral::RedondeoCoef(int tipoRedondeo, double dias, double coef) const {
+  return ::RedondeoCoef(tipoRedondeo, dias, coef);
+}
+
+double TFormMenuPral::CalcularDiasEfectivos(double dias, double diasCoef) const {
+  return ::CalcularDiasEfectivos(dias, diasCoef);
+}
+
+double TFormMenuPral::CalcularDiasAAMM(double anys, double meses) const { return ::CalcularDiasAAMM(anys, meses); }
