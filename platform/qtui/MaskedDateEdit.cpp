@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QFocusEvent>
 #include <QKeyEvent>
 
 namespace tiv::qtui {
@@ -91,6 +92,11 @@ void MaskedDateEdit::TypeDigit(QChar digit) {
   ++pos;
   while (pos < kLength && IsLiteral(pos)) ++pos;
   setCursorPosition(pos);
+}
+
+void MaskedDateEdit::focusInEvent(QFocusEvent* event) {
+  QLineEdit::focusInEvent(event);
+  if (event->reason() != Qt::MouseFocusReason) selectAll();
 }
 
 void MaskedDateEdit::keyPressEvent(QKeyEvent* event) {

@@ -9,7 +9,9 @@
 //     (skipping the "/" literals) and the cursor moves on; any other
 //     printable key is refused. Backspace and Delete blank positions instead
 //     of shifting the rest.
-//  3. A text set by program or pasted is fitted back into the mask: three
+//  3. Gaining the focus other than by a click selects the whole text, so
+//     the first digit typed starts a new date.
+//  4. A text set by program or pasted is fitted back into the mask: three
 //     "/"-separated parts fill day, month and year from the left; anything
 //     else puts its digits into the positions in order.
 //
@@ -29,11 +31,12 @@ class MaskedDateEdit : public QLineEdit {
   static QString EmptyText();
   bool IsEmpty() const { return text() == EmptyText(); }
 
-  // Fits a text into the mask (invariant 3).
+  // Fits a text into the mask (invariant 4).
   static QString Fit(const QString& text);
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
+  void focusInEvent(QFocusEvent* event) override;
 
  private:
   static bool IsLiteral(int pos) { return pos == 2 || pos == 5; }
