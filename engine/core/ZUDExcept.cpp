@@ -17,7 +17,12 @@ bool FormatEngineMessage(const char* format, const std::vector<TABSErrorArg>& ar
       ++p;
       continue;
     }
-    if ((spec != 's' && spec != 'd') || next >= args.size()) return false;
+    // A '%' that opens no placeholder stands for itself ("Read % bytes").
+    if (spec != 's' && spec != 'd') {
+      out.push_back('%');
+      continue;
+    }
+    if (next >= args.size()) return false;
     const TABSErrorArg& arg = args[next++];
     if (spec == 'd') {
       if (!arg.IsInteger()) return false;

@@ -67,7 +67,8 @@ class EABSException : public std::runtime_error {
 };
 
 // Formats "%s"/"%d" placeholders; returns false when the arguments do not
-// match the format (count or kind). "%%" stands for one "%".
+// match the format (count or kind). "%%" stands for one "%", and a "%" that
+// opens no placeholder stands for itself.
 bool FormatEngineMessage(const char* format, const std::vector<TABSErrorArg>& args, std::string& out);
 
 // The shown suffix of a code: " - Native error: " and five digits.
