@@ -116,7 +116,9 @@ class TABSVariant {
   // Takes type, size and NULL flag; copies the buffer with `copy`, else
   // shares it as borrowed.
   void Assign(const TABSVariant& source, bool copy = true);
-  // Adopts raw bytes (borrowed unless copied); not NULL afterwards.
+  // Adopts raw bytes (borrowed unless copied); not NULL afterwards. String
+  // bytes are expected to carry their terminator; every read of a string
+  // value is bounded by its size all the same.
   void SetBuffer(const void* address, int32_t size, bool copy, TABSStorageType type);
   // Copies the value bytes; false for NULL and for an empty string.
   // Capacity -1 is unchecked; a smaller capacity raises 20056.

@@ -107,13 +107,17 @@ TEST(SourceScan, ScannerReadsSplitAndEscapedRaiseSites) {
       "x;\n throw EABSException (\n  30044,\n  \"Cannot compare Incompatible \"\n \"DataTypes: '%s' and '%s'\", {a});\n"
       "throw EABSException(10512, \"Cannot repair page index for large table. Table name: \\\"%s\\\"\", {n});\n"
       "throw EABSException(code, \"Value is Null\");\n"
-      "throw EABSException(30016, message);\n";
+      "throw EABSException(30016, message);\n"
+      "throw EABSException(30017, \"Value is Null\");\n";
   const auto sites = ScanText("f.cpp", text);
-  ASSERT_EQ(sites.size(), 2u);
+  ASSERT_EQ(sites.size(), 3u);
   EXPECT_EQ(sites[0].line, 2);
   EXPECT_EQ(sites[0].code, 30044);
   EXPECT_TRUE(IsCatalogued(sites[0].code, sites[0].format)) << sites[0].format;
   EXPECT_TRUE(IsCatalogued(sites[1].code, sites[1].format)) << sites[1].format;
+  // A catalogued message under a code it does not stand under is refused.
+  EXPECT_EQ(sites[2].line, 9);
+  EXPECT_FALSE(IsCatalogued(sites[2].code, sites[2].format));
   EXPECT_FALSE(IsCatalogued(30016, "Value is null"));
 }
 
