@@ -17,6 +17,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopedValueRollback>
 #include <QScreen>
 #include <QStandardItemModel>
 #include <QStyle>
@@ -115,6 +116,7 @@ QTableView* MakeGrid(QWidget* parent, const char* name, const QStringList& colum
   grid->setSelectionMode(QAbstractItemView::SingleSelection);
   grid->verticalHeader()->setDefaultSectionSize(18);
   grid->horizontalHeader()->setDefaultSectionSize(64);
+  grid->horizontalHeader()->setMinimumSectionSize(56);
   grid->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
   return grid;
 }
@@ -408,8 +410,11 @@ bool TFormMenuPral::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::FocusOut: {
       // Only a move of the focus inside the window is an exit; the window
       // losing activation (a message box, another program) is not.
+      // Nor is the focus leaving a control because an exit handler puts it
+      // back where the user came from: the user's move was refused, so the
+      // control the focus passed through was never really entered.
       const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
-      if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) OnExit(watched);
+      if (!runningExit_ && reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) OnExit(watched);
       break;
     }
     case QEvent::MouseButtonRelease:
@@ -464,7 +469,12 @@ void TFormMenuPral::OnExit(QObject* watched) {
 // the handler can move the focus again.
 void TFormMenuPral::PostHandler(void (TFormMenuPral::*handler)()) {
   QMetaObject::invokeMethod(
-      this, [this, handler] { RunHandler([this, handler] { (this->*handler)(); }); }, Qt::QueuedConnection);
+      this,
+      [this, handler] {
+        QScopedValueRollback<bool> running(runningExit_, true);
+        RunHandler([this, handler] { (this->*handler)(); });
+      },
+      Qt::QueuedConnection);
 }
 
 // Posted so that the edit's own handling of the focus or of the click (which

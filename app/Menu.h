@@ -10,7 +10,8 @@
 // Handlers follow the toolkit-neutral events of the original form:
 //  - <Control>Enter / <Control>Exit run when a control gains / loses the
 //    focus inside the window. Exit handlers run as posted requests after the
-//    focus has moved, so one may put the focus back where it came from.
+//    focus has moved, so one may put the focus back where it came from;
+//    the control the focus passed through then gets no Exit of its own.
 //  - <Control>KeyPress(key) sees each typed character (Enter as '\r') before
 //    the control does; it may change it, or swallow it by setting it to 0.
 //  - Every handler runs through the application-wide exception handler: a
@@ -127,6 +128,7 @@ class TFormMenuPral : public QWidget {
                          const char* badYearMessage);
 
   bool shown_ = false;
+  bool runningExit_ = false;  // an exit handler is running
 
   // Top band.
   QFrame* Panel1 = nullptr;
