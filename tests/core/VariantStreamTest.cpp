@@ -1,6 +1,7 @@
 #include <cmath>
 
 #include "VariantTestUtil.h"
+#include "ZUDConvert.h"
 
 namespace {
 TABSVariant RoundTrip(const TABSVariant& v) {
@@ -74,4 +75,48 @@ TEST_F(VariantTest, DamagedStreamsRaiseTheCallersCode) {
   TABSVariant v = Int(1);
   v.LoadFromStream(odd, 10349);
   EXPECT_TRUE(v.IsNull());
+}
+
+// Stored bytes of any shape either load or raise an engine error.
+TEST_F(VariantTest, ArbitraryBytesNeverCrashLoadConvertOrCompare) {
+  uint32_t seed = 12345;
+  auto next = [&] {
+    seed = seed * 1103515245u + 12345u;
+    return seed >> 16;
+  };
+  int loaded = 0;
+  for (int round = 0; round < 3000; ++round) {
+    std::string bytes(next() % 12, '\0');
+    for (char& c : bytes) c = static_cast<char>(next());
+    if (!bytes.empty()) bytes[0] = static_cast<char>(next() % 26);
+    if (bytes.size() > 1) bytes[1] = 0;
+    if (bytes.size() > 5) bytes.replace(2, 4, std::string{static_cast<char>(next() % 8), 0, 0, 0});
+    TABSMemoryStream stream(bytes);
+    TABSVariant v;
+    try {
+      v.LoadFromStream(stream, 10349);
+      ++loaded;
+      (void)v.AsString();
+    } catch (const EABSException&) {
+    }
+  }
+  EXPECT_GT(loaded, 0);
+
+  for (int from = 0; from <= 25; ++from) {
+    for (int to = 0; to <= 25; ++to) {
+      for (int size = 0; size <= 12; size += 3) {
+        char buf[12];
+        for (char& c : buf) c = static_cast<char>(next());
+        try {
+          TABSConverted c = ConvertValue(buf, static_cast<TABSStorageType>(from), size, static_cast<TABSStorageType>(to));
+        } catch (const EABSException&) {
+        }
+        try {
+          CompareValueBuffers(buf, static_cast<TABSStorageType>(from), size, false, buf,
+                              static_cast<TABSStorageType>(to), size, false, false);
+        } catch (const EABSException&) {
+        }
+      }
+    }
+  }
 }
