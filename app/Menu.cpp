@@ -138,9 +138,13 @@ bool IsEnterKey(const QKeyEvent* e) { return e->key() == Qt::Key_Return || e->ke
 TFormMenuPral::TFormMenuPral(QWidget* parent) : QWidget(parent) {
   Cargando = true;
   setObjectName(QStringLiteral("FormMenuPral"));
-  QFont::insertSubstitutions(QString::fromLatin1(kFormFont),
-                             {QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"), QStringLiteral("Arial"),
-                              QStringLiteral("DejaVu Sans")});
+  static const bool substituted = [] {
+    QFont::insertSubstitutions(QString::fromLatin1(kFormFont),
+                               {QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"), QStringLiteral("Arial"),
+                                QStringLiteral("DejaVu Sans")});
+    return true;
+  }();
+  Q_UNUSED(substituted);
   setFont(FormFont(8));
   setWindowTitle(QStringLiteral("Tivoran "));
   resize(kWidth, kHeight);
