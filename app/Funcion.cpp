@@ -301,11 +301,11 @@ std::string FormatoNumero(std::string_view pattern, double value) {
   while (static_cast<int>(decDigits.size()) > required && !decDigits.empty() && decDigits.back() == '0') decDigits.pop_back();
   const size_t firstNonZero = intDigits.find_first_not_of('0');
   intDigits = firstNonZero == std::string::npos ? std::string() : intDigits.substr(firstNonZero);
-  if (intDigits.empty() && intPattern.find('0') != std::string_view::npos) intDigits = "0";
+  if (intDigits.empty() && intPattern.find('0') != std::string_view::npos) intDigits.assign(1, '0');
   std::string out;
   if (value < 0 && !d.digits.empty()) out.push_back('-');
   out += intDigits;
-  if (!decDigits.empty()) out += "," + decDigits;
+  if (!decDigits.empty()) out.append(",").append(decDigits);
   return out;
 }
 
@@ -325,17 +325,17 @@ std::string TextoNumero(double value) {
   const int intCount = exponent + 1;
   if (intCount <= 15 && std::fabs(value) >= 0.00001) {
     if (intCount <= 0) {
-      out += "0," + std::string(static_cast<size_t>(-intCount), '0') + digits;
+      out.append("0,").append(static_cast<size_t>(-intCount), '0').append(digits);
     } else if (static_cast<int>(digits.size()) <= intCount) {
-      out += digits + std::string(static_cast<size_t>(intCount) - digits.size(), '0');
+      out.append(digits).append(static_cast<size_t>(intCount) - digits.size(), '0');
     } else {
-      out += digits.substr(0, static_cast<size_t>(intCount)) + "," + digits.substr(static_cast<size_t>(intCount));
+      out.append(digits, 0, static_cast<size_t>(intCount)).append(",").append(digits, static_cast<size_t>(intCount));
     }
     return out;
   }
   out += digits.substr(0, 1);
-  if (digits.size() > 1) out += "," + digits.substr(1);
-  out += "E" + std::to_string(exponent);
+  if (digits.size() > 1) out.append(",").append(digits, 1);
+  out.append("E").append(std::to_string(exponent));
   return out;
 }
 
