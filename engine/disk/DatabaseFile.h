@@ -1,0 +1,121 @@
+// DatabaseFile: TABSDatabaseFile, the wrapper through which every byte of a
+// database file is read and written and every lock byte taken.
+//
+// Contract
+//  1. Every operation but CreateFile and OpenFile fails on a closed file
+//     with 30376 naming the operation; CreateFile and OpenFile fail on an
+//     open one with 30377. (UnlockByte under DesignMode always succeeds.)
+//  2. AccessMode 0 = read, 1 = read and write; ShareMode 0 = none (an
+//     exclusive open), 1 = others may read and write, 2 = others may read.
+//     An open that the share modes of live opens forbid fails with 30364.
+//  3. ReadBuffer and WriteBuffer move exactly Count bytes at Position or
+//     answer false; LastFailure() then holds what the raising callers put in
+//     the read/write failure message (which carries their own code, see
+//     ReadFailureArgs/WriteFailureArgs). A short read is a failure.
+//  4. A failed platform call is retried once after a successful Reconnect:
+//     a handle that still answers a size query is kept; otherwise it is
+//     closed and reopened with the same name and modes, up to 3 attempts
+//     1000 ms apart, and the ranges it held are locked again.
+//  5. Locks are non-blocking and belong to this open. A byte held through
+//     this object counts as locked for it too: a second LockByte of it fails
+//     and IsByteLocked/IsRegionLocked answer true without releasing it.
+//     A refusal because another holder has the byte answers false; only a
+//     file system without lock support sets LockingUnsupported, after which
+//     every lock and unlock counts as successful.
+//  6. Under DesignMode (process-wide) the file stays closed between
+//     accesses: BeginAccess opens it with the recorded modes when OpenCount
+//     is 0, EndAccess closes it when OpenCount returns to 0. Outside
+//     DesignMode both do nothing.
+//
+// Thread use: one caller at a time (the database lock of the caller).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ZUDExcept.h"
+#include "os/OsFile.h"
+
+// The process-wide DesignMode flag (false at start).
+void SetDesignMode(bool on);
+bool IsDesignMode();
+
+class TABSDatabaseFile {
+ public:
+  explicit TABSDatabaseFile(tiv::os::FileSystem& fs = tiv::os::FileSystem::Default());
+  ~TABSDatabaseFile();
+  TABSDatabaseFile(const TABSDatabaseFile&) = delete;
+  TABSDatabaseFile& operator=(const TABSDatabaseFile&) = delete;
+
+  static constexpr uint32_t kFlagsAndAttributes = 0x10000080;  // normal file, random access
+
+  // Deletes an existing file of that name (after clearing its read-only
+  // attribute) and creates it anew, AccessMode 1 and ShareMode 0. A file
+  // that another open still uses is not deleted (30361).
+  void CreateFile(const std::string& fileName);
+  void OpenFile(const std::string& fileName, uint8_t accessMode, uint8_t shareMode);
+  void CloseFile();
+
+  void Seek(int64_t position) { SetPosition(position); }
+  void SetPosition(int64_t position);
+  int64_t GetPosition();
+  int64_t GetSize();
+  void SetSize(int64_t size);
+
+  bool ReadBuffer(void* buffer, int64_t position, int32_t count);
+  bool WriteBuffer(const void* buffer, int64_t position, int32_t count);
+  void FlushFileBuffers();
+
+  bool LockByte(int64_t count, int64_t position);
+  bool UnlockByte(int64_t count, int64_t position);
+  bool IsByteLocked(int64_t position) { return IsRegionLocked(1, position); }
+  bool IsRegionLocked(int64_t count, int64_t position);
+
+  // Offset of the database start (see DiskFormat.h); the position is kept.
+  int64_t FindSignature();
+
+  void BeginAccess();
+  void EndAccess();
+  bool Reconnect();
+
+  // What the last failed read or write saw.
+  struct Failure {
+    int64_t position = 0, count = 0, filePosition = 0, fileSize = 0;
+    int error = 0;
+    std::string text;
+  };
+  const Failure& LastFailure() const { return failure_; }
+  // Arguments of "Cannot Read from file: '%s' Position = %d, Count = %d,
+  // FilePosition = %d, FileSize = %d, ErrorCode:%d. ErrorMessage: %s" (and of
+  // the matching write message) for the last failure.
+  std::vector<TABSErrorArg> FailureArgs() const;
+
+  const std::string& FileName() const { return fileName_; }
+  uint8_t AccessMode() const { return accessMode_; }
+  uint8_t ShareMode() const { return shareMode_; }
+  bool IsOpen() const { return handle_ != nullptr; }
+  int32_t OpenCount() const { return openCount_; }
+  bool LockingUnsupported() const { return lockingUnsupported_; }
+  tiv::os::FileSystem& FileSystem() { return fs_; }
+
+ private:
+  void CheckOpen(const char* operation);
+  tiv::os::Status OpenHandle();
+  bool ReadOnce(void* buffer, int64_t position, int32_t count);
+  bool LockOnce(int64_t count, int64_t position, bool& held);
+  void Fail(int64_t position, int64_t count, const tiv::os::Status& s);
+
+  tiv::os::FileSystem& fs_;
+  std::unique_ptr<tiv::os::FileHandle> handle_;
+  std::string fileName_;
+  uint8_t accessMode_ = 0;
+  uint8_t shareMode_ = 0;
+  int32_t openCount_ = 0;
+  bool lockingUnsupported_ = false;
+  int64_t position_ = 0;
+  Failure failure_;
+  // Ranges locked through this object, locked again after a reopen.
+  std::vector<std::pair<int64_t, int64_t>> held_;
+};

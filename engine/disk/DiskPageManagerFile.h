@@ -1,0 +1,206 @@
+// DiskPageManagerFile: the file-level half of TABSDiskPageManager: creating
+// and opening a database file, its fixed blocks (header, crypto check block,
+// lock area, NextObjectID slot), the lock bytes that coordinate processes,
+// page offsets, direct page transfers, and growing and shrinking the file.
+// The page cache, the free-space map and session commits build on it.
+//
+// Contract
+//  1. A manager is either closed or opened on one file. CreateDatabaseFile
+//     and OpenDatabaseFile on an opened manager fail (10461 / 10462); a
+//     failed create or open leaves it closed with the file closed, and a
+//     failed create removes the half-written file.
+//  2. Offsets: S (database start) is found on every open; the check block
+//     is at S + HeaderSize, the lock area 280 after it, the NextObjectID
+//     slot LockAreaSize after that and the page area 4 bytes later. Page n
+//     starts at page area + n * PageSize; a negative n is refused (10471).
+//  3. Opening for reading never writes to the file. Bad input (a file that
+//     is not a database, a cut header, impossible sizes) raises an engine
+//     error; nothing read from the file is trusted before it is checked.
+//  4. The header lock (lock area + 4) is re-entrant within this manager: a
+//     counter counts nested acquisitions, the first one locks the byte, the
+//     release that brings the counter back to 0 unlocks it.
+//  5. Every acquisition of a lock byte is a bounded loop of non-blocking
+//     attempts, LockRetry() (4500 attempts 20 ms apart unless a test sets
+//     fewer); nothing waits inside the platform.
+//  6. Every write of a page image goes through WritePage, and every byte
+//     this manager writes through TABSDatabaseFile::WriteBuffer over the
+//     os::FileSystem it was given: the place where a commit meets the
+//     platform, and where tests make it fail (os::FaultFileSystem).
+//  7. Under DesignMode each operation is bracketed by BeginAccess/EndAccess
+//     of the file, which is closed between operations.
+//
+// Multi-process lock protocol (bytes of the database file, each locked
+// alone, never waited on inside the platform):
+//   lock area + 3  database tables lock: held while the table list is read
+//                  or changed (create, drop, rename, first open of a table).
+//   lock area + 4  header lock: held for every read-modify-write of the
+//                  header (open, commit, page allocation and release, page
+//                  count). Re-entrant in a process (invariant 4).
+//   NextObjectID   held for the read-increment-write of the counter.
+// A waiter retries 4500 times 20 ms apart, then fails "Database is locked"
+// (20230 at open, 20236 for the page count, 20213 at commit), "Database
+// tables are locked" (20210) or "Cannot get NextObjectID. File area is
+// Locked." (30401).
+//
+// Commit states (what is on disk in each):
+//
+//   [State 2, counter c] --BeginCommit--> [State 1, counter c]
+//        ^                                     |   pages written with WritePage
+//        +------------EndCommit----------------+   (State 2, counter c + 1)
+//
+// A file left in State 1 (a commit cut off by an error or a crash) opens
+// with NeedRepair. AbortCommit releases the header lock and leaves State 1.
+//
+// Thread use: one caller at a time (the database lock of the caller).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "DatabaseFile.h"
+#include "DiskCrypto.h"
+#include "DiskFormat.h"
+
+struct TABSDatabaseHeader {
+  std::array<uint8_t, tiv::disk::kSignatureSize> Signature{};
+  uint16_t HeaderSize = tiv::disk::kHeaderSize;
+  double Version = tiv::disk::kCurrentVersion;
+  uint16_t PageSize = tiv::disk::kDefaultPageSize;
+  uint16_t PageCountInExtent = tiv::disk::kDefaultPageCountInExtent;
+  int32_t TotalPageCount = 0;
+  int32_t LastUsedPageNo = -1;
+  int32_t CommitCounter = 0;
+  uint8_t State = tiv::disk::kStateConsistent;
+  uint8_t Encrypted = tiv::disk::kEncryptedNo;
+
+  TABSDatabaseHeader();
+  void Encode(uint8_t* out) const;  // kHeaderSize bytes
+  void Decode(const uint8_t* in);   // kHeaderSize bytes
+  std::string SignatureText() const;
+};
+
+struct TABSCryptoCheckBlock {
+  int16_t CheckBlockSize = tiv::disk::kCheckBlockSize;
+  uint8_t CryptoAlgorithm = 0;
+  std::array<uint8_t, tiv::disk::kCheckDataSize> CheckData{};
+  uint32_t CheckCRC = 0;
+
+  void Encode(uint8_t* out) const;  // kCheckBlockSize bytes
+  void Decode(const uint8_t* in);
+};
+
+struct TABSLockRetry {
+  int Attempts = tiv::disk::kLockAttempts;
+  int DelayMs = tiv::disk::kLockDelayMs;
+};
+
+class TABSDiskPageManager {
+ public:
+  explicit TABSDiskPageManager(tiv::os::FileSystem& fs = tiv::os::FileSystem::Default());
+  ~TABSDiskPageManager();
+  TABSDiskPageManager(const TABSDiskPageManager&) = delete;
+  TABSDiskPageManager& operator=(const TABSDiskPageManager&) = delete;
+
+  void SetCipher(TABSCheckBlockCipher* cipher) { cipher_ = cipher; }
+  void SetLockRetry(TABSLockRetry retry) { retry_ = retry; }
+  const TABSLockRetry& LockRetry() const { return retry_; }
+
+  void CreateDatabaseFile(const std::string& fileName, const TABSPassword& password,
+                          uint16_t pageCountInExtent = tiv::disk::kDefaultPageCountInExtent,
+                          uint16_t pageSize = tiv::disk::kDefaultPageSize);
+  void OpenDatabaseFile(const std::string& fileName, const TABSPassword& password, bool& multiUser,
+                        bool exclusive, bool& needRepair, bool& readOnly);
+  void CloseDatabaseFile();
+  bool IsOpened() const { return opened_; }
+
+  void ReadHeader();
+  void WriteHeader(bool checkExternalChange);
+  void ReadCryptoCheckBlock();
+  void WriteCryptoCheckBlock();
+  void ReadLockArea();   // LockAreaSize only
+  void WriteLockArea();  // all 20 bytes
+
+  int32_t GetTotalPageCount();
+  int32_t GetNextObjectID();
+  int32_t PeekNextObjectID();  // the stored value, neither locked nor changed
+
+  bool LockHeader();  // retried; false when not obtained
+  void UnlockHeader();
+  int32_t HeaderLockCount() const { return headerLockCount_; }
+  void LockDatabaseTables();    // 20210 when not obtained
+  void UnlockDatabaseTables();  // 20211 when refused
+  bool LockNextObjectID();      // retried
+  void UnlockNextObjectID();
+
+  // Lock bytes inside pages, for the internal files; all non-blocking.
+  bool LockPageRegion(int32_t pageNo, int32_t offset, int32_t count);
+  bool UnlockPageRegion(int32_t pageNo, int32_t offset, int32_t count);
+  bool IsPageRegionLocked(int32_t pageNo, int32_t offset, int32_t count);
+  bool LockPageByte(int32_t pageNo, int32_t offset) { return LockPageRegion(pageNo, offset, 1); }
+  bool UnlockPageByte(int32_t pageNo, int32_t offset) { return UnlockPageRegion(pageNo, offset, 1); }
+  bool IsPageByteLocked(int32_t pageNo, int32_t offset) { return IsPageRegionLocked(pageNo, offset, 1); }
+
+  int64_t PageOffset(int32_t pageNo) const;
+  void ReadPageBytes(void* buffer, int32_t pageNo, int32_t count, int32_t offset);
+  void WritePageBytes(const void* buffer, int32_t pageNo, int32_t count, int32_t offset);
+  bool ReadPage(int32_t pageNo, uint8_t* buffer);         // PageSize bytes; false when unreadable
+  void WritePage(int32_t pageNo, const uint8_t* buffer);  // PageSize bytes
+  int32_t ReadPageVersion(int32_t pageNo);                // 0x7FFFFFFF when unreadable
+  void WritePageVersion(int32_t pageNo, int32_t version);
+
+  void ExtendFile(int32_t pages);
+  void TruncateFile(int32_t pages);
+  void TruncateUnusedTail();
+  void FlushFileBuffers();
+
+  void BeginCommit();   // 20213 when the header lock is not obtained
+  void EndCommit();
+  void AbortCommit();
+
+  TABSDatabaseHeader& Header() { return header_; }
+  const TABSCryptoCheckBlock& CheckBlock() const { return checkBlock_; }
+  int16_t LockAreaSize() const { return lockAreaSize_; }
+  int64_t DatabaseStart() const { return databaseStart_; }
+  int64_t CheckBlockOffset() const { return checkBlockOffset_; }
+  int64_t LockAreaOffset() const { return lockAreaOffset_; }
+  int64_t NextObjectIdOffset() const { return nextObjectIdOffset_; }
+  int64_t PageAreaOffset() const { return pageAreaOffset_; }
+  uint16_t PageSize() const { return pageSize_; }
+  uint16_t PageHeaderSize() const { return tiv::disk::kPageHeaderSize; }
+  uint16_t PageDataSize() const { return static_cast<uint16_t>(pageSize_ - tiv::disk::kPageHeaderSize); }
+  bool MultiUser() const { return multiUser_; }
+  bool Exclusive() const { return exclusive_; }
+  bool ReadOnly() const { return readOnly_; }
+  TABSDatabaseFile& File() { return file_; }
+
+ private:
+  class Access;  // BeginAccess/EndAccess bracket
+  bool RetryLock(int64_t position);
+  void SetOffsets(int64_t start, uint16_t headerSize);
+  void SetPageSize(uint16_t pageSize);
+  void OpenChecked(const std::string& fileName, const TABSPassword& password, bool& needRepair);
+  bool ProbeReadOnly(const std::string& fileName, bool multiUser, bool& clearMultiUser);
+  void ResetToDefaults();
+  TABSCheckBlockCipher& Cipher();
+
+  TABSDatabaseFile file_;
+  TABSDatabaseHeader header_;
+  TABSCryptoCheckBlock checkBlock_;
+  std::array<uint8_t, tiv::disk::kLockAreaSize> lockArea_{};
+  int16_t lockAreaSize_ = tiv::disk::kLockAreaSize;
+  TABSPassword password_;
+  TABSCheckBlockCipher* cipher_ = nullptr;
+  TABSLockRetry retry_;
+  int64_t databaseStart_ = 0;
+  int64_t checkBlockOffset_ = tiv::disk::kNewCheckBlockOffset;
+  int64_t lockAreaOffset_ = tiv::disk::kNewLockAreaOffset;
+  int64_t nextObjectIdOffset_ = tiv::disk::kNewNextObjectIdOffset;
+  int64_t pageAreaOffset_ = tiv::disk::kNewPageAreaOffset;
+  int32_t headerLockCount_ = 0;
+  bool opened_ = false;
+  bool multiUser_ = false;
+  bool exclusive_ = false;
+  bool readOnly_ = false;
+  uint16_t pageSize_ = tiv::disk::kDefaultPageSize;
+};

@@ -1,0 +1,27 @@
+// ZUDDiskEngine: the disk storage of the engine, one paged file per
+// database shared safely between processes.
+//
+// Contract
+//  1. This header is the door to the area: include it, not the parts.
+//  2. The parts, one class family each:
+//       DiskFormat.h           every fixed number and offset of the file
+//       DiskBytes.h            little-endian reads and writes at offsets
+//       DiskCrc.h              the CRC-32 of the format
+//       DiskCrypto.h           the password and the check-block cipher hook
+//       DatabaseFile.h         TABSDatabaseFile: file, positions, lock bytes
+//       DiskPageManagerFile.h  TABSDiskPageManager, file level: create, open,
+//                              header, check block, lock area, NextObjectID,
+//                              header/tables/counter locks, page transfers,
+//                              growth, commit states
+//  3. Calls go down only: this area uses engine/core (EABSException) and
+//     platform/os, nothing above it.
+//  4. Every failure is an EABSException with the code of its raise site;
+//     a file that is damaged or not a database never crashes a reader.
+#pragma once
+
+#include "DatabaseFile.h"
+#include "DiskBytes.h"
+#include "DiskCrc.h"
+#include "DiskCrypto.h"
+#include "DiskFormat.h"
+#include "DiskPageManagerFile.h"

@@ -1,0 +1,71 @@
+// FaultFile: a FileSystem for tests that makes chosen writes or flushes fail
+// and can forget what was written since the last flush, as a power cut would.
+//
+// Contract
+//  1. Every call is passed to the wrapped file system (the real one unless a
+//     test gives another) except those chosen to fail.
+//  2. FailWrite(n, times) makes the n-th WriteAt from now (1-based, counted
+//     over every file opened through this object) and the times-1 after it
+//     fail with EIO, writing nothing. FailSync(n, times) does the same for
+//     Sync. A failed Sync keeps the unflushed writes unflushed.
+//  3. Each handle keeps an undo log of what its writes and truncations
+//     replaced since its last successful Sync. DropUnflushed() plays every
+//     log back (newest first), so each file holds what it held at its last
+//     flush. It works on handles still open and on handles closed already
+//     (a close is not a flush).
+//  4. Counts (WriteCount, SyncCount) include failed calls.
+//
+// Thread use: one test thread; the counters are not atomic.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "os/OsFile.h"
+
+namespace tiv::os {
+
+class FaultFileSystem final : public FileSystem {
+ public:
+  explicit FaultFileSystem(FileSystem& base = FileSystem::Default());
+  ~FaultFileSystem() override;
+
+  void FailWrite(int nth, int times = 1);
+  void FailSync(int nth, int times = 1);
+  void DropUnflushed();
+  int WriteCount() const { return writes_; }
+  int SyncCount() const { return syncs_; }
+
+  Status Open(const std::string& path, const OpenOptions& options,
+              std::unique_ptr<FileHandle>& out) override;
+  Status Stat(const std::string& path, FileInfo& info) override { return base_.Stat(path, info); }
+  Status SetReadOnly(const std::string& path, bool readOnly) override {
+    return base_.SetReadOnly(path, readOnly);
+  }
+  Status Remove(const std::string& path) override { return base_.Remove(path); }
+
+  // What one handle changed since its last Sync, oldest first.
+  struct UndoEntry {
+    int64_t pos;
+    std::string before;   // bytes that were there (shorter when past the end)
+    int64_t sizeBefore;   // file size before the change
+  };
+  struct UndoLog {
+    std::string path;
+    std::vector<UndoEntry> entries;
+  };
+
+  // Used by the handles.
+  bool NextWriteFails();
+  bool NextSyncFails();
+
+ private:
+  FileSystem& base_;
+  int writes_ = 0, syncs_ = 0;
+  int failWriteFrom_ = 0, failWriteTo_ = 0;  // 1-based, inclusive; 0 = none
+  int failSyncFrom_ = 0, failSyncTo_ = 0;
+  std::vector<std::shared_ptr<UndoLog>> logs_;
+};
+
+}  // namespace tiv::os
