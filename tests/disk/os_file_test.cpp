@@ -1,5 +1,6 @@
 // The platform file layer: lock semantics per open, share modes, and the
 // fault-injecting file system.
+#include <cctype>
 #include <cerrno>
 
 #include "ChildProcess.h"
@@ -136,6 +137,30 @@ TEST_F(OsFileTest, DropUnflushedRestoresTheLastFlushedState) {
   h->Close();
   fs.DropUnflushed();
   EXPECT_EQ(ReadAll(path), flushed);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(OsRandom, GuidsAreVersion4TextAndDiffer) {
+  const std::string a = tiv::os::NewGuidText(), b = tiv::os::NewGuidText();
+  ASSERT_EQ(a.size(), 38u);
+  EXPECT_NE(a, b);
+  for (size_t i = 0; i < a.size(); ++i) {
+    SCOPED_TRACE(i);
+    if (i == 0) EXPECT_EQ(a[i], '{');
+    else if (i == 37) EXPECT_EQ(a[i], '}');
+    else if (i == 9 || i == 14 || i == 19 || i == 24) EXPECT_EQ(a[i], '-');
+    else EXPECT_TRUE(std::isxdigit(static_cast<unsigned char>(a[i])) && !std::islower(a[i]));
+  }
+  EXPECT_EQ(a[15], '4');                                   // version
+  EXPECT_NE(std::string("89AB").find(a[20]), std::string::npos);  // variant
+  for (int i = 0; i < 1000; ++i) {
+    int64_t r = tiv::os::RandomBelow(10000);
+    ASSERT_GE(r, 0);
+    ASSERT_LT(r, 10000);
+  }
 }
 
 }  // namespace
