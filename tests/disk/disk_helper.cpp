@@ -3,7 +3,8 @@
 //                           "locked", wait for a line on stdin, release
 //   try-header FILE         open multi-user and take the header lock, each
 //                           tried 5 x 10 ms; print "locked" or "refused"
-//   next-ids FILE N         open multi-user, print N ids from GetNextObjectID
+//   next-ids FILE N         open multi-user, print "ready", wait for a line,
+//                           then print N ids from GetNextObjectID
 //   open FILE MODE          MODE multi|single|exclusive: open, print
 //                           "opened readonly=0|1" and wait for a line on stdin
 //   sleep                   print "ready" and wait for a line on stdin
@@ -62,6 +63,8 @@ int main(int argc, char** argv) {
       std::cout << (locked ? "locked" : "refused") << std::endl;
     } else if (cmd == "next-ids" && argc >= 4) {
       Open(pm, file, "multi");
+      std::cout << "ready" << std::endl;
+      WaitForLine();  // start together with the other processes
       int n = std::stoi(argv[3]);
       std::string out;
       for (int i = 0; i < n; ++i) out += std::to_string(pm.GetNextObjectID()) + "\n";

@@ -47,12 +47,16 @@ TEST_F(TwoProcessTest, HeaderLockHeldByAnotherProcessIsRefusedUntilReleased) {
 }
 
 TEST_F(TwoProcessTest, ObjectCounterLosesNoValueUnderTwoProcesses) {
-  constexpr int kEach = 1000;
+  constexpr int kEach = 3000;
   ChildProcess first({"next-ids", path, std::to_string(kEach)});
   ChildProcess second({"next-ids", path, std::to_string(kEach)});
   // This process takes ids at the same time.
   TABSDiskPageManager pm;
   OpenDb(pm, path);
+  ASSERT_EQ(first.ReadLine(), "ready");
+  ASSERT_EQ(second.ReadLine(), "ready");
+  first.WriteLine("go");
+  second.WriteLine("go");
   std::multiset<int> ids;
   for (int i = 0; i < kEach; ++i) ids.insert(pm.GetNextObjectID());
   for (ChildProcess* child : {&first, &second}) {
@@ -65,9 +69,11 @@ TEST_F(TwoProcessTest, ObjectCounterLosesNoValueUnderTwoProcesses) {
     EXPECT_EQ(child->Wait(), 0);
   }
   ASSERT_EQ(ids.size(), 3u * kEach);
-  // Every value from 1 to 3000 exactly once.
-  int expect = 1;
-  for (int id : ids) EXPECT_EQ(id, expect++);
+  // Every value from 1 to 9000 exactly once: no id handed out twice.
+  const std::set<int> unique(ids.begin(), ids.end());
+  EXPECT_EQ(unique.size(), ids.size());
+  EXPECT_EQ(*unique.begin(), 1);
+  EXPECT_EQ(*unique.rbegin(), 3 * kEach);
   EXPECT_EQ(pm.GetNextObjectID(), 3 * kEach + 1);
 }
 
