@@ -12,7 +12,9 @@
 //     replaced since its last successful Sync. DropUnflushed() plays every
 //     log back (newest first), so each file holds what it held at its last
 //     flush. It works on handles still open and on handles closed already
-//     (a close is not a flush).
+//     (a close is not a flush); it writes through an open of its own that
+//     shares reading and writing, so a file still open without sharing
+//     (an exclusive open) is to be closed first.
 //  4. Counts (WriteCount, SyncCount) include failed calls.
 //
 // Thread use: one test thread; the counters are not atomic.
