@@ -164,6 +164,23 @@ TEST(LexerErrors, BadTextRaisesWithPosition) {
   }
 }
 
+// Odd or huge input lexes or raises an engine error; it never crashes.
+TEST(LexerErrors, OddAndHugeInputIsSafe) {
+  const std::string bigNumber(5000, '9');
+  EXPECT_EQ(Lex("select " + bigNumber), "R:select@1:1 I:" + bigNumber + "@1:8");
+  EXPECT_EQ(Lex(std::string("a\0b", 3)), std::string("S:a\0b@1:1", 9));
+  EXPECT_EQ(Lex("{x} ~ ! # $"), "S:{x}@1:1 S:~@1:5 S:!@1:7 S:#@1:9 S:$@1:11");
+  const std::string deep = std::string(100000, '(') + std::string(100000, ')');
+  TABSLexer balanced(deep, false, nullptr);
+  EXPECT_EQ(balanced.Commands().at(0).TokenCount(), 200000);
+  try {
+    TABSLexer lexer(std::string(100000, '('), false, nullptr);
+    ADD_FAILURE() << "no error";
+  } catch (const EABSException& e) {
+    EXPECT_EQ(e.Message(), "Missing symbol ')' at line 1, column 100000");
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Parameters
 
