@@ -1,7 +1,7 @@
 // ZUDBaseEngine: the main header of the table structure and table data
-// area. It gathers the definition classes (fields, indexes, constraints)
-// and, as they land, the record layouts and the abstract table data with
-// its managers. Include this rather than the pieces.
+// area. It gathers the definition classes (fields, indexes, constraints),
+// the record layouts, and the abstract database and table data with their
+// managers. Include this rather than the pieces.
 #pragma once
 
 #include "ZUDConstraintDefs.h"
@@ -9,3 +9,6 @@
 #include "ZUDGenericDefs.h"
 #include "ZUDIndexDefs.h"
 #include "ZUDMetaObjectDef.h"
+#include "ZUDRecordLayout.h"
+#include "ZUDTableData.h"
+#include "ZUDTableManagers.h"

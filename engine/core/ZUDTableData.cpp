@@ -1,0 +1,273 @@
+#include "ZUDTableData.h"
+
+#include <algorithm>
+
+#include "ZUDExcept.h"
+
+using Guard = std::lock_guard<std::recursive_mutex>;
+
+// ---- identifiers ------------------------------------------------------------
+
+int32_t TABSObjectIDGenerator::Next() {
+  // Identifiers are never reused (contract 4): running out is an error,
+  // never a wrap to identifiers already handed out.
+  if (last_ == INT32_MAX) throw EABSException(10126, "Invalid record count = %d. Limit is %d", {last_, INT32_MAX});
+  return ++last_;
+}
+
+// ---- database data ----------------------------------------------------------
+
+TABSDatabaseData::~TABSDatabaseData() = default;
+
+void TABSDatabaseData::AttachSession(TABSSessionInfo& session) {
+  Guard guard(lock_);
+  session.counter = 0;
+  if (std::find(sessions_.begin(), sessions_.end(), &session) == sessions_.end()) sessions_.push_back(&session);
+}
+
+void TABSDatabaseData::DetachSession(TABSSessionInfo& session) {
+  Guard guard(lock_);
+  sessions_.erase(std::remove(sessions_.begin(), sessions_.end(), &session), sessions_.end());
+}
+
+bool TABSDatabaseData::UnusedNow() const { return sessions_.empty(); }
+
+std::vector<std::string> TABSDatabaseData::OpenTableNames() const {
+  std::vector<std::string> names;
+  for (const auto& t : tables_) names.push_back(t->TableName());
+  return names;
+}
+
+TABSTableData* TABSDatabaseData::FindTableData(const std::string& tableName) const {
+  for (const auto& t : tables_)
+    if (SameName(t->TableName(), tableName)) return t.get();
+  return nullptr;
+}
+
+TABSTableData& TABSDatabaseData::FindOrCreateTableData(const std::string& tableName) {
+  Guard guard(lock_);
+  if (TABSTableData* found = FindTableData(tableName)) return *found;
+  tables_.push_back(CreateTableData(tableName));
+  return *tables_.back();
+}
+
+void TABSDatabaseData::RemoveTableData(TABSTableData& table) {
+  Guard guard(lock_);
+  tables_.erase(std::remove_if(tables_.begin(), tables_.end(), [&](const auto& t) { return t.get() == &table; }),
+                tables_.end());
+}
+
+void TABSDatabaseData::RollbackHook(TABSSessionInfo& session) {
+  Guard guard(lock_);
+  for (const auto& t : tables_) t->RollbackHook(session, session.inTransaction);
+}
+
+// ---- table data -------------------------------------------------------------
+
+TABSTableData::TABSTableData(TABSDatabaseData& database, std::string tableName)
+    : database_(database),
+      tableName_(std::move(tableName)),
+      fieldManager_(std::make_unique<TABSBaseFieldManager>(*this)),
+      indexManager_(std::make_unique<TABSBaseIndexManager>(*this)),
+      constraintManager_(std::make_unique<TABSBaseConstraintManager>(*this)) {}
+
+TABSTableData::~TABSTableData() {
+  // Index objects refer to the index manager: free them first.
+  indexManager_.reset();
+}
+
+TABSBaseRecordManager& TABSTableData::RecordManager() {
+  Guard guard(database_.Lock());
+  if (!recordManager_) recordManager_ = CreateRecordManager();
+  if (!recordManager_) throw EABSException(10380, "Nil pointer occured");
+  return *recordManager_;
+}
+
+void TABSTableData::SetFieldDefs(const TABSFieldDefs& defs) {
+  Guard guard(database_.Lock());
+  if (defs.Count() == 0) throw EABSException(10025, "Error creating table - no fields were specified");
+  TABSFieldDefs& own = fieldManager_->FieldDefs();
+  own.Assign(defs);
+  for (int i = 0; i < own.Count(); ++i) own[i]->SetObjectID(database_.NextObjectID());
+  own.CalculateOffsets();
+  fieldManager_->ResetAutoincCounters();
+}
+
+void TABSTableData::SetIndexDefs(const TABSIndexDefs& defs) {
+  Guard guard(database_.Lock());
+  indexManager_->AssignDefs(defs);
+  TABSIndexDefs& own = indexManager_->IndexDefs();
+  for (int i = 0; i < own.Count(); ++i) own[i]->SetObjectID(database_.NextObjectID());
+}
+
+void TABSTableData::SetConstraintDefs(const TABSConstraintDefs& defs) {
+  Guard guard(database_.Lock());
+  for (int i = 0; i < defs.Count(); ++i) {
+    const auto kind = static_cast<const TABSConstraintDef*>(defs.Get(i))->Kind();
+    if (kind != actPrimaryKey && kind != actUnique && kind != actNotNull && kind != actCheck)
+      throw EABSException(30058, "Not implemented yet");
+  }
+  TABSConstraintDefs& own = constraintManager_->ConstraintDefs();
+  own.Assign(defs);
+  for (int i = 0; i < own.Count(); ++i) {
+    own[i]->TableSlot().name = tableName_;
+    if (own[i]->ObjectID() < 0) own[i]->SetObjectID(database_.NextObjectID());
+  }
+  constraintManager_->ResolveAndName();
+}
+
+void TABSTableData::DeleteTable(TABSSessionInfo& session, bool force) {
+  Guard guard(database_.Lock());
+  (void)session;
+  if (!cursors_.empty() && !force)
+    throw EABSException(20017, "Cannot delete table '%s'. Table is open by another dataset", {tableName_});
+}
+
+void TABSTableData::EmptyTable(TABSSessionInfo& session) {
+  Guard guard(database_.Lock());
+  fieldManager_->ResetAutoincCounters();
+  indexManager_->ClearKeys(session.sessionID);
+  RecordManager().Clear(session.sessionID);
+}
+
+void TABSTableData::RenameTable(TABSSessionInfo& session, const std::string& newName) {
+  Guard guard(database_.Lock());
+  (void)session;
+  if (!cursors_.empty())
+    throw EABSException(10150, "Cannot rename table '%s'. Table is open by another dataset", {tableName_});
+  tableName_ = newName;
+}
+
+void TABSTableData::AttachCursor(const void* cursor) {
+  Guard guard(database_.Lock());
+  cursors_.push_back(cursor);
+}
+
+void TABSTableData::DetachCursor(const void* cursor) {
+  Guard guard(database_.Lock());
+  cursors_.erase(std::remove(cursors_.begin(), cursors_.end(), cursor), cursors_.end());
+}
+
+void TABSTableData::RenameField(const std::string& oldName, const std::string& newName) {
+  Guard guard(database_.Lock());
+  TABSFieldDefs& fields = fieldManager_->FieldDefs();
+  TABSFieldDef* field = fields.FieldByName(oldName);
+  if (!field) throw EABSException(30343, "Field '%s' not found", {oldName});
+  if (fields.FieldByName(newName) && fields.FieldByName(newName) != field)
+    throw EABSException(30344, "Cannot rename field '%s'. Field '%s' already exists", {oldName, newName});
+  field->SetName(newName);
+  TABSIndexDefs& indexes = indexManager_->IndexDefs();
+  for (int i = 0; i < indexes.Count(); ++i)
+    for (int k = 0; k < indexes[i]->ColumnCount(); ++k)
+      if (SameName(indexes[i]->Column(k).fieldName, oldName)) indexes[i]->Column(k).fieldName = newName;
+}
+
+int32_t TABSTableData::CreateIndex(TABSSessionInfo& session, const TABSIndexDef& def) {
+  Guard guard(database_.Lock());
+  TABSIndexDef& added = indexManager_->AddIndex(session.sessionID, def);
+  if (!added.IsTemporary() && (added.unique || added.primary)) {
+    try {
+      constraintManager_->AddIndexConstraint(added, database_.NextObjectID());
+    } catch (...) {
+      indexManager_->DropIndex(session.sessionID, added.ObjectID());
+      throw;
+    }
+  }
+  return added.ObjectID();
+}
+
+void TABSTableData::DropIndex(TABSSessionInfo& session, int32_t indexID) {
+  Guard guard(database_.Lock());
+  indexManager_->DropIndex(session.sessionID, indexID);
+  constraintManager_->DropIndexConstraint(indexID);
+}
+
+void TABSTableData::InitRecordForInsert(char* record) {
+  Guard guard(database_.Lock());
+  InitNewRecord(FieldDefs(), record);
+  fieldManager_->ApplyDefaults(record);
+}
+
+bool TABSTableData::ReadRecord(TABSSessionInfo& session, const TABSRecordID& id, std::vector<char>& record) {
+  record.assign(static_cast<size_t>(FieldDefs().MemoryRecordSize()) + 1, '\0');
+  TABSGetRecordRequest request;
+  request.mode = grmCurrent;
+  request.recordID = id;
+  request.destination = record.data();
+  RecordManager().GetRecord(session.sessionID, request);
+  return request.result == grrFound;
+}
+
+TABSRecordID TABSTableData::InsertRecord(TABSSessionInfo& session, char* record, bool checkConstraints) {
+  Guard guard(database_.Lock());
+  const std::vector<int64_t> counters = fieldManager_->SnapshotCounters();
+  const auto sessionValues = session.SequenceValues();
+  std::vector<char> original(record, record + FieldDefs().MemoryRecordSize());
+  auto restore = [&] {
+    fieldManager_->RestoreCounters(counters);
+    session.RestoreSequenceValues(sessionValues);
+    std::copy(original.begin(), original.end(), record);
+  };
+  TABSRecordID id;
+  try {
+    fieldManager_->AssignAutoincValues(session, record);
+    if (checkConstraints) constraintManager_->CheckRecord(session.sessionID, record, nullptr, true);
+    if (!RecordManager().Insert(session.sessionID, record, id)) throw EABSException(10019, "Error retrieving record");
+  } catch (...) {
+    restore();
+    throw;
+  }
+  try {
+    indexManager_->InsertKeys(session.sessionID, record, id);
+  } catch (...) {
+    RecordManager().Delete(session.sessionID, id);
+    restore();
+    throw;
+  }
+  if (!session.inTransaction) CommitChanges(session);
+  return id;
+}
+
+void TABSTableData::UpdateRecord(TABSSessionInfo& session, const TABSRecordID& id, const char* record,
+                                 bool checkConstraints) {
+  Guard guard(database_.Lock());
+  std::vector<char> old;
+  if (!ReadRecord(session, id, old)) throw EABSException(10127, "Error retrieving record");
+  if (checkConstraints) constraintManager_->CheckRecord(session.sessionID, record, &id, true);
+  indexManager_->DeleteKeys(session.sessionID, old.data(), id);
+  bool overwritten = false;
+  try {
+    if (!RecordManager().Update(session.sessionID, record, id)) throw EABSException(10127, "Error retrieving record");
+    overwritten = true;
+    indexManager_->InsertKeys(session.sessionID, record, id);
+  } catch (...) {
+    if (overwritten) RecordManager().Update(session.sessionID, old.data(), id);
+    indexManager_->InsertKeys(session.sessionID, old.data(), id);
+    throw;
+  }
+  if (!session.inTransaction) CommitChanges(session);
+}
+
+bool TABSTableData::DeleteRecord(TABSSessionInfo& session, const TABSRecordID& id) {
+  Guard guard(database_.Lock());
+  std::vector<char> old;
+  if (!ReadRecord(session, id, old)) return false;
+  indexManager_->DeleteKeys(session.sessionID, old.data(), id);
+  try {
+    if (!RecordManager().Delete(session.sessionID, id)) throw EABSException(10127, "Error retrieving record");
+  } catch (...) {
+    indexManager_->InsertKeys(session.sessionID, old.data(), id);
+    throw;
+  }
+  // Freed only once the record is gone, so a failed delete keeps its BLOBs.
+  FreeRecordBlobs(old.data());
+  if (!session.inTransaction) CommitChanges(session);
+  return true;
+}
+
+int64_t TABSTableData::GetLastAutoincValue(TABSSessionInfo& session, const std::string& fieldName) {
+  Guard guard(database_.Lock());
+  const int fieldNo = FieldDefs().IndexOfName(fieldName);
+  if (fieldNo < 0) throw EABSException(30027, "Field '%s' not found", {fieldName});
+  return fieldManager_->LastValueForSession(session, fieldNo);
+}
