@@ -104,7 +104,7 @@ void TABSDiskPageManager::SetOffsets(int64_t start, uint16_t headerSize) {
   pageAreaOffset_ = nextObjectIdOffset_ + kNextObjectIdSize;
 }
 
-void TABSDiskPageManager::SetPageSize(uint16_t pageSize) { pageSize_ = pageSize; }
+void TABSDiskPageManager::SetPageSize(uint16_t pageSize) { SetPageGeometry(pageSize, kPageHeaderSize); }
 
 TABSCheckBlockCipher& TABSDiskPageManager::Cipher() {
   if (!cipher_)
@@ -122,6 +122,10 @@ void TABSDiskPageManager::CloseDatabaseFile() {
   }
   opened_ = false;
   headerLockCount_ = 0;
+  freeSpace_.reset();
+  // Clean pages of this file must not be served for the next one; pinned
+  // pages stay with their holders until PutPage.
+  while (TABSPage* oldest = cache_.FindOldest()) cache_.Delete(oldest->PageNo);
 }
 
 void TABSDiskPageManager::CreateDatabaseFile(const std::string& fileName, const TABSPassword& password,
@@ -163,6 +167,7 @@ void TABSDiskPageManager::CreateDatabaseFile(const std::string& fileName, const 
     if (!written)
       throw EABSException(30406, "Cannot Write to file: '%s' Position = %d, Count = %d, FilePosition = %d, FileSize = %d, ErrorCode:%d. ErrorMessage: %s",
                           file_.FailureArgs());
+    freeSpace_ = std::make_unique<TABSDatabaseFreeSpaceManager>(*this);
   } catch (...) {
     // A half-written database is no database: take it away again.
     CloseDatabaseFile();
@@ -270,6 +275,7 @@ void TABSDiskPageManager::OpenChecked(const std::string&, const TABSPassword& pa
   if (lockAreaSize_ < kMinLockAreaSize) throw EABSException(20237, "Invalid database format");
   nextObjectIdOffset_ = lockAreaOffset_ + lockAreaSize_;
   pageAreaOffset_ = nextObjectIdOffset_ + kNextObjectIdSize;
+  freeSpace_ = std::make_unique<TABSDatabaseFreeSpaceManager>(*this);
 }
 
 // ---------------------------------------------------------------------------
@@ -295,14 +301,22 @@ void TABSDiskPageManager::WriteHeader(bool checkExternalChange) {
                           file_.FailureArgs());
     TABSDatabaseHeader onDisk;
     onDisk.Decode(buf);
-    if (checkExternalChange && onDisk.CommitCounter != header_.CommitCounter && onDisk.State == kStateCommitting)
-      throw EABSException(20196, "Cannot write changes. Database file was modified by external application");
+    if (checkExternalChange) RefuseUnfinishedCommit(onDisk, false);
   }
   uint8_t buf[kHeaderSize];
   header_.Encode(buf);
   if (!file_.WriteBuffer(buf, databaseStart_, kHeaderSize))
     throw EABSException(10462, "Cannot Write to file: '%s' Position = %d, Count = %d, FilePosition = %d, FileSize = %d, ErrorCode:%d. ErrorMessage: %s",
                         file_.FailureArgs());
+}
+
+// A header at State 1 that this manager did not write means a commit of
+// someone else is, or died, half-way. Under DesignMode the write is refused
+// when the counter moved; at the start of a commit (header lock held, so no
+// live commit can be running) any State 1 is a dead commit.
+void TABSDiskPageManager::RefuseUnfinishedCommit(const TABSDatabaseHeader& onDisk, bool anyCounter) {
+  if (onDisk.State == kStateCommitting && (anyCounter || onDisk.CommitCounter != header_.CommitCounter))
+    throw EABSException(20196, "Cannot write changes. Database file was modified by external application");
 }
 
 void TABSDiskPageManager::ReadCryptoCheckBlock() {
@@ -529,8 +543,12 @@ void TABSDiskPageManager::WritePageVersion(int32_t pageNo, int32_t version) {
 void TABSDiskPageManager::ExtendFile(int32_t pages) {
   if (pages <= 0) return;
   Access access(*this);
-  file_.SetSize(file_.GetSize() + static_cast<int64_t>(pages) * pageSize_);
-  header_.TotalPageCount += pages;
+  // The new end follows from the header's page count, not from the size of
+  // the file: a file left longer by a cut-off growth, or shorter than its
+  // pages, still ends exactly after its last page.
+  const int32_t total = header_.TotalPageCount + pages;
+  file_.SetSize(pageAreaOffset_ + static_cast<int64_t>(total) * pageSize_);
+  header_.TotalPageCount = total;
 }
 
 void TABSDiskPageManager::TruncateFile(int32_t pages) {
@@ -563,6 +581,9 @@ void TABSDiskPageManager::BeginCommit() {
   if (!LockHeader()) throw EABSException(20213, "Database is locked");
   try {
     ReadHeader();
+    // Writing State 2 over it later would call the half-written pages
+    // consistent; the file keeps State 1 and opens with NeedRepair.
+    RefuseUnfinishedCommit(header_, true);
     header_.State = kStateCommitting;
     WriteHeader(true);
   } catch (...) {

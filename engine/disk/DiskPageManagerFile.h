@@ -42,25 +42,43 @@
 // tables are locked" (20210) or "Cannot get NextObjectID. File area is
 // Locked." (30401).
 //
-// Commit states (what is on disk in each):
+// The commit path (CommitSession, DiskPageManager.cpp), as states of the
+// header on disk; "flush" steps run only when the committing layer asks:
 //
-//   [State 2, counter c] --BeginCommit--> [State 1, counter c]
-//        ^                                     |   pages written with WritePage
-//        +------------EndCommit----------------+   (State 2, counter c + 1)
+//   [A] State 2, counter c, old pages
+//    |  no changes in the session: nothing is written, not even the header
+//    |  CheckCommit: a pinned page, a clean or pinned dirty page refuses
+//    |  here, before any byte is written (still [A])
+//    v  BeginCommit: header lock, reread; State 1 found = a commit that
+//    |  died half-way: refuse (20196), leave it for repair; else write
+//    |  State 1 (flush)
+//   [B] State 1, counter c; pages being written
+//    |  WriteSession: dirty pages in ascending order through WritePage,
+//    |  then the deleted pages' version marks and their release in the
+//    |  free-space map (flush)
+//    |  a failure here: AbortCommit releases the lock, the file stays [B]
+//    |  and opens with NeedRepair
+//    v  EndCommit: counter c + 1, State 2, header written, lock released
+//   [C] State 2, counter c + 1, new pages (flush)
 //
-// A file left in State 1 (a commit cut off by an error or a crash) opens
-// with NeedRepair. AbortCommit releases the header lock and leaves State 1.
+// So a header that says State 2 never stands over pages that are missing
+// when the caller flushed, and a page that a deleted page was pointed at by
+// is rewritten before the deleted page can be handed out again.
 //
 // Thread use: one caller at a time (the database lock of the caller).
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "DatabaseFile.h"
 #include "DiskCrypto.h"
 #include "DiskFormat.h"
+#include "FreeSpaceMap.h"
+#include "TablePagesCache.h"
+#include "ZUDPage.h"
 
 struct TABSDatabaseHeader {
   std::array<uint8_t, tiv::disk::kSignatureSize> Signature{};
@@ -95,10 +113,10 @@ struct TABSLockRetry {
   int DelayMs = tiv::disk::kLockDelayMs;
 };
 
-class TABSDiskPageManager {
+class TABSDiskPageManager : public TABSPageManager {
  public:
   explicit TABSDiskPageManager(tiv::os::FileSystem& fs = tiv::os::FileSystem::Default());
-  ~TABSDiskPageManager();
+  ~TABSDiskPageManager() override;
   TABSDiskPageManager(const TABSDiskPageManager&) = delete;
   TABSDiskPageManager& operator=(const TABSDiskPageManager&) = delete;
 
@@ -154,9 +172,27 @@ class TABSDiskPageManager {
   void TruncateUnusedTail();
   void FlushFileBuffers();
 
-  void BeginCommit();   // 20213 when the header lock is not obtained
+  // 20213 when the header lock is not obtained; 20196 when the header is
+  // found at State 1 (an earlier commit died half-way).
+  void BeginCommit();
   void EndCommit();
   void AbortCommit();
+
+  // Page level (DiskPageManager.cpp).
+  int32_t GetPageCount() override;
+  bool IsPageValidated(int32_t sessionId, TABSPage* page) override;
+  void MarkPageValidated(int32_t sessionId, TABSPage* page) override;
+  void AllocPageNo(TABSPage* page) override;
+  void FreePageNo(int32_t pageNo) override;
+  bool ReadPage(TABSPage* page) override;
+  void WritePage(TABSPage* page) override;
+  void DeletePage(int32_t sessionId, int32_t pageNo) override;
+  TABSPage* GetPage(int32_t sessionId, int32_t pageNo, bool checkCache = true,
+                    uint16_t pageType = tiv::disk::ptAny) override;
+  void CommitSession(int32_t sessionId, bool flush = false) override;
+
+  TABSDatabaseFreeSpaceManager& FreeSpaceManager();
+  TABSDiskTablePagesCacheManager& TablePagesCache() { return tablePagesCache_; }
 
   TABSDatabaseHeader& Header() { return header_; }
   const TABSCryptoCheckBlock& CheckBlock() const { return checkBlock_; }
@@ -166,10 +202,6 @@ class TABSDiskPageManager {
   int64_t LockAreaOffset() const { return lockAreaOffset_; }
   int64_t NextObjectIdOffset() const { return nextObjectIdOffset_; }
   int64_t PageAreaOffset() const { return pageAreaOffset_; }
-  uint16_t PageSize() const { return pageSize_; }
-  uint16_t PageHeaderSize() const { return tiv::disk::kPageHeaderSize; }
-  uint16_t PageDataSize() const { return static_cast<uint16_t>(pageSize_ - tiv::disk::kPageHeaderSize); }
-  bool MultiUser() const { return multiUser_; }
   bool Exclusive() const { return exclusive_; }
   bool ReadOnly() const { return readOnly_; }
   TABSDatabaseFile& File() { return file_; }
@@ -183,6 +215,7 @@ class TABSDiskPageManager {
   bool ProbeReadOnly(const std::string& fileName, bool multiUser, bool& clearMultiUser);
   void ResetToDefaults();
   TABSCheckBlockCipher& Cipher();
+  void RefuseUnfinishedCommit(const TABSDatabaseHeader& onDisk, bool anyCounter);
 
   TABSDatabaseFile file_;
   TABSDatabaseHeader header_;
@@ -199,8 +232,8 @@ class TABSDiskPageManager {
   int64_t pageAreaOffset_ = tiv::disk::kNewPageAreaOffset;
   int32_t headerLockCount_ = 0;
   bool opened_ = false;
-  bool multiUser_ = false;
   bool exclusive_ = false;
   bool readOnly_ = false;
-  uint16_t pageSize_ = tiv::disk::kDefaultPageSize;
+  std::unique_ptr<TABSDatabaseFreeSpaceManager> freeSpace_;
+  TABSDiskTablePagesCacheManager tablePagesCache_;
 };

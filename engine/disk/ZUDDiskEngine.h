@@ -12,7 +12,13 @@
 //       DiskPageManagerFile.h  TABSDiskPageManager, file level: create, open,
 //                              header, check block, lock area, NextObjectID,
 //                              header/tables/counter locks, page transfers,
-//                              growth, commit states
+//                              growth, commit states; and the page
+//                              level (DiskPageManager.cpp): page reads and
+//                              writes, the disk commit
+//       ZUDPage.h              TABSPage, TABSSortedPageList, the abstract
+//                              TABSPageManager (cache, pins, sessions)
+//       FreeSpaceMap.h         TABSDatabaseFreeSpaceManager: PFS/EAM pages
+//       TablePagesCache.h      multi-user table stamps of cached pages
 //  3. Calls go down only: this area uses engine/core (EABSException) and
 //     platform/os, nothing above it.
 //  4. Every failure is an EABSException with the code of its raise site;
@@ -25,3 +31,6 @@
 #include "DiskCrypto.h"
 #include "DiskFormat.h"
 #include "DiskPageManagerFile.h"
+#include "FreeSpaceMap.h"
+#include "TablePagesCache.h"
+#include "ZUDPage.h"

@@ -34,13 +34,53 @@ TEST(Zudadmin, CreateThenInfoShowsEveryField) {
       "PageSize: 8192",        "PageCountInExtent: 16",       "TotalPageCount: 0",     "LastUsedPageNo: -1",
       "CommitCounter: 0",      "State: 2",                    "Encrypted: 0",          "CheckBlockSize: 280",
       "CryptoAlgorithm: 0",    "CheckCRC: 0x00000000",        "LockAreaSize: 20",      "NextObjectID: 0",
-      "PageAreaOffset: 380",   "NeedRepair: false"};
+      "PageAreaOffset: 380",   "NeedRepair: false",           "PagesUsed: 0",          "PagesFree: 0",
+      "Extents: 0"};
   EXPECT_EQ(i.lines, want);
   ToolRun j = Zudadmin({"info", db, "--json"});
   ASSERT_EQ(j.exitCode, 0);
   ASSERT_EQ(j.lines.size(), 1u);
   EXPECT_NE(j.lines[0].find("\"Signature\": \"ZORVANTEKSTORAGE\""), std::string::npos);
   EXPECT_NE(j.lines[0].find("\"PageSize\": 8192"), std::string::npos);
+}
+
+TEST(Zudadmin, PagesListsEveryPageWithItsMapState) {
+  ScratchDir dir;
+  const std::string db = dir.File("p.zud");
+  {
+    TABSDiskPageManager pm;
+    pm.CreateDatabaseFile(db, TABSPassword{});
+    for (int i = 0; i < 3; ++i) {
+      TABSPage* p = pm.AddPage(TABSPageManager::kSystemSession, i == 0 ? tiv::disk::ptFileSystemDirectory
+                                                                       : tiv::disk::ptTableRecord);
+      p->SetNextPageNo(i == 0 ? 3 : -1);
+      if (i) p->SetOwnerTableID(9);
+      pm.PutPage(p);
+    }
+    pm.CommitSession(TABSPageManager::kSystemSession);
+    pm.DeletePage(TABSPageManager::kSystemSession, 3);
+    pm.CommitSession(TABSPageManager::kSystemSession);
+  }
+  ToolRun r = Zudadmin({"pages", db});
+  ASSERT_EQ(r.exitCode, 0);
+  ASSERT_EQ(r.lines.size(), 7u);
+  EXPECT_EQ(r.lines[0], "PageNo\tType\tPageVersion\tNextPageNo\tOwnerTableID\tMap");
+  auto starts = [&](size_t i, const std::string& s) { EXPECT_EQ(r.lines[i].rfind(s, 0), 0u) << r.lines[i]; };
+  auto ends = [&](size_t i, const std::string& s) {
+    EXPECT_EQ(r.lines[i].substr(r.lines[i].size() - s.size()), s) << r.lines[i];
+  };
+  starts(1, "0\tPFS Page\t");
+  starts(2, "1\tEAM Page\t");
+  starts(3, "2\tFileSystemDirectory Page\t");
+  ends(3, "\t3\t-1\tused");
+  starts(4, "3\tTableRecord Page\t2147483647\t-1\t9\tfree");  // released
+  ends(5, "\t-1\t9\tused");
+  starts(6, "5\t(no page)");
+  ends(6, "free");
+  ToolRun i = Zudadmin({"info", db});
+  ASSERT_EQ(i.exitCode, 0);
+  const std::vector<std::string> tail(i.lines.end() - 3, i.lines.end());
+  EXPECT_EQ(tail, (std::vector<std::string>{"PagesUsed: 4", "PagesFree: 2", "Extents: 1"}));
 }
 
 TEST(Zudadmin, ErrorsGoToStderrWithANonZeroExit) {

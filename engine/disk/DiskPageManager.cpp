@@ -1,0 +1,146 @@
+// The page level of TABSDiskPageManager: page numbers from the free-space
+// map, reads and writes of whole pages with their PageVersion and the place
+// of encryption, the multi-user checks of cached pages, and the disk commit
+// (its state diagram is in DiskPageManagerFile.h).
+#include <cstring>
+#include <stdexcept>
+
+#include "DiskBytes.h"
+#include "DiskCrc.h"
+#include "DiskPageManagerFile.h"
+
+using namespace tiv::disk;
+
+TABSDatabaseFreeSpaceManager& TABSDiskPageManager::FreeSpaceManager() {
+  if (!freeSpace_) throw std::logic_error("The free-space map exists only while a database file is open");
+  return *freeSpace_;
+}
+
+int32_t TABSDiskPageManager::GetPageCount() { return GetTotalPageCount(); }
+
+// ---------------------------------------------------------------------------
+// Multi-user checks
+
+bool TABSDiskPageManager::IsPageValidated(int32_t sessionId, TABSPage* page) {
+  if (!multiUser_) return true;
+  int32_t stamp = 0;
+  if (!tablePagesCache_.GetCurrentStamp(sessionId, stamp)) return false;
+  const TABSPageValidation& v = page->ValidationFor(sessionId);
+  return v.Valid && v.Stamp == stamp;
+}
+
+void TABSDiskPageManager::MarkPageValidated(int32_t sessionId, TABSPage* page) {
+  if (!multiUser_) return;
+  int32_t stamp = 0;
+  if (tablePagesCache_.GetCurrentStamp(sessionId, stamp)) page->ValidationFor(sessionId) = {stamp, true};
+}
+
+TABSPage::Refresh TABSPage::RefreshIfChanged() {
+  auto* disk = dynamic_cast<TABSDiskPageManager*>(Manager);
+  if (!disk || !disk->MultiUser()) return Refresh::kUnchanged;
+  const int32_t onDisk = disk->ReadPageVersion(PageNo);
+  // Released by another process, or unreadable: the cached bytes are no
+  // longer the page's, whatever version they carry.
+  if (onDisk == kPageVersionReleased) return Refresh::kGone;
+  if (onDisk == PageVersion()) return Refresh::kUnchanged;
+  return disk->ReadPage(this) ? Refresh::kReread : Refresh::kGone;
+}
+
+// ---------------------------------------------------------------------------
+// Page numbers
+
+void TABSDiskPageManager::AllocPageNo(TABSPage* page) {
+  page->PageNo = FreeSpaceManager().AllocatePage();
+  page->AllocBuffer();
+}
+
+void TABSDiskPageManager::FreePageNo(int32_t pageNo) {
+  // The version mark first: a process that cached the page sees it gone
+  // before the number can be handed out again.
+  WritePageVersion(pageNo, kPageVersionReleased);
+  FreeSpaceManager().ReleasePage(pageNo);
+}
+
+void TABSDiskPageManager::DeletePage(int32_t sessionId, int32_t pageNo) {
+  FreeSpaceManager().CheckNotMapPage(pageNo);
+  TABSPageManager::DeletePage(sessionId, pageNo);
+}
+
+TABSPage* TABSDiskPageManager::GetPage(int32_t sessionId, int32_t pageNo, bool checkCache, uint16_t pageType) {
+  FreeSpaceManager().CheckNotMapPage(pageNo);
+  return TABSPageManager::GetPage(sessionId, pageNo, checkCache, pageType);
+}
+
+// ---------------------------------------------------------------------------
+// Reading and writing whole pages
+
+bool TABSDiskPageManager::ReadPage(TABSPage* page) {
+  if (!page->OwnsBuffer() || page->BufferSize() < pageSize_) page->AllocBuffer();
+  if (!ReadPage(page->PageNo, page->Buffer())) {
+    page->SetPageVersion(kPageVersionReleased);
+    return false;
+  }
+  // A page without its signature (never written, or foreign bytes) and a
+  // released page are not pages of this database; repair tools look at them
+  // with SkipTypeCheck.
+  if (!SkipTypeCheck && (!page->HasSignature() || page->PageVersion() == kPageVersionReleased)) {
+    page->SetPageVersion(kPageVersionReleased);
+    return false;
+  }
+  if (header_.Encrypted == kEncryptedYes && !FreeSpaceManager().IsMapPage(page->PageNo)) {
+    Cipher().Decipher(page->DataBuffer(), page->DataSize(), password_, page->CryptoAlgorithm());
+    if (!SkipTypeCheck && Crc32(page->DataBuffer(), page->DataSize()) != page->DataCRC())
+      throw EABSException(30446, "Decrypt page error. Check CRC failed. PageNo: %d", {page->PageNo});
+  }
+  page->Reread = true;
+  return true;
+}
+
+// Every page write of a commit, map pages included, passes through here and
+// then through the raw WritePage: the one place where page bytes meet the
+// file.
+void TABSDiskPageManager::WritePage(TABSPage* page) {
+  if (!page->OwnsBuffer() || page->BufferSize() < pageSize_) throw EABSException(20038, "Invalid page buffer. Buffer is Nil");
+  int64_t version = static_cast<int64_t>(page->PageVersion()) + 1;
+  if (version >= kPageVersionWrapAt) version = 0;
+  page->SetPageVersion(static_cast<int32_t>(version));
+  const bool encipher = header_.Encrypted == kEncryptedYes && page->EncryptOnWrite &&
+                        !FreeSpaceManager().IsMapPage(page->PageNo);
+  if (!encipher) {
+    WritePage(page->PageNo, page->Buffer());
+    return;
+  }
+  page->SetCryptoAlgorithm(checkBlock_.CryptoAlgorithm);
+  page->SetDataCRC(Crc32(page->DataBuffer(), page->DataSize()));
+  Cipher().Encipher(page->DataBuffer(), page->DataSize(), password_, checkBlock_.CryptoAlgorithm);
+  try {
+    WritePage(page->PageNo, page->Buffer());
+  } catch (...) {
+    Cipher().Decipher(page->DataBuffer(), page->DataSize(), password_, checkBlock_.CryptoAlgorithm);
+    throw;
+  }
+  // The cached copy stays plain.
+  Cipher().Decipher(page->DataBuffer(), page->DataSize(), password_, checkBlock_.CryptoAlgorithm);
+}
+
+// ---------------------------------------------------------------------------
+// The disk commit
+
+void TABSDiskPageManager::CommitSession(int32_t sessionId, bool flush) {
+  Session* s = FindSession(sessionId);
+  // Nothing to commit writes nothing, not even the header.
+  if (!s || !HasChanges(*s)) return;
+  // Every refusal before the first byte: a refused commit leaves State 2.
+  CheckCommit(sessionId, *s);
+  BeginCommit();
+  try {
+    if (flush) FlushFileBuffers();  // State 1 is on the disk before any page
+    WriteSession(*s);
+    if (flush) FlushFileBuffers();  // every page is on the disk before State 2
+  } catch (...) {
+    AbortCommit();
+    throw;
+  }
+  EndCommit();
+  if (flush) FlushFileBuffers();
+}

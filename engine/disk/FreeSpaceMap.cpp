@@ -1,0 +1,362 @@
+#include "FreeSpaceMap.h"
+
+#include <algorithm>
+
+#include "DiskPageManagerFile.h"
+#include "ZUDPage.h"
+#include "os/OsRandom.h"
+
+using namespace tiv::disk;
+
+namespace {
+
+// Which reader of a map page found the wrong type: each has its own code.
+enum class MapSite { kSearch, kPfsUpdate, kEamUpdate, kUsedTest, kLastUsedScan };
+
+[[noreturn]] void WrongType(MapSite site, uint16_t found, uint16_t expected) {
+  const char* f = PageTypeText(found);
+  const char* e = PageTypeText(expected);
+  switch (site) {
+    case MapSite::kSearch:
+      throw EABSException(30423, "Wrong page type. Found '%s', but expecting: '%s'", {f, e});
+    case MapSite::kPfsUpdate:
+      throw EABSException(30424, "Wrong page type. Found '%s', but expecting: '%s'", {f, e});
+    case MapSite::kEamUpdate:
+      throw EABSException(30428, "Wrong page type. Found '%s', but expecting: '%s'", {f, e});
+    case MapSite::kUsedTest:
+      throw EABSException(30430, "Wrong page type. Found '%s', but expecting: '%s'", {f, e});
+    case MapSite::kLastUsedScan:
+      break;
+  }
+  throw EABSException(30432, "Wrong page type. Found '%s', but expecting: '%s'", {f, e});
+}
+
+bool BitSet(const uint8_t* data, int64_t bit) { return (data[bit / 8] >> (bit % 8)) & 1; }
+
+}  // namespace
+
+TABSDatabaseFreeSpaceManager::TABSDatabaseFreeSpaceManager(TABSDiskPageManager& pm) : pm_(pm) {
+  extent_ = std::max<int32_t>(pm.Header().PageCountInExtent, 1);
+  const int32_t data = pm.PageDataSize();
+  pagesPerPfs_ = data * 8;
+  extentsPerEam_ = data * 4;
+  pagesPerEam_ = static_cast<int64_t>(extentsPerEam_) * extent_;
+  lastUsed_ = pm.Header().LastUsedPageNo;
+  total_ = pm.Header().TotalPageCount;
+}
+
+TABSDatabaseFreeSpaceManager::~TABSDatabaseFreeSpaceManager() = default;
+
+// ---------------------------------------------------------------------------
+// Positions
+
+bool TABSDatabaseFreeSpaceManager::IsMapPage(int32_t pageNo) const {
+  if (pageNo < 0) return false;
+  const int64_t p = pageNo;
+  if (p % pagesPerPfs_ == 0 || p % pagesPerEam_ == 0) return true;
+  return p >= 1 && (p - 1) % pagesPerPfs_ == 0 && (p - 1) % pagesPerEam_ == 0;
+}
+
+void TABSDatabaseFreeSpaceManager::CheckNotMapPage(int32_t pageNo) const {
+  if (IsMapPage(pageNo)) throw EABSException(30434, "Cannot delete PFS or EAM page. PageNo=%d", {pageNo});
+}
+
+int32_t TABSDatabaseFreeSpaceManager::PfsPageNo(int32_t pfsIndex) const {
+  return static_cast<int32_t>(static_cast<int64_t>(pfsIndex) * pagesPerPfs_);
+}
+
+int32_t TABSDatabaseFreeSpaceManager::EamPageNo(int32_t eamIndex) const {
+  const int64_t at = static_cast<int64_t>(eamIndex) * pagesPerEam_;
+  return static_cast<int32_t>(at % pagesPerPfs_ == 0 ? at + 1 : at);
+}
+
+int32_t TABSDatabaseFreeSpaceManager::GrowthStep() const {
+  return total_ == 0 ? 6 : std::max(total_ / 10, extent_);
+}
+
+int32_t TABSDatabaseFreeSpaceManager::LastPfsIndex() const { return std::max(total_ - 1, 0) / pagesPerPfs_; }
+
+int32_t TABSDatabaseFreeSpaceManager::LastEamIndex() const {
+  return static_cast<int32_t>(std::max(total_ - 1, 0) / pagesPerEam_);
+}
+
+// ---------------------------------------------------------------------------
+// Map pages on disk
+
+std::unique_ptr<TABSPage> TABSDatabaseFreeSpaceManager::ReadMapPage(int32_t pageNo, uint16_t type, int site) {
+  auto page = std::make_unique<TABSPage>(&pm_, pageNo, TABSPageManager::kSystemSession);
+  page->EncryptOnWrite = false;
+  // An unreadable page, or one without a page signature, has no type.
+  const bool ok = pm_.ReadPage(page.get()) && page->HasSignature();
+  const uint16_t found = ok ? page->PageType() : static_cast<uint16_t>(ptUnknown);
+  if (found != type) WrongType(static_cast<MapSite>(site), found, type);
+  return page;
+}
+
+void TABSDatabaseFreeSpaceManager::WriteMapPage(TABSPage& page) { pm_.WritePage(&page); }
+
+void TABSDatabaseFreeSpaceManager::CreateMapPage(int32_t pageNo, uint16_t type) {
+  TABSPage page(&pm_, pageNo, TABSPageManager::kSystemSession);
+  page.EncryptOnWrite = false;
+  page.AllocBuffer();
+  page.SetPageType(type);
+  page.SetPageVersion(static_cast<int32_t>(tiv::os::RandomBelow(kPageVersionRandomBelow)));
+  page.DataBuffer()[0] = 1;
+  WriteMapPage(page);
+}
+
+// ---------------------------------------------------------------------------
+// Header fields
+
+void TABSDatabaseFreeSpaceManager::LoadHeader() {
+  pm_.ReadHeader();
+  const TABSDatabaseHeader& h = pm_.Header();
+  if (h.TotalPageCount < 0 || h.LastUsedPageNo < -1)
+    throw EABSException(30431, "Page: %d cannot be addressed. TotalPageCount=%d", {h.LastUsedPageNo, h.TotalPageCount});
+  lastUsed_ = h.LastUsedPageNo;
+  total_ = h.TotalPageCount;
+}
+
+void TABSDatabaseFreeSpaceManager::StoreHeader() {
+  TABSDatabaseHeader& h = pm_.Header();
+  if (h.LastUsedPageNo == lastUsed_ && h.TotalPageCount == total_) return;
+  h.LastUsedPageNo = lastUsed_;
+  h.TotalPageCount = total_;
+  pm_.WriteHeader(true);
+}
+
+// Runs `work` under the header lock with the header reread; the fields are
+// written back and the lock released on every path.
+template <typename Work>
+static auto UnderHeaderLock(TABSDiskPageManager& pm, Work&& work, void (TABSDatabaseFreeSpaceManager::*store)(),
+                            TABSDatabaseFreeSpaceManager* self) {
+  bool loaded = false;
+  try {
+    auto result = work(loaded);
+    (self->*store)();
+    pm.UnlockHeader();
+    return result;
+  } catch (...) {
+    if (loaded) {
+      try {
+        (self->*store)();
+      } catch (...) {
+        // The first failure is the one reported.
+      }
+    }
+    pm.UnlockHeader();
+    throw;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Allocation
+
+int32_t TABSDatabaseFreeSpaceManager::AllocatePage() {
+  if (!pm_.LockHeader()) throw EABSException(20231, "Database is locked");
+  return UnderHeaderLock(
+      pm_,
+      [&](bool& loaded) {
+        LoadHeader();
+        loaded = true;
+        int32_t result = FindFreePage();
+        if (result < 0) result = Grow();
+        lastUsed_ = std::max(lastUsed_, result);
+        return result;
+      },
+      &TABSDatabaseFreeSpaceManager::StoreHeader, this);
+}
+
+int32_t TABSDatabaseFreeSpaceManager::FindFreePage() {
+  if (lastUsed_ == -1 || total_ == 0) return -1;
+  const int32_t last = LastEamIndex();
+  int32_t found = FindInEam(last);
+  for (int32_t k = 0; found < 0 && k < last; ++k) found = FindInEam(k);
+  if (found >= 0) MarkPage(found, true);
+  return found;
+}
+
+int32_t TABSDatabaseFreeSpaceManager::FindInEam(int32_t eamIndex) {
+  std::unique_ptr<TABSPage> eam = ReadMapPage(EamPageNo(eamIndex), ptEAM, static_cast<int>(MapSite::kSearch));
+  const uint8_t* data = eam->DataBuffer();
+  const int32_t size = pm_.PageDataSize();
+  int64_t extent = -1;
+  for (int32_t i = 0; i < size && extent < 0; ++i) {
+    if (data[i] == 0xFF) continue;
+    for (int j = 0; j < 4; ++j) {
+      if (((data[i] >> (2 * j)) & 2) == 0) {
+        extent = static_cast<int64_t>(eamIndex) * extentsPerEam_ + i * 4 + j;
+        break;
+      }
+    }
+  }
+  if (extent < 0) return -1;
+  const int32_t pf = static_cast<int32_t>(extent * extent_ / pagesPerPfs_);
+  int32_t pl = static_cast<int32_t>(((extent + 1) * extent_ - 1) / pagesPerPfs_);
+  if (static_cast<int64_t>(pf) * pagesPerPfs_ >= total_) return -1;
+  while (pl >= pf && static_cast<int64_t>(pl) * pagesPerPfs_ >= total_) --pl;
+  for (int32_t idx = pf; idx <= pl; ++idx) {
+    std::unique_ptr<TABSPage> pfs = ReadMapPage(PfsPageNo(idx), ptPFS, static_cast<int>(MapSite::kSearch));
+    const uint8_t* bits = pfs->DataBuffer();
+    for (int32_t b = 0; b < size; ++b) {
+      if (bits[b] == 0xFF) continue;
+      int bit = 0;
+      while ((bits[b] >> bit) & 1) ++bit;
+      const int64_t page = static_cast<int64_t>(PfsPageNo(idx)) + b * 8 + bit;
+      return page < total_ ? static_cast<int32_t>(page) : -1;
+    }
+  }
+  return -1;
+}
+
+int32_t TABSDatabaseFreeSpaceManager::Grow() {
+  const int32_t oldPfs = lastUsed_ == -1 ? -1 : LastPfsIndex();
+  const int32_t oldEam = lastUsed_ == -1 ? -1 : LastEamIndex();
+  int32_t candidate = lastUsed_ + 1;
+  while (IsMapPage(candidate)) ++candidate;
+  int32_t n = GrowthStep();
+  if (candidate >= total_ + n) n = candidate - total_ + 1;
+  while (IsMapPage(total_ + n - 1)) ++n;
+  pm_.ExtendFile(n);
+  total_ = pm_.Header().TotalPageCount;
+  const int32_t newPfs = LastPfsIndex(), newEam = LastEamIndex();
+  for (int32_t k = oldPfs + 1; k <= newPfs; ++k) CreateMapPage(PfsPageNo(k), ptPFS);
+  for (int32_t k = oldEam + 1; k <= newEam; ++k) CreateMapPage(EamPageNo(k), ptEAM);
+  lastUsed_ = candidate;
+  // An EAM page recreated after the file shrank below it may still have its
+  // bit set in a PFS page that stayed: setting it again is no fault.
+  for (int32_t k = oldEam + 1; k <= newEam; ++k) UpdatePfs(EamPageNo(k), true, false);
+  for (int32_t k = oldPfs + 1; k <= newPfs; ++k) UpdateEam(PfsPageNo(k));
+  MarkPage(lastUsed_, true);
+  return lastUsed_;
+}
+
+// ---------------------------------------------------------------------------
+// Release
+
+void TABSDatabaseFreeSpaceManager::ReleasePage(int32_t pageNo) {
+  if (!pm_.LockHeader()) throw EABSException(20232, "Database is locked");
+  UnderHeaderLock(
+      pm_,
+      [&](bool& loaded) {
+        LoadHeader();
+        loaded = true;
+        MarkPage(pageNo, false);
+        lastUsed_ = FindLastUsedDataPage();
+        const int32_t step = GrowthStep();
+        const int32_t tail = total_ - lastUsed_ - 1;
+        if (tail >= step) {
+          int32_t cut = (tail / step) * step;
+          // The file never ends with a map page: keep one more page instead.
+          while (cut > 0 && IsMapPage(total_ - cut - 1)) --cut;
+          if (cut > 0) {
+            pm_.Header().LastUsedPageNo = lastUsed_;
+            pm_.TruncateFile(cut);
+            total_ = pm_.Header().TotalPageCount;
+          }
+        }
+        return 0;
+      },
+      &TABSDatabaseFreeSpaceManager::StoreHeader, this);
+}
+
+int32_t TABSDatabaseFreeSpaceManager::FindLastUsedDataPage() {
+  if (total_ == 0) return -1;
+  const int32_t size = pm_.PageDataSize();
+  for (int32_t idx = LastPfsIndex(); idx >= 0; --idx) {
+    std::unique_ptr<TABSPage> pfs = ReadMapPage(PfsPageNo(idx), ptPFS, static_cast<int>(MapSite::kLastUsedScan));
+    const uint8_t* bits = pfs->DataBuffer();
+    for (int32_t b = size - 1; b >= 0; --b) {
+      if (bits[b] == 0) continue;
+      for (int bit = 7; bit >= 0; --bit) {
+        if (!((bits[b] >> bit) & 1)) continue;
+        const int64_t page = static_cast<int64_t>(PfsPageNo(idx)) + b * 8 + bit;
+        if (page < total_ && !IsMapPage(static_cast<int32_t>(page))) return static_cast<int32_t>(page);
+      }
+    }
+  }
+  return -1;
+}
+
+// ---------------------------------------------------------------------------
+// Marking
+
+void TABSDatabaseFreeSpaceManager::MarkPage(int32_t pageNo, bool used) {
+  UpdatePfs(pageNo, used, true);
+  UpdateEam(pageNo);
+}
+
+void TABSDatabaseFreeSpaceManager::UpdatePfs(int32_t pageNo, bool used, bool strict) {
+  if (pageNo < 0 || pageNo >= total_)
+    throw EABSException(30430, "Page: %d cannot be addressed. TotalPageCount=%d", {pageNo, total_});
+  std::unique_ptr<TABSPage> pfs =
+      ReadMapPage(PfsPageNo(pageNo / pagesPerPfs_), ptPFS, static_cast<int>(MapSite::kPfsUpdate));
+  const int32_t bit = pageNo % pagesPerPfs_;
+  uint8_t& byte = pfs->DataBuffer()[bit / 8];
+  const uint8_t mask = static_cast<uint8_t>(1u << (bit % 8));
+  const bool set = (byte & mask) != 0;
+  if (used && set) {
+    if (!strict) return;
+    throw EABSException(30425, "Page: %d already used", {pageNo});
+  }
+  if (!used && !set) throw EABSException(30427, "Page: %d already free", {pageNo});
+  byte = static_cast<uint8_t>(byte ^ mask);
+  WriteMapPage(*pfs);
+}
+
+void TABSDatabaseFreeSpaceManager::UpdateEam(int32_t pageNo) {
+  if (pageNo < 0 || pageNo >= total_)
+    throw EABSException(30431, "Page: %d cannot be addressed. TotalPageCount=%d", {pageNo, total_});
+  const int64_t extent = pageNo / extent_;
+  const int32_t eamIndex = static_cast<int32_t>(extent / extentsPerEam_);
+  std::unique_ptr<TABSPage> eam = ReadMapPage(EamPageNo(eamIndex), ptEAM, static_cast<int>(MapSite::kEamUpdate));
+  bool seenUsed = false, seenFree = false;
+  std::unique_ptr<TABSPage> pfs;
+  int32_t pfsIndex = -1;
+  for (int64_t q = extent * extent_; q < (extent + 1) * extent_ && !(seenUsed && seenFree); ++q) {
+    const int32_t idx = static_cast<int32_t>(q / pagesPerPfs_);
+    if (static_cast<int64_t>(idx) * pagesPerPfs_ > lastUsed_) {
+      seenFree = true;
+      continue;
+    }
+    if (idx != pfsIndex) {
+      pfs = ReadMapPage(PfsPageNo(idx), ptPFS, static_cast<int>(MapSite::kEamUpdate));
+      pfsIndex = idx;
+    }
+    if (BitSet(pfs->DataBuffer(), q % pagesPerPfs_))
+      seenUsed = true;
+    else
+      seenFree = true;
+  }
+  const uint8_t entry = seenFree ? 1 : (seenUsed ? 3 : 0);
+  const int64_t slot = extent % extentsPerEam_;
+  uint8_t& byte = eam->DataBuffer()[slot / 4];
+  const int shift = static_cast<int>(2 * (slot % 4));
+  const uint8_t updated = static_cast<uint8_t>((byte & ~(3u << shift)) | (entry << shift));
+  if (updated == byte) return;
+  byte = updated;
+  WriteMapPage(*eam);
+}
+
+bool TABSDatabaseFreeSpaceManager::IsPageUsed(int32_t pageNo) {
+  if (pageNo < 0 || pageNo >= total_) return false;
+  std::unique_ptr<TABSPage> pfs =
+      ReadMapPage(PfsPageNo(pageNo / pagesPerPfs_), ptPFS, static_cast<int>(MapSite::kUsedTest));
+  return BitSet(pfs->DataBuffer(), pageNo % pagesPerPfs_);
+}
+
+TABSDatabaseFreeSpaceManager::Usage TABSDatabaseFreeSpaceManager::CountUsage() {
+  LoadHeader();
+  Usage u;
+  u.total = total_;
+  u.extents = static_cast<int32_t>((static_cast<int64_t>(total_) + extent_ - 1) / extent_);
+  for (int32_t idx = 0; total_ > 0 && idx <= LastPfsIndex(); ++idx) {
+    std::unique_ptr<TABSPage> pfs = ReadMapPage(PfsPageNo(idx), ptPFS, static_cast<int>(MapSite::kUsedTest));
+    const int64_t first = PfsPageNo(idx);
+    const int64_t end = std::min<int64_t>(first + pagesPerPfs_, total_);
+    for (int64_t p = first; p < end; ++p)
+      if (BitSet(pfs->DataBuffer(), p - first)) ++u.used;
+  }
+  u.free = u.total - u.used;
+  return u;
+}

@@ -1,0 +1,96 @@
+// FreeSpaceMap: TABSDatabaseFreeSpaceManager, which decides which page of
+// the database file a new page gets, takes pages back, and grows and
+// shrinks the file.
+//
+// Format (see docs/file-format.md). With E pages per extent and D data
+// bytes per page (PageSize - 40):
+//   P  = D * 8   pages mapped by one PFS page (one bit each, 1 = in use)
+//   X  = D * 4   extents mapped by one EAM page (two bits each)
+//   XE = X * E   pages mapped by one EAM page
+//   PFS page k lies at page k*P; its data bit (p mod P) (byte div 8, bit mod
+//   8, least significant first) is the state of page p.
+//   EAM page k lies at k*XE, or k*XE + 1 when k*XE is a PFS page; the two
+//   bits from bit 2*((e mod X) mod 4) of data byte (e mod X) div 4 are the
+//   entry of extent e: 0 never touched, 1 has a free page, 3 full.
+//   PageSize 4096, E = 8: P = 32448, X = 16224, XE = 129792.
+//
+// Contract
+//  1. Every allocation and release runs wholly under the header lock of the
+//     file, rereads the header first and writes it back last when a field
+//     changed (also when a step in between failed); the lock is released on
+//     every path. Processes sharing the file never hand out one page twice.
+//  2. Map pages (PFS and EAM) are never cached: each use reads the page from
+//     the file and writes it back at once through the page write of the
+//     disk page manager. They are never enciphered and never handed out as
+//     data pages (CheckNotMapPage).
+//  3. Growing and shrinking work from TotalPageCount of the header, never
+//     from the size of the file; the file never ends with a map page.
+//  4. Stored bytes are not trusted: a map page of the wrong type, a page
+//     number outside 0..TotalPageCount-1 and a double allocation or release
+//     are engine errors, never a read out of bounds.
+//
+// Thread use: the page manager's caller's database lock.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+class TABSDiskPageManager;
+class TABSPage;
+
+class TABSDatabaseFreeSpaceManager {
+ public:
+  explicit TABSDatabaseFreeSpaceManager(TABSDiskPageManager& pm);
+  ~TABSDatabaseFreeSpaceManager();
+
+  int32_t AllocatePage();
+  void ReleasePage(int32_t pageNo);
+  bool IsMapPage(int32_t pageNo) const;
+  void CheckNotMapPage(int32_t pageNo) const;
+  // The PFS update, then the EAM update.
+  void MarkPage(int32_t pageNo, bool used);
+  // The PFS bit of a page (the "used test"); reads the header's counts as
+  // they are in memory.
+  bool IsPageUsed(int32_t pageNo);
+
+  // Figures for tools: pages marked in use and free below TotalPageCount,
+  // from the PFS pages on disk (the header is reread first).
+  struct Usage {
+    int32_t total = 0, used = 0, free = 0, extents = 0;
+  };
+  Usage CountUsage();
+
+  bool SkipRecordPageCheck = false;
+
+  int32_t PagesPerPfs() const { return pagesPerPfs_; }
+  int32_t ExtentsPerEam() const { return extentsPerEam_; }
+  int64_t PagesPerEam() const { return pagesPerEam_; }
+  int32_t PfsPageNo(int32_t pfsIndex) const;
+  int32_t EamPageNo(int32_t eamIndex) const;
+  int32_t LastUsedPageNo() const { return lastUsed_; }
+  int32_t TotalPageCount() const { return total_; }
+
+ private:
+  std::unique_ptr<TABSPage> ReadMapPage(int32_t pageNo, uint16_t type, int code);
+  void WriteMapPage(TABSPage& page);
+  void CreateMapPage(int32_t pageNo, uint16_t type);
+  int32_t FindFreePage();
+  int32_t FindInEam(int32_t eamIndex);
+  int32_t Grow();
+  int32_t GrowthStep() const;
+  int32_t LastPfsIndex() const;
+  int32_t LastEamIndex() const;
+  void UpdatePfs(int32_t pageNo, bool used, bool strict);
+  void UpdateEam(int32_t pageNo);
+  int32_t FindLastUsedDataPage();
+  void LoadHeader();
+  void StoreHeader();
+
+  TABSDiskPageManager& pm_;
+  int32_t extent_;          // E
+  int32_t pagesPerPfs_;     // P
+  int32_t extentsPerEam_;   // X
+  int64_t pagesPerEam_;     // XE
+  int32_t lastUsed_ = -1;   // copies of the header fields
+  int32_t total_ = 0;
+};

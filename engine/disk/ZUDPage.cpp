@@ -1,0 +1,463 @@
+#include "ZUDPage.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "DiskBytes.h"
+#include "ZUDExcept.h"
+#include "os/OsRandom.h"
+
+using namespace tiv::disk;
+
+// ---------------------------------------------------------------------------
+// TABSPage
+
+TABSPage::TABSPage(TABSPageManager* manager, int32_t pageNo, int32_t sessionId)
+    : Manager(manager), PageNo(pageNo), SessionID(sessionId) {}
+
+uint16_t TABSPage::HeaderSize() const { return Manager ? Manager->PageHeaderSize() : kPageHeaderSize; }
+
+uint16_t TABSPage::DataSize() const {
+  return static_cast<uint16_t>((Manager ? Manager->PageSize() : kDefaultPageSize) - HeaderSize());
+}
+
+void TABSPage::AllocBuffer() {
+  const int32_t size = Manager ? Manager->PageSize() : kDefaultPageSize;
+  buffer_ = AllocBlock(static_cast<uint64_t>(size), true);
+  bufferSize_ = size;
+  if (HeaderSize() >= kPageHeaderSize) InitHeader();
+}
+
+void TABSPage::FreeBuffer() {
+  buffer_.reset();
+  bufferSize_ = 0;
+}
+
+void TABSPage::Resize(int32_t newSize) {
+  if (!buffer_) throw EABSException(20038, "Invalid page buffer. Buffer is Nil");
+  if (newSize < (Manager ? Manager->PageSize() : kDefaultPageSize))
+    throw EABSException(20039, "Invalid page modification");
+  if (newSize <= bufferSize_) return;
+  TABSMemBlock grown = AllocBlock(static_cast<uint64_t>(newSize), true);
+  std::memcpy(grown.get(), buffer_.get(), static_cast<size_t>(bufferSize_));
+  buffer_ = std::move(grown);
+  bufferSize_ = newSize;
+}
+
+void TABSPage::InitHeader() {
+  if (bufferSize_ < kPageHeaderSize) throw EABSException(20038, "Invalid page buffer. Buffer is Nil");
+  uint8_t* b = Buffer();
+  std::memset(b, 0, kPageHeaderSize);
+  std::memcpy(b + kPgSignature, kPageSignature, 4);
+  PutI32(b + kPgVersion, 0);
+  PutU16(b + kPgType, ptUnknown);
+  PutI32(b + kPgNextPageNo, -1);
+  PutU32(b + kPgDataCRC, 0);
+  PutI32(b + kPgOwnerTableID, -1);
+  PutI32(b + kPgReserved26, -1);
+  PutU16(b + kPgReserved30, 0);
+}
+
+// Header accessors: a page without a 40-byte buffer has no header, and reads
+// as an unknown, released page rather than reading out of bounds.
+int32_t TABSPage::PageVersion() const {
+  return bufferSize_ >= kPageHeaderSize ? GetI32(Buffer() + kPgVersion) : kPageVersionReleased;
+}
+void TABSPage::SetPageVersion(int32_t v) {
+  if (bufferSize_ >= kPageHeaderSize) PutI32(Buffer() + kPgVersion, v);
+}
+uint16_t TABSPage::PageType() const {
+  return bufferSize_ >= kPageHeaderSize ? GetU16(Buffer() + kPgType) : static_cast<uint16_t>(ptUnknown);
+}
+void TABSPage::SetPageType(uint16_t t) {
+  if (bufferSize_ >= kPageHeaderSize) PutU16(Buffer() + kPgType, t);
+}
+int32_t TABSPage::NextPageNo() const { return bufferSize_ >= kPageHeaderSize ? GetI32(Buffer() + kPgNextPageNo) : -1; }
+void TABSPage::SetNextPageNo(int32_t n) {
+  if (bufferSize_ >= kPageHeaderSize) PutI32(Buffer() + kPgNextPageNo, n);
+}
+uint32_t TABSPage::DataCRC() const { return bufferSize_ >= kPageHeaderSize ? GetU32(Buffer() + kPgDataCRC) : 0; }
+void TABSPage::SetDataCRC(uint32_t crc) {
+  if (bufferSize_ >= kPageHeaderSize) PutU32(Buffer() + kPgDataCRC, crc);
+}
+uint8_t TABSPage::CryptoAlgorithm() const { return bufferSize_ >= kPageHeaderSize ? Buffer()[kPgCryptoAlgorithm] : 0; }
+void TABSPage::SetCryptoAlgorithm(uint8_t a) {
+  if (bufferSize_ >= kPageHeaderSize) Buffer()[kPgCryptoAlgorithm] = a;
+}
+int32_t TABSPage::OwnerTableID() const { return bufferSize_ >= kPageHeaderSize ? GetI32(Buffer() + kPgOwnerTableID) : -1; }
+void TABSPage::SetOwnerTableID(int32_t id) {
+  if (bufferSize_ >= kPageHeaderSize) PutI32(Buffer() + kPgOwnerTableID, id);
+}
+bool TABSPage::HasSignature() const {
+  return bufferSize_ >= kPageHeaderSize && std::memcmp(Buffer() + kPgSignature, kPageSignature, 4) == 0;
+}
+
+TABSPageValidation& TABSPage::ValidationFor(int32_t sessionId) {
+  const size_t index = static_cast<size_t>(sessionId + 2);  // callers refuse sessionId < -2
+  if (Validations.size() <= index) Validations.resize(index + 1);
+  return Validations[index];
+}
+
+// ---------------------------------------------------------------------------
+// TABSSortedPageList
+
+int32_t TABSSortedPageList::LowerBound(int32_t pageNo) const {
+  return static_cast<int32_t>(std::lower_bound(pageNos_.begin(), pageNos_.end(), pageNo) - pageNos_.begin());
+}
+
+int32_t TABSSortedPageList::IndexOf(int32_t pageNo) const {
+  const int32_t i = LowerBound(pageNo);
+  return i < Count() && pageNos_[static_cast<size_t>(i)] == pageNo ? i : -1;
+}
+
+TABSPage* TABSSortedPageList::Find(int32_t pageNo) const {
+  const int32_t i = IndexOf(pageNo);
+  return i < 0 ? nullptr : At(i);
+}
+
+// Capacity grows by a step that starts at 1000 and doubles up to 10000, so
+// single insertions do not reallocate.
+void TABSSortedPageList::Grow(size_t needed) {
+  if (needed <= pageNos_.capacity()) return;
+  const size_t target = std::max(needed, pageNos_.capacity() + growStep_);
+  pageNos_.reserve(target);
+  entries_.reserve(target);
+  growStep_ = std::min<size_t>(growStep_ * 2, 10000);
+}
+
+void TABSSortedPageList::ShrinkIfSparse() {
+  if (pageNos_.empty()) {
+    std::vector<int32_t>().swap(pageNos_);
+    std::vector<Entry>().swap(entries_);
+    return;
+  }
+  if (pageNos_.capacity() - pageNos_.size() > shrinkStep_) {
+    pageNos_.shrink_to_fit();
+    entries_.shrink_to_fit();
+    shrinkStep_ = std::min<size_t>(shrinkStep_ * 2, 10000);
+  }
+}
+
+TABSPage* TABSSortedPageList::Add(std::unique_ptr<TABSPage> page) {
+  const int32_t i = LowerBound(page->PageNo);
+  if (i < Count() && pageNos_[static_cast<size_t>(i)] == page->PageNo)
+    throw std::logic_error("TABSSortedPageList::Add: page number already in the list");
+  Grow(pageNos_.size() + 1);
+  TABSPage* raw = page.get();
+  raw->OwnerList = this;
+  pageNos_.insert(pageNos_.begin() + i, raw->PageNo);
+  entries_.insert(entries_.begin() + i, Entry{std::move(page), ++stampCounter_});
+  return raw;
+}
+
+std::unique_ptr<TABSPage> TABSSortedPageList::Delete(int32_t pageNo) {
+  if (pageNos_.empty()) throw EABSException(20165, "TSortedPageList.Delete - no elements in array!");
+  const int32_t i = IndexOf(pageNo);
+  if (i < 0)
+    throw EABSException(20166, "TSortedPageList.Delete - element not found, key = %d, itemCount = %d",
+                        {pageNo, Count()});
+  std::unique_ptr<TABSPage> page = std::move(entries_[static_cast<size_t>(i)].page);
+  pageNos_.erase(pageNos_.begin() + i);
+  entries_.erase(entries_.begin() + i);
+  page->OwnerList = nullptr;
+  ShrinkIfSparse();
+  return page;
+}
+
+void TABSSortedPageList::Touch(TABSPage* page) {
+  const int32_t i = page ? IndexOf(page->PageNo) : -1;
+  if (i < 0 || entries_[static_cast<size_t>(i)].page.get() != page) throw EABSException(20167, "Page not found");
+  entries_[static_cast<size_t>(i)].stamp = ++stampCounter_;
+}
+
+TABSPage* TABSSortedPageList::FindOldest() const {
+  TABSPage* oldest = nullptr;
+  uint64_t best = UINT64_MAX;
+  for (const Entry& e : entries_) {
+    if (e.page->UseCount == 0 && e.stamp < best) {
+      best = e.stamp;
+      oldest = e.page.get();
+    }
+  }
+  return oldest;
+}
+
+void TABSSortedPageList::Clear() {
+  pageNos_.clear();
+  entries_.clear();
+}
+
+// ---------------------------------------------------------------------------
+// TABSPageManager
+
+TABSPageManager::TABSPageManager() {
+  const uint64_t pages = MemoryManager().UsableMemory() / 65536;
+  cacheCapacity_ = static_cast<int32_t>(std::min<uint64_t>(pages, kMaxCacheCapacity));
+}
+
+TABSPageManager::~TABSPageManager() {
+  // Nothing may escape a destructor: pages still held by a session are
+  // freed with the rest (FreeAllPages is where the refusal is raised).
+  sessions_.clear();
+  cache_.Clear();
+}
+
+void TABSPageManager::FreeAllPages() {
+  for (const auto& s : sessions_)
+    if (s->DirtyPages.Count() > 0) throw EABSException(20097, "Cannot free non-commited pages");
+  sessions_.clear();
+  cache_.Clear();
+}
+
+void TABSPageManager::SetPageGeometry(uint16_t pageSize, uint16_t headerSize) {
+  pageSize_ = pageSize;
+  pageHeaderSize_ = headerSize;
+  pageDataSize_ = static_cast<uint16_t>(pageSize - headerSize);
+}
+
+int32_t TABSPageManager::GetPageCount() { return pageCount_; }
+bool TABSPageManager::IsPageValidated(int32_t, TABSPage*) { return false; }
+void TABSPageManager::MarkPageValidated(int32_t, TABSPage*) {}
+// Only managers that keep their pages in memory have anything to save.
+void TABSPageManager::SaveToStream(TABSStream&) {}
+void TABSPageManager::LoadFromStream(TABSStream&) {}
+
+void TABSPageManager::CheckSessionId(int32_t sessionId) {
+  if (sessionId == -1 || sessionId < kSystemSession) throw EABSException(20186, "Invalid Session ID");
+}
+
+TABSPageManager::Session* TABSPageManager::FindSession(int32_t sessionId) const {
+  for (const auto& s : sessions_)
+    if (s->SessionID == sessionId) return s.get();
+  return nullptr;
+}
+
+TABSPageManager::Session& TABSPageManager::FindOrCreateSession(int32_t sessionId) {
+  if (Session* s = FindSession(sessionId)) return *s;
+  sessions_.push_back(std::make_unique<Session>());
+  sessions_.back()->SessionID = sessionId;
+  return *sessions_.back();
+}
+
+int32_t TABSPageManager::DirtyPageCount(int32_t sessionId) const {
+  const Session* s = FindSession(sessionId);
+  return s ? s->DirtyPages.Count() : 0;
+}
+std::vector<int32_t> TABSPageManager::AddedPages(int32_t sessionId) const {
+  const Session* s = FindSession(sessionId);
+  return s ? s->AddedPages : std::vector<int32_t>{};
+}
+std::vector<int32_t> TABSPageManager::DeletedPages(int32_t sessionId) const {
+  const Session* s = FindSession(sessionId);
+  return s ? s->DeletedPages : std::vector<int32_t>{};
+}
+
+void TABSPageManager::DropFromCache(int32_t pageNo) {
+  TABSPage* cached = cache_.Find(pageNo);
+  if (!cached) return;
+  if (cached->UseCount > 0)
+    cached->Stale = true;
+  else
+    cache_.Delete(pageNo);
+}
+
+void TABSPageManager::EvictIfOverCapacity() {
+  while (cache_.Count() > cacheCapacity_) {
+    TABSPage* oldest = cache_.FindOldest();
+    if (!oldest) break;
+    cache_.Delete(oldest->PageNo);
+  }
+}
+
+TABSPage* TABSPageManager::AddPage(int32_t sessionId, uint16_t pageType) {
+  CheckSessionId(sessionId);
+  Session& s = FindOrCreateSession(sessionId);
+  auto page = std::make_unique<TABSPage>(this, -1, sessionId);
+  AllocPageNo(page.get());
+  if (page->PageNo == -1) throw EABSException(20064, "Invalid page number");
+  page->UseCount = 1;
+  page->IsDirty = true;
+  page->Reread = false;
+  if (pageHeaderSize_ > 0) {
+    page->SetPageType(pageType);
+    page->SetPageVersion(static_cast<int32_t>(tiv::os::RandomBelow(kPageVersionRandomBelow)));
+  }
+  DropFromCache(page->PageNo);
+  const int32_t pageNo = page->PageNo;
+  if (s.DirtyPages.Find(pageNo)) {
+    // A number the free-space map handed out twice would overwrite a page
+    // this session is changing: give it back untouched and refuse.
+    throw EABSException(20064, "Invalid page number");
+  }
+  TABSPage* raw = s.DirtyPages.Add(std::move(page));
+  s.AddedPages.push_back(pageNo);
+  return raw;
+}
+
+TABSPage* TABSPageManager::GetPage(int32_t sessionId, int32_t pageNo, bool checkCache, uint16_t pageType) {
+  CheckSessionId(sessionId);
+  Session& s = FindOrCreateSession(sessionId);
+  TABSPage* page = s.DirtyPages.Find(pageNo);
+  if (!page) {
+    page = cache_.Find(pageNo);
+    if (page) {
+      if (page->UseCount > 0 && page->SessionID != sessionId)
+        throw EABSException(20090, "Page is used by other session");
+      // A pinned copy this session changed is its own, never reread.
+      if (checkCache && !page->IsDirty && !IsPageValidated(sessionId, page)) {
+        const TABSPage::Refresh r = page->RefreshIfChanged();
+        if (r == TABSPage::Refresh::kGone) {
+          // Released by another process or unreadable now: never served as
+          // if unchanged. An unpinned copy leaves the cache.
+          const uint16_t type = page->PageType();
+          DropFromCache(pageNo);
+          throw EABSException(20299, "Error reading database file page. Page No: %d, type %d", {pageNo, type});
+        }
+        MarkPageValidated(sessionId, page);
+      }
+    } else {
+      page = cache_.Add(std::make_unique<TABSPage>(this, pageNo, sessionId));
+      try {
+        if (!ReadPage(page))
+          throw EABSException(20299, "Error reading database file page. Page No: %d, type %d",
+                              {pageNo, static_cast<int>(pageType)});
+        if (!SkipTypeCheck && pageType != ptAny && page->PageType() != pageType)
+          throw EABSException(20153, "Invalid page type. Possible data corruption. Expecting type %d, but found %d",
+                              {static_cast<int>(pageType), static_cast<int>(page->PageType())});
+        MarkPageValidated(sessionId, page);
+      } catch (...) {
+        cache_.Delete(pageNo);
+        throw;
+      }
+    }
+  }
+  if (page->UseCount > 0 && page->SessionID != sessionId) throw EABSException(20090, "Page is used by other session");
+  page->SessionID = sessionId;
+  page->UseCount += 1;
+  return page;
+}
+
+void TABSPageManager::PutPage(TABSPage* page) {
+  if (!page || page->UseCount <= 0) throw std::logic_error("PutPage of a page that is not pinned");
+  page->UseCount -= 1;
+  if (page->UseCount == 0) page->Reread = false;
+  if (page->OwnerList != &cache_) return;
+  if (page->UseCount == 0) {
+    if (page->Stale && !page->IsDirty) {
+      cache_.Delete(page->PageNo);
+      return;
+    }
+    if (page->IsDirty) {
+      Session& s = FindOrCreateSession(page->SessionID);
+      const int32_t pageNo = page->PageNo;
+      std::unique_ptr<TABSPage> moved = cache_.Delete(pageNo);
+      moved->Stale = false;
+      if (s.DirtyPages.Find(pageNo)) throw std::logic_error("PutPage: the session already holds this page dirty");
+      s.DirtyPages.Add(std::move(moved));
+      return;
+    }
+    cache_.Touch(page);
+  }
+  EvictIfOverCapacity();
+}
+
+void TABSPageManager::DeletePage(int32_t sessionId, int32_t pageNo) {
+  CheckSessionId(sessionId);
+  Session& s = FindOrCreateSession(sessionId);
+  if (std::find(s.DeletedPages.begin(), s.DeletedPages.end(), pageNo) == s.DeletedPages.end())
+    s.DeletedPages.push_back(pageNo);
+}
+
+void TABSPageManager::CheckCommit(int32_t sessionId, Session& s) {
+  for (int32_t i = 0; i < cache_.Count(); ++i) {
+    const TABSPage* p = cache_.At(i);
+    if (p->UseCount > 0 && p->SessionID == sessionId) throw EABSException(20152, "Some session pages not released");
+  }
+  // A deleted page must not be held by anyone: freeing it would pull it
+  // from under its holder.
+  for (int32_t pageNo : s.DeletedPages) {
+    const TABSPage* cached = cache_.Find(pageNo);
+    const TABSPage* dirty = s.DirtyPages.Find(pageNo);
+    if ((cached && cached->UseCount > 0) || (dirty && dirty->UseCount > 0))
+      throw EABSException(20152, "Some session pages not released");
+  }
+  const auto deleted = [&](int32_t pageNo) {
+    return std::find(s.DeletedPages.begin(), s.DeletedPages.end(), pageNo) != s.DeletedPages.end();
+  };
+  for (int32_t i = 0; i < s.DirtyPages.Count(); ++i) {
+    const TABSPage* p = s.DirtyPages.At(i);
+    if (deleted(p->PageNo)) continue;
+    if (!p->IsDirty) throw EABSException(20085, "Invalid page");
+    if (p->UseCount > 0) throw EABSException(20086, "Cannot write used page");
+  }
+}
+
+void TABSPageManager::WriteSession(Session& s) {
+  // Deleted pages are never written; they leave the lists first.
+  for (int32_t pageNo : s.DeletedPages) {
+    if (s.DirtyPages.Find(pageNo)) s.DirtyPages.Delete(pageNo);
+    DropFromCache(pageNo);
+  }
+  // Dirty pages in ascending PageNo order. A failure leaves the pages not
+  // yet written in DirtyPages.
+  while (s.DirtyPages.Count() > 0) {
+    TABSPage* p = s.DirtyPages.At(0);
+    WritePage(p);
+    p->IsDirty = false;
+    const int32_t pageNo = p->PageNo;
+    std::unique_ptr<TABSPage> written = s.DirtyPages.Delete(pageNo);
+    if (TABSPage* old = cache_.Find(pageNo)) {
+      if (old->UseCount > 0) {
+        old->Stale = true;  // superseded; leaves at its last PutPage
+        continue;           // the written copy is freed
+      }
+      cache_.Delete(pageNo);
+    }
+    if (cache_.Count() < cacheCapacity_) cache_.Add(std::move(written));
+  }
+  s.AddedPages.clear();
+  // Only now, with every page that pointed at them rewritten, do the
+  // deleted pages go back to the free-space map.
+  std::vector<int32_t> deleted;
+  deleted.swap(s.DeletedPages);
+  for (size_t i = 0; i < deleted.size(); ++i) {
+    try {
+      FreePageNo(deleted[i]);
+    } catch (...) {
+      s.DeletedPages.assign(deleted.begin() + static_cast<long>(i), deleted.end());
+      throw;
+    }
+  }
+}
+
+void TABSPageManager::CommitSession(int32_t sessionId, bool) {
+  Session* s = FindSession(sessionId);
+  if (!s) {
+    CheckCommit(sessionId, FindOrCreateSession(sessionId));
+    return;
+  }
+  CheckCommit(sessionId, *s);
+  WriteSession(*s);
+}
+
+void TABSPageManager::RollbackSession(int32_t sessionId) {
+  Session* s = FindSession(sessionId);
+  if (!s) return;
+  for (int32_t i = 0; i < s->DirtyPages.Count(); ++i) {
+    const TABSPage* p = s->DirtyPages.At(i);
+    if (!p->IsDirty) throw EABSException(20087, "Invalid index page");
+    if (p->UseCount > 0) throw EABSException(20088, "Cannot remove used page");
+  }
+  s->DirtyPages.Clear();
+  std::vector<int32_t> added;
+  added.swap(s->AddedPages);
+  s->DeletedPages.clear();
+  for (size_t i = 0; i < added.size(); ++i) {
+    try {
+      FreePageNo(added[i]);
+    } catch (...) {
+      s->AddedPages.assign(added.begin() + static_cast<long>(i), added.end());
+      throw;
+    }
+  }
+}

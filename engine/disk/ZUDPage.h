@@ -1,0 +1,224 @@
+// ZUDPage: pages, the ordered page list and the abstract page manager: the
+// shared page cache, pinning, and per-session transactions of pages.
+//
+// Contract
+//  1. A page lives in exactly one list at a time: the shared cache (clean
+//     pages not held by a transaction) or one session's DirtyPages. The list
+//     owns it; a caller holds a raw pointer only between AddPage/GetPage and
+//     the matching PutPage (UseCount counts these pins).
+//  2. A page pinned (UseCount > 0) is never freed, evicted or moved away
+//     from under its holder; a page pinned by one session is refused to
+//     every other session ("Page is used by other session").
+//  3. A session's changes (DirtyPages, AddedPages, DeletedPages) reach the
+//     file only through CommitSession and vanish through RollbackSession.
+//     A commit checks everything it can refuse before it writes anything;
+//     deleted pages are given back to the free-space map only after every
+//     dirty page of the commit is written, so no page that is still pointed
+//     at on disk is ever handed out again.
+//  4. The shared cache holds at most CacheCapacity() pages and evicts
+//     unpinned pages in least-recently-used order (smallest stamp first).
+//  5. SessionID -2 is the system session, values >= 0 connection slots;
+//     -1 (and anything below -2) is refused with "Invalid Session ID".
+//  6. Page lists find pages by binary search on PageNo; the stamp counter of
+//     a list is 64-bit and only grows.
+//
+// Thread use: every entry point is called under the caller's database lock;
+// the lists have no locks of their own. CriticalSection is for callers.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "DiskFormat.h"
+#include "ZUDMemory.h"
+
+class TABSPageManager;
+class TABSSortedPageList;
+class TABSStream;
+
+// One session's check of a cached page against its table's stamp.
+struct TABSPageValidation {
+  int32_t Stamp = 0;
+  bool Valid = false;
+};
+
+class TABSPage {
+ public:
+  TABSPage(TABSPageManager* manager, int32_t pageNo = -1, int32_t sessionId = -1);
+  ~TABSPage() = default;
+  TABSPage(const TABSPage&) = delete;
+  TABSPage& operator=(const TABSPage&) = delete;
+
+  TABSPageManager* Manager;
+  int32_t PageNo;
+  bool IsDirty = false;
+  int32_t UseCount = 0;
+  TABSSortedPageList* OwnerList = nullptr;
+  int32_t SessionID;
+  bool Reread = false;
+  bool EncryptOnWrite = true;
+  // Set on a cached copy that a commit superseded while it was pinned; it
+  // leaves the cache at its last PutPage.
+  bool Stale = false;
+  std::vector<TABSPageValidation> Validations;  // index SessionID + 2
+
+  uint8_t* Buffer() { return reinterpret_cast<uint8_t*>(buffer_.get()); }
+  const uint8_t* Buffer() const { return reinterpret_cast<const uint8_t*>(buffer_.get()); }
+  bool OwnsBuffer() const { return buffer_ != nullptr; }
+  int32_t BufferSize() const { return bufferSize_; }
+  uint16_t HeaderSize() const;
+  uint16_t DataSize() const;
+  uint8_t* DataBuffer() { return Buffer() + HeaderSize(); }
+
+  // The 40-byte disk page header (offsets in DiskFormat.h). Only pages of a
+  // manager with header size 40 have one; the accessors are for them.
+  void InitHeader();
+  int32_t PageVersion() const;
+  void SetPageVersion(int32_t v);
+  uint16_t PageType() const;
+  void SetPageType(uint16_t t);
+  int32_t NextPageNo() const;
+  void SetNextPageNo(int32_t n);
+  uint32_t DataCRC() const;
+  void SetDataCRC(uint32_t crc);
+  uint8_t CryptoAlgorithm() const;
+  void SetCryptoAlgorithm(uint8_t a);
+  int32_t OwnerTableID() const;
+  void SetOwnerTableID(int32_t id);
+  bool HasSignature() const;
+
+  void AllocBuffer();  // PageSize bytes, zero-filled, then InitHeader
+  void FreeBuffer();
+  void Resize(int32_t newSize);
+
+  // Multi-user check of a cached page against the file.
+  enum class Refresh { kUnchanged, kReread, kGone };
+  Refresh RefreshIfChanged();
+
+  TABSPageValidation& ValidationFor(int32_t sessionId);
+
+ private:
+  TABSMemBlock buffer_;
+  int32_t bufferSize_ = 0;
+};
+
+class TABSSortedPageList {
+ public:
+  TABSSortedPageList() = default;
+  ~TABSSortedPageList() = default;
+  TABSSortedPageList(const TABSSortedPageList&) = delete;
+  TABSSortedPageList& operator=(const TABSSortedPageList&) = delete;
+
+  // Takes the page (its PageNo must not be in the list yet).
+  TABSPage* Add(std::unique_ptr<TABSPage> page);
+  // Removes PageNo and hands the page back (the caller frees or moves it).
+  std::unique_ptr<TABSPage> Delete(int32_t pageNo);
+  TABSPage* Find(int32_t pageNo) const;
+  int32_t IndexOf(int32_t pageNo) const;  // -1 when absent
+  void Touch(TABSPage* page);
+  // The unpinned page with the smallest stamp, or none.
+  TABSPage* FindOldest() const;
+  void Clear();
+
+  int32_t Count() const { return static_cast<int32_t>(pageNos_.size()); }
+  TABSPage* At(int32_t index) const { return entries_[static_cast<size_t>(index)].page.get(); }
+  size_t Capacity() const { return pageNos_.capacity(); }
+
+ private:
+  struct Entry {
+    std::unique_ptr<TABSPage> page;
+    uint64_t stamp;
+  };
+  int32_t LowerBound(int32_t pageNo) const;
+  void Grow(size_t needed);
+  void ShrinkIfSparse();
+
+  std::vector<int32_t> pageNos_;
+  std::vector<Entry> entries_;
+  uint64_t stampCounter_ = 0;
+  size_t growStep_ = 1000;
+  size_t shrinkStep_ = 1000;
+};
+
+class TABSPageManager {
+ public:
+  TABSPageManager();
+  virtual ~TABSPageManager();
+  TABSPageManager(const TABSPageManager&) = delete;
+  TABSPageManager& operator=(const TABSPageManager&) = delete;
+
+  static constexpr int32_t kSystemSession = -2;
+  static constexpr int32_t kMaxCacheCapacity = 1000;
+
+  virtual int32_t GetPageCount();
+  virtual bool IsPageValidated(int32_t sessionId, TABSPage* page);
+  virtual void MarkPageValidated(int32_t sessionId, TABSPage* page);
+  virtual void SaveToStream(TABSStream& stream);
+  virtual void LoadFromStream(TABSStream& stream);
+  virtual void AllocPageNo(TABSPage* page) = 0;
+  virtual void FreePageNo(int32_t pageNo) = 0;
+  virtual bool ReadPage(TABSPage* page) = 0;
+  virtual void WritePage(TABSPage* page) = 0;
+  virtual void DeletePage(int32_t sessionId, int32_t pageNo);
+  virtual TABSPage* GetPage(int32_t sessionId, int32_t pageNo, bool checkCache = true,
+                            uint16_t pageType = tiv::disk::ptAny);
+  // flush: the committing layer asks for the data to be on the disk.
+  virtual void CommitSession(int32_t sessionId, bool flush = false);
+
+  TABSPage* AddPage(int32_t sessionId, uint16_t pageType);
+  void PutPage(TABSPage* page);
+  void RollbackSession(int32_t sessionId);
+
+  // Frees every page; "Cannot free non-commited pages" while a session still
+  // has changes (then nothing is freed). The destructor frees regardless.
+  void FreeAllPages();
+
+  uint16_t PageSize() const { return pageSize_; }
+  uint16_t PageHeaderSize() const { return pageHeaderSize_; }
+  uint16_t PageDataSize() const { return pageDataSize_; }
+  bool MultiUser() const { return multiUser_; }
+  int32_t CacheCapacity() const { return cacheCapacity_; }
+  // Fixed at creation from the memory figures; tests and tools may bound it.
+  void SetCacheCapacity(int32_t capacity) { cacheCapacity_ = capacity < 0 ? 0 : capacity; }
+  const TABSSortedPageList& SharedCache() const { return cache_; }
+  // A session's pending changes, for tests and tools.
+  int32_t DirtyPageCount(int32_t sessionId) const;
+  std::vector<int32_t> AddedPages(int32_t sessionId) const;
+  std::vector<int32_t> DeletedPages(int32_t sessionId) const;
+
+  bool SkipTypeCheck = false;
+  std::recursive_mutex CriticalSection;
+
+ protected:
+  struct Session {
+    int32_t SessionID;
+    TABSSortedPageList DirtyPages;
+    std::vector<int32_t> AddedPages;
+    std::vector<int32_t> DeletedPages;
+  };
+  Session* FindSession(int32_t sessionId) const;
+  Session& FindOrCreateSession(int32_t sessionId);
+  static void CheckSessionId(int32_t sessionId);
+  static bool HasChanges(const Session& s) {
+    return s.DirtyPages.Count() > 0 || !s.AddedPages.empty() || !s.DeletedPages.empty();
+  }
+  // The two halves of a commit: every refusal first, nothing written yet;
+  // then the writes (dirty pages in ascending order, then the releases).
+  void CheckCommit(int32_t sessionId, Session& s);
+  void WriteSession(Session& s);
+  // Drops an unpinned cached page (freeing it); a pinned one is marked stale.
+  void DropFromCache(int32_t pageNo);
+  void EvictIfOverCapacity();
+  void SetPageGeometry(uint16_t pageSize, uint16_t headerSize);
+
+  int32_t cacheCapacity_;
+  TABSSortedPageList cache_;
+  std::vector<std::unique_ptr<Session>> sessions_;
+  uint16_t pageSize_ = tiv::disk::kDefaultPageSize;
+  uint16_t pageHeaderSize_ = tiv::disk::kPageHeaderSize;
+  uint16_t pageDataSize_ = tiv::disk::kDefaultPageSize - tiv::disk::kPageHeaderSize;
+  int32_t pageCount_ = 0;
+  bool multiUser_ = false;
+};
