@@ -1,0 +1,144 @@
+#include "ZUDSecurity.h"
+
+#include <cstring>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include <unicode/ustring.h>
+
+#include "DiskBytes.h"
+#include "DiskCrc.h"
+#include "DiskFormat.h"
+#include "DiskPageManagerFile.h"
+#include "ZUDExcept.h"
+#include "locale/CodePage.h"
+
+using namespace tiv::disk;
+
+// ---------------------------------------------------------------------------
+// Password bytes
+
+std::string PasswordBytesFromUtf8(std::string_view utf8) {
+  if (utf8.empty()) return {};
+  UErrorCode status = U_ZERO_ERROR;
+  int32_t length = 0;
+  const auto srcLength = static_cast<int32_t>(utf8.size());
+  u_strFromUTF8WithSub(nullptr, 0, &length, utf8.data(), srcLength, 0xFFFD, nullptr, &status);
+  if (status != U_BUFFER_OVERFLOW_ERROR && U_FAILURE(status)) return std::string(utf8.size(), '?');
+  std::u16string text(static_cast<size_t>(length), u'\0');
+  status = U_ZERO_ERROR;
+  u_strFromUTF8WithSub(reinterpret_cast<UChar*>(text.data()), length, &length, utf8.data(), srcLength, 0xFFFD,
+                       nullptr, &status);
+  if (U_FAILURE(status)) return std::string(utf8.size(), '?');
+  return PasswordBytesFromUtf16(text);
+}
+
+std::string PasswordBytesFromUtf16(std::u16string_view text) { return tiv::locale::Utf16ToWin1252(text); }
+
+// ---------------------------------------------------------------------------
+// Crypto check block
+
+void TABSSecurityCipher::Encipher(uint8_t* data, size_t size, const TABSPassword& password, uint8_t algorithm) {
+  if (!IsKnownCryptoAlgorithm(algorithm))
+    throw EABSException(30449, "Create database error: '%s'",
+                        {"unknown encryption algorithm " + std::to_string(algorithm)});
+  if (!EncipherBuffer(algorithm, data, size, password.Password))
+    throw EABSException(30449, "Create database error: '%s'", {"the check data cannot be enciphered"});
+}
+
+void TABSSecurityCipher::Decipher(uint8_t* data, size_t size, const TABSPassword& password, uint8_t algorithm) {
+  if (!IsKnownCryptoAlgorithm(algorithm)) throw EABSException(20237, "Invalid database format");
+  // A cipher error leaves the data as stored; its CRC then refuses it.
+  (void)DecipherBuffer(algorithm, data, size, password.Password);
+}
+
+// ---------------------------------------------------------------------------
+// Pages
+
+TABSPageCipher::TABSPageCipher(const TABSPassword& password)
+    : password_(password.Password), algorithm_(password.CryptoAlgorithm) {
+  if (Active() && IsKnownCryptoAlgorithm(algorithm_)) {
+    try {
+      cipher_ = std::make_unique<TABSCipher>(algorithm_, password_);
+    } catch (const std::exception&) {
+      cipher_.reset();  // every EncipherPage then refuses
+    }
+  }
+}
+
+bool TABSPageCipher::EncipherPage(const uint8_t* page, uint8_t* image, size_t pageSize) const {
+  if (!image) return false;
+  if (!page || pageSize < static_cast<size_t>(kPageHeaderSize) || !cipher_) {
+    std::memset(image, 0, pageSize);
+    return false;
+  }
+  std::memcpy(image, page, pageSize);
+  uint8_t* data = image + kPageHeaderSize;
+  const size_t dataSize = pageSize - kPageHeaderSize;
+  image[kPgCryptoAlgorithm] = algorithm_;
+  PutU32(image + kPgDataCRC, Crc32(data, dataSize));
+  try {
+    cipher_->Encipher(data, dataSize);
+  } catch (const std::exception&) {
+    std::memset(image, 0, pageSize);
+    return false;
+  }
+  return true;
+}
+
+void TABSPageCipher::DecipherPage(uint8_t* page, size_t pageSize, int32_t pageNo, bool skipCrcCheck) const {
+  if (!page || pageSize < static_cast<size_t>(kPageHeaderSize)) {
+    if (skipCrcCheck) return;
+    throw EABSException(30446, "Decrypt page error. Check CRC failed. PageNo: %d", {pageNo});
+  }
+  uint8_t* data = page + kPageHeaderSize;
+  const size_t dataSize = pageSize - kPageHeaderSize;
+  const uint8_t algorithm = page[kPgCryptoAlgorithm];
+  bool done = false;
+  if (cipher_ && algorithm == algorithm_) {
+    try {
+      std::vector<uint8_t> work(data, data + dataSize);
+      cipher_->Decipher(work.data(), dataSize);
+      std::memcpy(data, work.data(), dataSize);
+      done = true;
+    } catch (const std::exception&) {
+      done = false;
+    }
+  } else {
+    done = DecipherBuffer(algorithm, data, dataSize, password_);
+  }
+  if (skipCrcCheck) return;
+  if (!done || Crc32(data, dataSize) != GetU32(page + kPgDataCRC))
+    throw EABSException(30446, "Decrypt page error. Check CRC failed. PageNo: %d", {pageNo});
+}
+
+// ---------------------------------------------------------------------------
+// Disk page write and read
+
+void WriteEncipheredPage(TABSDiskPageManager& manager, const TABSPageCipher& cipher, int32_t pageNo,
+                         const uint8_t* page) {
+  const size_t pageSize = manager.PageSize();
+  std::vector<uint8_t> image(pageSize);
+  if (!cipher.EncipherPage(page, image.data(), pageSize)) {
+    const int64_t position = pageNo >= 0 ? manager.PageOffset(pageNo) : 0;
+    int64_t fileSize = 0;
+    try {
+      fileSize = manager.File().GetSize();
+    } catch (const EABSException&) {
+      fileSize = 0;  // the size only completes the message
+    }
+    throw EABSException(10469, "Cannot Write to file: '%s' Position = %d, Count = %d, FilePosition = %d, FileSize = %d, ErrorCode:%d. ErrorMessage: %s",
+                        {manager.File().FileName(), position, pageSize, position, fileSize, 0,
+                         "page " + std::to_string(pageNo) + " cannot be enciphered with algorithm " +
+                             std::to_string(cipher.Algorithm())});
+  }
+  manager.WritePage(pageNo, image.data());
+}
+
+bool ReadDecipheredPage(TABSDiskPageManager& manager, const TABSPageCipher& cipher, int32_t pageNo, uint8_t* page,
+                        bool skipCrcCheck) {
+  if (!manager.ReadPage(pageNo, page)) return false;
+  cipher.DecipherPage(page, manager.PageSize(), pageNo, skipCrcCheck);
+  return true;
+}

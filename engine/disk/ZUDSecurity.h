@@ -1,0 +1,100 @@
+// ZUDSecurity: encryption of a database: the password's bytes, the cipher
+// of the crypto check block, and the encipher and decipher steps of the
+// disk page write and read.
+//
+// What is enciphered: the data area (the bytes after the 40-byte header) of
+// every page written through the page cache, except PFS and EAM pages and
+// the pages of direct internal files (sessions and table locks files, whose
+// pages have EncryptOnWrite false). The page manager decides which pages
+// are enciphered; this unit does the work for one page. Page headers, the
+// database header, the lock area and the NextObjectID slot stay plain; in
+// the crypto check block only the 256 CheckData bytes are enciphered.
+//
+// Enciphered page header fields (offsets in DiskFormat.h):
+//   14 uint32 DataCRC          CRC-32 (DiskCrc.h) of the plain data area
+//   20 uint8  CryptoAlgorithm  id the data area was enciphered with
+//
+// Contract
+//  1. A password is an engine 8-bit string: its bytes are its Windows-1252
+//     form. Text that arrives as UTF-8 (command line) or UTF-16 (widgets)
+//     becomes a password through PasswordBytesFromUtf8/FromUtf16 only, so
+//     the same typed text always gives the same key.
+//  2. An empty password means a plain database, whatever the algorithm id.
+//  3. TABSSecurityCipher is the crypto check block cipher a page manager
+//     installs (DiskCrypto.h). Enciphering refuses an unknown algorithm id
+//     (30449): an "encrypted" database whose check data and pages would
+//     stay plain is never created. Deciphering check data that names an
+//     unknown id fails with 20237 (no database of ours has one); any
+//     other mismatch is left to the CRC, so a wrong password gives 30445.
+//  4. Pages are enciphered into a copy: the caller's page (the cached one)
+//     is never changed, so a failed write leaves no ciphertext in the cache
+//     to be enciphered a second time. Nothing is written when enciphering
+//     fails, so a page is never stored plain by accident; the write fails.
+//  5. Deciphering a page uses the algorithm its header names. The CRC-32 of
+//     the result must equal DataCRC, else 30446 with the page number;
+//     skipCrcCheck (the page manager's SkipTypeCheck) skips the comparison.
+//     A header naming an unknown id cannot be deciphered: 30446 as well,
+//     unless the check is skipped, when the page is left as read.
+//  6. The same page with the same password enciphers to the same bytes: no
+//     random element per page.
+//
+// Thread use: TABSSecurityCipher and TABSPageCipher keep no state that
+// changes after construction; the disk functions are called with the
+// caller's database lock held, like every page manager operation.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "DiskCrypto.h"
+#include "ZUDCipher.h"
+
+class TABSDiskPageManager;
+
+// The Windows-1252 bytes of typed text (contract 1). A character without a
+// Windows-1252 form becomes '?', as everywhere in the engine; bytes that
+// are not UTF-8 count as U+FFFD and so become '?' too.
+std::string PasswordBytesFromUtf8(std::string_view utf8);
+std::string PasswordBytesFromUtf16(std::u16string_view text);
+
+class TABSSecurityCipher final : public TABSCheckBlockCipher {
+ public:
+  void Encipher(uint8_t* data, size_t size, const TABSPassword& password, uint8_t algorithm) override;
+  void Decipher(uint8_t* data, size_t size, const TABSPassword& password, uint8_t algorithm) override;
+};
+
+// The page cipher of one open database: its password and algorithm.
+class TABSPageCipher {
+ public:
+  // An empty password gives an inactive cipher (contract 2). An unknown
+  // algorithm is accepted here and refused by every EncipherPage.
+  explicit TABSPageCipher(const TABSPassword& password);
+  bool Active() const { return !password_.empty(); }
+  uint8_t Algorithm() const { return algorithm_; }
+
+  // Writes into `image` (pageSize bytes, not overlapping `page`) the page
+  // as it is stored: header CryptoAlgorithm and DataCRC set, data area
+  // enciphered. False when it cannot be enciphered; `image` is then all
+  // zero, never a plain copy.
+  [[nodiscard]] bool EncipherPage(const uint8_t* page, uint8_t* image, size_t pageSize) const;
+  // Deciphers a page read from the file in place (contract 5).
+  void DecipherPage(uint8_t* page, size_t pageSize, int32_t pageNo, bool skipCrcCheck) const;
+
+ private:
+  std::string password_;
+  uint8_t algorithm_;
+  std::unique_ptr<tiv::disk::TABSCipher> cipher_;  // for algorithm_, when known
+};
+
+// The encryption steps of the disk page write and read over the file level
+// of the page manager. WriteEncipheredPage writes an enciphered copy of
+// `page` (PageSize bytes) at pageNo and fails with the write error of the
+// page write (10469) when the page cannot be enciphered, writing nothing.
+// ReadDecipheredPage reads and deciphers; false when the read failed.
+void WriteEncipheredPage(TABSDiskPageManager& manager, const TABSPageCipher& cipher, int32_t pageNo,
+                         const uint8_t* page);
+bool ReadDecipheredPage(TABSDiskPageManager& manager, const TABSPageCipher& cipher, int32_t pageNo, uint8_t* page,
+                        bool skipCrcCheck);
