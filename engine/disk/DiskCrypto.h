@@ -1,14 +1,16 @@
 // DiskCrypto: what the database file needs from encryption.
 //
 // Contract
-//  1. TABSPassword is the password in use: its text and the algorithm id
-//     (0..7) that a new encrypted database records. An empty text means a
-//     database without encryption.
-//  2. TABSCheckBlockCipher enciphers and deciphers the 256 CheckData bytes
-//     of the crypto check block in place. The ciphers themselves are a unit
-//     of their own; until one is installed in a page manager, creating an
-//     encrypted database or opening one fails with a clear "not available"
-//     error and never pretends the check passed.
+//  1. TABSPassword is the password in use: its text as Windows-1252 bytes
+//     (ZUDSecurity.h turns typed text into them) and the algorithm id (0..7)
+//     that a new encrypted database records. An empty text means a database
+//     without encryption.
+//  2. TABSCheckBlockCipher enciphers and deciphers a buffer in place with a
+//     password and an algorithm id: the 256 CheckData bytes of the crypto
+//     check block and the data areas of pages. The engine's implementation
+//     is TABSSecurityCipher (ZUDSecurity.h), which a page manager uses
+//     unless SetCipher installs another (tests do). A cipher that cannot do
+//     its work throws; it never leaves the buffer plain and returns.
 #pragma once
 
 #include <cstddef>

@@ -8,6 +8,7 @@
 #include "DiskBytes.h"
 #include "DiskCrc.h"
 #include "DiskPageManagerFile.h"
+#include "ZUDSecurity.h"
 
 using namespace tiv::disk;
 
@@ -87,11 +88,8 @@ bool TABSDiskPageManager::ReadPage(TABSPage* page) {
     page->SetPageVersion(kPageVersionReleased);
     return false;
   }
-  if (header_.Encrypted == kEncryptedYes && !FreeSpaceManager().IsMapPage(page->PageNo)) {
-    Cipher().Decipher(page->DataBuffer(), page->DataSize(), password_, page->CryptoAlgorithm());
-    if (!SkipTypeCheck && Crc32(page->DataBuffer(), page->DataSize()) != page->DataCRC())
-      throw EABSException(30446, "Decrypt page error. Check CRC failed. PageNo: %d", {page->PageNo});
-  }
+  if (header_.Encrypted == kEncryptedYes && !FreeSpaceManager().IsMapPage(page->PageNo))
+    DecipherPage(Cipher(), password_, page->Buffer(), pageSize_, page->PageNo, SkipTypeCheck);
   page->Reread = true;
   return true;
 }
@@ -112,15 +110,9 @@ void TABSDiskPageManager::WritePage(TABSPage* page) {
   }
   page->SetCryptoAlgorithm(checkBlock_.CryptoAlgorithm);
   page->SetDataCRC(Crc32(page->DataBuffer(), page->DataSize()));
-  Cipher().Encipher(page->DataBuffer(), page->DataSize(), password_, checkBlock_.CryptoAlgorithm);
-  try {
-    WritePage(page->PageNo, page->Buffer());
-  } catch (...) {
-    Cipher().Decipher(page->DataBuffer(), page->DataSize(), password_, checkBlock_.CryptoAlgorithm);
-    throw;
-  }
-  // The cached copy stays plain.
-  Cipher().Decipher(page->DataBuffer(), page->DataSize(), password_, checkBlock_.CryptoAlgorithm);
+  // Enciphered into a copy: the cached page stays plain whatever happens,
+  // and a page that cannot be enciphered is not written at all.
+  WriteEncipheredPage(*this, Cipher(), password_, checkBlock_.CryptoAlgorithm, page->PageNo, page->Buffer());
 }
 
 // ---------------------------------------------------------------------------

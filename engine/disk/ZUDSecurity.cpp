@@ -56,30 +56,20 @@ void TABSSecurityCipher::Decipher(uint8_t* data, size_t size, const TABSPassword
 // ---------------------------------------------------------------------------
 // Pages
 
-TABSPageCipher::TABSPageCipher(const TABSPassword& password)
-    : password_(password.Password), algorithm_(password.CryptoAlgorithm) {
-  if (Active() && IsKnownCryptoAlgorithm(algorithm_)) {
-    try {
-      cipher_ = std::make_unique<TABSCipher>(algorithm_, password_);
-    } catch (const std::exception&) {
-      cipher_.reset();  // every EncipherPage then refuses
-    }
-  }
-}
-
-bool TABSPageCipher::EncipherPage(const uint8_t* page, uint8_t* image, size_t pageSize) const {
+bool EncipherPageImage(TABSCheckBlockCipher& cipher, const TABSPassword& password, uint8_t algorithm,
+                       const uint8_t* page, uint8_t* image, size_t pageSize) {
   if (!image) return false;
-  if (!page || pageSize < static_cast<size_t>(kPageHeaderSize) || !cipher_) {
+  if (!page || pageSize < static_cast<size_t>(kPageHeaderSize)) {
     std::memset(image, 0, pageSize);
     return false;
   }
   std::memcpy(image, page, pageSize);
   uint8_t* data = image + kPageHeaderSize;
   const size_t dataSize = pageSize - kPageHeaderSize;
-  image[kPgCryptoAlgorithm] = algorithm_;
+  image[kPgCryptoAlgorithm] = algorithm;
   PutU32(image + kPgDataCRC, Crc32(data, dataSize));
   try {
-    cipher_->Encipher(data, dataSize);
+    cipher.Encipher(data, dataSize, password, algorithm);
   } catch (const std::exception&) {
     std::memset(image, 0, pageSize);
     return false;
@@ -87,40 +77,30 @@ bool TABSPageCipher::EncipherPage(const uint8_t* page, uint8_t* image, size_t pa
   return true;
 }
 
-void TABSPageCipher::DecipherPage(uint8_t* page, size_t pageSize, int32_t pageNo, bool skipCrcCheck) const {
+void DecipherPage(TABSCheckBlockCipher& cipher, const TABSPassword& password, uint8_t* page, size_t pageSize,
+                  int32_t pageNo, bool skipCrcCheck) {
   if (!page || pageSize < static_cast<size_t>(kPageHeaderSize)) {
     if (skipCrcCheck) return;
     throw EABSException(30446, "Decrypt page error. Check CRC failed. PageNo: %d", {pageNo});
   }
   uint8_t* data = page + kPageHeaderSize;
   const size_t dataSize = pageSize - kPageHeaderSize;
-  const uint8_t algorithm = page[kPgCryptoAlgorithm];
-  bool done = false;
-  if (cipher_ && algorithm == algorithm_) {
-    try {
-      std::vector<uint8_t> work(data, data + dataSize);
-      cipher_->Decipher(work.data(), dataSize);
-      std::memcpy(data, work.data(), dataSize);
-      done = true;
-    } catch (const std::exception&) {
-      done = false;
-    }
-  } else {
-    done = DecipherBuffer(algorithm, data, dataSize, password_);
+  bool done = true;
+  try {
+    cipher.Decipher(data, dataSize, password, page[kPgCryptoAlgorithm]);
+  } catch (const std::exception&) {
+    done = false;  // a header naming no algorithm of ours: not decipherable
   }
   if (skipCrcCheck) return;
   if (!done || Crc32(data, dataSize) != GetU32(page + kPgDataCRC))
     throw EABSException(30446, "Decrypt page error. Check CRC failed. PageNo: %d", {pageNo});
 }
 
-// ---------------------------------------------------------------------------
-// Disk page write and read
-
-void WriteEncipheredPage(TABSDiskPageManager& manager, const TABSPageCipher& cipher, int32_t pageNo,
-                         const uint8_t* page) {
+void WriteEncipheredPage(TABSDiskPageManager& manager, TABSCheckBlockCipher& cipher, const TABSPassword& password,
+                         uint8_t algorithm, int32_t pageNo, const uint8_t* page) {
   const size_t pageSize = manager.PageSize();
   std::vector<uint8_t> image(pageSize);
-  if (!cipher.EncipherPage(page, image.data(), pageSize)) {
+  if (!EncipherPageImage(cipher, password, algorithm, page, image.data(), pageSize)) {
     const int64_t position = pageNo >= 0 ? manager.PageOffset(pageNo) : 0;
     int64_t fileSize = 0;
     try {
@@ -131,14 +111,7 @@ void WriteEncipheredPage(TABSDiskPageManager& manager, const TABSPageCipher& cip
     throw EABSException(10469, "Cannot Write to file: '%s' Position = %d, Count = %d, FilePosition = %d, FileSize = %d, ErrorCode:%d. ErrorMessage: %s",
                         {manager.File().FileName(), position, pageSize, position, fileSize, 0,
                          "page " + std::to_string(pageNo) + " cannot be enciphered with algorithm " +
-                             std::to_string(cipher.Algorithm())});
+                             std::to_string(algorithm)});
   }
   manager.WritePage(pageNo, image.data());
-}
-
-bool ReadDecipheredPage(TABSDiskPageManager& manager, const TABSPageCipher& cipher, int32_t pageNo, uint8_t* page,
-                        bool skipCrcCheck) {
-  if (!manager.ReadPage(pageNo, page)) return false;
-  cipher.DecipherPage(page, manager.PageSize(), pageNo, skipCrcCheck);
-  return true;
 }

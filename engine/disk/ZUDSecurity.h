@@ -37,15 +37,15 @@
 //     unless the check is skipped, when the page is left as read.
 //  6. The same page with the same password enciphers to the same bytes: no
 //     random element per page.
+//  7. TABSSecurityCipher is what a page manager uses unless a test installs
+//     another cipher; the page steps below work with any installed one.
 //
-// Thread use: TABSSecurityCipher and TABSPageCipher keep no state that
-// changes after construction; the disk functions are called with the
-// caller's database lock held, like every page manager operation.
+// Thread use: TABSSecurityCipher keeps no state; the page steps are called
+// with the caller's database lock held, like every page manager operation.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <string_view>
 
@@ -66,35 +66,22 @@ class TABSSecurityCipher final : public TABSCheckBlockCipher {
   void Decipher(uint8_t* data, size_t size, const TABSPassword& password, uint8_t algorithm) override;
 };
 
-// The page cipher of one open database: its password and algorithm.
-class TABSPageCipher {
- public:
-  // An empty password gives an inactive cipher (contract 2). An unknown
-  // algorithm is accepted here and refused by every EncipherPage.
-  explicit TABSPageCipher(const TABSPassword& password);
-  bool Active() const { return !password_.empty(); }
-  uint8_t Algorithm() const { return algorithm_; }
-
-  // Writes into `image` (pageSize bytes, not overlapping `page`) the page
-  // as it is stored: header CryptoAlgorithm and DataCRC set, data area
-  // enciphered. False when it cannot be enciphered; `image` is then all
-  // zero, never a plain copy.
-  [[nodiscard]] bool EncipherPage(const uint8_t* page, uint8_t* image, size_t pageSize) const;
-  // Deciphers a page read from the file in place (contract 5).
-  void DecipherPage(uint8_t* page, size_t pageSize, int32_t pageNo, bool skipCrcCheck) const;
-
- private:
-  std::string password_;
-  uint8_t algorithm_;
-  std::unique_ptr<tiv::disk::TABSCipher> cipher_;  // for algorithm_, when known
-};
-
-// The encryption steps of the disk page write and read over the file level
-// of the page manager. WriteEncipheredPage writes an enciphered copy of
-// `page` (PageSize bytes) at pageNo and fails with the write error of the
-// page write (10469) when the page cannot be enciphered, writing nothing.
-// ReadDecipheredPage reads and deciphers; false when the read failed.
-void WriteEncipheredPage(TABSDiskPageManager& manager, const TABSPageCipher& cipher, int32_t pageNo,
-                         const uint8_t* page);
-bool ReadDecipheredPage(TABSDiskPageManager& manager, const TABSPageCipher& cipher, int32_t pageNo, uint8_t* page,
-                        bool skipCrcCheck);
+// The page steps, over whichever TABSCheckBlockCipher the page manager has
+// installed (TABSSecurityCipher unless a test installs another); a fresh
+// cipher per call, so every page is enciphered on its own.
+//
+// EncipherPageImage writes into `image` (pageSize bytes, not overlapping
+// `page`) the page as it is stored: header CryptoAlgorithm := algorithm,
+// DataCRC := CRC-32 of the plain data area, data area enciphered. False
+// when the cipher fails or pageSize cannot hold a header; `image` is then
+// all zero, never a plain copy.
+[[nodiscard]] bool EncipherPageImage(TABSCheckBlockCipher& cipher, const TABSPassword& password, uint8_t algorithm,
+                                     const uint8_t* page, uint8_t* image, size_t pageSize);
+// Deciphers a page read from the file in place (contract 5).
+void DecipherPage(TABSCheckBlockCipher& cipher, const TABSPassword& password, uint8_t* page, size_t pageSize,
+                  int32_t pageNo, bool skipCrcCheck);
+// The encryption step of the disk page write: an enciphered copy of `page`
+// (PageSize bytes) is written at pageNo; when it cannot be enciphered
+// nothing is written and the write fails (10469), naming the page.
+void WriteEncipheredPage(TABSDiskPageManager& manager, TABSCheckBlockCipher& cipher, const TABSPassword& password,
+                         uint8_t algorithm, int32_t pageNo, const uint8_t* page);

@@ -135,94 +135,136 @@ TEST_F(EncryptedFile, AnUnknownAlgorithmIsRefusedAtCreateAndAtOpen) {
   ExpectEngineError([&] { Open(pm, "secret"); }, 30445);
 }
 
-TEST_F(EncryptedFile, PagesAreEncipheredOnWriteAndDecipheredOnRead) {
+// Through the page cache and commit of the page manager, with the engine's
+// own ciphers (nothing installed).
+TEST_F(EncryptedFile, CommittedPagesAreEncipheredAndReadBackPlain) {
   for (uint8_t alg = 0; alg < kCryptoAlgorithmCount; ++alg) {
     SCOPED_TRACE("algorithm " + std::to_string(alg));
-    Create("Clave", alg);
-    TABSDiskPageManager pm;
-    Open(pm, "Clave");
-    pm.ExtendFile(6);
-    const TABSPageCipher cipher(TABSPassword{"Clave", alg});
-    ASSERT_TRUE(cipher.Active());
-    const uint16_t ps = pm.PageSize();
-
-    const Bytes page = PlainPage(ps, 3);
-    WriteEncipheredPage(pm, cipher, 3, page.data());
-    WriteEncipheredPage(pm, cipher, 4, page.data());
-    EXPECT_EQ(PlainPage(ps, 3), page) << "the cached page was changed";
-
-    Bytes stored(ps), again(ps);
-    pm.ReadPageBytes(stored.data(), 3, ps, 0);
-    pm.ReadPageBytes(again.data(), 4, ps, 0);
-    EXPECT_EQ(stored, again) << "the same page enciphered twice differs";
-    EXPECT_FALSE(Contains(ReadAll(path_), kSecretText));
-    // The header is stored plain, with the algorithm and the plain data's CRC.
-    for (int i = 0; i < kPageHeaderSize; ++i) {
-      const bool setOnWrite = (i >= kPgDataCRC && i < kPgDataCRC + 4) || i == kPgCryptoAlgorithm;
-      if (!setOnWrite) {
-        EXPECT_EQ(stored[i], page[i]) << "header byte " << i;
+    const TABSPassword pw{"Clave", alg};
+    int32_t a = -1, b = -1, direct = -1;
+    const uint16_t ps = kDefaultPageSize;
+    const Bytes plain = PlainPage(ps, 0);
+    {
+      TABSDiskPageManager pm;
+      pm.CreateDatabaseFile(path_, pw);
+      for (int32_t* no : {&a, &b, &direct}) {
+        TABSPage* p = pm.AddPage(0, ptTableRecord);
+        *no = p->PageNo;
+        std::memcpy(p->DataBuffer(), plain.data() + kPageHeaderSize, p->DataSize());
+        // A page of a direct internal file (sessions, table locks) is never enciphered.
+        if (no == &direct) p->EncryptOnWrite = false;
+        pm.PutPage(p);
       }
+      pm.CommitSession(0);
+      // The cached pages stay plain.
+      EXPECT_EQ(std::memcmp(pm.SharedCache().Find(a)->DataBuffer(), plain.data() + kPageHeaderSize, ps - kPageHeaderSize), 0);
     }
-    EXPECT_EQ(stored[kPgCryptoAlgorithm], alg);
-    EXPECT_EQ(GetU32(stored.data() + kPgDataCRC), Crc32(page.data() + kPageHeaderSize, ps - kPageHeaderSize));
-    EXPECT_NE(std::memcmp(stored.data() + kPageHeaderSize, page.data() + kPageHeaderSize, ps - kPageHeaderSize), 0);
+    const Bytes file = ReadAll(path_);
+    TABSDiskPageManager probe;
+    Open(probe, "Clave");
+    auto onDisk = [&](int32_t no) {
+      const auto at = static_cast<long>(probe.PageOffset(no));
+      return Bytes(file.begin() + at, file.begin() + at + ps);
+    };
+    const Bytes pa = onDisk(a), pb = onDisk(b), pd = onDisk(direct), pfs = onDisk(kFirstPfsPageNo);
+    // Only the direct page holds the text; the two equal data areas
+    // encipher to the same bytes; the headers are readable.
+    EXPECT_TRUE(Contains(pd, kSecretText));
+    Bytes others = file;
+    std::fill(others.begin() + static_cast<long>(probe.PageOffset(direct)),
+              others.begin() + static_cast<long>(probe.PageOffset(direct)) + ps, 0);
+    EXPECT_FALSE(Contains(others, kSecretText));
+    EXPECT_TRUE(std::equal(pa.begin() + kPageHeaderSize, pa.end(), pb.begin() + kPageHeaderSize));
+    EXPECT_EQ(std::string(pa.begin(), pa.begin() + 4), "ABSP");
+    EXPECT_EQ(GetU16(pa.data() + kPgType), ptTableRecord);
+    EXPECT_EQ(pa[kPgCryptoAlgorithm], alg);
+    EXPECT_EQ(GetU32(pa.data() + kPgDataCRC), Crc32(plain.data() + kPageHeaderSize, ps - kPageHeaderSize));
+    EXPECT_EQ(pfs[kPageHeaderSize] & 0x07, 0x07);  // PFS page plain: pages 0, 1, 2 in use
 
-    Bytes read(ps);
-    ASSERT_TRUE(ReadDecipheredPage(pm, cipher, 3, read.data(), false));
-    EXPECT_EQ(Bytes(read.begin() + kPageHeaderSize, read.end()), Bytes(page.begin() + kPageHeaderSize, page.end()));
-    pm.CloseDatabaseFile();
+    // Direct internal files read their pages from the file as they are.
+    EXPECT_TRUE(std::equal(pd.begin() + kPageHeaderSize, pd.end(), plain.begin() + kPageHeaderSize));
+    TABSPage* p = probe.GetPage(0, a, true, ptTableRecord);
+    EXPECT_EQ(std::memcmp(p->DataBuffer(), plain.data() + kPageHeaderSize, ps - kPageHeaderSize), 0);
+    probe.PutPage(p);
+    probe.CloseDatabaseFile();
   }
 }
 
-TEST_F(EncryptedFile, ADamagedPageOrAnotherKeyFailsTheCrcCheck) {
-  Create("Clave", 1);
-  TABSDiskPageManager pm;
-  Open(pm, "Clave");
-  pm.ExtendFile(4);
-  const TABSPageCipher cipher(TABSPassword{"Clave", 1});
-  const uint16_t ps = pm.PageSize();
-  WriteEncipheredPage(pm, cipher, 2, PlainPage(ps, 2).data());
-  Bytes read(ps);
+TEST(EncryptedPage, ADamagedPageAnotherKeyOrAnUnknownAlgorithmFailsTheCrcCheck) {
+  TABSSecurityCipher cipher;
+  const TABSPassword pw{"Clave", 1};
+  const Bytes page = PlainPage(4096, 2);
+  Bytes image(page.size());
+  ASSERT_TRUE(EncipherPageImage(cipher, pw, 1, page.data(), image.data(), image.size()));
 
-  const TABSPageCipher other(TABSPassword{"clave", 1});
-  ExpectEngineError([&] { ReadDecipheredPage(pm, other, 2, read.data(), false); }, 30446,
-                    "Decrypt page error. Check CRC failed. PageNo: 2");
+  Bytes read = image;
+  DecipherPage(cipher, pw, read.data(), read.size(), 2, false);
+  EXPECT_TRUE(std::equal(read.begin() + kPageHeaderSize, read.end(), page.begin() + kPageHeaderSize));
 
-  Bytes stored(ps);
-  pm.ReadPageBytes(stored.data(), 2, ps, 0);
-  stored[ps - 100] ^= 0x5A;
-  pm.WritePageBytes(stored.data(), 2, ps, 0);
-  ExpectEngineError([&] { ReadDecipheredPage(pm, cipher, 2, read.data(), false); }, 30446, "PageNo: 2");
-  // SkipTypeCheck reads it anyway.
-  EXPECT_TRUE(ReadDecipheredPage(pm, cipher, 2, read.data(), true));
-
-  // A header naming an unknown algorithm cannot be deciphered.
-  stored[kPgCryptoAlgorithm] = 9;
-  pm.WritePageBytes(stored.data(), 2, ps, 0);
-  ExpectEngineError([&] { ReadDecipheredPage(pm, cipher, 2, read.data(), false); }, 30446, "PageNo: 2");
+  struct Case {
+    const char* what;
+    TABSPassword password;
+    size_t flipAt;  // 0: nothing flipped
+    int algorithmByte;  // -1: as written
+  };
+  const Case cases[] = {
+      {"letter case of the password", {"clave", 1}, 0, -1},
+      {"a damaged data byte", pw, 4000, -1},
+      {"a damaged tail byte", pw, 4095, -1},
+      {"another algorithm in the header", pw, 0, 6},
+      {"an unknown algorithm in the header", pw, 0, 9},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Bytes bad = image;
+    if (c.flipAt) bad[c.flipAt] ^= 0x20;
+    if (c.algorithmByte >= 0) bad[kPgCryptoAlgorithm] = static_cast<uint8_t>(c.algorithmByte);
+    Bytes work = bad;
+    ExpectEngineError([&] { DecipherPage(cipher, c.password, work.data(), work.size(), 2, false); }, 30446,
+                      "Decrypt page error. Check CRC failed. PageNo: 2");
+    work = bad;
+    DecipherPage(cipher, c.password, work.data(), work.size(), 2, true);  // SkipTypeCheck reads it anyway
+  }
+  // Too short for a header: refused, never read past.
+  Bytes small(20, 1), out(20, 1);
+  EXPECT_FALSE(EncipherPageImage(cipher, pw, 1, small.data(), out.data(), out.size()));
+  EXPECT_EQ(out, Bytes(20, 0));
+  ExpectEngineError([&] { DecipherPage(cipher, pw, small.data(), small.size(), 5, false); }, 30446, "PageNo: 5");
 }
 
-TEST_F(EncryptedFile, APageThatCannotBeEncipheredIsNeverWritten) {
-  Create("Clave", 0);
-  TABSDiskPageManager pm;
-  Open(pm, "Clave");
-  pm.ExtendFile(4);
-  const uint16_t ps = pm.PageSize();
-  const Bytes before = ReadAll(path_);
-  const Bytes page = PlainPage(ps, 1);
-  const TABSPageCipher broken(TABSPassword{"Clave", 8});
-  ExpectEngineError([&] { WriteEncipheredPage(pm, broken, 1, page.data()); }, 10469,
-                    "page 1 cannot be enciphered with algorithm 8");
-  EXPECT_EQ(ReadAll(path_), before);
-  EXPECT_EQ(PlainPage(ps, 1), page);
+namespace {
 
-  // The copy handed back on failure holds nothing of the page.
-  Bytes image(ps, 0xAB);
-  EXPECT_FALSE(broken.EncipherPage(page.data(), image.data(), ps));
-  EXPECT_EQ(image, Bytes(ps, 0));
-  // A buffer too short for a page header is refused, never read past.
-  const TABSPageCipher good(TABSPassword{"Clave", 0});
-  Bytes small(20, 1), out(20);
-  EXPECT_FALSE(good.EncipherPage(small.data(), out.data(), small.size()));
-  ExpectEngineError([&] { good.DecipherPage(small.data(), small.size(), 5, false); }, 30446, "PageNo: 5");
+// The engine's cipher for the check block, a failing one for pages.
+class FailingPageCipher : public TABSCheckBlockCipher {
+ public:
+  void Encipher(uint8_t* d, size_t n, const TABSPassword& p, uint8_t alg) override {
+    if (n != kCheckDataSize) throw std::runtime_error("cipher failure");
+    real_.Encipher(d, n, p, alg);
+  }
+  void Decipher(uint8_t* d, size_t n, const TABSPassword& p, uint8_t alg) override { real_.Decipher(d, n, p, alg); }
+
+ private:
+  TABSSecurityCipher real_;
+};
+
+}  // namespace
+
+TEST_F(EncryptedFile, APageThatCannotBeEncipheredFailsTheCommitAndIsNeverWritten) {
+  FailingPageCipher failing;
+  TABSDiskPageManager pm;
+  pm.SetCipher(&failing);
+  pm.CreateDatabaseFile(path_, TABSPassword{"Clave", 0});
+  TABSPage* p = pm.AddPage(0, ptTableRecord);
+  const int32_t no = p->PageNo;
+  std::memcpy(p->DataBuffer(), kSecretText.data(), kSecretText.size());
+  pm.PutPage(p);
+  ExpectEngineError([&] { pm.CommitSession(0); }, 10469,
+                    "page " + std::to_string(no) + " cannot be enciphered with algorithm 0");
+  EXPECT_FALSE(Contains(ReadAll(path_), kSecretText));
+  // The page is still pending, and its cached bytes are plain: nothing
+  // enciphered was left behind to be enciphered a second time.
+  EXPECT_EQ(pm.DirtyPageCount(0), 1);
+  TABSPage* again = pm.GetPage(0, no, true, ptTableRecord);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(again->DataBuffer()), kSecretText.size()), kSecretText);
+  pm.PutPage(again);
 }
