@@ -1,8 +1,12 @@
 // zudadmin: administration of database files from the command line.
 //
 //   zudadmin create FILE [--page-size N] [--extent N] [--max-connections N]
-//   zudadmin info FILE [--json]
-//   zudadmin pages FILE
+//                        [--password P [--algorithm N]]
+//   zudadmin info FILE [--json] [--password P]
+//   zudadmin pages FILE [--password P]
+//
+// A password is taken as typed (UTF-8) and used as its Windows-1252 bytes,
+// like every 8-bit string of the engine; an empty one means no encryption.
 //
 // Errors go to stderr as the engine's message (with its native error code)
 // and the exit code is 1; a wrong command line exits with 2 and the usage.
@@ -16,6 +20,7 @@
 #include <vector>
 
 #include "ZUDDiskEngine.h"
+#include "ZUDSecurity.h"
 
 namespace {
 
@@ -28,8 +33,9 @@ struct UsageError {
 
 void PrintUsage(std::ostream& out) {
   out << "usage: zudadmin create FILE [--page-size N] [--extent N] [--max-connections N]\n"
-         "       zudadmin info FILE [--json]\n"
-         "       zudadmin pages FILE\n";
+         "                       [--password P [--algorithm N]]\n"
+         "       zudadmin info FILE [--json] [--password P]\n"
+         "       zudadmin pages FILE [--password P]\n";
 }
 
 long ParseNumber(const std::string& option, const std::string& text, long min, long max) {
@@ -45,6 +51,7 @@ int Create(const std::string& file, const std::vector<std::string>& options) {
   uint16_t pageSize = tiv::disk::kDefaultPageSize;
   uint16_t extent = tiv::disk::kDefaultPageCountInExtent;
   bool maxConnectionsGiven = false;
+  TABSPassword password;
   for (size_t i = 0; i < options.size(); ++i) {
     const std::string& o = options[i];
     if (i + 1 >= options.size()) throw UsageError{"unknown option or missing value: " + o};
@@ -53,6 +60,10 @@ int Create(const std::string& file, const std::vector<std::string>& options) {
       pageSize = static_cast<uint16_t>(ParseNumber(o, v, tiv::disk::kMinPageSize, 65535));
     } else if (o == "--extent") {
       extent = static_cast<uint16_t>(ParseNumber(o, v, 1, 65535));
+    } else if (o == "--password") {
+      password.Password = PasswordBytesFromUtf8(v);
+    } else if (o == "--algorithm") {
+      password.CryptoAlgorithm = static_cast<uint8_t>(ParseNumber(o, v, 0, tiv::disk::kCryptoAlgorithmCount - 1));
     } else if (o == "--max-connections") {
       ParseNumber(o, v, 1, 65535);
       maxConnectionsGiven = true;
@@ -69,7 +80,7 @@ int Create(const std::string& file, const std::vector<std::string>& options) {
     return kExitError;
   }
   TABSDiskPageManager pm;
-  pm.CreateDatabaseFile(file, TABSPassword{}, extent, pageSize);
+  pm.CreateDatabaseFile(file, password, extent, pageSize);
   pm.CloseDatabaseFile();
   std::cout << "Created " << file << " (PageSize " << pageSize << ", PageCountInExtent " << extent << ")\n";
   return 0;
@@ -86,13 +97,16 @@ std::string JsonString(const std::string& s) {
 
 int Info(const std::string& file, const std::vector<std::string>& options) {
   bool json = false;
-  for (const std::string& o : options) {
+  TABSPassword password;
+  for (size_t i = 0; i < options.size(); ++i) {
+    const std::string& o = options[i];
     if (o == "--json") json = true;
-    else throw UsageError{"unknown option: " + o};
+    else if (o == "--password" && i + 1 < options.size()) password.Password = PasswordBytesFromUtf8(options[++i]);
+    else throw UsageError{"unknown option or missing value: " + o};
   }
   TABSDiskPageManager pm;
   bool multiUser = true, needRepair = false, readOnly = true;
-  pm.OpenDatabaseFile(file, TABSPassword{}, multiUser, false, needRepair, readOnly);
+  pm.OpenDatabaseFile(file, password, multiUser, false, needRepair, readOnly);
   const TABSDatabaseHeader& h = pm.Header();
   const TABSCryptoCheckBlock& c = pm.CheckBlock();
   char version[32];
@@ -144,10 +158,14 @@ int Info(const std::string& file, const std::vector<std::string>& options) {
 // text, PageVersion, NextPageNo, OwnerTableID and the page's state in the
 // free-space map. Bytes that are not a page say so instead of a type.
 int Pages(const std::string& file, const std::vector<std::string>& options) {
-  if (!options.empty()) throw UsageError{"unknown option: " + options[0]};
+  TABSPassword password;
+  for (size_t i = 0; i < options.size(); ++i) {
+    if (options[i] == "--password" && i + 1 < options.size()) password.Password = PasswordBytesFromUtf8(options[++i]);
+    else throw UsageError{"unknown option or missing value: " + options[i]};
+  }
   TABSDiskPageManager pm;
   bool multiUser = true, needRepair = false, readOnly = true;
-  pm.OpenDatabaseFile(file, TABSPassword{}, multiUser, false, needRepair, readOnly);
+  pm.OpenDatabaseFile(file, password, multiUser, false, needRepair, readOnly);
   TABSDatabaseFreeSpaceManager& fsm = pm.FreeSpaceManager();
   fsm.CountUsage();  // rereads the header
   const int32_t total = pm.Header().TotalPageCount;
