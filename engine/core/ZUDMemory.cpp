@@ -1,11 +1,10 @@
 #include "ZUDMemory.h"
 
-#include <unistd.h>
-
 #include <cstdlib>
 #include <cstring>
 
 #include "ZUDExcept.h"
+#include "os/OsMemory.h"
 
 namespace {
 
@@ -39,15 +38,6 @@ uint32_t GetU32(const unsigned char* p) {
 
 unsigned char* RawOf(const void* p) {
   return static_cast<unsigned char*>(const_cast<void*>(p)) - TABSMemoryManager::kHeaderSize;
-}
-
-// The available physical memory of the machine.
-// TODO(platform/os): move this figure behind the os layer once it offers it.
-uint64_t AvailablePhysicalMemory() {
-  const long pages = sysconf(_SC_AVPHYS_PAGES);
-  const long pageSize = sysconf(_SC_PAGESIZE);
-  if (pages <= 0 || pageSize <= 0) return 0;
-  return static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize);
 }
 
 }  // namespace
@@ -151,7 +141,7 @@ uint64_t TABSMemoryManager::AllocatedBytes() const {
 }
 
 uint64_t TABSMemoryManager::UsableMemory() const {
-  const uint64_t physical = AvailablePhysicalMemory();
+  const uint64_t physical = tiv::os::AvailablePhysicalMemory();
   const uint64_t limit = Limit();
   return limit != 0 && limit < physical ? limit : physical;
 }

@@ -57,8 +57,14 @@ void TABSDatabaseData::RemoveTableData(TABSTableData& table) {
                 tables_.end());
 }
 
+void TABSDatabaseData::CommitHook(TABSSessionInfo& session, bool flush) {
+  Guard guard(lock_);
+  if (TABSBasePageManager* pages = DatabasePageManager()) pages->CommitSession(session.sessionID, flush);
+}
+
 void TABSDatabaseData::RollbackHook(TABSSessionInfo& session) {
   Guard guard(lock_);
+  if (TABSBasePageManager* pages = DatabasePageManager()) pages->RollbackSession(session.sessionID);
   for (const auto& t : tables_) t->RollbackHook(session, session.inTransaction);
 }
 
@@ -182,6 +188,67 @@ void TABSTableData::DropIndex(TABSSessionInfo& session, int32_t indexID) {
   constraintManager_->DropIndexConstraint(indexID);
 }
 
+int32_t TABSTableData::FindOrCreateIndex(TABSSessionInfo& session, const std::vector<std::string>& names,
+                                         const std::vector<std::string>& directions,
+                                         const std::vector<std::string>& cases) {
+  Guard guard(database_.Lock());
+  return indexManager_->FindOrCreateIndex(session.sessionID, names, directions, cases);
+}
+
+void TABSTableData::RebuildTemporaryIndexes(TABSSessionInfo& session) {
+  Guard guard(database_.Lock());
+  indexManager_->RebuildTemporaryIndexes(session.sessionID);
+}
+
+void TABSTableData::CommitChanges(TABSSessionInfo& session) { PageManager().CommitSession(session.sessionID, false); }
+
+// ---- BLOB values ------------------------------------------------------------
+
+TABSBlobManager& TABSTableData::BlobManager() {
+  if (!blobManager_) blobManager_ = CreateBlobManager();
+  if (!blobManager_) throw EABSException(20058, "Pointer is nil");
+  return *blobManager_;
+}
+
+const TABSFieldDef& TABSTableData::BlobField(int fieldNo) const {
+  if (fieldNo < 0 || fieldNo >= FieldDefs().Count() || !FieldDefs()[fieldNo]->IsBlob())
+    throw EABSException(20171, "Cannot find blob field");
+  return *FieldDefs()[fieldNo];
+}
+
+void TABSTableData::StoreBlobStream(TABSSessionInfo& session, char* record, int fieldNo, TABSStream& content) {
+  Guard guard(database_.Lock());
+  BlobManager().StoreStream(session.sessionID, BlobField(fieldNo), fieldNo, record, content);
+}
+
+void TABSTableData::FreeFieldBlob(TABSSessionInfo& session, char* record, int fieldNo) {
+  Guard guard(database_.Lock());
+  BlobManager().FreeFieldValue(session.sessionID, BlobField(fieldNo), fieldNo, record);
+}
+
+void TABSTableData::FreeRecordBlobs(TABSSessionInfo& session, char* record) {
+  Guard guard(database_.Lock());
+  for (int i = 0; i < FieldDefs().Count(); ++i)
+    if (FieldDefs()[i]->IsBlob()) FreeFieldBlob(session, record, i);
+}
+
+std::unique_ptr<TABSStream> TABSTableData::OpenBlobStream(TABSSessionInfo& session, const char* record,
+                                                          int fieldNo) {
+  Guard guard(database_.Lock());
+  return BlobManager().OpenStream(session.sessionID, BlobField(fieldNo), fieldNo, record);
+}
+
+std::string TABSTableData::ReadBlobBuffer(TABSSessionInfo& session, const char* record, int fieldNo) {
+  Guard guard(database_.Lock());
+  return BlobManager().ReadBuffer(session.sessionID, BlobField(fieldNo), fieldNo, record);
+}
+
+void TABSTableData::WriteBlobBuffer(TABSSessionInfo& session, char* record, int fieldNo, const char* data,
+                                   int64_t size) {
+  Guard guard(database_.Lock());
+  BlobManager().WriteBuffer(session.sessionID, BlobField(fieldNo), fieldNo, record, data, size);
+}
+
 void TABSTableData::InitRecordForInsert(char* record) {
   Guard guard(database_.Lock());
   InitNewRecord(FieldDefs(), record);
@@ -211,7 +278,7 @@ TABSRecordID TABSTableData::InsertRecord(TABSSessionInfo& session, char* record,
   TABSRecordID id;
   try {
     fieldManager_->AssignAutoincValues(session, record);
-    if (checkConstraints) constraintManager_->CheckRecord(session.sessionID, record, nullptr, true);
+    if (checkConstraints) constraintManager_->CheckRecord(session.sessionID, record, nullptr, nullptr, true);
     if (!RecordManager().Insert(session.sessionID, record, id)) throw EABSException(10019, "Error retrieving record");
   } catch (...) {
     restore();
@@ -233,16 +300,16 @@ void TABSTableData::UpdateRecord(TABSSessionInfo& session, const TABSRecordID& i
   Guard guard(database_.Lock());
   std::vector<char> old;
   if (!ReadRecord(session, id, old)) throw EABSException(10127, "Error retrieving record");
-  if (checkConstraints) constraintManager_->CheckRecord(session.sessionID, record, &id, true);
-  indexManager_->DeleteKeys(session.sessionID, old.data(), id);
+  if (checkConstraints) constraintManager_->CheckRecord(session.sessionID, record, &id, old.data(), true);
+  indexManager_->UpdateKeys(session.sessionID, old.data(), record, id, 1);
   bool overwritten = false;
   try {
     if (!RecordManager().Update(session.sessionID, record, id)) throw EABSException(10127, "Error retrieving record");
     overwritten = true;
-    indexManager_->InsertKeys(session.sessionID, record, id);
+    indexManager_->UpdateKeys(session.sessionID, old.data(), record, id, 0);
   } catch (...) {
     if (overwritten) RecordManager().Update(session.sessionID, old.data(), id);
-    indexManager_->InsertKeys(session.sessionID, old.data(), id);
+    indexManager_->UpdateKeys(session.sessionID, record, old.data(), id, 0);
     throw;
   }
   if (!session.inTransaction) CommitChanges(session);
@@ -253,14 +320,17 @@ bool TABSTableData::DeleteRecord(TABSSessionInfo& session, const TABSRecordID& i
   std::vector<char> old;
   if (!ReadRecord(session, id, old)) return false;
   indexManager_->DeleteKeys(session.sessionID, old.data(), id);
+  const int32_t before = RecordManager().ChangeCounter();
   try {
     if (!RecordManager().Delete(session.sessionID, id)) throw EABSException(10127, "Error retrieving record");
   } catch (...) {
     indexManager_->InsertKeys(session.sessionID, old.data(), id);
     throw;
   }
+  // The temporary indexes lost the key before the counter moved.
+  indexManager_->RestampTemporaryIndexes(before, RecordManager().ChangeCounter());
   // Freed only once the record is gone, so a failed delete keeps its BLOBs.
-  FreeRecordBlobs(old.data());
+  FreeRecordBlobs(session, old.data());
   if (!session.inTransaction) CommitChanges(session);
   return true;
 }

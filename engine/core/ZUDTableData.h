@@ -20,18 +20,36 @@
 //     before the error is re-raised. Change stamps only ever grow.
 //  4. Object identifiers come from the database data's generator and are
 //     never reused within the database.
-//  5. Cursor-facing operations (fetching, positioning, filter bitmaps,
-//     BLOB streams) belong to the cursor and storage layers and are added
-//     there.
+//  5. Cursor operations (ZUDTableCursor.h) step in the cursor's order: its
+//     current index, else physical order. A filtered cursor sees only the
+//     records that pass; its count and record numbers come from its filter
+//     bitmap, rebuilt whenever stale. Record numbers are 1-based and follow
+//     the cursor's order, also when filtered.
+//  6. Record operations made through a cursor keep its bitmap bit of the
+//     record current; after a delete the cursor stands on the next passing
+//     record, else the prior one, else before the first.
+//  7. Before a session reads through an index, its stale temporary indexes
+//     are rebuilt (ZUDTableManagers.h contract 2).
+//  8. BLOB values are reached only through the table's BLOB manager
+//     (ZUDBlobManager.h); a field number that is not a BLOB field of the
+//     table raises 20171.
+//  9. Commit: outside a transaction every record operation ends with the
+//     table's page manager committing the session. The database data's
+//     commit hook commits its own page manager; its rollback hook rolls
+//     that back and then calls every open table's rollback hook.
 //
 // Thread use: any thread, serialised by the database data's lock.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "ZUDBasePageManager.h"
+#include "ZUDBlobManager.h"
+#include "ZUDTableCursor.h"
 #include "ZUDTableManagers.h"
 
 class TABSTableData;
@@ -66,7 +84,11 @@ class TABSDatabaseData {
   virtual TABSTableData& FindOrCreateTableData(const std::string& tableName);
   virtual void RemoveTableData(TABSTableData& table);
   virtual int32_t NextObjectID() = 0;
-  virtual void CommitHook(TABSSessionInfo& session) { (void)session; }
+  // The page manager for database-level work; null for a database that
+  // has none (the in-memory one).
+  virtual TABSBasePageManager* DatabasePageManager() = 0;
+  // Contract 9.
+  virtual void CommitHook(TABSSessionInfo& session, bool flush);
   virtual void RollbackHook(TABSSessionInfo& session);
 
  protected:
@@ -94,14 +116,18 @@ class TABSTableData {
   // Storage kinds make these.
   virtual std::unique_ptr<TABSBaseRecordManager> CreateRecordManager() = 0;
   virtual std::unique_ptr<TABSIndex> CreateIndexObject(TABSBaseIndexManager& manager) = 0;
+  virtual std::unique_ptr<TABSBlobManager> CreateBlobManager() = 0;
+  virtual TABSBasePageManager& PageManager() = 0;
   virtual void CreateTable(TABSSessionInfo& session) = 0;
 
   virtual void SetFieldDefs(const TABSFieldDefs& defs);
   virtual void SetIndexDefs(const TABSIndexDefs& defs);
   virtual void SetConstraintDefs(const TABSConstraintDefs& defs);
   TABSCursorRecordLayout GetRecordLayout() const { return CursorRecordLayout(FieldDefs()); }
-  virtual void CommitHook(TABSSessionInfo& session, bool inTransaction) { (void)session, (void)inTransaction; }
-  virtual void RollbackHook(TABSSessionInfo& session, bool inTransaction) { (void)session, (void)inTransaction; }
+  // Commit and rollback of the session as this table's storage kind sees
+  // them (a disk table reloads its state after a rollback).
+  virtual void CommitHook(TABSSessionInfo& session, bool inTransaction) = 0;
+  virtual void RollbackHook(TABSSessionInfo& session, bool inTransaction) = 0;
   virtual void DeleteTable(TABSSessionInfo& session, bool force);
   virtual void EmptyTable(TABSSessionInfo& session);
   virtual void RenameTable(TABSSessionInfo& session, const std::string& newName);
@@ -111,9 +137,26 @@ class TABSTableData {
   virtual void RenameField(const std::string& oldName, const std::string& newName);
   virtual int32_t CreateIndex(TABSSessionInfo& session, const TABSIndexDef& def);
   virtual void DropIndex(TABSSessionInfo& session, int32_t indexID);
+  // The identifier of an index serving the columns, else of a new
+  // temporary index over them (ZUDTableManagers.h).
+  int32_t FindOrCreateIndex(TABSSessionInfo& session, const std::vector<std::string>& names,
+                            const std::vector<std::string>& directions, const std::vector<std::string>& cases);
   virtual int64_t GetRecordCount(TABSSessionInfo& session) = 0;
-  // Frees the BLOB values a record holds; tables with BLOB fields override.
-  virtual void FreeRecordBlobs(char* record) { (void)record; }
+  // Record positions: one per record slot of the storage kind, stable while
+  // the record exists; the filter bitmap has one bit per position.
+  virtual int64_t RecordIdToPosition(TABSSessionInfo& session, const TABSRecordID& id) = 0;
+  virtual bool PositionToRecordId(TABSSessionInfo& session, int64_t position, TABSRecordID& id) = 0;
+  // Physical record numbers, 1-based in physical order.
+  virtual int64_t GetPhysicalRecNo(TABSSessionInfo& session, const TABSRecordID& id) = 0;
+  virtual bool SetPhysicalRecNo(TABSSessionInfo& session, int64_t recNo, TABSRecordID& id) = 0;
+
+  // ---- BLOB values (contract 8) ----
+  void StoreBlobStream(TABSSessionInfo& session, char* record, int fieldNo, TABSStream& content);
+  void FreeFieldBlob(TABSSessionInfo& session, char* record, int fieldNo);
+  void FreeRecordBlobs(TABSSessionInfo& session, char* record);
+  std::unique_ptr<TABSStream> OpenBlobStream(TABSSessionInfo& session, const char* record, int fieldNo);
+  std::string ReadBlobBuffer(TABSSessionInfo& session, const char* record, int fieldNo);
+  void WriteBlobBuffer(TABSSessionInfo& session, char* record, int fieldNo, const char* data, int64_t size);
 
   // A new memory record for insertion: contract 1 of ZUDRecordLayout.h,
   // then the defaults.
@@ -126,12 +169,60 @@ class TABSTableData {
   virtual bool DeleteRecord(TABSSessionInfo& session, const TABSRecordID& id);
   int64_t GetLastAutoincValue(TABSSessionInfo& session, const std::string& fieldName);
 
+  // ---- cursor operations (contracts 5 to 7) ----
+  // Sizes the cursor's buffer and puts it before the first record.
+  void PrepareCursor(TABSTableCursor& cursor);
+  // Current (re-read), next or prior record in the cursor's order. Found:
+  // the record is in the cursor's buffer. Before first / after last: the
+  // cursor stands there. Not found (mode current only): the record is gone
+  // or no longer passes; the cursor keeps its buffer.
+  TABSGetRecordResult FetchRecord(TABSSessionInfo& session, TABSTableCursor& cursor, TABSGetRecordMode mode);
+  // Puts the cursor on the record `id` (bytes re-read); false, and the
+  // cursor unchanged, when it is gone or does not pass.
+  bool PositionOnKey(TABSSessionInfo& session, TABSTableCursor& cursor, const TABSRecordID& id);
+  // Key search in the cursor's current index (20258 without one): the
+  // first passing entry satisfying `key` going forward (equal: exact
+  // search, greater or equal: nearest), or the last one going backward.
+  // False, and the cursor unchanged, when there is none.
+  bool SearchRange(TABSSessionInfo& session, TABSTableCursor& cursor, const TABSIndexBound& key, bool forward);
+  // Brings the cursor's filter bitmap up to date when it is stale.
+  void RefreshBitmap(TABSSessionInfo& session, TABSTableCursor& cursor);
+  virtual int64_t GetCursorRecordCount(TABSSessionInfo& session, TABSTableCursor& cursor);
+  // 1-based number of the cursor's record in its order; -1 off a record.
+  int64_t GetRecNo(TABSSessionInfo& session, TABSTableCursor& cursor);
+  // Numbers below 1 count as 1, past the count as the last record; with
+  // nothing to see the cursor does not move. False when it did not move.
+  bool SetRecNo(TABSSessionInfo& session, TABSTableCursor& cursor, int64_t recNo);
+  // The cursor's buffer inserted, updated or deleted (contract 6).
+  TABSRecordID InsertRecord(TABSSessionInfo& session, TABSTableCursor& cursor, bool checkConstraints = true);
+  void UpdateRecord(TABSSessionInfo& session, TABSTableCursor& cursor, bool checkConstraints = true);
+  bool DeleteRecord(TABSSessionInfo& session, TABSTableCursor& cursor);
+  void RebuildTemporaryIndexes(TABSSessionInfo& session);
+
  protected:
-  // Outside a transaction the session's changes are committed after every
-  // record operation; storage kinds with pages override.
-  virtual void CommitChanges(TABSSessionInfo& session) { (void)session; }
+  // Contract 9.
+  void CommitChanges(TABSSessionInfo& session);
   // Reads the current bytes of a record; false when it does not exist.
   bool ReadRecord(TABSSessionInfo& session, const TABSRecordID& id, std::vector<char>& record);
+  TABSBlobManager& BlobManager();
+  const TABSFieldDef& BlobField(int fieldNo) const;
+
+  // Cursor helpers (ZUDTableDataCursor.cpp).
+  bool UsesBitmap(const TABSTableCursor& cursor) const;
+  bool InRange(TABSTableCursor& cursor, const char* record);
+  bool PassesWithoutBitmap(TABSTableCursor& cursor, const char* record);
+  bool Passes(TABSSessionInfo& session, TABSTableCursor& cursor, const char* record, const TABSRecordID& id);
+  void BuildBitmap(TABSSessionInfo& session, TABSTableCursor& cursor);
+  void MarkBit(TABSSessionInfo& session, TABSTableCursor& cursor, const TABSRecordID& id, bool passes);
+  // One filtered step from the request's position; the request ends on the
+  // record found (in its destination) or with the end reached.
+  void Step(TABSSessionInfo& session, TABSTableCursor& cursor, TABSGetRecordRequest& request);
+  void Accept(TABSTableCursor& cursor, const char* record, const TABSRecordID& id);
+  void FillPositionCache(TABSSessionInfo& session, TABSTableCursor& cursor);
+  // Walks the cursor's index in order over passing records; stops when
+  // `stop` returns true. Returns the number of passing records seen.
+  int64_t WalkIndex(TABSSessionInfo& session, TABSTableCursor& cursor,
+                    const std::function<bool(const TABSRecordID&, int64_t)>& stop);
 
   TABSDatabaseData& database_;
   std::string tableName_;
@@ -139,6 +230,7 @@ class TABSTableData {
   std::unique_ptr<TABSBaseIndexManager> indexManager_;
   std::unique_ptr<TABSBaseConstraintManager> constraintManager_;
   std::unique_ptr<TABSBaseRecordManager> recordManager_;
+  std::unique_ptr<TABSBlobManager> blobManager_;
   std::vector<const void*> cursors_;
   bool temporaryBlobsInMemory_ = false;
   std::recursive_mutex ownLock_;

@@ -5,6 +5,7 @@
 
 #include "ZUDExcept.h"
 #include "ZUDTableData.h"
+#include "os/OsRandom.h"
 
 using namespace zud::defio;
 
@@ -141,8 +142,27 @@ TABSIndex& TABSBaseIndexManager::IndexByID(int32_t id) {
 }
 
 void TABSBaseIndexManager::Stamp(TABSIndexDef& def, TABSIndex& index) {
-  ++def.changeStamp;
-  def.rootPageNo = index.RootPageNo();
+  if (def.IsTemporary())
+    def.changeStamp = table_.RecordManager().ChangeCounter();
+  else
+    ++def.changeStamp;
+  def.rootPageNo = index.Definition().rootPageNo;
+}
+
+void TABSBaseIndexManager::ForEachRecord(int32_t sessionID,
+                                         const std::function<void(const char*, const TABSRecordID&)>& visit) {
+  TABSBaseRecordManager& records = table_.RecordManager();
+  std::vector<char> record(static_cast<size_t>(table_.FieldDefs().MemoryRecordSize()) + 1);
+  TABSGetRecordRequest request;
+  request.mode = grmNext;
+  request.beforeFirst = true;
+  request.destination = record.data();
+  for (;;) {
+    records.GetRecord(sessionID, request);
+    if (request.result != grrFound) return;
+    visit(record.data(), request.recordID);
+    request.beforeFirst = false;
+  }
 }
 
 TABSIndexDef& TABSBaseIndexManager::AddIndex(int32_t sessionID, const TABSIndexDef& def) {
@@ -153,21 +173,8 @@ TABSIndexDef& TABSBaseIndexManager::AddIndex(int32_t sessionID, const TABSIndexD
   indexDefs_.Add(std::move(owned));
   try {
     auto index = table_.CreateIndexObject(*this);
-    index->Create(*added);
     TABSIndex& live = *(indexes_[added->ObjectID()] = std::move(index));
-    // Build from the records in physical order.
-    TABSBaseRecordManager& records = table_.RecordManager();
-    std::vector<char> record(static_cast<size_t>(table_.FieldDefs().MemoryRecordSize()) + 1);
-    TABSGetRecordRequest request;
-    request.mode = grmNext;
-    request.beforeFirst = true;
-    request.destination = record.data();
-    for (;;) {
-      records.GetRecord(sessionID, request);
-      if (request.result != grrFound) break;
-      live.InsertKey(sessionID, record.data(), request.recordID);
-      request.beforeFirst = false;
-    }
+    live.Create(sessionID, *added);
     Stamp(*added, live);
   } catch (...) {
     const int32_t id = added->ObjectID();
@@ -193,53 +200,122 @@ void TABSBaseIndexManager::DropIndex(int32_t sessionID, int32_t id) {
   indexDefs_.Delete(position);
 }
 
-void TABSBaseIndexManager::InsertKeys(int32_t sessionID, const char* record, const TABSRecordID& id) {
+namespace {
+// Runs `step` over the indexes 0..count-1 and, when one raises, `undo` over
+// the ones already done, in reverse, before re-raising.
+template <typename Step, typename Undo>
+void ForEachIndexUndoable(int count, Step step, Undo undo) {
   int done = 0;
   try {
-    for (; done < indexDefs_.Count(); ++done) {
-      TABSIndexDef& def = *indexDefs_[done];
-      TABSIndex& index = IndexByID(def.ObjectID());
-      index.InsertKey(sessionID, record, id);
-      Stamp(def, index);
-    }
+    for (; done < count; ++done) step(done);
   } catch (...) {
-    for (int k = done - 1; k >= 0; --k) {
-      TABSIndexDef& def = *indexDefs_[k];
-      TABSIndex& index = IndexByID(def.ObjectID());
-      index.DeleteKey(sessionID, record, id);
-      Stamp(def, index);
-    }
+    for (int k = done - 1; k >= 0; --k) undo(k);
     throw;
   }
 }
+}  // namespace
+
+void TABSBaseIndexManager::InsertKeys(int32_t sessionID, const char* record, const TABSRecordID& id) {
+  ForEachIndexUndoable(
+      indexDefs_.Count(),
+      [&](int i) {
+        TABSIndex& index = IndexByID(indexDefs_[i]->ObjectID());
+        index.InsertKey(sessionID, record, id);
+        Stamp(*indexDefs_[i], index);
+      },
+      [&](int i) {
+        TABSIndex& index = IndexByID(indexDefs_[i]->ObjectID());
+        index.DeleteKey(sessionID, record, id);
+        Stamp(*indexDefs_[i], index);
+      });
+}
 
 void TABSBaseIndexManager::DeleteKeys(int32_t sessionID, const char* record, const TABSRecordID& id) {
-  int done = 0;
-  try {
-    for (; done < indexDefs_.Count(); ++done) {
-      TABSIndexDef& def = *indexDefs_[done];
-      TABSIndex& index = IndexByID(def.ObjectID());
-      index.DeleteKey(sessionID, record, id);
-      Stamp(def, index);
-    }
-  } catch (...) {
-    for (int k = done - 1; k >= 0; --k) {
-      TABSIndexDef& def = *indexDefs_[k];
-      TABSIndex& index = IndexByID(def.ObjectID());
-      index.InsertKey(sessionID, record, id);
-      Stamp(def, index);
-    }
-    throw;
-  }
+  ForEachIndexUndoable(
+      indexDefs_.Count(),
+      [&](int i) {
+        TABSIndex& index = IndexByID(indexDefs_[i]->ObjectID());
+        index.DeleteKey(sessionID, record, id);
+        Stamp(*indexDefs_[i], index);
+      },
+      [&](int i) {
+        TABSIndex& index = IndexByID(indexDefs_[i]->ObjectID());
+        index.InsertKey(sessionID, record, id);
+        Stamp(*indexDefs_[i], index);
+      });
+}
+
+void TABSBaseIndexManager::UpdateKeys(int32_t sessionID, const char* oldRecord, const char* newRecord,
+                                      const TABSRecordID& id, int phase) {
+  // Phase p of old -> new is undone by phase (1 - p) of new -> old: the
+  // key taken out is put back, the key put in is taken out.
+  ForEachIndexUndoable(
+      indexDefs_.Count(),
+      [&](int i) {
+        TABSIndex& index = IndexByID(indexDefs_[i]->ObjectID());
+        index.UpdateKey(sessionID, oldRecord, newRecord, id, phase);
+        Stamp(*indexDefs_[i], index);
+      },
+      [&](int i) {
+        TABSIndex& index = IndexByID(indexDefs_[i]->ObjectID());
+        index.UpdateKey(sessionID, newRecord, oldRecord, id, 1 - phase);
+        Stamp(*indexDefs_[i], index);
+      });
 }
 
 void TABSBaseIndexManager::ClearKeys(int32_t sessionID) {
   for (int i = 0; i < indexDefs_.Count(); ++i) {
     TABSIndexDef& def = *indexDefs_[i];
     TABSIndex& index = IndexByID(def.ObjectID());
-    index.Clear(sessionID);
+    index.Empty(sessionID);
     Stamp(def, index);
   }
+}
+
+void TABSBaseIndexManager::GetRecord(int32_t sessionID, TABSGetRecordRequest& request,
+                                     TABSIndexPositionCache* cache) {
+  IndexByID(request.indexID).GetRecord(sessionID, request, cache);
+}
+
+int32_t TABSBaseIndexManager::FindOrCreateIndex(int32_t sessionID, const std::vector<std::string>& names,
+                                                const std::vector<std::string>& directions,
+                                                const std::vector<std::string>& cases) {
+  const int32_t found = indexDefs_.FindIndexForColumns(names, directions, cases, table_.FieldDefs(), sessionID);
+  if (found >= 0) return found;
+  TABSIndexDef def;
+  std::string name;
+  do {
+    name = "TEMPORARY_INDEX_" + tiv::os::NewGuidText();
+  } while (indexDefs_.IndexByName(name));
+  def.SetName(name);
+  def.FillColumns(names, directions, cases);  // maximum indexed size 20 per column
+  def.temporary = kTemporaryIndex;
+  def.ownerSessionID = sessionID;
+  return AddIndex(sessionID, def).ObjectID();
+}
+
+void TABSBaseIndexManager::RebuildTemporaryIndexes(int32_t sessionID) {
+  if (rebuilding_) return;
+  rebuilding_ = true;
+  try {
+    const int32_t counter = table_.RecordManager().ChangeCounter();
+    for (int i = 0; i < indexDefs_.Count(); ++i) {
+      TABSIndexDef& def = *indexDefs_[i];
+      if (!def.IsTemporary() || def.ownerSessionID != sessionID || def.changeStamp == counter) continue;
+      TABSIndex& index = IndexByID(def.ObjectID());
+      index.Rebuild(sessionID);
+      Stamp(def, index);
+    }
+  } catch (...) {
+    rebuilding_ = false;
+    throw;
+  }
+  rebuilding_ = false;
+}
+
+void TABSBaseIndexManager::RestampTemporaryIndexes(int32_t before, int32_t after) {
+  for (int i = 0; i < indexDefs_.Count(); ++i)
+    if (indexDefs_[i]->IsTemporary() && indexDefs_[i]->changeStamp == before) indexDefs_[i]->changeStamp = after;
 }
 
 // ---- constraint manager -----------------------------------------------------
@@ -268,14 +344,14 @@ void TABSBaseConstraintManager::DropIndexConstraint(int32_t indexID) {
 }
 
 bool TABSBaseConstraintManager::CheckRecord(int32_t sessionID, const char* record, const TABSRecordID* updating,
-                                            bool raise) {
+                                            const char* oldRecord, bool raise) {
   for (int i = 0; i < constraintDefs_.Count(); ++i) {
     if (raise) {
-      CheckOne(sessionID, *constraintDefs_[i], record, updating);
+      CheckOne(sessionID, *constraintDefs_[i], record, updating, oldRecord);
       continue;
     }
     try {
-      CheckOne(sessionID, *constraintDefs_[i], record, updating);
+      CheckOne(sessionID, *constraintDefs_[i], record, updating, oldRecord);
     } catch (const EABSException&) {
       return false;
     }
@@ -284,7 +360,7 @@ bool TABSBaseConstraintManager::CheckRecord(int32_t sessionID, const char* recor
 }
 
 bool TABSBaseConstraintManager::CheckOne(int32_t sessionID, const TABSConstraintDef& c, const char* record,
-                                         const TABSRecordID* updating) {
+                                         const TABSRecordID* updating, const char* oldRecord) {
   const TABSFieldDefs& fields = table_.FieldDefs();
   switch (c.Kind()) {
     case actPrimaryKey:
@@ -304,7 +380,9 @@ bool TABSBaseConstraintManager::CheckOne(int32_t sessionID, const TABSConstraint
       }
       if (table_.RecordManager().RecordCount() == 0) return true;
       TABSIndex& index = table_.IndexManager().IndexByID(u.SubjectSlot().id);
-      if (!index.KeyExists(sessionID, record, updating)) return true;
+      const bool duplicate = updating && oldRecord ? index.IsDuplicateForUpdate(sessionID, oldRecord, record, *updating)
+                                                   : index.IsDuplicateForInsert(sessionID, record);
+      if (!duplicate) return true;
       if (c.Kind() == actPrimaryKey)
         throw EABSException(30319, "Primary Key constraint '%s' violated. Duplicate found.", {c.Name()});
       throw EABSException(30320, "Constraint unique '%s' violated. Duplicate found.", {c.Name()});

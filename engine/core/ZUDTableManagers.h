@@ -1,16 +1,16 @@
-// ZUDTableManagers: the pieces a table data object owns besides its
-// definitions' storage: the record manager contract, the index object
-// contract, and the field, index and constraint managers.
+// ZUDTableManagers: the field, index and constraint managers a table data
+// object owns (the record manager contract is ZUDRecordManager.h, the index
+// object's ZUDIndex.h).
 //
 // Contract
-//  1. Record manager: keeps record count, change counter (+1 for every
-//     insert, update and delete) and record size current. Insert returns
-//     the new record identifier; Update and Delete report false when the
-//     record does not exist. Storage kinds (disk, in-memory, temporary)
-//     implement it.
-//  2. Index object: keeps the keys of one index over the records. The
-//     base takes a private copy of the definition on Create and Open; the
-//     rest is the B-tree's (or a storage kind's).
+//  1. Index manager: one index object per definition, opened on first
+//     use. Key upkeep runs over every index (temporary ones included) in
+//     definition order; a failure part-way undoes the earlier indexes'
+//     changes and re-raises.
+//  2. Change stamps: a permanent index's stamp grows by 1 with every key
+//     change; a temporary index's stamp is the record manager's change
+//     counter its keys are current with, so it is stale when the two
+//     differ, and is then rebuilt before its session reads through it.
 //  3. Autoincrement: each autoincrement field (data types 12..19) has a
 //     last value, set to the initial value when the structure is set or the
 //     table emptied. Next = last + increment (+1 when the increment is 0).
@@ -29,6 +29,7 @@
 // table data object takes.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -37,8 +38,10 @@
 
 #include "ZUDConstraintDefs.h"
 #include "ZUDFieldDefs.h"
+#include "ZUDIndex.h"
 #include "ZUDIndexDefs.h"
 #include "ZUDRecordLayout.h"
+#include "ZUDRecordManager.h"
 
 // The session as the table data sees it: its identifier, its modes, and
 // the last autoincrement value it drew per field (by object identifier).
@@ -66,63 +69,6 @@ class TABSSessionInfo {
 
  private:
   std::map<int32_t, SequenceValue> sequenceValues_;
-};
-
-enum TABSGetRecordMode : uint8_t { grmCurrent = 0, grmNext = 1, grmPrior = 2 };
-enum TABSGetRecordResult : uint8_t { grrFound = 0, grrBOF = 1, grrEOF = 2, grrNotFound = 3 };
-
-struct TABSGetRecordRequest {
-  TABSGetRecordMode mode = grmCurrent;
-  int32_t indexID = -1;  // -1 = physical order
-  TABSRecordID recordID;  // in and out
-  char* destination = nullptr;
-  bool beforeFirst = false;
-  bool afterLast = false;
-  TABSGetRecordResult result = grrNotFound;
-};
-
-class TABSBaseRecordManager {
- public:
-  virtual ~TABSBaseRecordManager() = default;
-  int64_t RecordCount() const { return recordCount_; }
-  int32_t ChangeCounter() const { return changeCounter_; }
-  int32_t RecordSize() const { return recordSize_; }
-
-  virtual void Clear(int32_t sessionID) = 0;  // -2 = all sessions
-  virtual bool Insert(int32_t sessionID, const char* record, TABSRecordID& newID) = 0;
-  virtual bool Update(int32_t sessionID, const char* record, const TABSRecordID& id) = 0;
-  virtual bool Delete(int32_t sessionID, const TABSRecordID& id) = 0;
-  virtual void GetRecord(int32_t sessionID, TABSGetRecordRequest& request) = 0;
-  virtual int CompareRecordIds(const TABSRecordID& a, const TABSRecordID& b) const { return a.Compare(b); }
-  virtual int64_t ApproxRecNo(int32_t sessionID, const TABSRecordID& id) = 0;
-
- protected:
-  int64_t recordCount_ = 0;
-  int32_t changeCounter_ = 0;
-  int32_t recordSize_ = 0;
-};
-
-class TABSBaseIndexManager;
-
-class TABSIndex {
- public:
-  explicit TABSIndex(TABSBaseIndexManager* manager) : manager_(manager) {}
-  virtual ~TABSIndex() = default;
-  virtual void Create(const TABSIndexDef& def) { def_.Assign(def); }
-  virtual void Open(const TABSIndexDef& def) { def_.Assign(def); }
-  const TABSIndexDef& Definition() const { return def_; }
-
-  virtual void InsertKey(int32_t sessionID, const char* record, const TABSRecordID& id) = 0;
-  virtual void DeleteKey(int32_t sessionID, const char* record, const TABSRecordID& id) = 0;
-  // True when another record (not `except`) has the key of `record`.
-  virtual bool KeyExists(int32_t sessionID, const char* record, const TABSRecordID* except) = 0;
-  virtual void Clear(int32_t sessionID) = 0;  // drops every key
-  virtual void Drop(int32_t sessionID) = 0;   // drops the pages too
-  virtual int32_t RootPageNo() const = 0;
-
- protected:
-  TABSBaseIndexManager* manager_;
-  TABSIndexDef def_;
 };
 
 class TABSTableData;
@@ -160,6 +106,7 @@ class TABSBaseIndexManager {
   explicit TABSBaseIndexManager(TABSTableData& table) : table_(table) {}
   virtual ~TABSBaseIndexManager() = default;
 
+  TABSTableData& Table() { return table_; }
   TABSIndexDefs& IndexDefs() { return indexDefs_; }
   const TABSIndexDefs& IndexDefs() const { return indexDefs_; }
   virtual void LoadFromStream(TABSStream& stream) { indexDefs_.LoadFromStream(stream); }
@@ -168,16 +115,35 @@ class TABSBaseIndexManager {
 
   // The index object of a definition, opened on first use (20018).
   TABSIndex& IndexByID(int32_t id);
-  // Adds a definition with a fresh identifier and builds it from the
-  // table's records; a failing build removes the definition again.
+  // Adds a definition with a fresh identifier and builds the index from
+  // the table's records; a failing build removes the definition again.
   TABSIndexDef& AddIndex(int32_t sessionID, const TABSIndexDef& def);
   void DropIndex(int32_t sessionID, int32_t id);
+  // Calls `visit` with every record of the table in physical order (the
+  // buffer holds the memory record); index objects build from it.
+  void ForEachRecord(int32_t sessionID, const std::function<void(const char*, const TABSRecordID&)>& visit);
 
-  // Key upkeep over every index, in definition order. A failure part-way
-  // undoes the earlier indexes' changes and re-raises.
+  // Contract 1: key upkeep over every index.
   void InsertKeys(int32_t sessionID, const char* record, const TABSRecordID& id);
   void DeleteKeys(int32_t sessionID, const char* record, const TABSRecordID& id);
+  // One phase of an update (1: old keys out, 0: new keys in).
+  void UpdateKeys(int32_t sessionID, const char* oldRecord, const char* newRecord, const TABSRecordID& id,
+                  int phase);
   void ClearKeys(int32_t sessionID);
+  // A record through an index (ZUDIndex.h contract 3).
+  void GetRecord(int32_t sessionID, TABSGetRecordRequest& request, TABSIndexPositionCache* cache);
+
+  // The index serving the columns, else a new temporary index over them
+  // named "TEMPORARY_INDEX_" + a new GUID, owned by the session and built
+  // at once. Returns its identifier.
+  int32_t FindOrCreateIndex(int32_t sessionID, const std::vector<std::string>& names,
+                            const std::vector<std::string>& directions, const std::vector<std::string>& cases);
+  // Contract 2: rebuilds the session's stale temporary indexes. Not
+  // re-entered while it runs.
+  void RebuildTemporaryIndexes(int32_t sessionID);
+  // After a change that the temporary indexes already followed: stamps
+  // that were current at `before` become `after`.
+  void RestampTemporaryIndexes(int32_t before, int32_t after);
 
  private:
   void Stamp(TABSIndexDef& def, TABSIndex& index);
@@ -185,6 +151,7 @@ class TABSBaseIndexManager {
   TABSTableData& table_;
   TABSIndexDefs indexDefs_;
   std::map<int32_t, std::unique_ptr<TABSIndex>> indexes_;
+  bool rebuilding_ = false;
 };
 
 class TABSBaseConstraintManager {
@@ -193,14 +160,17 @@ class TABSBaseConstraintManager {
   virtual ~TABSBaseConstraintManager() = default;
 
   TABSConstraintDefs& ConstraintDefs() { return constraintDefs_; }
-  // Contract 5. With `raise` false a violation returns false instead.
-  bool CheckRecord(int32_t sessionID, const char* record, const TABSRecordID* updating, bool raise);
+  // Contract 5. On update `updating` names the record and `oldRecord`
+  // holds its stored bytes. With `raise` false a violation returns false.
+  bool CheckRecord(int32_t sessionID, const char* record, const TABSRecordID* updating, const char* oldRecord,
+                   bool raise);
   void ResolveAndName();
   void AddIndexConstraint(const TABSIndexDef& index, int32_t newID);
   void DropIndexConstraint(int32_t indexID);
 
  private:
-  bool CheckOne(int32_t sessionID, const TABSConstraintDef& c, const char* record, const TABSRecordID* updating);
+  bool CheckOne(int32_t sessionID, const TABSConstraintDef& c, const char* record, const TABSRecordID* updating,
+                const char* oldRecord);
 
   TABSTableData& table_;
   TABSConstraintDefs constraintDefs_;

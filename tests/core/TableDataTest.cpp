@@ -89,7 +89,7 @@ class Table {
     const TABSIndexDefs& defs = data->IndexManager().IndexDefs();
     for (int i = 0; i < defs.Count(); ++i) {
       s += "#" + defs[i]->Name();
-      for (const auto& [key, slot] : data->Index(defs[i]->Name()).keys) s += key + "@" + std::to_string(slot) + ";";
+      for (const auto& e : data->Index(defs[i]->Name()).entries) s += e.record + "@" + std::to_string(e.id.pageNo) + ";";
     }
     return s;
   }
@@ -274,7 +274,7 @@ TEST(Constraints, ViolationsWithMessagesAndCodes) {
     EXPECT_EQ(CodeOf([&] { t.Insert(r); }, &message), c.code) << c.what;
     EXPECT_EQ(message, c.message) << c.what;
     EXPECT_EQ(t.Snapshot(), before) << c.what;
-    EXPECT_FALSE(t.data->ConstraintManager().CheckRecord(1, r.data(), nullptr, false)) << c.what;
+    EXPECT_FALSE(t.data->ConstraintManager().CheckRecord(1, r.data(), nullptr, nullptr, false)) << c.what;
   }
 
   // Update: keeping its own key is fine, taking another record's key is not.
@@ -299,7 +299,7 @@ TEST(IndexUpkeep, FailedStepsLeaveTableAsBefore) {
   t.Set(r1, "a", 1);
   t.Set(r1, "b", 2);
   const TABSRecordID id1 = t.Insert(r1);
-  ASSERT_EQ(t.data->Index("iab").keys.size(), 1u);
+  ASSERT_EQ(t.data->Index("iab").entries.size(), 1u);
 
   // Insert: the second index refuses; the first index's key and the record
   // go again, and the autoincrement counter is back.
@@ -317,7 +317,8 @@ TEST(IndexUpkeep, FailedStepsLeaveTableAsBefore) {
   // Update: old keys come back and the record keeps its old bytes.
   for (int failAt : {0, 1, 2}) {
     const std::string before = t.Snapshot();
-    auto changed = r1;
+    auto changed = r1;  // every index's key changes
+    t.Set(changed, "a", 7);
     t.Set(changed, "b", 9);
     t.data->faults.insertsUntilFailure = failAt;
     EXPECT_EQ(CodeOf([&] { t.data->UpdateRecord(t.session, id1, changed.data()); }), 20018) << failAt;
@@ -331,7 +332,7 @@ TEST(IndexUpkeep, FailedStepsLeaveTableAsBefore) {
   EXPECT_EQ(t.Snapshot(), before);
   EXPECT_TRUE(t.data->DeleteRecord(t.session, id1));
   EXPECT_FALSE(t.data->DeleteRecord(t.session, id1));
-  EXPECT_EQ(t.data->Index("ia").keys.size(), 1u);
+  EXPECT_EQ(t.data->Index("ia").entries.size(), 1u);
   EXPECT_GT(t.data->IndexManager().IndexDefs().IndexByName("ia")->changeStamp, 0);
 
   // A build that fails removes the new definition again.
