@@ -20,7 +20,9 @@
 //  3. GetRecord steps next or prior (from the start when the request says
 //     before-first, from the end when it says after-last) and reads the
 //     record it lands on through the record manager; mode current raises
-//     20053. After a step that found a record the position cache, when
+//     20053. On entry `destination` holds the record the step starts from:
+//     when its entry has gone meanwhile, its key and identifier still place
+//     the step among the remaining entries. After a step that found a record the position cache, when
 //     given, holds the index, record identifier, change counter and path.
 //  4. A unique or primary index reports a duplicate for an insert when an
 //     entry with an equal key exists; for an update only when the full keys

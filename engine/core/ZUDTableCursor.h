@@ -16,7 +16,9 @@
 //     accepts it.
 //  3. The cursor is filtered while a range, a record filter or distinct is
 //     active; then its counts and record numbers come from its filter
-//     bitmap, one bit per record position.
+//     bitmap, one bit per record position. Whoever changes the range, the
+//     record filter or distinct resets the bitmap (bitmap.Reset()); the
+//     table data rebuilds it only when records changed.
 //
 // Thread use: one thread at a time, under the database data's lock while
 // the table data works on it.

@@ -156,7 +156,9 @@ TABSGetRecordResult TABSTableData::FetchRecord(TABSSessionInfo& session, TABSTab
                                                TABSGetRecordMode mode) {
   Guard guard(database_.Lock());
   if (cursor.indexID >= 0) indexManager_->RebuildTemporaryIndexes(session.sessionID);
-  std::vector<char> scratch(static_cast<size_t>(FieldDefs().MemoryRecordSize()) + 1);
+  // The step starts from the cursor's record (ZUDIndex.h contract 3).
+  std::vector<char> scratch(cursor.Record(), cursor.Record() + FieldDefs().MemoryRecordSize());
+  scratch.push_back('\0');
   TABSGetRecordRequest request;
   request.destination = scratch.data();
   request.recordID = cursor.recordID;
@@ -342,13 +344,15 @@ bool TABSTableData::DeleteRecord(TABSSessionInfo& session, TABSTableCursor& curs
   const bool bitmapWasCurrent = cursor.bitmap.active && !cursor.bitmap.IsStale(before);
 
   // The neighbour: the next passing record, else the prior one.
-  std::vector<char> neighbour(static_cast<size_t>(FieldDefs().MemoryRecordSize()) + 1);
+  std::vector<char> neighbour(cursor.Record(), cursor.Record() + FieldDefs().MemoryRecordSize());
+  neighbour.push_back('\0');
   TABSGetRecordRequest request;
   request.destination = neighbour.data();
   request.recordID = cursor.recordID;
   request.mode = grmNext;
   Step(session, cursor, request);
   if (request.result != grrFound) {
+    std::memcpy(neighbour.data(), cursor.Record(), static_cast<size_t>(FieldDefs().MemoryRecordSize()));
     request.recordID = cursor.recordID;
     request.beforeFirst = request.afterLast = false;
     request.mode = grmPrior;

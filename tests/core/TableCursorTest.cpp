@@ -161,6 +161,15 @@ TEST(CursorFetch, OrdersEndsAndVanishedRecords) {
   EXPECT_EQ(f.data->FetchRecord(f.session, f.cursor, grmCurrent), grrNotFound);
   EXPECT_EQ(f.CursorK(), 1);
   EXPECT_FALSE(f.data->PositionOnKey(f.session, f.cursor, one));
+  // Stepping on from the vanished record still follows the index.
+  EXPECT_EQ(f.data->FetchRecord(f.session, f.cursor, grmNext), grrFound);
+  EXPECT_EQ(f.CursorK(), 3);
+  ASSERT_EQ(f.data->FetchRecord(f.session, f.cursor, grmNext), grrFound);
+  const TABSRecordID three = f.cursor.recordID;
+  ASSERT_TRUE(f.data->DeleteRecord(f.session, three));
+  EXPECT_EQ(f.data->FetchRecord(f.session, f.cursor, grmPrior), grrFound);
+  EXPECT_EQ(f.CursorK(), 3);
+  EXPECT_LT(f.cursor.recordID.Compare(three), 0);
 }
 
 TEST(CursorFilter, CountsNumbersAndStepsMatchModel) {

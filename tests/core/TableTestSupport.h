@@ -174,16 +174,21 @@ class MapIndex : public TABSIndex {
   void GetRecord(int32_t sessionID, TABSGetRecordRequest& r, TABSIndexPositionCache* cache) override {
     if (r.mode == grmCurrent) throw EABSException(20053, "Invalid 'get record' mode for index: grmCurrent");
     const int n = static_cast<int>(entries.size());
+    // Where the step starts: the entry of the current record, or, when it
+    // has gone, the place its key and identifier would take.
+    int from = Find(r.recordID);
+    bool present = from >= 0;
+    if (!present && !r.beforeFirst && !r.afterLast)
+      from = static_cast<int>(std::find_if(entries.begin(), entries.end(), [&](const Entry& e) {
+                                const int c = CompareKeys(e.record.data(), r.destination, 0);
+                                return c > 0 || (c == 0 && e.id.Compare(r.recordID) > 0);
+                              }) -
+                              entries.begin());
     int at;
-    if (r.mode == grmNext) {
-      at = r.beforeFirst ? 0 : r.afterLast ? n : Find(r.recordID) + 1;
-    } else {
-      at = r.afterLast ? n - 1 : r.beforeFirst ? -1 : Find(r.recordID) - 1;
-    }
-    if (!r.beforeFirst && !r.afterLast && Find(r.recordID) < 0) {
-      r.result = grrNotFound;
-      return;
-    }
+    if (r.mode == grmNext)
+      at = r.beforeFirst ? 0 : r.afterLast ? n : present ? from + 1 : from;
+    else
+      at = r.afterLast ? n - 1 : r.beforeFirst ? -1 : from - 1;
     if (at < 0 || at >= n) {
       r.result = at < 0 ? grrBOF : grrEOF;
       return;
