@@ -7,11 +7,12 @@
 //  1. Every public operation of a table data object runs under its
 //     database data's lock (a re-entrant mutex), for its whole duration.
 //  2. Insert: autoincrement values, constraint checks, the record manager
-//     stores the record, every index gets its key in definition order (each
-//     index's change stamp +1, root page refreshed), then outside a
+//     stores the record, every index gets its key in definition order (its
+//     change stamp moves on, its root page is refreshed), then outside a
 //     transaction the changes are committed.
-//     Update: checks, every index drops the old key, the record manager
-//     overwrites, every index inserts the new key, commit.
+//     Update: checks, every index whose key changes drops the old key
+//     (phase 1), the record manager overwrites, those indexes insert the
+//     new key (phase 0), commit.
 //     Delete: every index drops the key, the record manager deletes, the
 //     record's BLOB values are freed, commit.
 //  3. A failed insert, update or delete leaves the record manager, every
