@@ -1,7 +1,8 @@
 // ZUDBasePageManager: what the table and database data need of a page
 // manager: committing and rolling back one session's changes. The disk
 // page manager (storage layer) and the memory page manager of in-memory
-// tables implement it; the page operations themselves are theirs.
+// tables implement it (TABSPageManager derives from it); the page
+// operations themselves are theirs.
 //
 // Contract
 //  1. CommitSession makes every change the session made through this page

@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "DiskFormat.h"
+#include "ZUDBasePageManager.h"
 #include "ZUDMemory.h"
 
 class TABSPageManager;
@@ -142,7 +143,9 @@ class TABSSortedPageList {
   size_t shrinkStep_ = 1000;
 };
 
-class TABSPageManager {
+// The table and database data see a page manager only through
+// TABSBasePageManager (commit and rollback of a session).
+class TABSPageManager : public TABSBasePageManager {
  public:
   TABSPageManager();
   virtual ~TABSPageManager();
@@ -165,11 +168,11 @@ class TABSPageManager {
   virtual TABSPage* GetPage(int32_t sessionId, int32_t pageNo, bool checkCache = true,
                             uint16_t pageType = tiv::disk::ptAny);
   // flush: the committing layer asks for the data to be on the disk.
-  virtual void CommitSession(int32_t sessionId, bool flush = false);
+  void CommitSession(int32_t sessionId, bool flush = false) override;
 
   TABSPage* AddPage(int32_t sessionId, uint16_t pageType);
   void PutPage(TABSPage* page);
-  void RollbackSession(int32_t sessionId);
+  void RollbackSession(int32_t sessionId) override;
 
   // Frees every page; "Cannot free non-commited pages" while a session still
   // has changes (then nothing is freed). The destructor frees regardless.
