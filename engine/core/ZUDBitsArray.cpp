@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <bit>
 
+#include "ZUDBytes.h"
 #include "ZUDExcept.h"
+#include "ZUDStream.h"
 
 namespace {
 int PopCount(uint8_t b) { return std::popcount(static_cast<unsigned>(b)); }
@@ -110,4 +112,41 @@ int64_t TABSBitsArray::PriorSetBit(int64_t position) const {
     if ((byte >> (i % 8)) & 1) return i;
   }
   return -1;
+}
+
+// ---- stream form (contract 5) -----------------------------------------------
+
+void TABSBitsArray::SaveToStream(TABSStream& stream) const {
+  if (count_ > INT32_MAX)
+    throw EABSException(10400, "Cannot write to stream. Position = %d, Stream size = %d, Block size = %d, Bytes Write = %d",
+                        {static_cast<long long>(stream.Position()), static_cast<long long>(stream.Size()),
+                         static_cast<long long>(8 + bytes_.size()), 0LL});
+  std::vector<uint8_t> out(8 + bytes_.size());
+  zud::PutU32(out.data() + 0, static_cast<uint32_t>(count_));
+  zud::PutU32(out.data() + 4, static_cast<uint32_t>(setCount_));
+  std::copy(bytes_.begin(), bytes_.end(), out.begin() + 8);
+  WriteStreamExact(stream, out.data(), static_cast<int64_t>(out.size()), 10427);
+}
+
+void TABSBitsArray::LoadFromStream(TABSStream& stream) {
+  uint8_t header[8];
+  ReadStreamExact(stream, header, sizeof header, 10426);
+  const int32_t count = zud::GetI32(header + 0);
+  const int32_t setCount = zud::GetI32(header + 4);
+  const int64_t size = (static_cast<int64_t>(count) + 7) / 8;
+  const int64_t left = stream.Size() - stream.Position();
+  // A negative count or more bytes than the stream holds: nothing is
+  // allocated for a count the input cannot back.
+  if (count < 0 || size > left) RaiseShortRead(stream, count < 0 ? 0 : size, left < 0 ? 0 : left, 10510);
+  std::vector<uint8_t> bytes(static_cast<size_t>(size));
+  ReadStreamExact(stream, bytes.data(), size, 10510);
+  if (count % 8 != 0) bytes.back() &= static_cast<uint8_t>((1u << (count % 8)) - 1);
+  int64_t counted = 0;
+  for (uint8_t b : bytes) counted += PopCount(b);
+  if (counted != setCount)
+    throw EABSException(10429, "Invalid bit no = %d, number of bits = %d",
+                        {static_cast<long long>(setCount), static_cast<long long>(counted)});
+  bytes_ = std::move(bytes);
+  count_ = count;
+  setCount_ = counted;
 }

@@ -11,6 +11,14 @@
 //     asking for the n-th set bit past SetCount() raises 10428.
 //  4. A record bitmap is current only while its stamp equals the record
 //     manager's change counter; -1 means never built.
+//  5. Stream form, little-endian:
+//       0  int32  number of bits
+//       4  int32  number of set bits
+//       8  ceil(bits / 8) bytes, in the bit order above
+//     Loading checks what it reads: a header cut short raises 10426, a
+//     negative bit count or bytes cut short 10510, a set count that
+//     disagrees with the bytes 10429 (bits past the count are ignored). A
+//     failed load leaves the array as it was.
 //
 // Thread use: a bitmap belongs to one cursor; the table data's lock
 // covers every change made on the cursor's behalf.
@@ -18,6 +26,8 @@
 
 #include <cstdint>
 #include <vector>
+
+class TABSStream;
 
 class TABSBitsArray {
  public:
@@ -39,6 +49,10 @@ class TABSBitsArray {
   // lie outside the array (-1 finds the first set bit, Count() the last).
   int64_t NextSetBit(int64_t position) const;
   int64_t PriorSetBit(int64_t position) const;
+  // Contract 5. An array of more than 2^31 - 1 bits has no stream form
+  // (10400).
+  void SaveToStream(TABSStream& stream) const;
+  void LoadFromStream(TABSStream& stream);
 
  private:
   std::vector<uint8_t> bytes_;

@@ -131,9 +131,26 @@ void TABSTableData::DeleteTable(TABSSessionInfo& session, bool force) {
 
 void TABSTableData::EmptyTable(TABSSessionInfo& session) {
   Guard guard(database_.Lock());
-  fieldManager_->ResetAutoincCounters();
-  indexManager_->ClearKeys(session.sessionID);
+  // The records' BLOB values are freed only once the records are gone (as
+  // for a delete), so their slots are kept aside first.
+  std::vector<std::vector<char>> withBlobs;
+  if (HasBlobFields()) {
+    indexManager_->ForEachRecord(session.sessionID, [&](const char* record, const TABSRecordID&) {
+      withBlobs.emplace_back(record, record + FieldDefs().MemoryRecordSize());
+    });
+  }
+  // The records go first: a clear that fails has changed nothing, and the
+  // counters never restart while records still hold their values.
   RecordManager().Clear(session.sessionID);
+  indexManager_->ClearKeys(session.sessionID);
+  fieldManager_->ResetAutoincCounters();
+  for (auto& record : withBlobs) FreeRecordBlobs(session, record.data());
+}
+
+bool TABSTableData::HasBlobFields() const {
+  for (int i = 0; i < FieldDefs().Count(); ++i)
+    if (FieldDefs()[i]->IsBlob()) return true;
+  return false;
 }
 
 void TABSTableData::RenameTable(TABSSessionInfo& session, const std::string& newName) {

@@ -38,6 +38,10 @@
 //     table's page manager committing the session. The database data's
 //     commit hook commits its own page manager; its rollback hook rolls
 //     that back and then calls every open table's rollback hook.
+// 10. Emptying a table drops every record, then every index key, restarts
+//     the autoincrement counters and frees the records' BLOB values through
+//     the BLOB manager. When the record manager fails to drop the records,
+//     nothing has changed.
 //
 // Thread use: any thread, serialised by the database data's lock.
 #pragma once
@@ -80,6 +84,9 @@ class TABSDatabaseData {
   // True when no session is attached any more: the owner may free it.
   virtual bool UnusedNow() const;
   virtual std::vector<std::string> OpenTableNames() const;
+  // An extension slot between listing and creating tables: no storage kind
+  // gives it behaviour, so it does nothing.
+  virtual void ReservedHook() {}
   virtual std::unique_ptr<TABSTableData> CreateTableData(const std::string& tableName) = 0;
   virtual TABSTableData* FindTableData(const std::string& tableName) const;
   virtual TABSTableData& FindOrCreateTableData(const std::string& tableName);
@@ -91,6 +98,8 @@ class TABSDatabaseData {
   // Contract 9.
   virtual void CommitHook(TABSSessionInfo& session, bool flush);
   virtual void RollbackHook(TABSSessionInfo& session);
+  // The last extension slot: no storage kind gives it behaviour.
+  virtual void ExtraHook() {}
 
  protected:
   std::recursive_mutex lock_;
@@ -130,6 +139,7 @@ class TABSTableData {
   virtual void CommitHook(TABSSessionInfo& session, bool inTransaction) = 0;
   virtual void RollbackHook(TABSSessionInfo& session, bool inTransaction) = 0;
   virtual void DeleteTable(TABSSessionInfo& session, bool force);
+  // Contract 10.
   virtual void EmptyTable(TABSSessionInfo& session);
   virtual void RenameTable(TABSSessionInfo& session, const std::string& newName);
   virtual void AttachCursor(const void* cursor);
@@ -158,6 +168,17 @@ class TABSTableData {
   std::unique_ptr<TABSStream> OpenBlobStream(TABSSessionInfo& session, const char* record, int fieldNo);
   std::string ReadBlobBuffer(TABSSessionInfo& session, const char* record, int fieldNo);
   void WriteBlobBuffer(TABSSessionInfo& session, char* record, int fieldNo, const char* data, int64_t size);
+  // Whether the BLOB streams a cursor opens for new values keep their
+  // content in memory rather than in a temporary file.
+  bool TemporaryBlobsInMemory() const { return temporaryBlobsInMemory_; }
+  void SetTemporaryBlobsInMemory(bool inMemory) { temporaryBlobsInMemory_ = inMemory; }
+  // Called when a cursor frees one of its record buffers; the buffer owns
+  // no table resources (its BLOB values are freed through FreeRecordBlobs),
+  // so there is nothing to do unless a storage kind adds something.
+  virtual void FreeRecordBufferHook(TABSSessionInfo& session, char* recordBuffer) {
+    (void)session;
+    (void)recordBuffer;
+  }
 
   // A new memory record for insertion: contract 1 of ZUDRecordLayout.h,
   // then the defaults.
@@ -207,6 +228,7 @@ class TABSTableData {
   bool ReadRecord(TABSSessionInfo& session, const TABSRecordID& id, std::vector<char>& record);
   TABSBlobManager& BlobManager();
   const TABSFieldDef& BlobField(int fieldNo) const;
+  bool HasBlobFields() const;
 
   // Cursor helpers (ZUDTableDataCursor.cpp).
   bool UsesBitmap(const TABSTableCursor& cursor) const;

@@ -434,3 +434,59 @@ TEST(CommitHooks, CommitOutsideTransactionsAndRollBackEveryTable) {
   EXPECT_EQ(f.db.pages.rollbacks, 1);
   EXPECT_EQ(f.data->hookCalls, std::vector<std::string>{"rollback in transaction"});
 }
+
+TEST(BitsArray, StreamFormRoundTripsAndRefusesDamage) {
+  for (int64_t count : {0, 1, 8, 13, 64}) {
+    TABSBitsArray bits;
+    bits.Resize(count);
+    for (int64_t i = 0; i < count; i += 3) bits.Set(i, true);
+    TABSMemoryStream stream;
+    bits.SaveToStream(stream);
+    ASSERT_EQ(stream.Size(), 8 + (count + 7) / 8) << count;
+    TABSBitsArray back;
+    stream.Seek(0);
+    back.LoadFromStream(stream);
+    ASSERT_EQ(back.Count(), count);
+    ASSERT_EQ(back.SetCount(), bits.SetCount());
+    for (int64_t i = 0; i < count; ++i) ASSERT_EQ(back.Get(i), bits.Get(i)) << count << " " << i;
+  }
+  // 13 bits, bits 0, 2 and 9 set: the layout written down.
+  TABSBitsArray bits;
+  bits.Resize(13);
+  for (int64_t i : {0, 2, 9}) bits.Set(i, true);
+  TABSMemoryStream stream;
+  bits.SaveToStream(stream);
+  const std::string good = stream.Bytes();
+  EXPECT_EQ(good, std::string("\x0d\x00\x00\x00\x03\x00\x00\x00\x05\x02", 10));
+
+  struct Damage {
+    const char* what;
+    std::string bytes;
+    int32_t code;
+  };
+  const Damage cases[] = {
+      {"header cut short", good.substr(0, 6), 10426},
+      {"bytes cut short", good.substr(0, 9), 10510},
+      {"negative count", std::string("\xff\xff\xff\xff\x00\x00\x00\x00", 8), 10510},
+      {"huge count", std::string("\xff\xff\xff\x7f\x00\x00\x00\x00", 8), 10510},
+      {"set count too high", std::string("\x0d\x00\x00\x00\x04\x00\x00\x00\x05\x02", 10), 10429},
+      // A bit past the count does not exist, so it cannot be counted.
+      {"stray bit past the count", std::string("\x0d\x00\x00\x00\x04\x00\x00\x00\x05\x22", 10), 10429},
+  };
+  for (const Damage& d : cases) {
+    TABSBitsArray target;
+    target.Resize(3);
+    target.Set(1, true);
+    TABSMemoryStream damaged(d.bytes);
+    EXPECT_EQ(CodeOf([&] { target.LoadFromStream(damaged); }), d.code) << d.what;
+    EXPECT_EQ(target.Count(), 3) << d.what;
+    EXPECT_EQ(target.SetCount(), 1) << d.what;
+  }
+  // Stray bits past the count are dropped when the set count agrees.
+  TABSMemoryStream stray(std::string("\x0d\x00\x00\x00\x03\x00\x00\x00\x05\x22", 10));
+  TABSBitsArray loaded;
+  loaded.LoadFromStream(stray);
+  loaded.Resize(16);
+  EXPECT_EQ(loaded.SetCount(), 3);
+  EXPECT_FALSE(loaded.Get(13));
+}

@@ -369,3 +369,31 @@ TEST(TableData, StructureOperations) {
   t.db.DetachSession(t.session);
   EXPECT_TRUE(t.db.UnusedNow());
 }
+
+TEST(EmptyTable, DropsRecordsKeysAndBlobValues) {
+  Table t({{"id", aftAutoInc}, {"memo", aftMemo}, {"v", aftInteger}, {"pic", aftBlob}});
+  t.AddIndex("iv", {"v"});
+  // Three records: two BLOB values, one, none.
+  for (int blobs : {2, 1, 0}) {
+    auto r = t.NewRecord();
+    t.Set(r, "v", blobs);
+    if (blobs > 0) t.data->WriteBlobBuffer(t.session, r.data(), 1, "memo text", 9);
+    if (blobs > 1) t.data->WriteBlobBuffer(t.session, r.data(), 3, "\x01\x02", 2);
+    t.Insert(r);
+  }
+  ASSERT_EQ(t.data->blobs->values.size(), 3u);
+
+  // A clear the record manager refuses changes nothing: records, keys,
+  // BLOB values and the counter stay.
+  const std::string before = t.Snapshot();
+  t.data->Records().failNextClear = true;
+  EXPECT_EQ(CodeOf([&] { t.data->EmptyTable(t.session); }), 10019);
+  EXPECT_EQ(t.Snapshot(), before);
+  EXPECT_EQ(t.data->blobs->values.size(), 3u);
+
+  t.data->EmptyTable(t.session);
+  EXPECT_TRUE(t.data->Records().rows.empty());
+  EXPECT_TRUE(t.data->Index("iv").entries.empty());
+  EXPECT_TRUE(t.data->blobs->values.empty());
+  EXPECT_EQ(t.InsertAutoinc(), 1);
+}

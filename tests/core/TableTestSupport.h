@@ -22,8 +22,13 @@ class MapRecordManager : public TABSBaseRecordManager {
   int32_t nextSlot = 0;
   bool failNextDelete = false;
   bool failNextUpdate = false;
+  bool failNextClear = false;
 
   void Clear(int32_t) override {
+    if (failNextClear) {
+      failNextClear = false;
+      throw EABSException(10019, "Error retrieving record");
+    }
     rows.clear();
     recordCount_ = 0;
     ++changeCounter_;
