@@ -107,6 +107,8 @@ class TABSBTreeKeyRef {
     (void)sessionID, (void)search, (void)storedKey, (void)leafValue;
     return 0;
   }
+  // Whether stored keys can tie without their values being equal.
+  virtual bool HasTruncatedParts() const { return false; }
   // Order of two leaf values of equal keys; unsigned bytes by default.
   virtual int CompareLeafValues(const uint8_t* a, const uint8_t* b) const {
     const int c = std::memcmp(a, b, static_cast<size_t>(leafValueSize_));
@@ -150,8 +152,14 @@ class TABSBTreePage {
   int32_t Prev() const;
   int32_t Next() const;
   int32_t Count() const;
-  void SetLeaf(bool leaf) { Data()[btree::kLeafFlag] = leaf ? 1 : 0; }
-  void SetRoot(bool root) { Data()[btree::kRootFlag] = root ? 1 : 0; }
+  void SetLeaf(bool leaf) {
+    Data()[btree::kLeafFlag] = leaf ? 1 : 0;
+    MarkDirty();
+  }
+  void SetRoot(bool root) {
+    Data()[btree::kRootFlag] = root ? 1 : 0;
+    MarkDirty();
+  }
   void SetPrev(int32_t pageNo);
   void SetNext(int32_t pageNo);
 
@@ -168,11 +176,13 @@ class TABSBTreePage {
   // Entry edits; the page grows in memory past its size when needed.
   void InsertEntry(int32_t i, const uint8_t* key, const uint8_t* value);
   void RemoveEntry(int32_t i);
-  // Moves entries [from, Count()) to the end of `to` (same leaf flag).
-  void MoveTailTo(int32_t from, TABSBTreePage& to);
-  // Puts all entries of `from` in front of this page's entries.
+  // Appends entries [first, first + count) of `from` (same leaf flag).
+  void AppendFrom(const TABSBTreePage& from, int32_t first, int32_t count);
+  // Puts every entry of `from` in front of this page's entries.
   void PrependAllFrom(const TABSBTreePage& from);
-  void CopyEntriesFrom(const TABSBTreePage& from);  // replaces the entries
+  void Truncate(int32_t count);
+  void SetKey(int32_t i, const uint8_t* key);
+  void SetCount(int32_t n);
 
   // The data area of one page, equal for every page of the manager.
   int32_t AreaSize() const { return manager_->PageDataSize(); }
@@ -186,7 +196,6 @@ class TABSBTreePage {
  private:
   uint8_t* Data() { return page_->DataBuffer(); }
   const uint8_t* Data() const { return page_->Buffer() + page_->HeaderSize(); }
-  void SetCount(int32_t n);
   void Reserve(int32_t count);
   void Check() const;
 
@@ -211,7 +220,8 @@ class TABSBTreePageController {
   virtual ~TABSBTreePageController() = default;
   // The position in `page` where `bound` puts the search key: for a leaf
   // the entry index (0..N), for a node the child entry to descend into.
-  virtual int32_t Search(const TABSBTreePage& page, const TABSBTreeSearchKey& search, TABSBTreeBound bound) = 0;
+  virtual int32_t Search(int32_t sessionID, const TABSBTreePage& page, const TABSBTreeSearchKey& search,
+                         TABSBTreeBound bound) = 0;
 
  protected:
   TABSBTree& tree_;
@@ -220,11 +230,13 @@ class TABSBTreePageController {
 class TABSBTreeLeafController : public TABSBTreePageController {
  public:
   using TABSBTreePageController::TABSBTreePageController;
-  int32_t Search(const TABSBTreePage& page, const TABSBTreeSearchKey& search, TABSBTreeBound bound) override;
+  int32_t Search(int32_t sessionID, const TABSBTreePage& page, const TABSBTreeSearchKey& search,
+                 TABSBTreeBound bound) override;
 };
 
 class TABSBTreeNodeController : public TABSBTreePageController {
  public:
   using TABSBTreePageController::TABSBTreePageController;
-  int32_t Search(const TABSBTreePage& page, const TABSBTreeSearchKey& search, TABSBTreeBound bound) override;
+  int32_t Search(int32_t sessionID, const TABSBTreePage& page, const TABSBTreeSearchKey& search,
+                 TABSBTreeBound bound) override;
 };
