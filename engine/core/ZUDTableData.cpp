@@ -30,15 +30,20 @@ void TABSDatabaseData::DetachSession(TABSSessionInfo& session) {
   sessions_.erase(std::remove(sessions_.begin(), sessions_.end(), &session), sessions_.end());
 }
 
-bool TABSDatabaseData::UnusedNow() const { return sessions_.empty(); }
+bool TABSDatabaseData::UnusedNow() const {
+  Guard guard(lock_);
+  return sessions_.empty();
+}
 
 std::vector<std::string> TABSDatabaseData::OpenTableNames() const {
+  Guard guard(lock_);
   std::vector<std::string> names;
   for (const auto& t : tables_) names.push_back(t->TableName());
   return names;
 }
 
 TABSTableData* TABSDatabaseData::FindTableData(const std::string& tableName) const {
+  Guard guard(lock_);
   for (const auto& t : tables_)
     if (SameName(t->TableName(), tableName)) return t.get();
   return nullptr;

@@ -6,6 +6,8 @@
 // Contract
 //  1. Every public operation of a table data object runs under its
 //     database data's lock (a re-entrant mutex), for its whole duration.
+//     The database data's lists of sessions and open tables are read and
+//     changed under the same lock.
 //  2. Insert: autoincrement values, constraint checks, the record manager
 //     stores the record, every index gets its key in definition order (its
 //     change stamp moves on, its root page is refreshed), then outside a
@@ -76,7 +78,7 @@ class TABSDatabaseData {
   explicit TABSDatabaseData(std::string name) : name_(std::move(name)) {}
   virtual ~TABSDatabaseData();
 
-  std::recursive_mutex& Lock() { return lock_; }
+  std::recursive_mutex& Lock() const { return lock_; }
   const std::string& DatabaseName() const { return name_; }
 
   virtual void AttachSession(TABSSessionInfo& session);
@@ -102,7 +104,8 @@ class TABSDatabaseData {
   virtual void ExtraHook() {}
 
  protected:
-  std::recursive_mutex lock_;
+  // Mutable: the read-only questions (open tables, unused) take it too.
+  mutable std::recursive_mutex lock_;
   std::string name_;
   std::vector<TABSSessionInfo*> sessions_;
   std::vector<std::unique_ptr<TABSTableData>> tables_;
