@@ -82,6 +82,8 @@ struct Family {
   std::function<void(const RecordTable&, std::string&, std::mt19937&)> fill;
 };
 
+void PrintTo(const Family& family, std::ostream* os) { *os << family.name; }
+
 std::string RandomText(std::mt19937& rng, const std::string& alphabet, int minLen, int maxLen) {
   std::string s(static_cast<size_t>(std::uniform_int_distribution<int>(minLen, maxLen)(rng)), ' ');
   for (char& c : s) c = alphabet[std::uniform_int_distribution<size_t>(0, alphabet.size() - 1)(rng)];
