@@ -199,6 +199,7 @@ TABSVariant& TABSExprNodeField::GetValue() {
 }
 
 void TABSExprNodeField::BindToOperator(TABSExprOperator* op, TABSExprOperator* outer, TABSExprRowSource* cursor) {
+  source_ = nullptr;  // a binding never outlives a rebind that cannot resolve it
   if (op) {
     const auto found = op->FindFields(FieldName, Qualifier);
     if (!found.empty()) return BindTo(op, found.front());
@@ -214,13 +215,16 @@ void TABSExprNodeField::BindToOperator(TABSExprOperator* op, TABSExprOperator* o
     const auto found = cursor->FindFields(FieldName, "");
     if (!found.empty()) return BindTo(cursor, found.front());
   }
-  if (!source_) throw EABSException(30197, "Field '%s' not found", {QualifiedName()});
+  throw EABSException(30197, "Field '%s' not found", {QualifiedName()});
 }
 
 void TABSExprNodeField::BindToCursor(TABSExprRowSource* cursor, TABSExprOperator* op,
                                      TABSExprRowSource* otherCursor) {
-  TABSExprRowSource* order[2] = {cursor, otherCursor};
-  if (CursorReference) std::swap(order[0], order[1]);
+  source_ = nullptr;
+  // An ordinary reference reads the cursor, else the other cursor; a
+  // cursor reference of an operator's condition reads the other cursor,
+  // else the operator.
+  TABSExprRowSource* order[2] = {CursorReference ? nullptr : cursor, otherCursor};
   for (TABSExprRowSource* source : order) {
     if (!source) continue;
     const auto found = source->FindFields(FieldName, "");

@@ -162,6 +162,12 @@ TEST(ExprParse, FilterAndValueEntryPoints) {
   EXPECT_EQ(ErrorOf([&] { unbound->GetDataType(); }), "30284 Cannot determine expression type");
   EXPECT_EQ(ErrorOf([&] { Parse("q.zz = 1", &rows); }), "30197 Field 'q.zz' not found");
   EXPECT_EQ(ErrorOf([&] { Parse("zz = 1", &rows); }), "30197 Field '.zz' not found");
+  TestRows elsewhere("u");
+  elsewhere.Add("b", aftInteger);
+  auto rebound = Parse("a = 3", &rows);
+  EXPECT_EQ(ErrorOf([&] { rebound->Bind(&elsewhere, nullptr, 0); }), "30197 Field '.a' not found");
+  rebound->Bind(&elsewhere, &rows, 0);  // found in the outer operator
+  EXPECT_TRUE(rebound->IsTrue());
   std::string table, name;
   EXPECT_EQ(ErrorOf([&] { unbound->GetFieldName(table, name); }), "30198 Node is not a field");
   auto field = Parse("t.a", nullptr, ParseAs::Value);
