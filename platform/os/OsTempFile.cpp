@@ -1,4 +1,5 @@
 #include "os/OsTempFile.h"
+#include "os/PosixIo.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -19,60 +20,16 @@ class TempFileHandle final : public FileHandle {
   ~TempFileHandle() override { Close(); }
 
   Status ReadAt(int64_t pos, void* buf, size_t n, size_t& done) override {
-    done = 0;
-    if (fd_ < 0) return Status::FromErrno(EBADF);
-    if (pos < 0) return Status::FromErrno(EINVAL);
-    auto* p = static_cast<char*>(buf);
-    while (done < n) {
-      ssize_t r = pread(fd_, p + done, n - done, static_cast<off_t>(pos + static_cast<int64_t>(done)));
-      if (r < 0) {
-        if (errno == EINTR) continue;
-        return Status::FromErrno(errno);
-      }
-      if (r == 0) break;
-      done += static_cast<size_t>(r);
-    }
-    return {};
+    return posix::ReadAt(fd_, pos, buf, n, done);
   }
 
-  Status WriteAt(int64_t pos, const void* buf, size_t n) override {
-    if (fd_ < 0) return Status::FromErrno(EBADF);
-    if (pos < 0) return Status::FromErrno(EINVAL);
-    const auto* p = static_cast<const char*>(buf);
-    size_t done = 0;
-    while (done < n) {
-      ssize_t r = pwrite(fd_, p + done, n - done, static_cast<off_t>(pos + static_cast<int64_t>(done)));
-      if (r < 0) {
-        if (errno == EINTR) continue;
-        return Status::FromErrno(errno);
-      }
-      if (r == 0) return Status::FromErrno(EIO);
-      done += static_cast<size_t>(r);
-    }
-    return {};
-  }
+  Status WriteAt(int64_t pos, const void* buf, size_t n) override { return posix::WriteAt(fd_, pos, buf, n); }
 
-  Status Size(int64_t& size) override {
-    size = 0;
-    if (fd_ < 0) return Status::FromErrno(EBADF);
-    struct stat st;
-    if (fstat(fd_, &st) != 0) return Status::FromErrno(errno);
-    size = static_cast<int64_t>(st.st_size);
-    return {};
-  }
+  Status Size(int64_t& size) override { return posix::Size(fd_, size); }
 
-  Status Truncate(int64_t size) override {
-    if (fd_ < 0) return Status::FromErrno(EBADF);
-    if (size < 0) return Status::FromErrno(EINVAL);
-    if (ftruncate(fd_, static_cast<off_t>(size)) != 0) return Status::FromErrno(errno);
-    return {};
-  }
+  Status Truncate(int64_t size) override { return posix::Truncate(fd_, size); }
 
-  Status Sync() override {
-    if (fd_ < 0) return Status::FromErrno(EBADF);
-    if (fdatasync(fd_) != 0) return Status::FromErrno(errno);
-    return {};
-  }
+  Status Sync() override { return posix::Sync(fd_); }
 
   Status Lock(int64_t, int64_t) override { return Status::FromErrno(ENOLCK); }
   Status Unlock(int64_t, int64_t) override { return Status::FromErrno(ENOLCK); }
