@@ -217,6 +217,39 @@ bool TABSBTreeRecordIndex::Satisfies(int32_t sessionID, const TABSBTreePath& pat
   }
 }
 
+TABSBTreeSearchKey TABSBTreeRecordIndex::SearchFor(const char* record, int32_t columnCount,
+                                                  std::vector<uint8_t>& key) const {
+  key.resize(static_cast<size_t>(keyRef_->KeySize()));
+  keyRef_->BuildKey(record, key.data());
+  TABSBTreeSearchKey search;
+  search.key = key.data();
+  search.columnCount = columnCount;
+  search.exact = true;
+  search.record = record;
+  return search;
+}
+
+bool TABSBTreeRecordIndex::StepFrom(int32_t sessionID, const char* record, const TABSRecordID& id, bool forward,
+                                    TABSBTreePath& path) {
+  if (!record) throw EABSException(20044, "Pointer is nil");
+  TABSBTree& tree = RootedTree();
+  std::vector<uint8_t> key;
+  uint8_t value[kRecordIDSize];
+  id.Write(value);
+  TABSBTreeSearchKey search = SearchFor(record, -1, key);
+  search.value = value;
+  return forward ? tree.SeekFirst(sessionID, search, TABSBTreeBound::kUpper, path)
+                 : tree.SeekLast(sessionID, search, TABSBTreeBound::kLower, path);
+}
+
+bool TABSBTreeRecordIndex::EntrySatisfies(int32_t sessionID, const TABSBTreePath& path, const char* record,
+                                          int32_t columnCount, uint8_t condition) {
+  if (!record) throw EABSException(20044, "Pointer is nil");
+  RootedTree();
+  std::vector<uint8_t> key;
+  return Satisfies(sessionID, path, SearchFor(record, columnCount, key), condition);
+}
+
 bool TABSBTreeRecordIndex::FindNearest(int32_t sessionID, const char* record, int32_t columnCount,
                                        uint8_t condition, bool forward, TABSBTreePath& path) {
   if (!record) throw EABSException(20044, "Pointer is nil");

@@ -87,6 +87,13 @@ class TABSBTreeRecordIndex {
   // columns of `record` going forward, or the last one going backward.
   bool FindNearest(int32_t sessionID, const char* record, int32_t columnCount, uint8_t condition, bool forward,
                    TABSBTreePath& path);
+  // The entry after (forward) or before the place of (key of `record`,
+  // `id`), whether or not that entry is still in the index.
+  bool StepFrom(int32_t sessionID, const char* record, const TABSRecordID& id, bool forward, TABSBTreePath& path);
+  // Whether the entry at `path` satisfies `condition` against the first
+  // `columnCount` columns of `record`.
+  bool EntrySatisfies(int32_t sessionID, const TABSBTreePath& path, const char* record, int32_t columnCount,
+                      uint8_t condition);
   int CompareKeyPaths(const TABSBTreePath& a, const TABSBTreePath& b) const { return TABSBTree::ComparePaths(a, b); }
   // -1, 0, +1 of the full keys of two records over `columnCount` columns.
   int CompareRecordKeys(const char* a, const char* b, int32_t columnCount) const;
@@ -111,6 +118,8 @@ class TABSBTreeRecordIndex {
   bool HasEqualKey(int32_t sessionID, const char* record, const TABSRecordID* skip);
   bool SameFullKey(const char* a, const char* b) const;
   bool Satisfies(int32_t sessionID, const TABSBTreePath& path, const TABSBTreeSearchKey& search, uint8_t condition);
+  // A search key for `record` over `columnCount` columns (exact order).
+  TABSBTreeSearchKey SearchFor(const char* record, int32_t columnCount, std::vector<uint8_t>& key) const;
 
   TABSPageManager* manager_;
   const TABSFieldDefs& fields_;
