@@ -445,13 +445,15 @@ void TABSBTree::AfterRemove(int32_t sessionID, TABSBTreePath& path, int32_t leve
   std::vector<uint8_t> key;
   if (prevNo != -1 && page.Fits(prev.Count() + page.Count())) {
     // The first entry of a node stops being first: it needs a real key.
-    if (!leaf && FirstLeafEntry(sessionID, page.Child(0), key, nullptr)) page.SetKey(0, key.data());
+    if (!leaf && page.Count() > 0 && FirstLeafEntry(sessionID, page.Child(0), key, nullptr))
+      page.SetKey(0, key.data());
     prev.AppendFrom(page, 0, page.Count());
     prev.SetNext(nextNo);
     if (nextNo != -1) next.SetPrev(prevNo);
     mergedLeft = true;
   } else if (nextNo != -1 && page.Fits(next.Count() + page.Count())) {
-    if (!leaf && FirstLeafEntry(sessionID, next.Child(0), key, nullptr)) next.SetKey(0, key.data());
+    if (!leaf && next.Count() > 0 && FirstLeafEntry(sessionID, next.Child(0), key, nullptr))
+      next.SetKey(0, key.data());
     // The next page now begins with this page's entries: the separator
     // that routes to it must not exceed them.
     if (page.Count() > 0 && FirstLeafEntry(sessionID, pageNo, key, nullptr))

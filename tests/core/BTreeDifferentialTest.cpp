@@ -289,6 +289,17 @@ TEST_P(RecordIndexDifferential, AgreesWithTheModelOnAMemoryPageManager) {
   RunFamily(GetParam(), pm, GetParam().operations, 20261210);
 }
 
+// Pages that hold three leaf entries: every shape of split, merge and
+// refused merge (nodes emptied under siblings too full to take them)
+// happens within a few thousand operations.
+TEST_P(RecordIndexDifferential, AgreesWithTheModelOnTinyPages) {
+  RecordTable table(GetParam().columns);
+  const TABSIndexDef def = MakeIndexDef(GetParam().index, false, GetParam().maxIndexed);
+  const int32_t keySize = TABSRecordKeyRef(table.fields, def, 60000, nullptr).KeySize();
+  MemoryPageManager pm(static_cast<uint16_t>(tiv::disk::kPageHeaderSize + btree::kHeaderSize + 3 * (keySize + 6) + 1));
+  RunFamily(GetParam(), pm, std::min(GetParam().operations, 6000), 5);
+}
+
 INSTANTIATE_TEST_SUITE_P(KeyFamilies, RecordIndexDifferential, ::testing::ValuesIn(Families()),
                          [](const auto& info) { return std::string(info.param.name); });
 
@@ -340,14 +351,17 @@ TEST(RecordIndexOnDisk, SameCodeServesTheDiskPageManagerAndPersists) {
   std::filesystem::remove_all(dir, ec);
 }
 
-// The page index: unique page-number keys with uint16 values.
-TEST(PageIndexDifferential, AgreesWithAMapThroughInsertsUpdatesAndDeletes) {
-  MemoryPageManager pm;
+// The page index: unique page-number keys with uint16 values, on pages of
+// the usual test size and on pages of three node entries.
+class PageIndexDifferential : public ::testing::TestWithParam<std::pair<uint16_t, int>> {};
+
+TEST_P(PageIndexDifferential, AgreesWithAMapThroughInsertsUpdatesAndDeletes) {
+  MemoryPageManager pm(GetParam().first);
   TABSBTreeRecordPageIndex index(&pm);
   index.Create(kSession);
   std::map<int32_t, uint16_t> model;
   std::mt19937 rng(99);
-  const int operations = 100000;
+  const int operations = GetParam().second;
   for (int op = 1; op <= operations; ++op) {
     const int32_t key = std::uniform_int_distribution<int32_t>(-40000, 40000)(rng);
     const uint16_t value = static_cast<uint16_t>(std::uniform_int_distribution<int>(0, 300)(rng));
@@ -371,7 +385,7 @@ TEST(PageIndexDifferential, AgreesWithAMapThroughInsertsUpdatesAndDeletes) {
     } else {
       ExpectEngineError([&] { index.Delete(kSession, key); }, 20250);
     }
-    if (op % 12500 == 0) {
+    if (op % (operations / 8) == 0) {
       pm.CommitSession(kSession);
       ASSERT_NO_THROW(index.Tree().CheckIntegrity(kSession));
       std::vector<std::pair<int32_t, uint16_t>> walked;
@@ -405,5 +419,9 @@ TEST(PageIndexDifferential, AgreesWithAMapThroughInsertsUpdatesAndDeletes) {
     }
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(PageSizes, PageIndexDifferential,
+                         ::testing::Values(std::make_pair<uint16_t, int>(512, 100000),
+                                           std::make_pair<uint16_t, int>(tiv::disk::kPageHeaderSize + 43, 16000)));
 
 }  // namespace
