@@ -1,0 +1,137 @@
+#include "TableList.h"
+
+#include <cstring>
+
+#include "DiskBytes.h"
+#include "DiskPageManagerFile.h"
+#include "ZUDExcept.h"
+#include "ZUDMetaObjectDef.h"
+
+using namespace tiv::disk;
+
+std::string TableListName(const std::string& name) {
+  return name.size() > kMaxTableNameLength ? name.substr(0, kMaxTableNameLength) : name;
+}
+
+TABSDatabaseTablesLock::TABSDatabaseTablesLock(TABSDiskPageManager& pm) : pm_(pm) { pm_.LockDatabaseTables(); }
+
+TABSDatabaseTablesLock::~TABSDatabaseTablesLock() {
+  try {
+    pm_.UnlockDatabaseTables();
+  } catch (const EABSException&) {
+    // A file that went away releases its locks with it.
+  }
+}
+
+TABSTableListFile::TABSTableListFile(TABSDiskPageManager& pm) : file_(pm, ptTableList) {}
+
+void TABSTableListFile::Create(int32_t sessionId) {
+  if (file_.IsOpen()) throw EABSException(30393, "Table list file already opened.");
+  file_.Create(sessionId);
+  entries_.clear();
+}
+
+void TABSTableListFile::Open(int32_t startPageNo) {
+  if (file_.IsOpen()) throw EABSException(30393, "Table list file already opened.");
+  file_.Open(startPageNo);
+  entries_.clear();
+}
+
+void TABSTableListFile::Close() {
+  file_.Close();
+  entries_.clear();
+}
+
+void TABSTableListFile::Load(int32_t sessionId) {
+  const TABSInternalFileSize s = file_.GetSize(sessionId, true);
+  if (s.CompressionAlgorithm != 0 || s.DataSize % kTableListEntrySize != 0)
+    throw EABSException(20299, "Error reading database file page. Page No: %d, type %d",
+                        {file_.StartPageNo(), static_cast<int>(ptTableList)});
+  std::vector<uint8_t> bytes(static_cast<size_t>(s.DataSize));
+  file_.ReadFile(sessionId, bytes.data(), true, s.DataSize);
+  std::vector<TABSTableListEntry> entries;
+  entries.reserve(bytes.size() / kTableListEntrySize);
+  for (size_t at = 0; at < bytes.size(); at += kTableListEntrySize) {
+    const uint8_t* e = bytes.data() + at;
+    TABSTableListEntry entry;
+    // The length byte can say at most 255, which the 255 name bytes hold.
+    entry.TableName.assign(reinterpret_cast<const char*>(e + kTleName + 1), e[kTleName]);
+    entry.TableID = GetI32(e + kTleTableID);
+    entry.MetadataPageNo = GetI32(e + kTleMetadataPageNo);
+    entry.MostUpdatedPageNo = GetI32(e + kTleMostUpdatedPageNo);
+    entry.LocksPageNo = GetI32(e + kTleLocksPageNo);
+    entries.push_back(std::move(entry));
+  }
+  entries_ = std::move(entries);
+}
+
+void TABSTableListFile::Save(int32_t sessionId) {
+  std::vector<uint8_t> bytes(entries_.size() * kTableListEntrySize, 0);
+  for (size_t i = 0; i < entries_.size(); ++i) {
+    uint8_t* e = bytes.data() + i * kTableListEntrySize;
+    const std::string name = TableListName(entries_[i].TableName);
+    e[kTleName] = static_cast<uint8_t>(name.size());
+    std::memcpy(e + kTleName + 1, name.data(), name.size());
+    PutI32(e + kTleTableID, entries_[i].TableID);
+    PutI32(e + kTleMetadataPageNo, entries_[i].MetadataPageNo);
+    PutI32(e + kTleMostUpdatedPageNo, entries_[i].MostUpdatedPageNo);
+    PutI32(e + kTleLocksPageNo, entries_[i].LocksPageNo);
+  }
+  file_.WriteFile(sessionId, bytes.data(), 0, 0, static_cast<int32_t>(bytes.size()));
+}
+
+int TABSTableListFile::IndexOf(const std::string& name) const {
+  const std::string cut = TableListName(name);
+  for (size_t i = 0; i < entries_.size(); ++i)
+    if (SameName(entries_[i].TableName, cut)) return static_cast<int>(i);
+  return -1;
+}
+
+void TABSTableListFile::AddTable(int32_t sessionId, const TABSTableListEntry& entry) {
+  Load(sessionId);
+  if (IndexOf(entry.TableName) >= 0)
+    throw EABSException(30395, "Cannot create table. Table '%s' already exists", {TableListName(entry.TableName)});
+  TABSTableListEntry stored = entry;
+  stored.TableName = TableListName(entry.TableName);
+  entries_.push_back(std::move(stored));
+  Save(sessionId);
+}
+
+void TABSTableListFile::DeleteTable(int32_t sessionId, const std::string& name) {
+  Load(sessionId);
+  const int i = IndexOf(name);
+  if (i < 0) throw EABSException(30397, "Table '%s' not exists.", {name});
+  entries_.erase(entries_.begin() + i);
+  Save(sessionId);
+}
+
+void TABSTableListFile::RenameTable(int32_t sessionId, const std::string& oldName, const std::string& newName) {
+  Load(sessionId);
+  const int i = IndexOf(oldName);
+  if (i < 0) throw EABSException(30405, "Table '%s' not exists.", {oldName});
+  const int clash = IndexOf(newName);
+  if (clash >= 0 && clash != i)
+    throw EABSException(30395, "Cannot create table. Table '%s' already exists", {TableListName(newName)});
+  entries_[static_cast<size_t>(i)].TableName = TableListName(newName);
+  Save(sessionId);
+}
+
+TABSTableListEntry TABSTableListFile::FindTable(int32_t sessionId, const std::string& name) {
+  Load(sessionId);
+  const int i = IndexOf(name);
+  if (i < 0) throw EABSException(30396, "Table '%s' not exists.", {name});
+  return entries_[static_cast<size_t>(i)];
+}
+
+bool TABSTableListFile::TableExists(int32_t sessionId, const std::string& name) {
+  Load(sessionId);
+  return IndexOf(name) >= 0;
+}
+
+std::vector<std::string> TABSTableListFile::TableNames(int32_t sessionId) {
+  Load(sessionId);
+  std::vector<std::string> names;
+  names.reserve(entries_.size());
+  for (const auto& e : entries_) names.push_back(e.TableName);
+  return names;
+}

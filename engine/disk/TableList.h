@@ -1,0 +1,102 @@
+// TableList: TABSTableListFile, the list of the tables of a disk database.
+//
+// Format: a transacted internal file of page type 6 (TableList), stored
+// uncompressed: a packed array of 272-byte entries, one per table:
+//   0    uint8 + char[255]  table name, length-prefixed (Windows-1252)
+//   256  int32  table id (from GetNextObjectID; the OwnerTableID of the
+//               table's record pages)
+//   260  int32  start page of the table's metadata file
+//   264  int32  start page of the table's most-updated file
+//   268  int32  start page of the table's locks file
+//
+// Contract
+//  1. A table name is cut to 255 bytes both when it is stored and when it
+//     is looked up, so a long name finds the entry it made. Names compare
+//     without regard to letter case (SameName).
+//  2. Every lookup and change rereads the whole list from the file in the
+//     caller's session first (through the cache, which rereads pages that
+//     another process changed); a change then writes the list back whole.
+//     So a process never writes back a stale list that erases another
+//     process's new table. The caller holds the database tables lock
+//     (TABSDatabaseTablesLock) around the reread and the change.
+//  3. Adding a name that exists fails with 30395; renaming onto a name that
+//     another entry has fails the same way (two entries of one name would
+//     make the second unreachable). Looking up, deleting or renaming a
+//     missing name fails with "Table '%s' not exists.".
+//  4. Contents that are compressed or not a whole number of entries are
+//     "Error reading database file page. Page No: %d, type 6" (20299) with
+//     the list's start page: the page and type name the damaged list.
+//  5. Deleting an entry moves the later entries down by one.
+//
+// Thread use: under the database lock.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "InternalFile.h"
+
+class TABSDiskPageManager;
+
+constexpr int kTableListEntrySize = 272;
+constexpr int kTleName = 0;               // uint8 length + 255 bytes
+constexpr int kTleTableID = 256;          // int32
+constexpr int kTleMetadataPageNo = 260;   // int32
+constexpr int kTleMostUpdatedPageNo = 264;// int32
+constexpr int kTleLocksPageNo = 268;      // int32
+constexpr size_t kMaxTableNameLength = 255;
+
+struct TABSTableListEntry {
+  std::string TableName;
+  int32_t TableID = -1;
+  int32_t MetadataPageNo = -1;
+  int32_t MostUpdatedPageNo = -1;
+  int32_t LocksPageNo = -1;
+};
+
+// The name as the list stores and compares it: cut to 255 bytes.
+std::string TableListName(const std::string& name);
+
+// Holds the database tables lock (lock area + 3) for its lifetime: 20210
+// when it is not obtained in 4500 x 20 ms.
+class TABSDatabaseTablesLock {
+ public:
+  explicit TABSDatabaseTablesLock(TABSDiskPageManager& pm);
+  ~TABSDatabaseTablesLock();
+  TABSDatabaseTablesLock(const TABSDatabaseTablesLock&) = delete;
+  TABSDatabaseTablesLock& operator=(const TABSDatabaseTablesLock&) = delete;
+
+ private:
+  TABSDiskPageManager& pm_;
+};
+
+class TABSTableListFile {
+ public:
+  explicit TABSTableListFile(TABSDiskPageManager& pm);
+
+  void Create(int32_t sessionId);
+  void Open(int32_t startPageNo);
+  void Close();
+  bool IsOpen() const { return file_.IsOpen(); }
+  int32_t StartPageNo() const { return file_.StartPageNo(); }
+
+  void Load(int32_t sessionId);
+  void Save(int32_t sessionId);
+
+  // Contract 2: each rereads the list in the session first.
+  void AddTable(int32_t sessionId, const TABSTableListEntry& entry);
+  void DeleteTable(int32_t sessionId, const std::string& name);
+  void RenameTable(int32_t sessionId, const std::string& oldName, const std::string& newName);
+  TABSTableListEntry FindTable(int32_t sessionId, const std::string& name);
+  bool TableExists(int32_t sessionId, const std::string& name);
+  std::vector<std::string> TableNames(int32_t sessionId);
+
+  // The list as last loaded or saved, without rereading.
+  const std::vector<TABSTableListEntry>& Entries() const { return entries_; }
+  int IndexOf(const std::string& name) const;  // -1 when absent
+
+ private:
+  TABSInternalDBTransactedAccessFile file_;
+  std::vector<TABSTableListEntry> entries_;
+};
