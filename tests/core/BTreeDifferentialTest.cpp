@@ -107,7 +107,7 @@ std::vector<Family> Families() {
        {{"v", aftLargeint}},
        {"v DESC"},
        20,
-       100000,
+       50000,
        [](const RecordTable& t, std::string& r, std::mt19937& rng) {
          if (Chance(rng, 3)) return t.SetNull(r, 0);
          t.SetInt(r, 0, std::uniform_int_distribution<int64_t>(-3, 3)(rng) * 1000000000000LL +
@@ -117,7 +117,7 @@ std::vector<Family> Families() {
        {{"v", aftDouble}},
        {"v"},
        20,
-       40000,
+       30000,
        [](const RecordTable& t, std::string& r, std::mt19937& rng) {
          t.SetDouble(r, 0, std::uniform_int_distribution<int>(-2000, 2000)(rng) / 8.0);
        }},
@@ -134,7 +134,7 @@ std::vector<Family> Families() {
        {{"s", aftString, 40}},
        {"s"},
        20,
-       15000,
+       10000,
        [](const RecordTable& t, std::string& r, std::mt19937& rng) {
          // Long runs of equal first 20 characters: order comes from the records.
          t.SetText(r, 0, std::string(static_cast<size_t>(std::uniform_int_distribution<int>(17, 21)(rng)), 'k') +
@@ -297,7 +297,7 @@ TEST_P(RecordIndexDifferential, AgreesWithTheModelOnTinyPages) {
   const TABSIndexDef def = MakeIndexDef(GetParam().index, false, GetParam().maxIndexed);
   const int32_t keySize = TABSRecordKeyRef(table.fields, def, 60000, nullptr).KeySize();
   MemoryPageManager pm(static_cast<uint16_t>(tiv::disk::kPageHeaderSize + btree::kHeaderSize + 3 * (keySize + 6) + 1));
-  RunFamily(GetParam(), pm, std::min(GetParam().operations, 6000), 5);
+  RunFamily(GetParam(), pm, std::min(GetParam().operations, 4000), 5);
 }
 
 INSTANTIATE_TEST_SUITE_P(KeyFamilies, RecordIndexDifferential, ::testing::ValuesIn(Families()),
