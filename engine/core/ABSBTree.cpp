@@ -2,8 +2,6 @@
 // with merges, entry numbers and the integrity walk.
 #include "ABSBTree.h"
 
-#include <unordered_set>
-
 #include "ZUDBytes.h"
 #include "ZUDExcept.h"
 
@@ -42,7 +40,11 @@ void TABSBTree::CreateRoot(int32_t sessionID) {
   root_ = page.PageNo();
 }
 
-void TABSBTree::FreeSubtree(int32_t sessionID, int32_t pageNo, int depth) {
+// A page reached twice is a damaged tree: freeing stops there instead of
+// walking a shared subtree over and over.
+void TABSBTree::FreeSubtree(int32_t sessionID, int32_t pageNo, int depth, std::unordered_set<int32_t>& freed) {
+  if (!freed.insert(pageNo).second)
+    throw EABSException(20032, "Index integrity error. Circular links. PageNo=%d EntryNo=%d", {pageNo, -1});
   TABSBTreePage page(manager_, sessionID, *keyRef_);
   if (depth == 0)
     LoadRoot(page);
@@ -50,21 +52,23 @@ void TABSBTree::FreeSubtree(int32_t sessionID, int32_t pageNo, int depth) {
     LoadChild(page, pageNo);
   if (depth >= kMaxLevels) page.Corrupt(-1);
   if (!page.IsLeaf())
-    for (int32_t i = 0; i < page.Count(); ++i) FreeSubtree(sessionID, page.Child(i), depth + 1);
+    for (int32_t i = 0; i < page.Count(); ++i) FreeSubtree(sessionID, page.Child(i), depth + 1, freed);
   page.Release();
   manager_->DeletePage(sessionID, pageNo);
 }
 
 void TABSBTree::Drop(int32_t sessionID) {
-  FreeSubtree(sessionID, root_, 0);
+  std::unordered_set<int32_t> freed;
+  FreeSubtree(sessionID, root_, 0, freed);
   root_ = -1;
 }
 
 void TABSBTree::Empty(int32_t sessionID) {
   TABSBTreePage root(manager_, sessionID, *keyRef_);
   LoadRoot(root);
+  std::unordered_set<int32_t> freed{root_};
   if (!root.IsLeaf())
-    for (int32_t i = 0; i < root.Count(); ++i) FreeSubtree(sessionID, root.Child(i), 1);
+    for (int32_t i = 0; i < root.Count(); ++i) FreeSubtree(sessionID, root.Child(i), 1, freed);
   root.Init(true, true);
 }
 

@@ -37,6 +37,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <unordered_set>
 #include <vector>
 
 #include "ABSBTreePage.h"
@@ -120,7 +121,7 @@ class TABSBTree {
   void LoadChild(TABSBTreePage& page, int32_t pageNo) const;
   void Descend(int32_t sessionID, const TABSBTreeSearchKey& search, TABSBTreeBound bound, TABSBTreePath& path);
   void DescendEdge(int32_t sessionID, TABSBTreePath& path, int32_t level, int32_t pageNo, bool last);
-  void FreeSubtree(int32_t sessionID, int32_t pageNo, int depth);
+  void FreeSubtree(int32_t sessionID, int32_t pageNo, int depth, std::unordered_set<int32_t>& freed);
   void SplitRoot(int32_t sessionID, TABSBTreePage& root);
   void AfterRemove(int32_t sessionID, TABSBTreePath& path, int32_t level);
   void CollapseRoot(int32_t sessionID, TABSBTreePage& root);

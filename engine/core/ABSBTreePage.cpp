@@ -45,7 +45,7 @@ void TABSBTreePage::Check() const {
   const uint8_t* d = Data();
   if (d[kRootFlag] > 1 || d[kLeafFlag] > 1 || d[kRecordIdSuffix] != 0) Corrupt(-1);
   if (zud::GetU16(d + kKeySize) != keyRef_->KeySize() || zud::GetU16(d + kExtraHeader) != 0) Corrupt(-1);
-  if (Prev() < -1 || Next() < -1) Corrupt(-1);
+  if (Prev() < -1 || Next() < -1 || Prev() == PageNo() || Next() == PageNo()) Corrupt(-1);
   const int64_t used = kHeaderSize + static_cast<int64_t>(Count()) * EntrySize();
   // Only a page waiting for its split may exceed the area, and only in
   // its enlarged buffer.

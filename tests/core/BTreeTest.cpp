@@ -359,6 +359,12 @@ TEST_F(DamagedPages, RaiseEngineErrorsInsteadOfLoopingOrReadingPastThePage) {
        check, 20033},
       {"child listed twice", [](DamagedPages& t) { zud::PutU32(t.Node(1) + 4, static_cast<uint32_t>(t.firstLeaf)); },
        check, 20032},
+      {"child listed twice, dropped", [](DamagedPages& t) { zud::PutU32(t.Node(1) + 4, static_cast<uint32_t>(t.firstLeaf)); },
+       [](TABSBTreePageIndex& ix) { ix.Drop(kSession); }, 20032},
+      {"leaf linked to itself", [](DamagedPages& t) {
+         zud::PutU32(t.pm.StoredArea(t.firstLeaf) + btree::kNextPage, static_cast<uint32_t>(t.firstLeaf));
+       },
+       find, 20028},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
