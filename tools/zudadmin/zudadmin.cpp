@@ -5,6 +5,11 @@
 //   zudadmin info FILE [--json] [--password P]
 //   zudadmin pages FILE [--password P]
 //
+// create makes a complete empty database: the fixed blocks, the system
+// directory, the active sessions file with MaxConnections slots (500 unless
+// --max-connections says otherwise) and an empty table list. info shows the
+// header fields, MaxConnections and the free-space figures.
+//
 // A password is taken as typed (UTF-8) and used as its Windows-1252 bytes,
 // like every 8-bit string of the engine; an empty one means no encryption.
 //
@@ -19,6 +24,7 @@
 #include <tuple>
 #include <vector>
 
+#include "DiskDatabase.h"
 #include "ZUDDiskEngine.h"
 #include "ZUDSecurity.h"
 
@@ -50,7 +56,7 @@ long ParseNumber(const std::string& option, const std::string& text, long min, l
 int Create(const std::string& file, const std::vector<std::string>& options) {
   uint16_t pageSize = tiv::disk::kDefaultPageSize;
   uint16_t extent = tiv::disk::kDefaultPageCountInExtent;
-  bool maxConnectionsGiven = false;
+  int32_t maxConnections = TABSDiskDatabase::kDefaultMaxConnections;
   TABSPassword password;
   for (size_t i = 0; i < options.size(); ++i) {
     const std::string& o = options[i];
@@ -65,24 +71,15 @@ int Create(const std::string& file, const std::vector<std::string>& options) {
     } else if (o == "--algorithm") {
       password.CryptoAlgorithm = static_cast<uint8_t>(ParseNumber(o, v, 0, tiv::disk::kCryptoAlgorithmCount - 1));
     } else if (o == "--max-connections") {
-      ParseNumber(o, v, 1, 65535);
-      maxConnectionsGiven = true;
+      maxConnections = static_cast<int32_t>(ParseNumber(o, v, 1, 65535));
     } else {
       throw UsageError{"unknown option: " + o};
     }
   }
-  if (maxConnectionsGiven) {
-    // The connection slots live in the active sessions file, which the
-    // database-level create writes; that create is not built yet, and a
-    // value we cannot store must not be accepted silently.
-    std::cerr << "zudadmin: --max-connections is not available yet: this build writes the database file's "
-                 "fixed blocks only, not the active sessions file that holds the connection slots\n";
-    return kExitError;
-  }
-  TABSDiskPageManager pm;
-  pm.CreateDatabaseFile(file, password, extent, pageSize);
-  pm.CloseDatabaseFile();
-  std::cout << "Created " << file << " (PageSize " << pageSize << ", PageCountInExtent " << extent << ")\n";
+  TABSDiskDatabase db;
+  db.CreateDatabase(file, password, maxConnections, extent, pageSize);
+  std::cout << "Created " << file << " (PageSize " << pageSize << ", PageCountInExtent " << extent
+            << ", MaxConnections " << maxConnections << ")\n";
   return 0;
 }
 
@@ -134,6 +131,21 @@ int Info(const std::string& file, const std::vector<std::string>& options) {
       {"PageAreaOffset", std::to_string(pm.PageAreaOffset()), false},
       {"NeedRepair", needRepair ? "true" : "false", false},
   };
+  // The connection slots: the size of the active sessions file, read
+  // through the database-level open. A file whose system files cannot be
+  // read still shows its header; the error goes to stderr and the exit
+  // code says so.
+  std::string maxConnections = "-";
+  std::string failure;
+  try {
+    TABSDiskDatabase whole;
+    bool mu = true, nr = false, ro = true;
+    whole.OpenDatabase(file, password, mu, false, nr, ro);
+    maxConnections = std::to_string(whole.MaxConnections());
+  } catch (const std::exception& e) {
+    failure = e.what();
+  }
+  fields.push_back({"MaxConnections", json && failure.size() ? "null" : maxConnections, false});
   // Free-space figures from the map pages (none before the first page).
   const TABSDatabaseFreeSpaceManager::Usage u = pm.FreeSpaceManager().CountUsage();
   fields.push_back({"PagesUsed", std::to_string(u.used), false});
@@ -151,6 +163,11 @@ int Info(const std::string& file, const std::vector<std::string>& options) {
     for (const auto& [name, value, text] : fields) out << name << ": " << value << "\n";
   }
   std::cout << out.str();
+  if (!failure.empty()) {
+    std::cout.flush();
+    std::cerr << "zudadmin: " << failure << "\n";
+    return kExitError;
+  }
   return 0;
 }
 
