@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "ZUDBytes.h"
 #include "ZUDExcept.h"
 #include "ZUDVariant.h"
 
@@ -21,6 +22,14 @@ const TABSFieldDef& IndexField(const TABSFieldDefs& fields, const TABSIndexColum
                         {column.fieldName});
   return field;
 }
+
+// Only variable text and byte values are cut to the maximum indexed size;
+// a number, date or flag cut short could neither be read nor ordered.
+bool Truncates(const TABSFieldDef& field, const TABSIndexColumn& column) {
+  const TABSStorageType t = field.StorageType();
+  const bool variable = IsStringStorage(t) || t == bftBytes || t == bftVarBytes;
+  return variable && column.maxIndexedSize >= 0 && column.maxIndexedSize < field.MemoryValueSize();
+}
 }  // namespace
 
 int32_t TABSRecordKeyRef::KeySizeOf(const TABSFieldDefs& fields, const TABSIndexDef& def) {
@@ -28,8 +37,8 @@ int32_t TABSRecordKeyRef::KeySizeOf(const TABSFieldDefs& fields, const TABSIndex
   for (int i = 0; i < def.ColumnCount(); ++i) {
     int fieldNo = 0;
     const TABSFieldDef& field = IndexField(fields, def.Column(i), fieldNo);
-    const int32_t max = def.Column(i).maxIndexedSize;
-    size += max >= 0 && max < field.MemoryValueSize() ? max + kTruncationPad + 1 : field.MemoryValueSize() + 1;
+    size += Truncates(field, def.Column(i)) ? def.Column(i).maxIndexedSize + kTruncationPad + 1
+                                            : field.MemoryValueSize() + 1;
   }
   if (size <= 0 || size > 0xFFFF) throw EABSException(20078, "Index error: invalid params");
   return static_cast<int32_t>(size);
@@ -46,7 +55,7 @@ TABSRecordKeyRef::TABSRecordKeyRef(const TABSFieldDefs& fields, const TABSIndexD
     p.type = field.StorageType();
     p.memoryOffset = field.MemoryOffset();
     p.memorySize = field.MemoryValueSize();
-    p.truncated = column.maxIndexedSize >= 0 && column.maxIndexedSize < p.memorySize;
+    p.truncated = Truncates(field, column);
     p.valueSize = p.truncated ? column.maxIndexedSize + kTruncationPad : p.memorySize;
     p.offset = offset;
     p.fullOffset = fullOffset;
@@ -89,7 +98,45 @@ void TABSRecordKeyRef::BuildFullKey(const char* record, uint8_t* key) const {
   }
 }
 
+namespace {
+template <typename T>
+int Sign(T a, T b) {
+  return a < b ? -1 : (b < a ? 1 : 0);  // NaN ties, as in the value comparison
+}
+
+// Fixed-size values compare here without the locale; the order is the
+// value comparison's (ZUDVariant.h contract 7). -2: not a fixed-size type.
+int CompareFixed(TABSStorageType type, const uint8_t* a, const uint8_t* b) {
+  switch (type) {
+    case bftShortint: return Sign(zud::GetI8(a), zud::GetI8(b));
+    case bftSmallint: return Sign(zud::GetI16(a), zud::GetI16(b));
+    case bftInteger:
+    case bftDate:
+    case bftTime: return Sign(zud::GetI32(a), zud::GetI32(b));
+    case bftLargeint: return Sign(zud::GetI64(a), zud::GetI64(b));
+    case bftByte: return Sign(a[0], b[0]);
+    case bftWord: return Sign(zud::GetU16(a), zud::GetU16(b));
+    case bftCardinal: return Sign(zud::GetU32(a), zud::GetU32(b));
+    case bftSingle: return Sign(zud::GetF32(a), zud::GetF32(b));
+    case bftDouble:
+    case bftCurrency: return Sign(zud::GetF64(a), zud::GetF64(b));
+    case bftDateTime: {
+      const int byDate = Sign(zud::GetI32(a), zud::GetI32(b));
+      return byDate != 0 ? byDate : Sign(zud::GetI32(a + 4), zud::GetI32(b + 4));
+    }
+    default: return -2;
+  }
+}
+}  // namespace
+
 int TABSRecordKeyRef::ComparePart(const Part& p, const uint8_t* a, const uint8_t* b, bool full) const {
+  const bool nullA = a[0] != 0, nullB = b[0] != 0;
+  if (nullA || nullB) {
+    const int sign = nullA == nullB ? 0 : (nullA ? -1 : 1);  // NULL below every value
+    return p.descending ? -sign : sign;
+  }
+  const int fixed = CompareFixed(p.type, a + 1, b + 1);
+  if (fixed != -2) return p.descending ? -fixed : fixed;
   const int32_t size = full ? p.memorySize : p.valueSize;
   const int code = CompareValueBuffers(reinterpret_cast<const char*>(a + 1), p.type, size, a[0] != 0,
                                        reinterpret_cast<const char*>(b + 1), p.type, size, b[0] != 0,

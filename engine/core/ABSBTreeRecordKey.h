@@ -3,10 +3,11 @@
 //
 // Key layout: for each index column, in index order, one part:
 //   marker  1 byte    1 = NULL, 0 = value present
-//   value   the column's memory value bytes (zero when NULL); when the
-//           column's maximum indexed size is smaller than the memory value
-//           size, only that many bytes followed by 2 zero bytes (a
-//           truncated part: maximum indexed size + 3 bytes in all)
+//   value   the column's memory value bytes (zero when NULL); when a text
+//           or byte column's maximum indexed size is smaller than its
+//           memory value size, only that many bytes followed by 2 zero
+//           bytes (a truncated part: maximum indexed size + 3 bytes in
+//           all). Fixed-size values are never cut.
 // The key size K is the sum of the parts. A full-length layout, every part
 // memory value size + 1, serves exact comparisons of two records.
 //

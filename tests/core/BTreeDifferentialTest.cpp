@@ -31,7 +31,7 @@ class ModelOrder {
       c.offset = f.MemoryOffset();
       c.type = f.StorageType();
       c.size = f.MemoryValueSize();
-      c.truncated = col.maxIndexedSize < f.MemoryValueSize();
+      c.truncated = IsStringStorage(c.type) && col.maxIndexedSize < f.MemoryValueSize();
       c.indexedSize = c.truncated ? col.maxIndexedSize : c.size;
       c.sign = col.descending ? -1 : 1;
       c.caseInsensitive = col.caseInsensitive;

@@ -113,6 +113,20 @@ TEST(RecordIndex, NullsSortFirstAscendingAndLastDescending) {
   }
 }
 
+TEST(RecordIndex, FixedSizeColumnsAreNeverCutToTheMaximumIndexedSize) {
+  MemoryPageManager pm;
+  RecordTable table({{"v", aftInteger}});
+  TABSBTreeRecordIndex index(&pm, table.fields, &table);
+  index.Create(kSession, MakeIndexDef({"v"}, true, 2));
+  for (int v : {70000, 4464, -1}) {  // 70000 and 4464 share their low two bytes
+    std::string r = table.NewRecord();
+    table.SetInt(r, 0, v);
+    ASSERT_FALSE(index.IsDuplicateForInsert(kSession, r.data()));
+    index.InsertKey(kSession, r.data(), table.Add(r));
+  }
+  EXPECT_EQ(IndexOrder(index), Slots({2, 1, 0}));
+}
+
 TEST(RecordIndex, CaseInsensitiveColumnFindsOtherCase) {
   MemoryPageManager pm;
   RecordTable table({{"s", aftString, 10}});
