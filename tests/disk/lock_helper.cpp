@@ -21,6 +21,7 @@
 #include <string>
 
 #include "LockTestDb.h"
+#include "os/OsClock.h"
 
 namespace {
 
@@ -88,7 +89,11 @@ int main(int argc, char** argv) {
           std::cout << "refused" << std::endl;
           return 1;
         }
-        WriteCounter(v.pm, ReadCounter(v.pm) + 1);
+        // The sleep widens the window in which a second writer would lose
+        // this update.
+        const int32_t value = ReadCounter(v.pm);
+        tiv::os::SleepMs(1);
+        WriteCounter(v.pm, value + 1);
         m.UnlockTable(slot, ltWrite, false, false, v.locks.get());
       }
       std::cout << "done" << std::endl;

@@ -6,6 +6,7 @@
 
 #include "ChildProcess.h"
 #include "LockTestDb.h"
+#include "os/OsClock.h"
 
 namespace {
 
@@ -109,6 +110,7 @@ TEST_F(LockProcessTest, WriteLocksOfThreeProcessesExcludeEachOther) {
     ASSERT_TRUE(v.manager->LockTable(slot, ltWrite, true, false, 2, 20000, v.locks.get()));
     uint8_t b[4];
     v.pm.ReadPageBytes(b, kCounterPage, 4, tiv::disk::kPageHeaderSize);
+    tiv::os::SleepMs(1);
     tiv::disk::PutI32(b, tiv::disk::GetI32(b) + 1);
     v.pm.WritePageBytes(b, kCounterPage, 4, tiv::disk::kPageHeaderSize);
     ASSERT_TRUE(v.manager->UnlockTable(slot, ltWrite, false, false, v.locks.get()));
