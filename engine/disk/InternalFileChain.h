@@ -1,7 +1,14 @@
-// InternalFileChain: what both kinds of internal file share about walking a
-// chain of pages whose links come from stored bytes: a link is trusted only
-// when it names a data page inside the page area, and the walk is bounded
-// by the page count of the database (contract 2 of InternalFile.h).
+// InternalFileChain: what both kinds of internal file (and the record
+// manager) share about following page numbers read from stored bytes.
+//
+// Contract
+//  1. A link is trusted only when it names a data page (not a PFS or EAM
+//     page) inside the page area and, within one walk, has not been seen
+//     before; otherwise "Invalid page number" (20301). So a walk ends after
+//     at most TotalPageCount steps, whatever the bytes say.
+//  2. The page count in memory may lag behind another process's growth: a
+//     number past it rereads the header once before it is refused.
+//  3. PagePin releases a pinned page on every path.
 #pragma once
 
 #include <cstdint>

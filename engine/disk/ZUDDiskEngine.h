@@ -19,6 +19,13 @@
 //                              TABSPageManager (cache, pins, sessions)
 //       FreeSpaceMap.h         TABSDatabaseFreeSpaceManager: PFS/EAM pages
 //       TablePagesCache.h      multi-user table stamps of cached pages
+//       InternalFile.h         transacted and direct internal files (page
+//                              chains with their 10-byte header)
+//       SystemDirectory.h      the system directory at page 2
+//       TableList.h            the table list and the database tables lock
+//       DiskDatabase.h         a database file as a whole: create and open
+//       RecordPage.h           the slot layout of a record page
+//       DiskRecordManager.h    records in record pages, the record page index
 //  3. Calls go down only: this area uses engine/core (EABSException) and
 //     platform/os, nothing above it.
 //  4. Every failure is an EABSException with the code of its raise site;
@@ -29,8 +36,14 @@
 #include "DiskBytes.h"
 #include "DiskCrc.h"
 #include "DiskCrypto.h"
+#include "DiskDatabase.h"
 #include "DiskFormat.h"
 #include "DiskPageManagerFile.h"
+#include "DiskRecordManager.h"
 #include "FreeSpaceMap.h"
+#include "InternalFile.h"
+#include "RecordPage.h"
+#include "SystemDirectory.h"
+#include "TableList.h"
 #include "TablePagesCache.h"
 #include "ZUDPage.h"
