@@ -1,0 +1,41 @@
+// BlobPageIndexSpace: TABSBTreeBlobPageSpace, the BLOB page index of a disk
+// table as the BLOB manager sees it (TABSBlobPageSpace, BlobPages.h): a
+// B-tree keyed by small BLOB page number whose uint16 value is the bytes in
+// use of that page.
+//
+// Contract
+//  1. The index lists exactly the small BLOB pages of the table that hold
+//     entries, each with its bytes in use; SetUsedSpace inserts or updates,
+//     RemovePage takes a page out, Clear leaves an empty tree (its root
+//     page stays, so the root page number kept in the metadata holds).
+//  2. FindPageWithRoom answers a listed page with used + size below the
+//     page data size - 2, else -1. A page that last had room is tried
+//     first; the hint is checked against the index before it is used, so
+//     it is never trusted beyond what the index says.
+//  3. A bytes-in-use figure outside 0..65535 is a programming error of the
+//     caller (a small page's data area is below 65536 bytes).
+//
+// Thread use: under the table data's lock.
+#pragma once
+
+#include <cstdint>
+
+#include "ABSBTreePageIndex.h"
+#include "BlobPages.h"
+
+class TABSBTreeBlobPageSpace : public TABSBlobPageSpace {
+ public:
+  explicit TABSBTreeBlobPageSpace(TABSPageManager& pm) : index_(&pm) {}
+
+  TABSBTreeBlobPageIndex& Index() { return index_; }
+
+  int32_t FindPageWithRoom(int32_t sessionID, int32_t size) override;
+  int32_t UsedSpaceOf(int32_t sessionID, int32_t pageNo) override;
+  void SetUsedSpace(int32_t sessionID, int32_t pageNo, int32_t used) override;
+  void RemovePage(int32_t sessionID, int32_t pageNo) override;
+  void Clear(int32_t sessionID) override;
+
+ private:
+  TABSBTreeBlobPageIndex index_;
+  int32_t roomHint_ = -1;
+};
