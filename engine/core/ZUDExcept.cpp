@@ -11,20 +11,20 @@ bool FormatEngineMessage(const char* format, const std::vector<TABSErrorArg>& ar
       out.push_back(*p);
       continue;
     }
-    const char spec = p[1];
-    if (spec == '%') {
+    const char conversion = p[1];
+    if (conversion == '%') {
       out.push_back('%');
       ++p;
       continue;
     }
     // A '%' that opens no placeholder stands for itself ("Read % bytes").
-    if (spec != 's' && spec != 'd') {
+    if (conversion != 's' && conversion != 'd') {
       out.push_back('%');
       continue;
     }
     if (next >= args.size()) return false;
     const TABSErrorArg& arg = args[next++];
-    if (spec == 'd') {
+    if (conversion == 'd') {
       if (!arg.IsInteger()) return false;
       out += std::to_string(arg.Integer());
     } else {

@@ -132,10 +132,10 @@ inline TABSIndexDef MakeIndexDef(const std::vector<std::string>& columns, bool u
   def.SetColumnCount(static_cast<int>(columns.size()));
   for (size_t i = 0; i < columns.size(); ++i) {
     TABSIndexColumn& c = def.Column(static_cast<int>(i));
-    const std::string& spec = columns[i];
-    c.fieldName = spec.substr(0, spec.find(' '));
-    c.descending = spec.find(" DESC") != std::string::npos;
-    c.caseInsensitive = spec.find(" NOCASE") != std::string::npos;
+    const std::string& columnText = columns[i];
+    c.fieldName = columnText.substr(0, columnText.find(' '));
+    c.descending = columnText.find(" DESC") != std::string::npos;
+    c.caseInsensitive = columnText.find(" NOCASE") != std::string::npos;
     c.maxIndexedSize = maxIndexed;
   }
   return def;
