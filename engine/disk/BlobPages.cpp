@@ -4,10 +4,12 @@
 #include <cstring>
 #include <set>
 
+#include "BlobFieldStream.h"
 #include "DiskBytes.h"
 #include "ZUDExcept.h"
 #include "ZUDPage.h"
 #include "ZUDRecordLayout.h"
+#include "ZUDRecordManager.h"
 
 using tiv::disk::GetI16;
 using tiv::disk::GetI32;
@@ -472,4 +474,33 @@ void TABSDiskBlobManager::FreeRecordValues(const TABSFieldDefs& fields, char* re
     Uncache(GetBlobHandle(field, record));
     SetBlobHandle(field, record, 0);
   }
+}
+
+void TABSDiskBlobManager::DeleteAllBlobs(int32_t sessionID, TABSBaseRecordManager& records,
+                                         const TABSFieldDefs& fields) {
+  std::vector<char> record(static_cast<size_t>(fields.MemoryRecordSize()));
+  TABSGetRecordRequest request;
+  request.mode = grmNext;
+  request.beforeFirst = true;
+  request.destination = record.data();
+  for (;;) {
+    std::fill(record.begin(), record.end(), 0);  // no handles: stored references only
+    request.result = grrNotFound;
+    records.GetRecord(sessionID, request);
+    if (request.result != grrFound) break;
+    request.beforeFirst = false;
+    DeleteRecordBlobs(sessionID, fields, record.data());
+  }
+  index_.Clear(sessionID);
+}
+
+std::unique_ptr<TABSBlobFieldStream> TABSDiskBlobManager::OpenFieldStream(int32_t sessionID, const TABSFieldDef& field,
+                                                                          int fieldNo, char* record,
+                                                                          bool temporaryFilesDisabled) {
+  if (field.BlobBlockSize() == 0) throw EABSException(20149, "Stream block size = 0 is not allowed");
+  TABSBlobValue& value = RecordValue(sessionID, field, record);
+  if (value.StoredSize < 0 || value.UncompressedSize < 0 || value.BlockCount < 0)
+    throw EABSException(20248, "Invalid blob field size");
+  return std::make_unique<TABSBlobFieldStream>(*this, sessionID, field, fieldNo, record, value,
+                                               temporaryFilesDisabled);
 }

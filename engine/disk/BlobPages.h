@@ -43,6 +43,12 @@
 //  6. Cached values (record level) belong to the manager until the record
 //     is written or released; Close() with cached values left raises
 //     "Blob cache not released" (20150). The destructor frees them silently.
+//  7. A field's BLOB stream (BlobFieldStream.h) works on a temporary copy
+//     of the cached value's stored bytes; the cached value changes only
+//     when a stream that was written is closed.
+//  8. DeleteAllBlobs deletes the stored values every record of the table
+//     refers to and empties the page index. The records keep their
+//     references: the caller empties the table's records next.
 //
 // Thread use: under the table data's lock.
 #pragma once
@@ -55,6 +61,8 @@
 #include "ZUDMemory.h"
 #include "ZUDStream.h"
 
+class TABSBaseRecordManager;
+class TABSBlobFieldStream;
 class TABSPage;
 class TABSPageManager;
 
@@ -158,6 +166,13 @@ class TABSDiskBlobManager {
   void FreeRecordValues(const TABSFieldDefs& fields, char* record);
   // After every record's values were deleted: empties the page index.
   void ClearIndex(int32_t sessionID) { index_.Clear(sessionID); }
+  // Contract 8: walks the records with the table's record manager.
+  void DeleteAllBlobs(int32_t sessionID, TABSBaseRecordManager& records, const TABSFieldDefs& fields);
+  // A stream over the field's value (contract 7); the record must outlive
+  // it. Raises 20149 for a field whose BlobBlockSize is 0 and 20248 for a
+  // value with a negative size.
+  std::unique_ptr<TABSBlobFieldStream> OpenFieldStream(int32_t sessionID, const TABSFieldDef& field, int fieldNo,
+                                                       char* record, bool temporaryFilesDisabled = false);
   int32_t CachedValueCount() const;
 
  private:

@@ -2,39 +2,14 @@
 // they give back, and damaged pages.
 #include <gtest/gtest.h>
 
-#include <map>
 #include <random>
 
+#include "BlobPageIndexSpace.h"
 #include "BlobPages.h"
 #include "DiskTestUtil.h"
 #include "FreeSpaceMap.h"
 
 namespace {
-
-// The BLOB page index as a plain map (page -> bytes in use).
-class MapBlobPageSpace : public TABSBlobPageSpace {
- public:
-  explicit MapBlobPageSpace(int32_t dataSize) : dataSize_(dataSize) {}
-  int32_t FindPageWithRoom(int32_t, int32_t size) override {
-    if (lie >= 0) return lie;
-    for (auto [page, used] : used_)
-      if (used + size < dataSize_ - 2) return page;
-    return -1;
-  }
-  int32_t UsedSpaceOf(int32_t, int32_t pageNo) override {
-    auto it = used_.find(pageNo);
-    return it == used_.end() ? -1 : it->second;
-  }
-  void SetUsedSpace(int32_t, int32_t pageNo, int32_t used) override { used_[pageNo] = used; }
-  void RemovePage(int32_t, int32_t pageNo) override { used_.erase(pageNo); }
-  void Clear(int32_t) override { used_.clear(); }
-  const std::map<int32_t, int32_t>& Used() const { return used_; }
-  int32_t lie = -1;  // a damaged index: always answers this page
-
- private:
-  int32_t dataSize_;
-  std::map<int32_t, int32_t> used_;
-};
 
 std::string Bytes(int64_t n, uint32_t seed) {
   std::mt19937 rng(seed);
@@ -60,16 +35,31 @@ class BlobPagesTest : public ::testing::Test {
     CreateDatabase(path);
     Open();
   }
+  // The BLOB page index is the table's B-tree, created with the file and
+  // found again by its root page after a reopen.
   void Open() {
+    const int32_t root = space ? space->Index().RootPageNo() : -1;
+    blobs.reset();
+    space.reset();
     pm = std::make_unique<TABSDiskPageManager>();
     OpenDb(*pm, path, false);
-    if (!space) space = std::make_unique<MapBlobPageSpace>(pm->PageDataSize());
+    space = std::make_unique<TABSBTreeBlobPageSpace>(*pm);
+    if (root == -1) {
+      space->Index().Create(s);
+      pm->CommitSession(s, true);
+    } else {
+      space->Index().SetRootPageNo(root);
+    }
     blobs = std::make_unique<TABSDiskBlobManager>(*pm, *space);
   }
   void Reopen() {
     blobs.reset();
     pm->CloseDatabaseFile();
     Open();
+  }
+  bool IndexEmpty() {
+    TABSBTreePath p;
+    return !space->Index().First(s, p);
   }
   // Pages in use besides the map pages (and the first ones a database has).
   int32_t UsedPages() { return pm->FreeSpaceManager().CountUsage().used; }
@@ -86,7 +76,7 @@ class BlobPagesTest : public ::testing::Test {
   ScratchDir dir;
   std::string path;
   std::unique_ptr<TABSDiskPageManager> pm;
-  std::unique_ptr<MapBlobPageSpace> space;
+  std::unique_ptr<TABSBTreeBlobPageSpace> space;
   std::unique_ptr<TABSDiskBlobManager> blobs;
   const int32_t s = 0;
 };
@@ -131,7 +121,7 @@ TEST_F(BlobPagesTest, NewIdsAreFreeOnesAndPagesAreShared) {
   EXPECT_NE(c.BlobID, b.BlobID);
   EXPECT_EQ(Stored(*blobs->LoadValue(s, b)), "second");
   EXPECT_EQ(Stored(*blobs->LoadValue(s, c)), "third");
-  EXPECT_EQ(space->Used().at(b.PageNo), 2 * 22 + 6 + 5);
+  EXPECT_EQ(space->UsedSpaceOf(s, b.PageNo), 2 * 22 + 6 + 5);
   ExpectEngineError([&] { blobs->LoadValue(s, a); }, 20171, "Cannot find blob field");
   pm->CommitSession(s);
 }
@@ -152,14 +142,14 @@ TEST_F(BlobPagesTest, DeletingAndReplacingValuesGivesTheirPagesBack) {
   for (auto& ref : refs) blobs->DeleteValue(s, ref);
   pm->CommitSession(s);
   EXPECT_EQ(UsedPages(), before);
-  EXPECT_TRUE(space->Used().empty());
+  EXPECT_TRUE(IndexEmpty());
 }
 
 TEST_F(BlobPagesTest, AnEntryNeverPassesTheEndOfItsPage) {
-  // Fill one page to within 30 bytes of its end, then hand it out again
-  // through an index that claims it has room.
+  // Fill one page to within 30 bytes of its end, then damage its index
+  // entry so that the index claims the page is empty.
   const auto first = blobs->StoreValue(s, Value(Bytes(D() - 2 - 22 - 30, 1)));
-  space->lie = first.PageNo;
+  space->Index().Update(s, first.PageNo, 0);
   ExpectEngineError([&] { blobs->StoreValue(s, Value(Bytes(9, 2))); }, 20290,
                     "PageDataSize=" + std::to_string(D()));
   // 30 - 22 = 8 bytes still fit exactly up to the end.
