@@ -26,6 +26,19 @@
 //       DiskDatabase.h         a database file as a whole: create and open
 //       RecordPage.h           the slot layout of a record page
 //       DiskRecordManager.h    records in record pages, the record page index
+//       BlobPages.h            BLOB values in BLOB pages, the BLOB manager
+//       BlobPageIndexSpace.h   the BLOB page index over its B-tree
+//       BlobFieldStream.h      a field's BLOB stream (compressed, in blocks)
+//       BlobCompressedStream.h TABSCompressedBLOBStream
+//       StreamFile.h           file and temporary streams
+//       ZUDCompression.h       none / zlib / bzip2 buffers and levels
+//       ZUDCipher.h            the eight ciphers and the key hashes
+//       ZUDSecurity.h          passwords and enciphered pages
+//       SessionsFile.h         connection slots of the active sessions file
+//       LockTablesFile.h       the lock bytes of one table
+//       LockList.h             the locks one slot holds
+//       LockManager.h          TABSDatabaseTableLockManager and the whole
+//                              multi-process lock protocol
 //  3. Calls go down only: this area uses engine/core (EABSException) and
 //     platform/os, nothing above it.
 //  4. Every failure is an EABSException with the code of its raise site;
@@ -40,6 +53,16 @@
 #include "DiskFormat.h"
 #include "DiskPageManagerFile.h"
 #include "DiskRecordManager.h"
+#include "BlobFieldStream.h"
+#include "BlobPageIndexSpace.h"
+#include "BlobPages.h"
+#include "LockManager.h"
+#include "LockTablesFile.h"
+#include "SessionsFile.h"
+#include "StreamFile.h"
+#include "ZUDCipher.h"
+#include "ZUDCompression.h"
+#include "ZUDSecurity.h"
 #include "FreeSpaceMap.h"
 #include "InternalFile.h"
 #include "RecordPage.h"
