@@ -413,6 +413,11 @@ void TABSVariant::LoadFromStream(TABSStream& stream, int32_t readErrorCode) {
   const int64_t left = stream.Size() - stream.Position();
   // A size the stream cannot hold is a short read, whatever it claims.
   if (size <= 0 || size > left) RaiseShortRead(stream, size, size <= 0 ? 0 : left, readErrorCode);
+  // A fixed-size value must hold its whole type: arithmetic, negation and
+  // the typed accessors read the type's full width from the buffer.
+  const bool fixedSize = IsNumericStorage(type) || IsDateTimeStorage(type) || type == bftLogical;
+  if (fixedSize && size < StorageTypeValueSize(type, 0))
+    RaiseShortRead(stream, StorageTypeValueSize(type, 0), size, readErrorCode);
   TABSMemBlock block = AllocBlock(static_cast<uint64_t>(size));
   ReadStreamExact(stream, block.get(), size, readErrorCode);
   if (IsStringStorage(type)) {

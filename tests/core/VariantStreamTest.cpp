@@ -60,6 +60,9 @@ TEST_F(VariantTest, DamagedStreamsRaiseTheCallersCode) {
       {"string without terminator", std::string("\x03\x00\x02\x00\x00\x00" "ab", 8), 10349},
       {"odd wide size", std::string("\x04\x00\x03\x00\x00\x00\x00\x00\x00", 9), 10349},
       {"unknown type", std::string("\x63\x00", 2), 30050},
+      // A fixed-size value shorter than its type: arithmetic would read past it.
+      {"extended cut short", std::string("\x0e\x00\x01\x00\x00\x00\x01", 7), 10349},
+      {"datetime cut short", std::string("\x11\x00\x04\x00\x00\x00\x01\x02\x03\x04", 10), 10349},
   };
   for (const Case& c : cases) {
     TABSMemoryStream stream(c.bytes);
