@@ -26,6 +26,11 @@
 //       DiskDatabase.h         a database file as a whole: create and open
 //       RecordPage.h           the slot layout of a record page
 //       DiskRecordManager.h    records in record pages, the record page index
+//       DiskTableData.h        TABSDiskTableData: one table (metadata,
+//                              most-updated and locks files; create, drop,
+//                              rename, empty; records, indexes, BLOBs)
+//       DiskDatabaseData.h     TABSDiskDatabaseData: the open database with
+//                              its connections, table locks and tables
 //       BlobPages.h            BLOB values in BLOB pages, the BLOB manager
 //       BlobPageIndexSpace.h   the BLOB page index over its B-tree
 //       BlobFieldStream.h      a field's BLOB stream (compressed, in blocks)
@@ -50,9 +55,11 @@
 #include "DiskCrc.h"
 #include "DiskCrypto.h"
 #include "DiskDatabase.h"
+#include "DiskDatabaseData.h"
 #include "DiskFormat.h"
 #include "DiskPageManagerFile.h"
 #include "DiskRecordManager.h"
+#include "DiskTableData.h"
 #include "BlobFieldStream.h"
 #include "BlobPageIndexSpace.h"
 #include "BlobPages.h"

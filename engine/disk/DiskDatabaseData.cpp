@@ -1,0 +1,146 @@
+#include "DiskDatabaseData.h"
+
+#include "ZUDExcept.h"
+
+namespace {
+using Guard = std::lock_guard<std::recursive_mutex>;
+}  // namespace
+
+TABSDiskDatabaseData::TABSDiskDatabaseData(std::string name, tiv::os::FileSystem& fs)
+    : TABSDatabaseData(std::move(name)), fs_(fs) {}
+
+TABSDiskDatabaseData::~TABSDiskDatabaseData() { Close(); }
+
+void TABSDiskDatabaseData::Open(const std::string& fileName, const TABSPassword& password, bool multiUser,
+                                bool exclusive) {
+  Guard guard(lock_);
+  Close();
+  auto db = std::make_unique<TABSDiskDatabase>(fs_);
+  bool needRepair = false, readOnly = false;
+  db->OpenDatabase(fileName, password, multiUser, exclusive, needRepair, readOnly);
+  sessionsArea_ = std::make_unique<TABSDirectFileLockArea>(db->SessionsFile());
+  sessionsFile_ = std::make_unique<TABSActiveSessionsFile>(*sessionsArea_);
+  tableLocks_ = std::make_unique<TABSDatabaseTableLockManager>(db->MaxConnections(), exclusive);
+  multiUser_ = multiUser;
+  db_ = std::move(db);
+}
+
+void TABSDiskDatabaseData::Close() {
+  Guard guard(lock_);
+  tables_.clear();
+  tableLocks_.reset();
+  sessionsFile_.reset();
+  sessionsArea_.reset();
+  if (db_) db_->CloseDatabase();
+  db_.reset();
+}
+
+TABSDiskDatabase& TABSDiskDatabaseData::Disk() {
+  if (!db_ || !db_->IsOpen()) throw EABSException(20176, "Pointer is nil");
+  return *db_;
+}
+
+TABSDatabaseTableLockManager& TABSDiskDatabaseData::TableLocks() {
+  if (!tableLocks_) throw EABSException(20176, "Pointer is nil");
+  return *tableLocks_;
+}
+
+void TABSDiskDatabaseData::Connect(TABSSessionInfo& session) {
+  Guard guard(lock_);
+  Disk();
+  session.sessionID = sessionsFile_->Connect();
+  AttachSession(session);
+}
+
+void TABSDiskDatabaseData::Disconnect(TABSSessionInfo& session) {
+  Guard guard(lock_);
+  if (IsOpen() && session.sessionID >= 0) {
+    Pages().RollbackSession(session.sessionID);
+    sessionsFile_->Disconnect(session.sessionID);
+  }
+  DetachSession(session);
+  session.sessionID = -1;
+}
+
+void TABSDiskDatabaseData::Commit(TABSSessionInfo& session, bool flush) {
+  Guard guard(lock_);
+  Pages().CommitSession(session.sessionID, flush);
+}
+
+void TABSDiskDatabaseData::Rollback(TABSSessionInfo& session) {
+  Guard guard(lock_);
+  RollbackHook(session);
+}
+
+void TABSDiskDatabaseData::RollbackHook(TABSSessionInfo& session) {
+  Guard guard(lock_);
+  Pages().RollbackSession(session.sessionID);
+  for (const auto& t : tables_)
+    if (static_cast<TABSDiskTableData&>(*t).Loaded()) t->RollbackHook(session, session.inTransaction);
+}
+
+std::vector<TABSTableListEntry> TABSDiskDatabaseData::Tables(TABSSessionInfo& session) {
+  Guard guard(lock_);
+  TABSDatabaseTablesLock tablesLock(Pages());
+  Disk().TableList().Load(session.sessionID);
+  return Disk().TableList().Entries();
+}
+
+TABSDiskTableData& TABSDiskDatabaseData::OpenTable(TABSSessionInfo& session, const std::string& name) {
+  Guard guard(lock_);
+  Disk();
+  auto& table = static_cast<TABSDiskTableData&>(FindOrCreateTableData(TableListName(name)));
+  try {
+    table.Load(session);
+  } catch (...) {
+    if (!table.Loaded()) RemoveTableData(table);
+    throw;
+  }
+  return table;
+}
+
+TABSDiskTableData& TABSDiskDatabaseData::CreateTable(TABSSessionInfo& session, const std::string& name,
+                                                     const TABSFieldDefs& fields, const TABSIndexDefs& indexes) {
+  Guard guard(lock_);
+  Disk();
+  const std::string stored = TableListName(name);
+  if (TABSTableData* open = FindTableData(stored); open && static_cast<TABSDiskTableData*>(open)->Loaded())
+    throw EABSException(30395, "Cannot create table. Table '%s' already exists", {stored});
+  auto& table = static_cast<TABSDiskTableData&>(FindOrCreateTableData(stored));
+  try {
+    if (fields.Count() == 0) throw EABSException(20128, "Error creating table - no fields were specified");
+    table.SetFieldDefs(fields);
+    table.SetIndexDefs(indexes);
+    table.CreateTable(session);
+  } catch (...) {
+    RemoveTableData(table);
+    throw;
+  }
+  return table;
+}
+
+void TABSDiskDatabaseData::DropTable(TABSSessionInfo& session, const std::string& name) {
+  Guard guard(lock_);
+  TABSDiskTableData& table = OpenTable(session, name);
+  table.DeleteTable(session, false);
+  RemoveTableData(table);
+}
+
+void TABSDiskDatabaseData::EmptyTable(TABSSessionInfo& session, const std::string& name) {
+  Guard guard(lock_);
+  OpenTable(session, name).EmptyTable(session);
+}
+
+void TABSDiskDatabaseData::RenameTable(TABSSessionInfo& session, const std::string& oldName,
+                                       const std::string& newName) {
+  Guard guard(lock_);
+  OpenTable(session, oldName).RenameTable(session, newName);
+}
+
+std::unique_ptr<TABSTableData> TABSDiskDatabaseData::CreateTableData(const std::string& tableName) {
+  return std::make_unique<TABSDiskTableData>(*this, tableName);
+}
+
+int32_t TABSDiskDatabaseData::NextObjectID() { return Pages().GetNextObjectID(); }
+
+TABSBasePageManager* TABSDiskDatabaseData::DatabasePageManager() { return db_ ? &db_->PageManager() : nullptr; }

@@ -1,0 +1,78 @@
+// DiskDatabaseData: TABSDiskDatabaseData, the database data object of a disk
+// database: the open file (TABSDiskDatabase), the connection slots of the
+// active sessions file, the table lock manager sized for MaxConnections
+// slots, and the table data objects of the tables this process has named.
+//
+// Contract
+//  1. Open opens the file and sets up the sessions file and a table lock
+//     manager with one slot per connection; Close frees the table data
+//     objects first, then closes the file. A database data object that is
+//     not open refuses every table operation ("Pointer is nil", 20176).
+//  2. Connect takes a free connection slot of the active sessions file; its
+//     number is the session's id (20094 when every slot is taken).
+//     Disconnect gives the slot back and rolls back what the session left
+//     uncommitted.
+//  3. Commit and Rollback go through the page manager's CommitSession (with
+//     the flush asked for) and RollbackSession; after a rollback every
+//     loaded table reloads its most-updated state.
+//  4. Tables answers the table list as it is in the file now (reread under
+//     the database tables lock).
+//  5. DropTable removes the table data object after its storage is gone;
+//     CreateTable leaves no object behind when the creation fails.
+//
+// Thread use: any thread, under the database data's lock.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "DiskDatabase.h"
+#include "DiskTableData.h"
+#include "LockDirectFileArea.h"
+#include "LockManager.h"
+#include "SessionsFile.h"
+#include "ZUDBaseEngine.h"
+
+class TABSDiskDatabaseData : public TABSDatabaseData {
+ public:
+  explicit TABSDiskDatabaseData(std::string name, tiv::os::FileSystem& fs = tiv::os::FileSystem::Default());
+  ~TABSDiskDatabaseData() override;
+
+  void Open(const std::string& fileName, const TABSPassword& password, bool multiUser, bool exclusive);
+  void Close();
+  bool IsOpen() const { return db_ && db_->IsOpen(); }
+  bool MultiUser() const { return multiUser_; }
+
+  void Connect(TABSSessionInfo& session);
+  void Disconnect(TABSSessionInfo& session);
+  void Commit(TABSSessionInfo& session, bool flush);
+  void Rollback(TABSSessionInfo& session);
+
+  std::vector<TABSTableListEntry> Tables(TABSSessionInfo& session);
+  // The table's data object with its structure loaded.
+  TABSDiskTableData& OpenTable(TABSSessionInfo& session, const std::string& name);
+  TABSDiskTableData& CreateTable(TABSSessionInfo& session, const std::string& name, const TABSFieldDefs& fields,
+                                 const TABSIndexDefs& indexes);
+  void DropTable(TABSSessionInfo& session, const std::string& name);
+  void EmptyTable(TABSSessionInfo& session, const std::string& name);
+  void RenameTable(TABSSessionInfo& session, const std::string& oldName, const std::string& newName);
+
+  TABSDiskDatabase& Disk();
+  TABSDiskPageManager& Pages() { return Disk().PageManager(); }
+  TABSDatabaseTableLockManager& TableLocks();
+  int32_t MaxConnections() const { return db_ ? db_->MaxConnections() : 0; }
+
+  std::unique_ptr<TABSTableData> CreateTableData(const std::string& tableName) override;
+  int32_t NextObjectID() override;
+  TABSBasePageManager* DatabasePageManager() override;
+  void RollbackHook(TABSSessionInfo& session) override;
+
+ private:
+  tiv::os::FileSystem& fs_;
+  std::unique_ptr<TABSDiskDatabase> db_;
+  std::unique_ptr<TABSDirectFileLockArea> sessionsArea_;
+  std::unique_ptr<TABSActiveSessionsFile> sessionsFile_;
+  std::unique_ptr<TABSDatabaseTableLockManager> tableLocks_;
+  bool multiUser_ = false;
+};

@@ -1,0 +1,162 @@
+// DiskTableData: TABSDiskTableData, one table of a disk database as the
+// core's table data sees it, and TABSDiskTableBlobManager, the core BLOB
+// manager interface served by the table's TABSDiskBlobManager.
+//
+// A table on disk is:
+//   - its table list entry (TableList.h): name, TableID, the start pages
+//     of the three internal files below;
+//   - the metadata file (page type 8, zlib level 1), contents in order:
+//       field definitions, index definitions, constraint definitions (their
+//       stream forms), int32 root page of the record page index, int32 root
+//       page of the BLOB page index (-1 for a table without BLOB fields);
+//   - the most-updated file (page type 9, uncompressed), rewritten with
+//     every change of the table: the field manager's autoincrement counters
+//     (int32 count + int64 each), int32 ModificationCounter, int32
+//     RecordCount;
+//   - the locks file (page type 7, direct), MaxConnections x 12 bytes;
+//   - record pages (type 10, OwnerTableID = TableID), BLOB pages (type 11)
+//     and the index B-tree pages (type 12).
+//
+// Contract
+//  1. CreateTable works in the system session under the database tables
+//     lock: TableID from GetNextObjectID, the three files, the record page
+//     index, the BLOB page index when the table has BLOB fields, every
+//     index of the definitions, the metadata, the most-updated file, the
+//     table list entry, then a flushed commit. Any failure rolls the system
+//     session back and raises the error again; nothing of the table stays.
+//  2. A table without fields is refused (20142); a record too large for a
+//     page is refused (20174) before anything is written.
+//  3. Load (the first open) reads the list entry, the metadata and the
+//     most-updated file in the caller's session; reading never writes.
+//     Metadata or most-updated contents that are cut short, or that hold
+//     more than their sizes allow, raise "Invalid table header data"
+//     (20164); a missing table raises "Table '%s' not exists.".
+//  4. Every change of a record is followed by a rewrite of the most-updated
+//     file in the same session before it is committed, so what another
+//     open reads back always matches the record pages. A rollback reloads
+//     the most-updated state.
+//  5. Drop and empty give every page of the table back to the free-space
+//     map (drop: also the index roots and the three files); the
+//     modification counter keeps growing when the table is emptied
+//     (DiskRecordManager.h contract 3). Rename changes only the list entry.
+//  6. Drop, empty and rename refuse a table that has cursors in this
+//     process open (base table data).
+//
+// Thread use: under the database data's lock.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "BlobPageIndexSpace.h"
+#include "BlobPages.h"
+#include "DiskRecordManager.h"
+#include "InternalFile.h"
+#include "TableList.h"
+#include "ZUDBaseEngine.h"
+
+class TABSDiskDatabaseData;
+class TABSDiskPageManager;
+
+// The core BLOB manager interface over a TABSDiskBlobManager. A value
+// written through it is stored at once (WriteRecordBlobs) in the caller's
+// session, so the record slot always holds a stored reference and no
+// cached value outlives the call.
+class TABSDiskTableBlobManager : public TABSBlobManager {
+ public:
+  TABSDiskTableBlobManager(TABSDiskBlobManager& blobs, const TABSFieldDefs& fields)
+      : blobs_(blobs), fields_(fields) {}
+
+  void StoreStream(int32_t sessionID, const TABSFieldDef& field, int fieldNo, char* record,
+                   TABSStream& content) override;
+  void FreeFieldValue(int32_t sessionID, const TABSFieldDef& field, int fieldNo, char* record) override;
+  std::unique_ptr<TABSStream> OpenStream(int32_t sessionID, const TABSFieldDef& field, int fieldNo,
+                                         const char* record) override;
+  std::string ReadBuffer(int32_t sessionID, const TABSFieldDef& field, int fieldNo, const char* record) override;
+  void WriteBuffer(int32_t sessionID, const TABSFieldDef& field, int fieldNo, char* record, const char* data,
+                   int64_t size) override;
+
+ private:
+  TABSDiskBlobManager& blobs_;
+  const TABSFieldDefs& fields_;
+};
+
+class TABSDiskTableData : public TABSTableData {
+ public:
+  TABSDiskTableData(TABSDiskDatabaseData& database, std::string tableName);
+  ~TABSDiskTableData() override;
+
+  int32_t TableID() const { return tableID_; }
+  bool Loaded() const { return loaded_; }
+  TABSDiskRecordManager& DiskRecords();
+  TABSBTreeBlobPageSpace* BlobSpace() { return blobSpace_.get(); }
+  TABSInternalDBTransactedAccessFile& MetadataFile() { return metadata_; }
+  TABSInternalDBTransactedAccessFile& MostUpdatedFile() { return mostUpdated_; }
+  TABSInternalDBDirectAccessFile& LocksFile() { return locks_; }
+
+  // Contract 3: reads the table's structure once; later calls reread only
+  // the most-updated state.
+  void Load(TABSSessionInfo& session);
+  void ReadMostUpdated(int32_t sessionID);
+  void WriteMostUpdated(int32_t sessionID);
+  void WriteMetadata(int32_t sessionID);
+
+  std::unique_ptr<TABSBaseRecordManager> CreateRecordManager() override;
+  std::unique_ptr<TABSIndex> CreateIndexObject(TABSBaseIndexManager& manager) override;
+  std::unique_ptr<TABSBlobManager> CreateBlobManager() override;
+  TABSBasePageManager& PageManager() override { return commitPages_; }
+  void CreateTable(TABSSessionInfo& session) override;
+  void CommitHook(TABSSessionInfo& session, bool inTransaction) override;
+  void RollbackHook(TABSSessionInfo& session, bool inTransaction) override;
+  void DeleteTable(TABSSessionInfo& session, bool force) override;
+  void EmptyTable(TABSSessionInfo& session) override;
+  void RenameTable(TABSSessionInfo& session, const std::string& newName) override;
+  int32_t CreateIndex(TABSSessionInfo& session, const TABSIndexDef& def) override;
+  void DropIndex(TABSSessionInfo& session, int32_t indexID) override;
+
+  TABSRecordID InsertRecord(TABSSessionInfo& session, char* record, bool checkConstraints = true) override;
+  void UpdateRecord(TABSSessionInfo& session, const TABSRecordID& id, const char* record,
+                    bool checkConstraints = true) override;
+  bool DeleteRecord(TABSSessionInfo& session, const TABSRecordID& id) override;
+  using TABSTableData::DeleteRecord;
+  using TABSTableData::InsertRecord;
+  using TABSTableData::UpdateRecord;
+
+  int64_t GetRecordCount(TABSSessionInfo& session) override;
+  int64_t RecordIdToPosition(TABSSessionInfo& session, const TABSRecordID& id) override;
+  bool PositionToRecordId(TABSSessionInfo& session, int64_t position, TABSRecordID& id) override;
+  int64_t GetPhysicalRecNo(TABSSessionInfo& session, const TABSRecordID& id) override;
+  bool SetPhysicalRecNo(TABSSessionInfo& session, int64_t recNo, TABSRecordID& id) override;
+
+ private:
+  // Commits write the most-updated file first (contract 4).
+  class CommitPages : public TABSBasePageManager {
+   public:
+    explicit CommitPages(TABSDiskTableData& table) : table_(table) {}
+    void CommitSession(int32_t sessionID, bool flush) override;
+    void RollbackSession(int32_t sessionID) override;
+
+   private:
+    TABSDiskTableData& table_;
+  };
+
+  void CheckLoaded() const;
+  void MakeStorage();
+  void Unload();
+  // Deletes every record's BLOB values, then the records.
+  void EmptyStorage(int32_t sessionID);
+
+  TABSDiskDatabaseData& db_;
+  TABSDiskPageManager& pm_;
+  CommitPages commitPages_;
+  int32_t tableID_ = -1;
+  int32_t pageIndexRoot_ = -1;
+  int32_t blobIndexRoot_ = -1;
+  TABSInternalDBTransactedAccessFile metadata_;
+  TABSInternalDBTransactedAccessFile mostUpdated_;
+  TABSInternalDBDirectAccessFile locks_;
+  std::unique_ptr<TABSBTreeBlobPageSpace> blobSpace_;
+  std::unique_ptr<TABSDiskBlobManager> diskBlobs_;
+  bool loaded_ = false;
+};
