@@ -532,14 +532,27 @@ NodePtr TABSExprParser::ArithmeticPrimary() {
 NodePtr TABSExprParser::DateArithmetic() {
   const int32_t start = Pos();
   if (NodePtr date = DatePrimary(); date && (IsSymbol("+") || IsSymbol("-"))) {
-    const bool minus = IsSymbol("-");
-    Next();
-    if (NodePtr value = Value()) {
+    // Each sign applies to its own term, so "d - 1 + 2" is d + 1, not
+    // d - 3. A right side that is no arithmetic term or date primary is
+    // read as one whole value.
+    auto sum = MakeNode<TABSExprNodeArithmetic>(opSum);
+    sum->AddChild(std::move(date));
+    while (IsSymbol("+") || IsSymbol("-")) {
+      const int32_t signAt = Pos();
+      const bool minus = IsSymbol("-");
+      Next();
+      NodePtr value = Term();
+      if (!value) value = DatePrimary();
+      if (!value && sum->Children.size() == 1) value = Value();
+      if (!value) {
+        Restore(signAt);
+        break;
+      }
       auto wrapped = MakeNode<TABSExprNodeArithmetic>(minus ? opMinus : opSum);
       wrapped->AddChild(std::move(value));
-      auto sum = MakeNode<TABSExprNodeArithmetic>(opSum);
-      sum->AddChild(std::move(date));
       sum->AddChild(std::move(wrapped));
+    }
+    if (sum->Children.size() > 1) {
       CheckDepth(*sum);
       return sum;
     }

@@ -72,6 +72,10 @@ TEST_F(ExprEval, ValueExpressions) {
       {"TRUE", "true"},
       {"DATE '2024-03-15' + 1", "date:2024-03-16"},
       {"DATE '2024-03-01' - 1", "date:2024-02-29"},
+      // A "-" after a date negates its own term only.
+      {"DATE '2024-03-01' - 1 + 2", "date:2024-03-02"},
+      {"DATE '2024-03-01' - 2 * 3 + 1", "date:2024-02-25"},
+      {"DATE '2024-03-01' - (1 + 2)", "date:2024-02-27"},
       {"d + 17", "date:2024-04-01"},
       {"TIMESTAMP '2024-03-15 10:20:30' + 1", "ts:2024-03-16 10:20:30"},
       {"t.n + [m] + `n`", "int:23"},
