@@ -100,7 +100,8 @@ TABSDiskTableData& TABSDiskDatabaseData::OpenTable(TABSSessionInfo& session, con
 }
 
 TABSDiskTableData& TABSDiskDatabaseData::CreateTable(TABSSessionInfo& session, const std::string& name,
-                                                     const TABSFieldDefs& fields, const TABSIndexDefs& indexes) {
+                                                     const TABSFieldDefs& fields, const TABSIndexDefs& indexes,
+                                                     const TABSConstraintDefs* constraints) {
   Guard guard(lock_);
   Disk();
   const std::string stored = TableListName(name);
@@ -111,6 +112,7 @@ TABSDiskTableData& TABSDiskDatabaseData::CreateTable(TABSSessionInfo& session, c
     if (fields.Count() == 0) throw EABSException(20128, "Error creating table - no fields were specified");
     table.SetFieldDefs(fields);
     table.SetIndexDefs(indexes);
+    if (constraints) table.SetConstraintDefs(*constraints);
     table.CreateTable(session);
   } catch (...) {
     RemoveTableData(table);

@@ -53,7 +53,7 @@ class TABSDiskDatabaseData : public TABSDatabaseData {
   // The table's data object with its structure loaded.
   TABSDiskTableData& OpenTable(TABSSessionInfo& session, const std::string& name);
   TABSDiskTableData& CreateTable(TABSSessionInfo& session, const std::string& name, const TABSFieldDefs& fields,
-                                 const TABSIndexDefs& indexes);
+                                 const TABSIndexDefs& indexes, const TABSConstraintDefs* constraints = nullptr);
   void DropTable(TABSSessionInfo& session, const std::string& name);
   void EmptyTable(TABSSessionInfo& session, const std::string& name);
   void RenameTable(TABSSessionInfo& session, const std::string& oldName, const std::string& newName);

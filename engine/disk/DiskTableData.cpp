@@ -302,6 +302,16 @@ void TABSDiskTableData::CreateTable(TABSSessionInfo& session) {
       TABSIndex& index = indexManager_->IndexByID(def.ObjectID());
       index.Create(kSystem, def);
       def.rootPageNo = index.Definition().rootPageNo;
+      // A unique or primary index is enforced through its derived
+      // constraint, as for an index added later.
+      if (def.unique || def.primary) {
+        TABSConstraintDefs& constraints = constraintManager_->ConstraintDefs();
+        bool present = false;
+        for (int k = 0; k < constraints.Count(); ++k)
+          present = present || ((constraints[k]->Kind() == actPrimaryKey || constraints[k]->Kind() == actUnique) &&
+                                constraints[k]->SubjectSlot().id == def.ObjectID());
+        if (!present) constraintManager_->AddIndexConstraint(def, db_.NextObjectID());
+      }
     }
     WriteMetadata(kSystem);
     WriteMostUpdated(kSystem);

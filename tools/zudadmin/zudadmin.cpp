@@ -4,6 +4,7 @@
 //                        [--password P [--algorithm N]]
 //   zudadmin info FILE [--json] [--password P]
 //   zudadmin pages FILE [--password P]
+//   zudadmin create-table | import | tables | dump | check (TableCommands.h)
 //
 // create makes a complete empty database: the fixed blocks, the system
 // directory, the active sessions file with MaxConnections slots (500 unless
@@ -25,6 +26,7 @@
 #include <vector>
 
 #include "DiskDatabase.h"
+#include "TableCommands.h"
 #include "ZUDDiskEngine.h"
 #include "ZUDSecurity.h"
 
@@ -41,7 +43,13 @@ void PrintUsage(std::ostream& out) {
   out << "usage: zudadmin create FILE [--page-size N] [--extent N] [--max-connections N]\n"
          "                       [--password P [--algorithm N]]\n"
          "       zudadmin info FILE [--json] [--password P]\n"
-         "       zudadmin pages FILE [--password P]\n";
+         "       zudadmin pages FILE [--password P]\n"
+         "       zudadmin create-table FILE TABLE \"name TYPE[(size)] [NOT NULL], ...\"\n"
+         "                             [--index NAME:FIELD[,FIELD...][:unique]]...\n"
+         "       zudadmin import FILE TABLE CSVFILE\n"
+         "       zudadmin tables FILE\n"
+         "       zudadmin dump FILE TABLE [--csv]\n"
+         "       zudadmin check FILE\n";
 }
 
 long ParseNumber(const std::string& option, const std::string& text, long min, long max) {
@@ -219,7 +227,16 @@ int main(int argc, char** argv) {
     if (command == "create") return Create(file, options);
     if (command == "info") return Info(file, options);
     if (command == "pages") return Pages(file, options);
+    if (command == "create-table") return CreateTableCommand(file, options);
+    if (command == "import") return ImportCommand(file, options);
+    if (command == "tables") return TablesCommand(file, options);
+    if (command == "dump") return DumpCommand(file, options);
+    if (command == "check") return CheckCommand(file, options);
     throw UsageError{"unknown command: " + command};
+  } catch (const UsageText& e) {
+    std::cerr << "zudadmin: " << e.text << "\n";
+    PrintUsage(std::cerr);
+    return kExitUsage;
   } catch (const UsageError& e) {
     if (!e.text.empty()) std::cerr << "zudadmin: " << e.text << "\n";
     PrintUsage(std::cerr);
