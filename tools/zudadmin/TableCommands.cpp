@@ -17,6 +17,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "ABSBTreeTableIndex.h"
 #include "DiskDatabaseData.h"
 #include "DiskFormat.h"
 #include "ZUDDiskEngine.h"
@@ -352,6 +353,12 @@ void CheckTable(TABSDiskDatabaseData& data, TABSSessionInfo& s, const TABSTableL
   if (counted != records.RecordCount())
     problems.push_back(where + "record page index counts " + std::to_string(counted) + " records, the table " +
                        std::to_string(records.RecordCount()));
+  try {
+    records.PageIndex().Tree().CheckIntegrity(s.sessionID);
+    if (t.BlobSpace()) t.BlobSpace()->Index().Tree().CheckIntegrity(s.sessionID);
+  } catch (const EABSException& x) {
+    problems.push_back(where + "page index: " + x.what());
+  }
   // Every record readable, with its BLOBs.
   int64_t seen = 0;
   std::vector<std::pair<std::vector<char>, TABSRecordID>> all;
@@ -381,6 +388,12 @@ void CheckTable(TABSDiskDatabaseData& data, TABSSessionInfo& s, const TABSTableL
     const std::string iw = where + "index '" + defs[i]->Name() + "': ";
     try {
       TABSIndex& index = t.IndexManager().IndexByID(defs[i]->ObjectID());
+      std::vector<uint8_t> raw(data.Pages().PageSize());
+      const int32_t root = defs[i]->rootPageNo;
+      if (!data.Pages().ReadPage(root, raw.data()) ||
+          tiv::disk::GetU16(raw.data() + tiv::disk::kPgType) != tiv::disk::ptTableIndex)
+        problems.push_back(iw + "root page " + std::to_string(root) + " is not an index page");
+      static_cast<TABSBTreeTableIndex&>(index).Tree().CheckIntegrity(s.sessionID);
       std::vector<char> record(static_cast<size_t>(t.FieldDefs().MemoryRecordSize())), prior(record.size());
       TABSGetRecordRequest q;
       q.mode = grmNext;
