@@ -64,10 +64,7 @@ bool Match(std::basic_string_view<Char> v, std::basic_string_view<Char> pattern,
     } else {
       cur[n] = 0;  // value exhausted, pattern not
       if (e.kind == ElementKind::Any) {
-        // "%" matches any sequence, the empty one at the value's end too:
-        // OR of next[k] for k in i..n.
-        uint8_t any = next[n];
-        cur[n] = any;
+        uint8_t any = 0;  // OR of next[k] for k in i..n-1
         for (size_t i = n; i-- > 0;) {
           any = static_cast<uint8_t>(any | next[i]);
           cur[i] = any;
