@@ -44,23 +44,32 @@ unsigned char* RawOf(const void* p) {
 
 void* TABSMemoryManager::GetMem(uint64_t size) {
   if (size == 0) throw EABSException(30286, "Cannot allocate 0 bytes");
+  // The bytes are reserved under the same lock that checks the limit, so
+  // two threads can never both pass the check and overrun the limit.
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (limit_ != 0 && (allocated_ + size > limit_ || allocated_ + size < allocated_))
       throw EABSException(30004, "Memory limit exceeded (Limit = %d bytes)", {static_cast<unsigned long long>(limit_)});
+    allocated_ += size;
   }
+  auto unreserve = [this, size] {
+    std::lock_guard<std::mutex> lock(mutex_);
+    allocated_ -= size;
+  };
   const int method = ChooseMethod(size);
-  if (method != kProcessHeap) throw EABSException(30340, "Unknown GetMem method type: %d", {method});
+  if (method != kProcessHeap) {
+    unreserve();
+    throw EABSException(30340, "Unknown GetMem method type: %d", {method});
+  }
   auto* raw = static_cast<unsigned char*>(std::malloc(size + kHeaderSize + kTrailerSize));
-  if (!raw) throw EABSException(30015, "GetMem error: %s", {"Out of memory"});
+  if (!raw) {
+    unreserve();
+    throw EABSException(30015, "GetMem error: %s", {"Out of memory"});
+  }
   PutU32(raw, static_cast<uint32_t>(size));
   raw[4] = static_cast<unsigned char>(method);
   PutU32(raw + 5, kHeaderGuard);
   PutU32(raw + kHeaderSize + size, kTrailerGuard);
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    allocated_ += size;
-  }
   return raw + kHeaderSize;
 }
 
