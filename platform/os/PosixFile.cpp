@@ -117,6 +117,7 @@ class PosixFileHandle final : public FileHandle {
   }
 
   bool HoldsLock(int64_t pos, int64_t len) override {
+    if (pos < 0 || len <= 0 || pos > INT64_MAX - len) return false;
     std::lock_guard<std::mutex> guard(mu_);
     return OverlapsLocked(pos, len);
   }
