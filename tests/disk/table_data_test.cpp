@@ -6,6 +6,7 @@
 #include <functional>
 #include <random>
 
+#include "ChildProcess.h"
 #include "DiskDatabaseData.h"
 #include "DiskTestUtil.h"
 #include "FreeSpaceMap.h"
@@ -65,6 +66,15 @@ struct Defs {
 
 // The text of every non-BLOB field of a record, as the model keeps it.
 using Row = std::vector<std::string>;
+
+// What the admin tool's check says of a closed database: "ok" and exit 0.
+void ExpectCheckOk(const std::string& path) {
+  ChildProcess p({"check", path}, ZUDADMIN_PATH);
+  std::vector<std::string> lines;
+  for (std::string line; !(line = p.ReadLine(20000)).empty();) lines.push_back(line);
+  EXPECT_EQ(p.Wait(), 0);
+  EXPECT_EQ(lines, std::vector<std::string>{"ok"});
+}
 
 struct Db {
   ScratchDir dir;
@@ -259,6 +269,8 @@ TEST(DiskTableDataTest, EveryFieldTypeWithIndexesAndBlobsMatchesAModelAcrossReop
   for (const auto& [k, row] : model) keys.push_back(row[kKey]);
   EXPECT_EQ(ThroughIndex(t, db.session, "by_k", kKey), keys);
   EXPECT_EQ(ThroughIndex(t, db.session, "by_s", kString).size(), model.size());
+  db.Close();
+  ExpectCheckOk(db.path);
 }
 
 TEST(DiskTableDataTest, DropRenameAndEmptyGiveTheirPagesBack) {
@@ -303,6 +315,8 @@ TEST(DiskTableDataTest, DropRenameAndEmptyGiveTheirPagesBack) {
   db.Reopen();
   EXPECT_TRUE(db.data->Tables(db.session).empty());
   EXPECT_EQ(db.PagesInUse(), before);
+  db.Close();
+  ExpectCheckOk(db.path);
 }
 
 TEST(DiskTableDataTest, CreationRefusalsLeaveNothingBehind) {
@@ -331,6 +345,8 @@ TEST(DiskTableDataTest, ALongNameIsCutTo255BothWhenStoredAndWhenLookedUp) {
   EXPECT_EQ(tables[0].TableName, std::string(255, 'x'));
   EXPECT_EQ(db.data->OpenTable(db.session, name).GetRecordCount(db.session), 0);
   EXPECT_EQ(db.data->OpenTable(db.session, std::string(255, 'x') + "yy").GetRecordCount(db.session), 0);
+  db.Close();
+  ExpectCheckOk(db.path);
 }
 
 // Table files whose contents are cut short, run on, or are not what they
