@@ -1,6 +1,7 @@
 #include "DiskTableData.h"
 
 #include <cstring>
+#include <optional>
 
 #include "ABSBTreeTableIndex.h"
 #include "BlobFieldStream.h"
@@ -8,6 +9,8 @@
 #include "DiskDatabaseData.h"
 #include "DiskFormat.h"
 #include "DiskPageManagerFile.h"
+#include "LockDirectFileArea.h"
+#include "LockManager.h"
 #include "LockTablesFile.h"
 #include "ZUDExcept.h"
 
@@ -175,7 +178,14 @@ void TABSDiskTableData::MakeStorage() {
   }
 }
 
+void TABSDiskTableData::OpenLockFile() {
+  lockArea_ = std::make_unique<TABSDirectFileLockArea>(locks_);
+  lockFile_ = std::make_unique<TABSTableLocksFile>(*lockArea_);
+}
+
 void TABSDiskTableData::Unload() {
+  lockFile_.reset();
+  lockArea_.reset();
   indexManager_ = std::make_unique<TABSBaseIndexManager>(*this);
   blobManager_.reset();
   recordManager_.reset();
@@ -245,6 +255,7 @@ void TABSDiskTableData::Load(TABSSessionInfo& session) {
     metadata_.Open(entry.MetadataPageNo);
     mostUpdated_.Open(entry.MostUpdatedPageNo);
     locks_.Open(entry.LocksPageNo);
+    OpenLockFile();
     const std::string bytes = ReadWhole(metadata_, session.sessionID, true);
     TABSMemoryStream stream(bytes);
     TABSFieldDefs fields;
@@ -291,6 +302,7 @@ void TABSDiskTableData::CreateTable(TABSSessionInfo& session) {
     blobIndexRoot_ = -1;
     MakeStorage();  // 20174 here for a record that fits no page
     locks_.Create(db_.MaxConnections() * TABSTableLocksFile::kBytesPerSlot);
+    OpenLockFile();
     metadata_.Create(kSystem);
     mostUpdated_.Create(kSystem);
     DiskRecords().PageIndex().Create(kSystem);
@@ -361,6 +373,8 @@ void TABSDiskTableData::DeleteTable(TABSSessionInfo& session, bool force) {
   TABSTableData::DeleteTable(session, force);
   if (!loaded_) Load(session);
   TABSDatabaseTablesLock tablesLock(pm_);
+  std::optional<ExclusiveUse> alone;
+  alone.emplace(*this, session);
   try {
     EmptyStorage(kSystem);
     TABSIndexDefs& defs = indexManager_->IndexDefs();
@@ -372,9 +386,13 @@ void TABSDiskTableData::DeleteTable(TABSSessionInfo& session, bool force) {
     db_.Disk().TableList().DeleteTable(kSystem, tableName_);
     // The locks file's pages go back in the system session too: a rollback
     // keeps them allocated with the rest of the table.
+    alone.reset();
+    lockFile_.reset();
+    lockArea_.reset();
     locks_.Delete();
     pm_.CommitSession(kSystem, true);
   } catch (...) {
+    alone.reset();
     pm_.RollbackSession(kSystem);
     Unload();
     throw;
@@ -385,6 +403,7 @@ void TABSDiskTableData::DeleteTable(TABSSessionInfo& session, bool force) {
 void TABSDiskTableData::EmptyTable(TABSSessionInfo& session) {
   Guard guard(database_.Lock());
   if (!loaded_) Load(session);
+  ExclusiveUse alone(*this, session);
   try {
     EmptyStorage(session.sessionID);
     indexManager_->ClearKeys(session.sessionID);
@@ -406,7 +425,9 @@ void TABSDiskTableData::RenameTable(TABSSessionInfo& session, const std::string&
   if (!cursors_.empty())
     throw EABSException(10150, "Cannot rename table '%s'. Table is open by another dataset", {tableName_});
   {
+    if (!loaded_) Load(session);
     TABSDatabaseTablesLock tablesLock(pm_);
+    ExclusiveUse alone(*this, session);
     try {
       db_.Disk().TableList().RenameTable(kSystem, oldName, stored);
       pm_.CommitSession(kSystem, true);
@@ -435,6 +456,59 @@ void TABSDiskTableData::DropIndex(TABSSessionInfo& session, int32_t indexID) {
   TABSTableData::DropIndex(session, indexID);
   WriteMetadata(session.sessionID);
   if (!session.inTransaction) commitPages_.CommitSession(session.sessionID, false);
+}
+
+// ---- cursors and table locks ---------------------------------------------------
+
+TABSDiskTableData::ExclusiveUse::ExclusiveUse(TABSDiskTableData& table, TABSSessionInfo& session) : table_(table) {
+  if (!table.db_.MultiUser() || !table.lockFile_) return;
+  table.db_.TableLocks().LockTableForOpen(session.sessionID, table.lockFile_.get(), true, table.tableName_);
+  slot_ = session.sessionID;
+}
+
+TABSDiskTableData::ExclusiveUse::~ExclusiveUse() {
+  if (slot_ < 0 || !table_.lockFile_) return;
+  try {
+    table_.db_.TableLocks().UnlockTable(slot_, ltExclusive, false, false, table_.lockFile_.get());
+  } catch (const EABSException&) {
+    // the byte goes with the file's handle at the latest
+  }
+}
+
+void TABSDiskTableData::OpenCursor(TABSSessionInfo& session, const void* cursor, bool exclusive) {
+  Guard guard(database_.Lock());
+  if (!cursors_.empty() && exclusive && !exclusive_)
+    throw EABSException(20242, "Cannot access table '%s' in exclusive mode. Table is open by another cursors",
+                        {tableName_});
+  const bool first = cursors_.empty();
+  if (first) {
+    if (loaded_)
+      ReadMostUpdated(session.sessionID);
+    else
+      Load(session);
+  }
+  if (db_.MultiUser())
+    db_.TableLocks().LockTableForOpen(session.sessionID, lockFile_.get(), exclusive, tableName_);
+  AttachCursor(cursor);
+  cursorLocks_.push_back({cursor, session.sessionID, exclusive});
+  if (first) exclusive_ = exclusive;
+}
+
+void TABSDiskTableData::CloseCursor(TABSSessionInfo& session, const void* cursor) {
+  Guard guard(database_.Lock());
+  (void)session;
+  for (auto it = cursorLocks_.begin(); it != cursorLocks_.end(); ++it) {
+    if (it->cursor != cursor) continue;
+    if (db_.MultiUser() && lockFile_)
+      db_.TableLocks().UnlockTable(it->slot, it->exclusive ? ltExclusive : ltOpen, false, false, lockFile_.get());
+    cursorLocks_.erase(it);
+    break;
+  }
+  DetachCursor(cursor);
+  if (cursors_.empty()) {
+    exclusive_ = false;
+    Unload();
+  }
 }
 
 // ---- records ----------------------------------------------------------------

@@ -40,7 +40,15 @@
 //     modification counter keeps growing when the table is emptied
 //     (DiskRecordManager.h contract 3). Rename changes only the list entry.
 //  6. Drop, empty and rename refuse a table that has cursors in this
-//     process open (base table data).
+//     process open (base table data); in multi-user mode they also hold the
+//     table's exclusive lock (kind 6) while they work, so a table another
+//     connection has open is refused with 20208.
+//  7. OpenCursor loads the table for the first cursor; next to cursors of
+//     this process a cursor asking for exclusive access is refused (20242)
+//     unless the table was opened exclusively. In multi-user mode every
+//     cursor holds the open lock (kind 0) or the exclusive lock (kind 6) of
+//     its session's slot until CloseCursor; when the last cursor closes the
+//     managers are freed and the files closed.
 //
 // Thread use: under the database data's lock.
 #pragma once
@@ -53,6 +61,8 @@
 #include "BlobPages.h"
 #include "DiskRecordManager.h"
 #include "InternalFile.h"
+#include "LockByteArea.h"
+#include "LockTablesFile.h"
 #include "TableList.h"
 #include "ZUDBaseEngine.h"
 
@@ -105,6 +115,11 @@ class TABSDiskTableData : public TABSTableData {
   std::unique_ptr<TABSBaseRecordManager> CreateRecordManager() override;
   std::unique_ptr<TABSIndex> CreateIndexObject(TABSBaseIndexManager& manager) override;
   std::unique_ptr<TABSBlobManager> CreateBlobManager() override;
+
+  // Contract 7.
+  void OpenCursor(TABSSessionInfo& session, const void* cursor, bool exclusive);
+  void CloseCursor(TABSSessionInfo& session, const void* cursor);
+  bool Exclusive() const { return exclusive_; }
   TABSBasePageManager& PageManager() override { return commitPages_; }
   void CreateTable(TABSSessionInfo& session) override;
   void CommitHook(TABSSessionInfo& session, bool inTransaction) override;
@@ -141,7 +156,21 @@ class TABSDiskTableData : public TABSTableData {
     TABSDiskTableData& table_;
   };
 
+  // Holds the table's exclusive lock for a DDL step in multi-user mode.
+  class ExclusiveUse {
+   public:
+    ExclusiveUse(TABSDiskTableData& table, TABSSessionInfo& session);
+    ~ExclusiveUse();
+    ExclusiveUse(const ExclusiveUse&) = delete;
+    ExclusiveUse& operator=(const ExclusiveUse&) = delete;
+
+   private:
+    TABSDiskTableData& table_;
+    int32_t slot_ = -1;
+  };
+
   void CheckLoaded() const;
+  void OpenLockFile();
   void MakeStorage();
   void Unload();
   // Deletes every record's BLOB values, then the records.
@@ -158,5 +187,14 @@ class TABSDiskTableData : public TABSTableData {
   TABSInternalDBDirectAccessFile locks_;
   std::unique_ptr<TABSBTreeBlobPageSpace> blobSpace_;
   std::unique_ptr<TABSDiskBlobManager> diskBlobs_;
+  std::unique_ptr<TABSLockByteArea> lockArea_;
+  std::unique_ptr<TABSTableLocksFile> lockFile_;
+  struct CursorLock {
+    const void* cursor;
+    int32_t slot;
+    bool exclusive;
+  };
+  std::vector<CursorLock> cursorLocks_;
+  bool exclusive_ = false;
   bool loaded_ = false;
 };

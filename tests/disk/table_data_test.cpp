@@ -390,3 +390,47 @@ TEST(DiskTableDataTest, DamagedTableFilesRaiseInvalidTableHeaderData) {
 }
 
 }  // namespace
+
+namespace {
+
+// Two opens of one file in multi-user mode stand for two processes.
+TEST(DiskTableDataTest, CursorsHoldTheTableAgainstExclusiveUseHereAndElsewhere) {
+  ScratchDir dir;
+  const std::string path = dir.File("mu.zud");
+  TABSDiskDatabase().CreateDatabase(path, TABSPassword{}, 4);
+  TABSDiskDatabaseData a("A"), b("B");
+  a.Open(path, TABSPassword{}, true, false);
+  b.Open(path, TABSPassword{}, true, false);
+  TABSSessionInfo sa, sb;
+  a.Connect(sa);
+  b.Connect(sb);
+  EXPECT_NE(sa.sessionID, sb.sessionID);
+  Defs defs(false);
+  a.CreateTable(sa, "compartida", defs.fields, defs.indexes);
+
+  int first = 0, second = 0, third = 0;
+  TABSDiskTableData& ta = a.OpenTable(sa, "compartida");
+  ta.OpenCursor(sa, &first, false);
+  ExpectEngineError([&] { ta.OpenCursor(sa, &second, true); }, 20242,
+                    "Cannot access table 'compartida' in exclusive mode. Table is open by another cursors");
+  ta.OpenCursor(sa, &second, false);
+
+  // Another connection can open it too, but neither use it alone nor drop it.
+  TABSDiskTableData& tb = b.OpenTable(sb, "compartida");
+  tb.OpenCursor(sb, &third, false);
+  tb.CloseCursor(sb, &third);
+  ExpectEngineError([&] { b.OpenTable(sb, "compartida").OpenCursor(sb, &third, true); }, 20208,
+                    "Cannot access table 'compartida' in exclusive mode. Table is open by another user");
+  ExpectEngineError([&] { b.DropTable(sb, "compartida"); }, 20208);
+  EXPECT_EQ(b.Tables(sb).size(), 1u);
+
+  ta.CloseCursor(sa, &first);
+  ta.CloseCursor(sa, &second);
+  EXPECT_FALSE(ta.Loaded());  // the last cursor freed the managers
+  b.DropTable(sb, "compartida");
+  EXPECT_TRUE(a.Tables(sa).empty());
+  a.Disconnect(sa);
+  b.Disconnect(sb);
+}
+
+}  // namespace
