@@ -516,6 +516,7 @@ void TABSDiskTableData::CloseCursor(TABSSessionInfo& session, const void* cursor
 TABSRecordID TABSDiskTableData::InsertRecord(TABSSessionInfo& session, char* record, bool checkConstraints) {
   Guard guard(database_.Lock());
   CheckLoaded();
+  RefreshForSession(session);
   TABSRecordID id = TABSTableData::InsertRecord(session, record, checkConstraints);
   if (session.inTransaction) WriteMostUpdated(session.sessionID);
   return id;
@@ -525,6 +526,7 @@ void TABSDiskTableData::UpdateRecord(TABSSessionInfo& session, const TABSRecordI
                                      bool checkConstraints) {
   Guard guard(database_.Lock());
   CheckLoaded();
+  RefreshForSession(session);
   TABSTableData::UpdateRecord(session, id, record, checkConstraints);
   if (session.inTransaction) WriteMostUpdated(session.sessionID);
 }
@@ -532,6 +534,7 @@ void TABSDiskTableData::UpdateRecord(TABSSessionInfo& session, const TABSRecordI
 bool TABSDiskTableData::DeleteRecord(TABSSessionInfo& session, const TABSRecordID& id) {
   Guard guard(database_.Lock());
   CheckLoaded();
+  RefreshForSession(session);
   const bool deleted = TABSTableData::DeleteRecord(session, id);
   if (deleted && session.inTransaction) WriteMostUpdated(session.sessionID);
   return deleted;
@@ -547,9 +550,14 @@ void TABSDiskTableData::RollbackHook(TABSSessionInfo& session, bool inTransactio
   if (loaded_) ReadMostUpdated(session.sessionID);
 }
 
+void TABSDiskTableData::RefreshForSession(TABSSessionInfo& session) {
+  if (db_.MultiUser() && !session.inTransaction) ReadMostUpdated(session.sessionID);
+}
+
 int64_t TABSDiskTableData::GetRecordCount(TABSSessionInfo& session) {
-  (void)session;
+  Guard guard(database_.Lock());
   CheckLoaded();
+  RefreshForSession(session);
   return DiskRecords().RecordCount();
 }
 

@@ -34,7 +34,8 @@
 //  4. Every change of a record is followed by a rewrite of the most-updated
 //     file in the same session before it is committed, so what another
 //     open reads back always matches the record pages. A rollback reloads
-//     the most-updated state.
+//     the most-updated state. In multi-user mode a record change and the
+//     record count reread that state first (outside a transaction).
 //  5. Drop and empty give every page of the table back to the free-space
 //     map (drop: also the index roots and the three files); the
 //     modification counter keeps growing when the table is emptied
@@ -171,6 +172,9 @@ class TABSDiskTableData : public TABSTableData {
 
   void CheckLoaded() const;
   void OpenLockFile();
+  // Multi-user mode outside a transaction: the most-updated state as the
+  // file holds it now (another connection may have changed the table).
+  void RefreshForSession(TABSSessionInfo& session);
   void MakeStorage();
   void Unload();
   // Deletes every record's BLOB values, then the records.

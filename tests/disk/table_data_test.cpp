@@ -434,3 +434,46 @@ TEST(DiskTableDataTest, CursorsHoldTheTableAgainstExclusiveUseHereAndElsewhere) 
 }
 
 }  // namespace
+
+namespace {
+
+// Changes made through one open are seen, counted and continued by another.
+TEST(DiskTableDataTest, AnotherConnectionSeesAndContinuesTheChanges) {
+  ScratchDir dir;
+  const std::string path = dir.File("mu2.zud");
+  TABSDiskDatabase().CreateDatabase(path, TABSPassword{}, 4);
+  TABSDiskDatabaseData a("A"), b("B");
+  a.Open(path, TABSPassword{}, true, false);
+  b.Open(path, TABSPassword{}, true, false);
+  TABSSessionInfo sa, sb;
+  a.Connect(sa);
+  b.Connect(sb);
+  Defs defs;
+  a.CreateTable(sa, "t", defs.fields, defs.indexes);
+  TABSDiskTableData& ta = a.OpenTable(sa, "t");
+  TABSDiskTableData& tb = b.OpenTable(sb, "t");
+  std::vector<char> r(static_cast<size_t>(ta.FieldDefs().MemoryRecordSize()));
+  auto insert = [&](TABSDiskTableData& t, TABSSessionInfo& s, int32_t key) {
+    t.InitRecordForInsert(r.data());
+    Fill(t, s, r.data(), key, static_cast<uint32_t>(key * 31 + 1));
+    t.InsertRecord(s, r.data());
+  };
+  for (int32_t k = 0; k < 150; ++k) insert(ta, sa, k);
+  EXPECT_EQ(tb.GetRecordCount(sb), 150);
+  for (int32_t k = 150; k < 200; ++k) insert(tb, sb, k);
+  for (int32_t k = 200; k < 230; ++k) insert(ta, sa, k);
+  EXPECT_EQ(ta.GetRecordCount(sa), 230);
+  EXPECT_EQ(tb.GetRecordCount(sb), 230);
+  const auto rowsA = ReadAllRows(ta, sa);
+  EXPECT_EQ(rowsA.size(), 230u);
+  EXPECT_EQ(ReadAllRows(tb, sb), rowsA);
+  // A key the other connection stored is refused as a duplicate here.
+  ExpectEngineError([&] { insert(tb, sb, 5); }, 30320);
+  a.Disconnect(sa);
+  b.Disconnect(sb);
+  a.Close();
+  b.Close();
+  ExpectCheckOk(path);
+}
+
+}  // namespace
