@@ -227,9 +227,13 @@ int ImportCommand(const std::string& file, const std::vector<std::string>& args)
   int64_t imported = 0;
   while (ReadCsvRecord(in, values, quoted, line, nextLine)) {
     if (values.size() == 1 && values[0].empty() && !quoted[0]) continue;  // blank line
+    if (values.size() != columns.size()) {
+      std::cerr << "zudadmin: line " << line << ": " << values.size() << " values, the header names "
+                << columns.size() << " fields\n";
+      std::cout << imported << " records imported\n";
+      return 1;
+    }
     try {
-      if (values.size() != columns.size())
-        throw EABSException(30052, "Cannot cast from '%s' to '%s'", {"ROW", "TABLE"});
       t.InitRecordForInsert(record.data());
       for (size_t i = 0; i < columns.size(); ++i) {
         const int n = columns[i];
