@@ -50,8 +50,8 @@ std::vector<std::string> Split(const std::string& s, char sep) {
 struct Connection {
   TABSDiskDatabaseData data{"ZUDADMIN"};
   TABSSessionInfo session;
-  explicit Connection(const std::string& file) {
-    data.Open(file, TABSPassword{}, false, false);
+  Connection(const std::string& file, const TABSPassword& password) {
+    data.Open(file, password, false, false);
     data.Connect(session);
   }
   ~Connection() {
@@ -154,7 +154,7 @@ void ForEachRecord(TABSDiskTableData& t, TABSSessionInfo& s, Visit visit) {
 
 }  // namespace
 
-int CreateTableCommand(const std::string& file, const std::vector<std::string>& args) {
+int CreateTableCommand(const std::string& file, const TABSPassword& password, const std::vector<std::string>& args) {
   if (args.size() < 2) throw UsageText{"create-table needs TABLE and the column list"};
   const std::string table = args[0];
   TABSFieldDefs fields;
@@ -196,19 +196,19 @@ int CreateTableCommand(const std::string& file, const std::vector<std::string>& 
                      std::vector<std::string>(columns.size(), "CASE"));
     def->unique = parts.size() == 3;
   }
-  Connection c(file);
+  Connection c(file, password);
   c.data.CreateTable(c.session, table, fields, indexes, &constraints);
   return 0;
 }
 
-int ImportCommand(const std::string& file, const std::vector<std::string>& args) {
+int ImportCommand(const std::string& file, const TABSPassword& password, const std::vector<std::string>& args) {
   if (args.size() != 2) throw UsageText{"import needs TABLE and CSVFILE"};
   std::ifstream in(args[1], std::ios::binary);
   if (!in) {
     std::cerr << "zudadmin: cannot open " << args[1] << "\n";
     return 1;
   }
-  Connection c(file);
+  Connection c(file, password);
   TABSDiskTableData& t = c.data.OpenTable(c.session, args[0]);
   std::vector<std::string> header, values;
   std::vector<bool> quoted;
@@ -267,9 +267,9 @@ int ImportCommand(const std::string& file, const std::vector<std::string>& args)
   return 0;
 }
 
-int TablesCommand(const std::string& file, const std::vector<std::string>& args) {
+int TablesCommand(const std::string& file, const TABSPassword& password, const std::vector<std::string>& args) {
   if (!args.empty()) throw UsageText{"unknown option: " + args[0]};
-  Connection c(file);
+  Connection c(file, password);
   std::ostringstream out;
   out << "Name\tTableID\tRecords\n";
   for (const TABSTableListEntry& e : c.data.Tables(c.session)) {
@@ -280,11 +280,11 @@ int TablesCommand(const std::string& file, const std::vector<std::string>& args)
   return 0;
 }
 
-int DumpCommand(const std::string& file, const std::vector<std::string>& args) {
+int DumpCommand(const std::string& file, const TABSPassword& password, const std::vector<std::string>& args) {
   if (args.empty() || args.size() > 2 || (args.size() == 2 && args[1] != "--csv"))
     throw UsageText{"dump needs TABLE [--csv]"};
   const bool csv = args.size() == 2;
-  Connection c(file);
+  Connection c(file, password);
   TABSDiskTableData& t = c.data.OpenTable(c.session, args[0]);
   const TABSFieldDefs& fields = t.FieldDefs();
   std::ostringstream out;
@@ -432,11 +432,11 @@ void CheckTable(TABSDiskDatabaseData& data, TABSSessionInfo& s, const TABSTableL
 
 }  // namespace
 
-int CheckCommand(const std::string& file, const std::vector<std::string>& args) {
+int CheckCommand(const std::string& file, const TABSPassword& password, const std::vector<std::string>& args) {
   if (!args.empty()) throw UsageText{"unknown option: " + args[0]};
   std::vector<std::string> problems;
   try {
-    Connection c(file);
+    Connection c(file, password);
     TABSDiskPageManager& pm = c.data.Pages();
     // Every page in use: its signature, CRC and header as the page reader
     // checks them.

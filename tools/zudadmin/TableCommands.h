@@ -1,17 +1,20 @@
 // The table commands of zudadmin: create-table, import, tables, dump and
 // check. Each answers the process exit code (0 done, 1 an engine error or a
-// fault found); a wrong command line raises UsageText.
+// fault found); a wrong command line raises UsageText. `password` opens an
+// encrypted database (empty for a plain one).
 #pragma once
 
 #include <string>
 #include <vector>
 
+#include "DiskCrypto.h"
+
 struct UsageText {
   std::string text;
 };
 
-int CreateTableCommand(const std::string& file, const std::vector<std::string>& args);
-int ImportCommand(const std::string& file, const std::vector<std::string>& args);
-int TablesCommand(const std::string& file, const std::vector<std::string>& args);
-int DumpCommand(const std::string& file, const std::vector<std::string>& args);
-int CheckCommand(const std::string& file, const std::vector<std::string>& args);
+int CreateTableCommand(const std::string& file, const TABSPassword& password, const std::vector<std::string>& args);
+int ImportCommand(const std::string& file, const TABSPassword& password, const std::vector<std::string>& args);
+int TablesCommand(const std::string& file, const TABSPassword& password, const std::vector<std::string>& args);
+int DumpCommand(const std::string& file, const TABSPassword& password, const std::vector<std::string>& args);
+int CheckCommand(const std::string& file, const TABSPassword& password, const std::vector<std::string>& args);

@@ -4,7 +4,8 @@
 //                        [--password P [--algorithm N]]
 //   zudadmin info FILE [--json] [--password P]
 //   zudadmin pages FILE [--password P]
-//   zudadmin create-table | import | tables | dump | check (TableCommands.h)
+//   zudadmin create-table | import | tables | dump | check (TableCommands.h),
+//            each with [--password P]
 //
 // create makes a complete empty database: the fixed blocks, the system
 // directory, the active sessions file with MaxConnections slots (500 unless
@@ -39,6 +40,22 @@ struct UsageError {
   std::string text;
 };
 
+// Takes "--password P" out of a table command's options, wherever it stands,
+// so the command sees only its own arguments.
+TABSPassword TakePassword(std::vector<std::string>& options) {
+  TABSPassword password;
+  for (size_t i = 0; i < options.size();) {
+    if (options[i] != "--password") {
+      ++i;
+      continue;
+    }
+    if (i + 1 >= options.size()) throw UsageError{"missing value for --password"};
+    password.Password = PasswordBytesFromUtf8(options[i + 1]);
+    options.erase(options.begin() + static_cast<std::ptrdiff_t>(i), options.begin() + static_cast<std::ptrdiff_t>(i) + 2);
+  }
+  return password;
+}
+
 void PrintUsage(std::ostream& out) {
   out << "usage: zudadmin create FILE [--page-size N] [--extent N] [--max-connections N]\n"
          "                       [--password P [--algorithm N]]\n"
@@ -46,10 +63,10 @@ void PrintUsage(std::ostream& out) {
          "       zudadmin pages FILE [--password P]\n"
          "       zudadmin create-table FILE TABLE \"name TYPE[(size)] [NOT NULL], ...\"\n"
          "                             [--index NAME:FIELD[,FIELD...][:unique]]...\n"
-         "       zudadmin import FILE TABLE CSVFILE\n"
-         "       zudadmin tables FILE\n"
-         "       zudadmin dump FILE TABLE [--csv]\n"
-         "       zudadmin check FILE\n";
+         "       zudadmin import FILE TABLE CSVFILE [--password P]\n"
+         "       zudadmin tables FILE [--password P]\n"
+         "       zudadmin dump FILE TABLE [--csv] [--password P]\n"
+         "       zudadmin check FILE [--password P]\n";
 }
 
 long ParseNumber(const std::string& option, const std::string& text, long min, long max) {
@@ -227,11 +244,11 @@ int main(int argc, char** argv) {
     if (command == "create") return Create(file, options);
     if (command == "info") return Info(file, options);
     if (command == "pages") return Pages(file, options);
-    if (command == "create-table") return CreateTableCommand(file, options);
-    if (command == "import") return ImportCommand(file, options);
-    if (command == "tables") return TablesCommand(file, options);
-    if (command == "dump") return DumpCommand(file, options);
-    if (command == "check") return CheckCommand(file, options);
+    if (command == "create-table") return CreateTableCommand(file, TakePassword(options), options);
+    if (command == "import") return ImportCommand(file, TakePassword(options), options);
+    if (command == "tables") return TablesCommand(file, TakePassword(options), options);
+    if (command == "dump") return DumpCommand(file, TakePassword(options), options);
+    if (command == "check") return CheckCommand(file, TakePassword(options), options);
     throw UsageError{"unknown command: " + command};
   } catch (const UsageText& e) {
     std::cerr << "zudadmin: " << e.text << "\n";
