@@ -88,7 +88,12 @@ bool TABSDiskPageManager::ReadPage(TABSPage* page) {
     page->SetPageVersion(kPageVersionReleased);
     return false;
   }
-  if (header_.Encrypted == kEncryptedYes && !FreeSpaceManager().IsMapPage(page->PageNo))
+  // The map pages and the pages of the direct files (active sessions, table
+  // locks) are written plain, never through the enciphering commit; a reader
+  // that meets one through the cache (a whole-file check) takes it as stored.
+  const uint16_t type = GetU16(page->Buffer() + kPgType);
+  const bool directFilePage = type == ptActiveSessionList || type == ptTableLocks;
+  if (header_.Encrypted == kEncryptedYes && !FreeSpaceManager().IsMapPage(page->PageNo) && !directFilePage)
     DecipherPage(Cipher(), password_, page->Buffer(), pageSize_, page->PageNo, SkipTypeCheck);
   page->Reread = true;
   return true;

@@ -1,6 +1,9 @@
 // The admin tool with encrypted databases: --password and --algorithm at
-// create, --password at info and pages, the typed text taken as its
-// Windows-1252 bytes.
+// create, --password at info, pages and the table commands, the typed text
+// taken as its Windows-1252 bytes.
+#include <algorithm>
+#include <fstream>
+
 #include "ChildProcess.h"
 #include "DiskTestUtil.h"
 
@@ -10,6 +13,9 @@ struct ToolRun {
   int exitCode;
   std::vector<std::string> lines;
   bool Has(const std::string& line) const { return std::find(lines.begin(), lines.end(), line) != lines.end(); }
+  bool HasPart(const std::string& part) const {
+    return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(part) != std::string::npos; });
+  }
 };
 
 ToolRun Zudadmin(const std::vector<std::string>& args) {
@@ -59,4 +65,56 @@ TEST(ZudadminPassword, AnEmptyPasswordIsPlainAndAnUnknownAlgorithmIsAUsageError)
   EXPECT_TRUE(info.Has("Encrypted: 0"));
   EXPECT_EQ(Zudadmin({"create", dir.File("x.zud"), "--password", "k", "--algorithm", "8"}).exitCode, 2);
   EXPECT_FALSE(std::filesystem::exists(dir.File("x.zud")));
+}
+
+TEST(ZudadminPassword, TableCommandsOpenAnEncryptedDatabaseOnlyWithItsPassword) {
+  ScratchDir dir;
+  const std::string db = dir.File("t.zud");
+  const std::string csv = dir.File("rows.csv");
+  {
+    std::ofstream out(csv, std::ios::binary);
+    out << "id,nombre\n1,Ana\n2,Eva\n";
+  }
+  ASSERT_EQ(Zudadmin({"create", db, "--password", kTyped, "--algorithm", "1"}).exitCode, 0);
+  ASSERT_EQ(Zudadmin({"create-table", db, "personas", "id INTEGER NOT NULL, nombre VARCHAR(20)", "--password", kTyped,
+                      "--index", "pk:id:unique"})
+                .exitCode,
+            0);
+  // The option may stand anywhere after FILE.
+  ASSERT_EQ(Zudadmin({"import", db, "--password", kTyped, "personas", csv}).exitCode, 0);
+
+  const ToolRun tables = Zudadmin({"tables", db, "--password", kTyped});
+  EXPECT_EQ(tables.exitCode, 0);
+  ASSERT_EQ(tables.lines.size(), 2u);
+  EXPECT_EQ(tables.lines[0], "Name\tTableID\tRecords");
+  EXPECT_EQ(tables.lines[1].substr(0, 9), "personas\t");
+  EXPECT_EQ(tables.lines[1].substr(tables.lines[1].rfind('\t') + 1), "2");
+  const ToolRun dump = Zudadmin({"dump", db, "personas", "--csv", "--password", kTyped});
+  EXPECT_EQ(dump.exitCode, 0);
+  EXPECT_TRUE(dump.Has("1,Ana"));
+  EXPECT_TRUE(dump.Has("2,Eva"));
+  const ToolRun check = Zudadmin({"check", db, "--password", kTyped});
+  EXPECT_EQ(check.exitCode, 0);
+  EXPECT_EQ(check.lines, std::vector<std::string>{"ok"});
+
+  const std::string refused = "Cannot open database - incorrect password - Native error: 30445";
+  for (const std::vector<std::string>& wrong : {std::vector<std::string>{}, {"--password", "contrase\xC3\xB1" "a"}}) {
+    const std::vector<std::vector<std::string>> commands = {
+        {"tables", db},
+        {"dump", db, "personas"},
+        {"import", db, "personas", csv},
+        {"check", db},
+        {"create-table", db, "otra", "x INTEGER"},
+    };
+    for (std::vector<std::string> args : commands) {
+      args.insert(args.end(), wrong.begin(), wrong.end());
+      const ToolRun bad = Zudadmin(args);
+      EXPECT_EQ(bad.exitCode, 1) << args[0];
+      EXPECT_TRUE(bad.HasPart(refused)) << args[0];
+    }
+  }
+  // Nothing was added by the refused commands.
+  const ToolRun after = Zudadmin({"dump", db, "personas", "--password", kTyped});
+  EXPECT_EQ(std::count_if(after.lines.begin(), after.lines.end(), [](const std::string& l) { return l[0] == '1' || l[0] == '2'; }), 2);
+  EXPECT_EQ(Zudadmin({"tables", db, "--password"}).exitCode, 2);
 }
