@@ -64,11 +64,12 @@ void TABSBTreeRecordIndex::Rebuild(int32_t sessionID) {
 // ---------------------------------------------------------------------------
 // Keys of records
 
-void TABSBTreeRecordIndex::InsertKey(int32_t sessionID, const char* record, const TABSRecordID& id) {
+// The exact leaf entry of a record: its key built from the record and its
+// identifier as the value. `key` and `value` hold the bytes `search` points at.
+TABSBTreeSearchKey TABSBTreeRecordIndex::ExactEntry(const char* record, const TABSRecordID& id,
+                                                   std::vector<uint8_t>& key, uint8_t (&value)[kRecordIDSize]) const {
   if (!record) throw EABSException(20044, "Pointer is nil");
-  TABSBTree& tree = RootedTree();
-  std::vector<uint8_t> key(static_cast<size_t>(keyRef_->KeySize()));
-  uint8_t value[kRecordIDSize];
+  key.assign(static_cast<size_t>(keyRef_->KeySize()), 0);
   keyRef_->BuildKey(record, key.data());
   id.Write(value);
   TABSBTreeSearchKey search;
@@ -76,23 +77,22 @@ void TABSBTreeRecordIndex::InsertKey(int32_t sessionID, const char* record, cons
   search.value = value;
   search.exact = true;
   search.record = record;
-  tree.Insert(sessionID, search);
+  return search;
+}
+
+void TABSBTreeRecordIndex::InsertKey(int32_t sessionID, const char* record, const TABSRecordID& id) {
+  std::vector<uint8_t> key;
+  uint8_t value[kRecordIDSize];
+  const TABSBTreeSearchKey search = ExactEntry(record, id, key, value);
+  RootedTree().Insert(sessionID, search);
   ++def_.changeStamp;
 }
 
 void TABSBTreeRecordIndex::DeleteKey(int32_t sessionID, const char* record, const TABSRecordID& id) {
-  if (!record) throw EABSException(20044, "Pointer is nil");
-  TABSBTree& tree = RootedTree();
-  std::vector<uint8_t> key(static_cast<size_t>(keyRef_->KeySize()));
+  std::vector<uint8_t> key;
   uint8_t value[kRecordIDSize];
-  keyRef_->BuildKey(record, key.data());
-  id.Write(value);
-  TABSBTreeSearchKey search;
-  search.key = key.data();
-  search.value = value;
-  search.exact = true;
-  search.record = record;
-  tree.Delete(sessionID, search);
+  const TABSBTreeSearchKey search = ExactEntry(record, id, key, value);
+  RootedTree().Delete(sessionID, search);
   ++def_.changeStamp;
 }
 

@@ -111,6 +111,8 @@ class TABSBTreeRecordIndex {
 
  private:
   void BuildKeyRef();
+  TABSBTreeSearchKey ExactEntry(const char* record, const TABSRecordID& id, std::vector<uint8_t>& key,
+                                uint8_t (&value)[kRecordIDSize]) const;
   // The tree, refused while the definition has no root page (contract 1).
   TABSBTree& RootedTree();
   // Whether an entry of another record than `skip` has the full key of

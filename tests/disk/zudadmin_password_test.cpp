@@ -4,27 +4,10 @@
 #include <algorithm>
 #include <fstream>
 
-#include "ChildProcess.h"
+#include "ZudadminRun.h"
 #include "DiskTestUtil.h"
 
 namespace {
-
-struct ToolRun {
-  int exitCode;
-  std::vector<std::string> lines;
-  bool Has(const std::string& line) const { return std::find(lines.begin(), lines.end(), line) != lines.end(); }
-  bool HasPart(const std::string& part) const {
-    return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(part) != std::string::npos; });
-  }
-};
-
-ToolRun Zudadmin(const std::vector<std::string>& args) {
-  ChildProcess p(args, ZUDADMIN_PATH);
-  ToolRun r;
-  for (std::string line = p.ReadLine(20000); !line.empty(); line = p.ReadLine(20000)) r.lines.push_back(line);
-  r.exitCode = p.Wait();
-  return r;
-}
 
 const std::string kTyped = "Contrase\xC3\xB1" "a";  // as a UTF-8 terminal sends it
 const std::string kWin1252 = "Contrase\xF1" "a";

@@ -2,28 +2,11 @@
 // import with a bad row, tables, dump, and check finding flipped bytes.
 #include <fstream>
 
-#include "ChildProcess.h"
+#include "ZudadminRun.h"
 #include "DiskDatabaseData.h"
 #include "DiskTestUtil.h"
 
 namespace {
-
-struct ToolRun {
-  int exitCode;
-  std::vector<std::string> lines;
-};
-
-ToolRun Zudadmin(const std::vector<std::string>& args) {
-  ChildProcess p(args, ZUDADMIN_PATH);
-  ToolRun r;
-  for (;;) {
-    std::string line = p.ReadLine(20000);
-    if (line.empty()) break;
-    r.lines.push_back(line);
-  }
-  r.exitCode = p.Wait();
-  return r;
-}
 
 void WriteText(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;

@@ -1,27 +1,10 @@
 // The admin tool as a user runs it: create, info (text and JSON), and the
 // errors it reports without crashing.
-#include "ChildProcess.h"
+#include "ZudadminRun.h"
 #include "DiskDatabase.h"
 #include "DiskTestUtil.h"
 
 namespace {
-
-struct ToolRun {
-  int exitCode;
-  std::vector<std::string> lines;
-};
-
-ToolRun Zudadmin(const std::vector<std::string>& args) {
-  ChildProcess p(args, ZUDADMIN_PATH);
-  ToolRun r;
-  for (;;) {
-    std::string line = p.ReadLine(20000);
-    if (line.empty()) break;
-    r.lines.push_back(line);
-  }
-  r.exitCode = p.Wait();
-  return r;
-}
 
 TEST(Zudadmin, CreateThenInfoShowsEveryField) {
   ScratchDir dir;
