@@ -219,6 +219,7 @@ int32_t TABSTableData::FindOrCreateIndex(TABSSessionInfo& session, const std::ve
 
 void TABSTableData::RebuildTemporaryIndexes(TABSSessionInfo& session) {
   Guard guard(database_.Lock());
+  ReadScope read(*this, session);
   indexManager_->RebuildTemporaryIndexes(session.sessionID);
 }
 

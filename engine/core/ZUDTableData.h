@@ -155,6 +155,25 @@ class TABSTableData {
   // temporary index over them (ZUDTableManagers.h).
   int32_t FindOrCreateIndex(TABSSessionInfo& session, const std::vector<std::string>& names,
                             const std::vector<std::string>& directions, const std::vector<std::string>& cases);
+  // A read operation (positioning, reading, counting, locating, ordinals)
+  // as one bracket: a storage kind shared between processes takes its read
+  // lock and rereads its current state in BeginRead, and gives them back in
+  // EndRead. Brackets nest; EndRead never raises.
+  virtual void BeginRead(TABSSessionInfo& session) { (void)session; }
+  virtual void EndRead(TABSSessionInfo& session) noexcept { (void)session; }
+  class ReadScope {
+   public:
+    ReadScope(TABSTableData& table, TABSSessionInfo& session) : table_(table), session_(session) {
+      table.BeginRead(session);
+    }
+    ~ReadScope() { table_.EndRead(session_); }
+    ReadScope(const ReadScope&) = delete;
+    ReadScope& operator=(const ReadScope&) = delete;
+
+   private:
+    TABSTableData& table_;
+    TABSSessionInfo& session_;
+  };
   virtual int64_t GetRecordCount(TABSSessionInfo& session) = 0;
   // Record positions: one per record slot of the storage kind, stable while
   // the record exists; the filter bitmap has one bit per position.

@@ -88,6 +88,7 @@ void TABSTableData::BuildBitmap(TABSSessionInfo& session, TABSTableCursor& curso
 
 void TABSTableData::RefreshBitmap(TABSSessionInfo& session, TABSTableCursor& cursor) {
   Guard guard(database_.Lock());
+  ReadScope read(*this, session);
   if (!cursor.bitmap.active || cursor.bitmap.IsStale(RecordManager().ChangeCounter())) BuildBitmap(session, cursor);
 }
 
@@ -155,6 +156,7 @@ void TABSTableData::FillPositionCache(TABSSessionInfo& session, TABSTableCursor&
 TABSGetRecordResult TABSTableData::FetchRecord(TABSSessionInfo& session, TABSTableCursor& cursor,
                                                TABSGetRecordMode mode) {
   Guard guard(database_.Lock());
+  ReadScope read(*this, session);
   if (cursor.indexID >= 0) indexManager_->RebuildTemporaryIndexes(session.sessionID);
   // The step starts from the cursor's record (ZUDIndex.h contract 3).
   std::vector<char> scratch(cursor.Record(), cursor.Record() + FieldDefs().MemoryRecordSize());
@@ -191,6 +193,7 @@ TABSGetRecordResult TABSTableData::FetchRecord(TABSSessionInfo& session, TABSTab
 
 bool TABSTableData::PositionOnKey(TABSSessionInfo& session, TABSTableCursor& cursor, const TABSRecordID& id) {
   Guard guard(database_.Lock());
+  ReadScope read(*this, session);
   std::vector<char> record;
   if (!ReadRecord(session, id, record) || !Passes(session, cursor, record.data(), id)) return false;
   Accept(cursor, record.data(), id);
@@ -204,6 +207,7 @@ bool TABSTableData::PositionOnKey(TABSSessionInfo& session, TABSTableCursor& cur
 bool TABSTableData::SearchRange(TABSSessionInfo& session, TABSTableCursor& cursor, const TABSIndexBound& key,
                                 bool forward) {
   Guard guard(database_.Lock());
+  ReadScope read(*this, session);
   if (cursor.indexID < 0)
     throw EABSException(20258,
                         "No active index is set for Key search. Set Table.IndexName to the index on search fields.");
@@ -240,6 +244,7 @@ bool TABSTableData::SearchRange(TABSSessionInfo& session, TABSTableCursor& curso
 
 int64_t TABSTableData::GetCursorRecordCount(TABSSessionInfo& session, TABSTableCursor& cursor) {
   Guard guard(database_.Lock());
+  ReadScope read(*this, session);
   if (!cursor.IsFiltered()) return GetRecordCount(session);
   RefreshBitmap(session, cursor);
   return cursor.bitmap.bits.SetCount();
@@ -265,6 +270,7 @@ int64_t TABSTableData::WalkIndex(TABSSessionInfo& session, TABSTableCursor& curs
 
 int64_t TABSTableData::GetRecNo(TABSSessionInfo& session, TABSTableCursor& cursor) {
   Guard guard(database_.Lock());
+  ReadScope read(*this, session);
   if (cursor.beforeFirst || cursor.afterLast) return -1;
   if (cursor.indexID >= 0) indexManager_->RebuildTemporaryIndexes(session.sessionID);
   if (!cursor.IsFiltered()) {
@@ -290,6 +296,7 @@ int64_t TABSTableData::GetRecNo(TABSSessionInfo& session, TABSTableCursor& curso
 
 bool TABSTableData::SetRecNo(TABSSessionInfo& session, TABSTableCursor& cursor, int64_t recNo) {
   Guard guard(database_.Lock());
+  ReadScope read(*this, session);
   if (cursor.indexID >= 0) indexManager_->RebuildTemporaryIndexes(session.sessionID);
   const int64_t count = GetCursorRecordCount(session, cursor);
   if (count <= 0) return false;

@@ -1,5 +1,8 @@
 #include "DiskDatabaseData.h"
 
+#include <cstdio>
+#include <stdexcept>
+
 #include "ZUDExcept.h"
 
 namespace {
@@ -33,6 +36,10 @@ void TABSDiskDatabaseData::Close() {
   sessionsArea_.reset();
   if (db_) db_->CloseDatabase();
   db_.reset();
+  // Every slot lock went with the file's handle.
+  readOnly_ = false;
+  holdsAllSlots_ = false;
+  singleUserSessions_ = 0;
 }
 
 TABSDiskDatabase& TABSDiskDatabaseData::Disk() {
@@ -48,35 +55,116 @@ TABSDatabaseTableLockManager& TABSDiskDatabaseData::TableLocks() {
 void TABSDiskDatabaseData::Connect(TABSSessionInfo& session) {
   Guard guard(lock_);
   Disk();
-  session.sessionID = sessionsFile_->Connect();
+  if (session.multiUser != multiUser_)
+    throw EABSException(20235, "Cannot open database in multi-user and signle-user mode at the same time");
+  if (multiUser_) {
+    session.sessionID = sessionsFile_->Connect();
+  } else {
+    if (singleUserSessions_ == 0) {
+      holdsAllSlots_ = sessionsFile_->LockAllSlots();
+      readOnly_ = !holdsAllSlots_;
+    }
+    ++singleUserSessions_;
+    session.sessionID = 0;
+  }
+  session.inTransaction = false;
   AttachSession(session);
 }
 
 void TABSDiskDatabaseData::Disconnect(TABSSessionInfo& session) {
   Guard guard(lock_);
-  if (IsOpen() && session.sessionID >= 0) {
-    Pages().RollbackSession(session.sessionID);
-    sessionsFile_->Disconnect(session.sessionID);
+  const int32_t id = session.sessionID;
+  const bool wasConnected = IsOpen() && id >= 0;
+  if (wasConnected && session.inTransaction) {
+    try {
+      Rollback(session);
+    } catch (const std::exception& x) {
+      std::fprintf(stderr, "tivoran: disconnect: %s\n", x.what());
+    }
   }
+  session.inTransaction = false;
   DetachSession(session);
   session.sessionID = -1;
+  if (!wasConnected) return;
+  if (multiUser_) {
+    Pages().RollbackSession(id);
+    sessionsFile_->Disconnect(id);
+    return;
+  }
+  if (singleUserSessions_ > 0 && --singleUserSessions_ > 0) return;
+  Pages().RollbackSession(id);
+  if (holdsAllSlots_) sessionsFile_->UnlockAllSlots();
+  holdsAllSlots_ = false;
+  readOnly_ = false;
+}
+
+void TABSDiskDatabaseData::StartTransaction(TABSSessionInfo& session) {
+  Guard guard(lock_);
+  Disk();
+  if (session.inTransaction) throw std::logic_error("Database is already within a transaction");
+  session.inTransaction = true;
 }
 
 void TABSDiskDatabaseData::Commit(TABSSessionInfo& session, bool flush) {
   Guard guard(lock_);
-  Pages().CommitSession(session.sessionID, flush);
+  if (!session.inTransaction)
+    throw EABSException(20229, "Database is not within a transaction. Cannot perform operation");
+  if (multiUser_ && !TableLocks().LockModifiedTables(session.sessionID))
+    throw EABSException(20233, "Cannot commit changes. Locks of modified tables failed");
+  try {
+    Pages().CommitSession(session.sessionID, flush);
+  } catch (...) {
+    // Contract 3: the session does not go on over pages the file may not
+    // hold; what the error left on disk is the repair's.
+    session.inTransaction = false;
+    EndTransactionLocks(session);
+    try {
+      Pages().RollbackSession(session.sessionID);
+      ReloadTables(session);
+    } catch (const std::exception& x) {
+      std::fprintf(stderr, "tivoran: rollback after a failed commit: %s\n", x.what());
+    }
+    throw;
+  }
+  session.inTransaction = false;
+  EndTransactionLocks(session);
 }
 
 void TABSDiskDatabaseData::Rollback(TABSSessionInfo& session) {
   Guard guard(lock_);
+  if (!session.inTransaction)
+    throw EABSException(20229, "Database is not within a transaction. Cannot perform operation");
+  session.inTransaction = false;
+  EndTransactionLocks(session);
   RollbackHook(session);
+}
+
+void TABSDiskDatabaseData::EndTransactionLocks(TABSSessionInfo& session) noexcept {
+  if (!multiUser_ || !tableLocks_) return;
+  try {
+    if (!tableLocks_->ReleaseTransactionLocks(session.sessionID))
+      std::fprintf(stderr, "tivoran: %s\n", "Cannot unlock table");
+  } catch (const std::exception& x) {
+    std::fprintf(stderr, "tivoran: %s\n", x.what());
+  }
+  for (const auto& t : tables_) {
+    try {
+      static_cast<TABSDiskTableData&>(*t).TransactionLocksReleased(session);
+    } catch (const std::exception& x) {
+      std::fprintf(stderr, "tivoran: %s\n", x.what());
+    }
+  }
+}
+
+void TABSDiskDatabaseData::ReloadTables(TABSSessionInfo& session) {
+  for (const auto& t : tables_)
+    if (static_cast<TABSDiskTableData&>(*t).Loaded()) t->RollbackHook(session, session.inTransaction);
 }
 
 void TABSDiskDatabaseData::RollbackHook(TABSSessionInfo& session) {
   Guard guard(lock_);
   Pages().RollbackSession(session.sessionID);
-  for (const auto& t : tables_)
-    if (static_cast<TABSDiskTableData&>(*t).Loaded()) t->RollbackHook(session, session.inTransaction);
+  ReloadTables(session);
 }
 
 std::vector<TABSTableListEntry> TABSDiskDatabaseData::Tables(TABSSessionInfo& session) {

@@ -8,13 +8,29 @@
 //     manager with one slot per connection; Close frees the table data
 //     objects first, then closes the file. A database data object that is
 //     not open refuses every table operation ("Pointer is nil", 20176).
-//  2. Connect takes a free connection slot of the active sessions file; its
-//     number is the session's id (20094 when every slot is taken).
-//     Disconnect gives the slot back and rolls back what the session left
-//     uncommitted.
-//  3. Commit and Rollback go through the page manager's CommitSession (with
-//     the flush asked for) and RollbackSession; after a rollback every
-//     loaded table reloads its most-updated state.
+//  2. Connect: a session whose multiUser differs from the open's mode is
+//     refused (20235). Multi-user: the session takes a free connection
+//     slot of the active sessions file and its number is the session's id
+//     (20094 when every slot is taken). Single-user: every session of the
+//     process has id 0; the first one claims every slot at once, and when
+//     some slot is already held by another process the database is
+//     read-only for this process (ReadOnly) until its last session leaves.
+//     Disconnect rolls back what the session left uncommitted (a running
+//     transaction too) and gives the slot back (single-user: the last
+//     session gives all of them back); the session leaves the list even
+//     when giving the slot back fails.
+//  3. StartTransaction, Commit and Rollback run a session's transaction.
+//     Commit outside one, or Rollback outside one, raises 20229. Commit in
+//     multi-user mode first turns the session's transaction-write locks
+//     into write locks (20233 when they cannot all be had; the transaction
+//     stays open and nothing is written), then commits the pages with the
+//     flush asked for, then releases the transaction's locks. A commit that
+//     fails once pages are being written ends the transaction: the session
+//     is rolled back and its locks released before the error is raised
+//     again, so it never goes on over pages the file does not hold (the
+//     file itself then asks for repair). Rollback releases the locks, drops
+//     the session's pages, and every loaded table rereads its most-updated
+//     state.
 //  4. Tables answers the table list as it is in the file now (reread under
 //     the database tables lock).
 //  5. DropTable removes the table data object after its storage is gone;
@@ -44,8 +60,12 @@ class TABSDiskDatabaseData : public TABSDatabaseData {
   bool IsOpen() const { return db_ && db_->IsOpen(); }
   bool MultiUser() const { return multiUser_; }
 
+  // Contract 2: what this process was granted.
+  bool ReadOnly() const { return readOnly_; }
+
   void Connect(TABSSessionInfo& session);
   void Disconnect(TABSSessionInfo& session);
+  void StartTransaction(TABSSessionInfo& session);
   void Commit(TABSSessionInfo& session, bool flush);
   void Rollback(TABSSessionInfo& session);
 
@@ -74,5 +94,13 @@ class TABSDiskDatabaseData : public TABSDatabaseData {
   std::unique_ptr<TABSDirectFileLockArea> sessionsArea_;
   std::unique_ptr<TABSActiveSessionsFile> sessionsFile_;
   std::unique_ptr<TABSDatabaseTableLockManager> tableLocks_;
+  // The locks of a finished transaction are gone, in the lists and in the
+  // page cache's counts; failures are reported, not raised.
+  void EndTransactionLocks(TABSSessionInfo& session) noexcept;
+  void ReloadTables(TABSSessionInfo& session);
+
   bool multiUser_ = false;
+  bool readOnly_ = false;
+  int32_t singleUserSessions_ = 0;
+  bool holdsAllSlots_ = false;
 };

@@ -24,16 +24,17 @@ int32_t TABSDiskPageManager::GetPageCount() { return GetTotalPageCount(); }
 
 bool TABSDiskPageManager::IsPageValidated(int32_t sessionId, TABSPage* page) {
   if (!multiUser_) return true;
-  int32_t stamp = 0;
-  if (!tablePagesCache_.GetCurrentStamp(sessionId, stamp)) return false;
+  int32_t table = 0, stamp = 0;
+  if (!tablePagesCache_.GetCurrentStamp(sessionId, table, stamp)) return false;
   const TABSPageValidation& v = page->ValidationFor(sessionId);
-  return v.Valid && v.Stamp == stamp;
+  return v.Valid && v.TableID == table && v.Stamp == stamp;
 }
 
 void TABSDiskPageManager::MarkPageValidated(int32_t sessionId, TABSPage* page) {
   if (!multiUser_) return;
-  int32_t stamp = 0;
-  if (tablePagesCache_.GetCurrentStamp(sessionId, stamp)) page->ValidationFor(sessionId) = {stamp, true};
+  int32_t table = 0, stamp = 0;
+  if (tablePagesCache_.GetCurrentStamp(sessionId, table, stamp))
+    page->ValidationFor(sessionId) = {table, stamp, true};
 }
 
 TABSPage::Refresh TABSPage::RefreshIfChanged() {

@@ -290,6 +290,7 @@ void TABSDiskTableData::Load(TABSSessionInfo& session) {
 
 void TABSDiskTableData::CreateTable(TABSSessionInfo& session) {
   Guard guard(database_.Lock());
+  CheckWritable();
   (void)session;
   if (FieldDefs().Count() == 0) throw EABSException(20142, "Error creating table - no fields were specified");
   if (loaded_) throw EABSException(30395, "Cannot create table. Table '%s' already exists", {tableName_});
@@ -370,6 +371,7 @@ void TABSDiskTableData::EmptyStorage(int32_t sessionID) {
 
 void TABSDiskTableData::DeleteTable(TABSSessionInfo& session, bool force) {
   Guard guard(database_.Lock());
+  CheckWritable();
   TABSTableData::DeleteTable(session, force);
   if (!loaded_) Load(session);
   TABSDatabaseTablesLock tablesLock(pm_);
@@ -402,6 +404,7 @@ void TABSDiskTableData::DeleteTable(TABSSessionInfo& session, bool force) {
 
 void TABSDiskTableData::EmptyTable(TABSSessionInfo& session) {
   Guard guard(database_.Lock());
+  CheckWritable();
   if (!loaded_) Load(session);
   ExclusiveUse alone(*this, session);
   try {
@@ -420,6 +423,7 @@ void TABSDiskTableData::EmptyTable(TABSSessionInfo& session) {
 
 void TABSDiskTableData::RenameTable(TABSSessionInfo& session, const std::string& newName) {
   Guard guard(database_.Lock());
+  CheckWritable();
   const std::string stored = TableListName(newName);
   const std::string oldName = tableName_;
   if (!cursors_.empty())
@@ -441,6 +445,7 @@ void TABSDiskTableData::RenameTable(TABSSessionInfo& session, const std::string&
 
 int32_t TABSDiskTableData::CreateIndex(TABSSessionInfo& session, const TABSIndexDef& def) {
   Guard guard(database_.Lock());
+  if (!def.IsTemporary()) CheckWritable();
   CheckLoaded();
   const int32_t id = TABSTableData::CreateIndex(session, def);
   if (!def.IsTemporary()) {
@@ -452,63 +457,11 @@ int32_t TABSDiskTableData::CreateIndex(TABSSessionInfo& session, const TABSIndex
 
 void TABSDiskTableData::DropIndex(TABSSessionInfo& session, int32_t indexID) {
   Guard guard(database_.Lock());
+  CheckWritable();
   CheckLoaded();
   TABSTableData::DropIndex(session, indexID);
   WriteMetadata(session.sessionID);
   if (!session.inTransaction) commitPages_.CommitSession(session.sessionID, false);
-}
-
-// ---- cursors and table locks ---------------------------------------------------
-
-TABSDiskTableData::ExclusiveUse::ExclusiveUse(TABSDiskTableData& table, TABSSessionInfo& session) : table_(table) {
-  if (!table.db_.MultiUser() || !table.lockFile_) return;
-  table.db_.TableLocks().LockTableForOpen(session.sessionID, table.lockFile_.get(), true, table.tableName_);
-  slot_ = session.sessionID;
-}
-
-TABSDiskTableData::ExclusiveUse::~ExclusiveUse() {
-  if (slot_ < 0 || !table_.lockFile_) return;
-  try {
-    table_.db_.TableLocks().UnlockTable(slot_, ltExclusive, false, false, table_.lockFile_.get());
-  } catch (const EABSException&) {
-    // the byte goes with the file's handle at the latest
-  }
-}
-
-void TABSDiskTableData::OpenCursor(TABSSessionInfo& session, const void* cursor, bool exclusive) {
-  Guard guard(database_.Lock());
-  if (!cursors_.empty() && exclusive && !exclusive_)
-    throw EABSException(20242, "Cannot access table '%s' in exclusive mode. Table is open by another cursors",
-                        {tableName_});
-  const bool first = cursors_.empty();
-  if (first) {
-    if (loaded_)
-      ReadMostUpdated(session.sessionID);
-    else
-      Load(session);
-  }
-  if (db_.MultiUser())
-    db_.TableLocks().LockTableForOpen(session.sessionID, lockFile_.get(), exclusive, tableName_);
-  AttachCursor(cursor);
-  cursorLocks_.push_back({cursor, session.sessionID, exclusive});
-  if (first) exclusive_ = exclusive;
-}
-
-void TABSDiskTableData::CloseCursor(TABSSessionInfo& session, const void* cursor) {
-  Guard guard(database_.Lock());
-  (void)session;
-  for (auto it = cursorLocks_.begin(); it != cursorLocks_.end(); ++it) {
-    if (it->cursor != cursor) continue;
-    if (db_.MultiUser() && lockFile_)
-      db_.TableLocks().UnlockTable(it->slot, it->exclusive ? ltExclusive : ltOpen, false, false, lockFile_.get());
-    cursorLocks_.erase(it);
-    break;
-  }
-  DetachCursor(cursor);
-  if (cursors_.empty()) {
-    exclusive_ = false;
-    Unload();
-  }
 }
 
 // ---- records ----------------------------------------------------------------
@@ -516,7 +469,8 @@ void TABSDiskTableData::CloseCursor(TABSSessionInfo& session, const void* cursor
 TABSRecordID TABSDiskTableData::InsertRecord(TABSSessionInfo& session, char* record, bool checkConstraints) {
   Guard guard(database_.Lock());
   CheckLoaded();
-  RefreshForSession(session);
+  CheckWritable();
+  WriteScope write(*this, session, false);
   TABSRecordID id = TABSTableData::InsertRecord(session, record, checkConstraints);
   if (session.inTransaction) WriteMostUpdated(session.sessionID);
   return id;
@@ -526,7 +480,8 @@ void TABSDiskTableData::UpdateRecord(TABSSessionInfo& session, const TABSRecordI
                                      bool checkConstraints) {
   Guard guard(database_.Lock());
   CheckLoaded();
-  RefreshForSession(session);
+  CheckWritable();
+  WriteScope write(*this, session, false);
   TABSTableData::UpdateRecord(session, id, record, checkConstraints);
   if (session.inTransaction) WriteMostUpdated(session.sessionID);
 }
@@ -534,7 +489,8 @@ void TABSDiskTableData::UpdateRecord(TABSSessionInfo& session, const TABSRecordI
 bool TABSDiskTableData::DeleteRecord(TABSSessionInfo& session, const TABSRecordID& id) {
   Guard guard(database_.Lock());
   CheckLoaded();
-  RefreshForSession(session);
+  CheckWritable();
+  WriteScope write(*this, session, true);
   const bool deleted = TABSTableData::DeleteRecord(session, id);
   if (deleted && session.inTransaction) WriteMostUpdated(session.sessionID);
   return deleted;
@@ -550,25 +506,24 @@ void TABSDiskTableData::RollbackHook(TABSSessionInfo& session, bool inTransactio
   if (loaded_) ReadMostUpdated(session.sessionID);
 }
 
-void TABSDiskTableData::RefreshForSession(TABSSessionInfo& session) {
-  if (db_.MultiUser() && !session.inTransaction) ReadMostUpdated(session.sessionID);
-}
-
 int64_t TABSDiskTableData::GetRecordCount(TABSSessionInfo& session) {
   Guard guard(database_.Lock());
   CheckLoaded();
-  RefreshForSession(session);
+  ReadScope read(*this, session);
   return DiskRecords().RecordCount();
 }
 
 int64_t TABSDiskTableData::RecordIdToPosition(TABSSessionInfo& session, const TABSRecordID& id) {
-  (void)session;
+  Guard guard(database_.Lock());
   CheckLoaded();
+  ReadScope read(*this, session);
   return DiskRecords().PhysicalRecNo(id);
 }
 
 bool TABSDiskTableData::PositionToRecordId(TABSSessionInfo& session, int64_t position, TABSRecordID& id) {
+  Guard guard(database_.Lock());
   CheckLoaded();
+  ReadScope read(*this, session);
   if (position < 0) return false;
   TABSRecordID candidate = DiskRecords().FromPhysicalRecNo(position);
   TABSGetRecordRequest request;
@@ -580,11 +535,15 @@ bool TABSDiskTableData::PositionToRecordId(TABSSessionInfo& session, int64_t pos
 }
 
 int64_t TABSDiskTableData::GetPhysicalRecNo(TABSSessionInfo& session, const TABSRecordID& id) {
+  Guard guard(database_.Lock());
   CheckLoaded();
+  ReadScope read(*this, session);
   return DiskRecords().OrdinalOf(session.sessionID, id);
 }
 
 bool TABSDiskTableData::SetPhysicalRecNo(TABSSessionInfo& session, int64_t recNo, TABSRecordID& id) {
+  Guard guard(database_.Lock());
   CheckLoaded();
+  ReadScope read(*this, session);
   return DiskRecords().RecordByOrdinal(session.sessionID, recNo, id);
 }

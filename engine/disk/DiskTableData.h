@@ -50,6 +50,21 @@
 //     cursor holds the open lock (kind 0) or the exclusive lock (kind 6) of
 //     its session's slot until CloseCursor; when the last cursor closes the
 //     managers are freed and the files closed.
+//  8. Multi-user mode (single-user mode takes no table lock): every read
+//     operation (BeginRead/EndRead: positioning, reading, counting,
+//     locating, ordinals) holds the read lock (kind 1; 40 ms, 2250
+//     attempts; "Table is locked", 20214), rereads the most-updated state
+//     and makes the table the session's current table. Insert, update and
+//     delete outside a transaction hold the write lock (kind 4, single
+//     attempts 40 ms apart 2250 times, a delete 100 ms apart 900 times)
+//     until the change is committed; inside a transaction they take the
+//     transaction-write lock (kind 3; 100 ms, 900) which lasts until the
+//     database commits or rolls back. Refused: "Table is locked" (20223).
+//     A table whose locks a slot still holds stays loaded when its last
+//     cursor closes, since the lock lists point at its locks file.
+//  9. In a database this process could only open read-only (another
+//     process uses it while this one asked for single-user mode) every
+//     change is refused with "Dataset is in read only mode" (10106).
 //
 // Thread use: under the database data's lock.
 #pragma once
@@ -117,6 +132,19 @@ class TABSDiskTableData : public TABSTableData {
   std::unique_ptr<TABSIndex> CreateIndexObject(TABSBaseIndexManager& manager) override;
   std::unique_ptr<TABSBlobManager> CreateBlobManager() override;
 
+  // Contract 8. Table locks of the session's slot on this table, keeping
+  // the page cache's read and write counts (TablePagesCache.h) in step;
+  // granted at once in single-user mode. UnlockTable never raises.
+  bool LockTable(TABSSessionInfo& session, TABSLockKind kind, int32_t baseDelayMs, int32_t attempts);
+  void UnlockTable(TABSSessionInfo& session, TABSLockKind kind) noexcept;
+  // The database released the session's transaction-write and write locks
+  // (commit or rollback): their counts go too.
+  void TransactionLocksReleased(TABSSessionInfo& session);
+  // Whether any slot of this process still holds a lock on the table.
+  bool HasTableLocks();
+  void BeginRead(TABSSessionInfo& session) override;
+  void EndRead(TABSSessionInfo& session) noexcept override;
+
   // Contract 7.
   void OpenCursor(TABSSessionInfo& session, const void* cursor, bool exclusive);
   void CloseCursor(TABSSessionInfo& session, const void* cursor);
@@ -157,6 +185,21 @@ class TABSDiskTableData : public TABSTableData {
     TABSDiskTableData& table_;
   };
 
+  // The write lock of one record change in multi-user mode (contract 8),
+  // and the reread of the table's state before it.
+  class WriteScope {
+   public:
+    WriteScope(TABSDiskTableData& table, TABSSessionInfo& session, bool isDelete);
+    ~WriteScope();
+    WriteScope(const WriteScope&) = delete;
+    WriteScope& operator=(const WriteScope&) = delete;
+
+   private:
+    TABSDiskTableData& table_;
+    TABSSessionInfo& session_;
+    bool unlock_ = false;
+  };
+
   // Holds the table's exclusive lock for a DDL step in multi-user mode.
   class ExclusiveUse {
    public:
@@ -172,9 +215,11 @@ class TABSDiskTableData : public TABSTableData {
 
   void CheckLoaded() const;
   void OpenLockFile();
-  // Multi-user mode outside a transaction: the most-updated state as the
-  // file holds it now (another connection may have changed the table).
+  // Multi-user mode, outermost operation only: the most-updated state as
+  // the session sees the file now (another connection may have changed the
+  // table), and the table's stamp for the session's page checks.
   void RefreshForSession(TABSSessionInfo& session);
+  void CheckWritable() const;
   void MakeStorage();
   void Unload();
   // Deletes every record's BLOB values, then the records.
@@ -201,4 +246,8 @@ class TABSDiskTableData : public TABSTableData {
   std::vector<CursorLock> cursorLocks_;
   bool exclusive_ = false;
   bool loaded_ = false;
+  // Operations under way on this table (all under the database lock, so
+  // one thread): only the outermost rereads the most-updated state, which
+  // an inner one would otherwise roll back to what is stored mid-change.
+  int operationDepth_ = 0;
 };

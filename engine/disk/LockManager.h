@@ -86,6 +86,20 @@ struct TABSCursorLockTimes {
   static constexpr int32_t kCommitDelayMs = 100, kCommitAttempts = 900;
 };
 
+// The delays and attempts with which the disk table data takes its read,
+// write and transaction-write locks: the cursor times above unless a test
+// sets shorter ones.
+struct TABSTableLockTimes {
+  int32_t readDelayMs = TABSCursorLockTimes::kReadDelayMs;
+  int32_t readAttempts = TABSCursorLockTimes::kReadAttempts;
+  int32_t writeRetries = TABSCursorLockTimes::kPostRetries;
+  int32_t writeRetryDelayMs = TABSCursorLockTimes::kPostRetryDelayMs;
+  int32_t deleteRetries = TABSCursorLockTimes::kDeleteRetries;
+  int32_t deleteRetryDelayMs = TABSCursorLockTimes::kDeleteRetryDelayMs;
+  int32_t transactionDelayMs = TABSCursorLockTimes::kEditDelayMs;
+  int32_t transactionAttempts = TABSCursorLockTimes::kEditAttempts;
+};
+
 class TABSDatabaseTableLockManager {
  public:
   TABSDatabaseTableLockManager(int32_t maxConnections, bool exclusiveDatabase);
@@ -103,6 +117,9 @@ class TABSDatabaseTableLockManager {
     commitDelayMs_ = delayMs;
     commitAttempts_ = attempts;
   }
+
+  void SetTableLockTimes(const TABSTableLockTimes& times) { tableTimes_ = times; }
+  const TABSTableLockTimes& TableLockTimes() const { return tableTimes_; }
 
   bool LockTable(int32_t slot, TABSLockKind kind, bool flag, bool insideLock, int32_t baseDelayMs,
                  int32_t attempts, TABSTableLocksFile* file);
@@ -137,4 +154,5 @@ class TABSDatabaseTableLockManager {
   TABSLockRetry retry_;
   int32_t commitDelayMs_ = TABSCursorLockTimes::kCommitDelayMs;
   int32_t commitAttempts_ = TABSCursorLockTimes::kCommitAttempts;
+  TABSTableLockTimes tableTimes_;
 };

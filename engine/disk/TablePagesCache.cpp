@@ -69,11 +69,19 @@ void TABSDiskTablePagesCacheManager::PopCurrentTable(int32_t sessionId) {
   if (!stack.empty()) stack.pop_back();
 }
 
-bool TABSDiskTablePagesCacheManager::GetCurrentStamp(int32_t sessionId, int32_t& stamp) {
+void TABSDiskTablePagesCacheManager::ForgetWriteLocks(int32_t sessionId, int32_t tableId) {
+  if (TABSDTPCTableInfo* t = Session(sessionId).FindTable(tableId)) {
+    t->WriteLocks = 0;
+    t->ForgetStampIfUnlocked();
+  }
+}
+
+bool TABSDiskTablePagesCacheManager::GetCurrentStamp(int32_t sessionId, int32_t& tableId, int32_t& stamp) {
   TABSDTPCSessionInfo& s = Session(sessionId);
   if (s.CurrentTables.empty()) return false;
   TABSDTPCTableInfo* t = s.FindTable(s.CurrentTables.back());
   if (!t || (t->ReadLocks == 0 && t->WriteLocks == 0) || !t->StampKnown) return false;
+  tableId = t->TableID;
   stamp = t->TableStamp;
   return true;
 }

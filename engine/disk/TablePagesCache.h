@@ -13,7 +13,10 @@
 //     both counters are 0 after a change, StampKnown is false and TableStamp
 //     -1. SetStamp takes effect only while the stamp is unknown.
 //  3. GetCurrentStamp answers true only when the session has a current
-//     table, holds a lock on it and its stamp is known.
+//     table, holds a lock on it and its stamp is known; it names the table.
+//  4. ForgetWriteLocks drops every write count of a session on a table at
+//     once: a commit or rollback releases its transaction locks whatever
+//     their counts.
 //
 // Thread use: the caller's database lock.
 #pragma once
@@ -53,7 +56,8 @@ class TABSDiskTablePagesCacheManager {
   void SetStamp(int32_t sessionId, int32_t tableId, int32_t stamp);
   void PushCurrentTable(int32_t sessionId, int32_t tableId);
   void PopCurrentTable(int32_t sessionId);
-  bool GetCurrentStamp(int32_t sessionId, int32_t& stamp);
+  void ForgetWriteLocks(int32_t sessionId, int32_t tableId);
+  bool GetCurrentStamp(int32_t sessionId, int32_t& tableId, int32_t& stamp);
 
  private:
   TABSDTPCSessionInfo& Session(int32_t sessionId);

@@ -39,8 +39,11 @@ class TABSPageManager;
 class TABSSortedPageList;
 class TABSStream;
 
-// One session's check of a cached page against its table's stamp.
+// One session's check of a cached page against its table's stamp. The
+// table is part of it: a page freed by another process may come back as a
+// page of another table whose counter happens to have the same value.
 struct TABSPageValidation {
+  int32_t TableID = 0;
   int32_t Stamp = 0;
   bool Valid = false;
 };

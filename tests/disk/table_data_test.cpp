@@ -379,7 +379,7 @@ TEST(DiskTableDataTest, DamagedTableFilesRaiseInvalidTableHeaderData) {
     bytes += c.tail;
     file.WriteFile(db.session.sessionID, bytes.data(), c.metadata ? 1 : 0, c.metadata ? 1 : 0,
                    static_cast<int32_t>(bytes.size()));
-    db.data->Commit(db.session, true);
+    db.data->Pages().CommitSession(db.session.sessionID, true);
     db.Close();
     const Bytes damaged = ReadAll(db.path);
     db.Open();
@@ -402,6 +402,7 @@ TEST(DiskTableDataTest, CursorsHoldTheTableAgainstExclusiveUseHereAndElsewhere) 
   a.Open(path, TABSPassword{}, true, false);
   b.Open(path, TABSPassword{}, true, false);
   TABSSessionInfo sa, sb;
+  sa.multiUser = sb.multiUser = true;
   a.Connect(sa);
   b.Connect(sb);
   EXPECT_NE(sa.sessionID, sb.sessionID);
@@ -446,6 +447,7 @@ TEST(DiskTableDataTest, AnotherConnectionSeesAndContinuesTheChanges) {
   a.Open(path, TABSPassword{}, true, false);
   b.Open(path, TABSPassword{}, true, false);
   TABSSessionInfo sa, sb;
+  sa.multiUser = sb.multiUser = true;
   a.Connect(sa);
   b.Connect(sb);
   Defs defs;

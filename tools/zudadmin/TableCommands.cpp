@@ -46,12 +46,16 @@ std::vector<std::string> Split(const std::string& s, char sep) {
   return parts;
 }
 
-// An open database with one connection for the command's life.
+// An open database with one connection for the command's life. It is a
+// multi-user connection like any other, so the tool works beside a running
+// program: it takes a slot, and the table locks keep its reads and writes
+// apart from the program's.
 struct Connection {
   TABSDiskDatabaseData data{"ZUDADMIN"};
   TABSSessionInfo session;
   Connection(const std::string& file, const TABSPassword& password) {
-    data.Open(file, password, false, false);
+    session.multiUser = true;
+    data.Open(file, password, true, false);
     data.Connect(session);
   }
   ~Connection() {
@@ -469,7 +473,6 @@ int CheckCommand(const std::string& file, const TABSPassword& password, const st
       problems.push_back(std::string("table list: ") + x.what());
     }
     for (const TABSTableListEntry& e : tables) CheckTable(c.data, c.session, e, problems);
-    c.data.Rollback(c.session);  // a check never writes
   } catch (const EABSException& x) {
     problems.push_back(std::string("database: ") + x.what());
   }

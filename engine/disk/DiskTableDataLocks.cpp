@@ -1,0 +1,188 @@
+// The table locks of a disk table: cursor opens, read operations, record
+// changes and DDL steps (DiskTableData.h contracts 6 to 9). The protocol
+// between processes is LockManager.h's; this file decides which lock each
+// operation of the table holds and for how long.
+#include <cstdio>
+
+#include "DiskDatabaseData.h"
+#include "DiskPageManagerFile.h"
+#include "DiskTableData.h"
+#include "LockManager.h"
+#include "os/OsClock.h"
+#include "ZUDExcept.h"
+
+namespace {
+using Guard = std::lock_guard<std::recursive_mutex>;
+
+bool IsWriteKind(TABSLockKind kind) { return kind == ltWrite || kind == ltTransactionWrite; }
+}  // namespace
+
+// ---- locks and the page cache's counts --------------------------------------
+
+bool TABSDiskTableData::LockTable(TABSSessionInfo& session, TABSLockKind kind, int32_t baseDelayMs,
+                                  int32_t attempts) {
+  if (!db_.MultiUser()) return true;
+  CheckLoaded();
+  if (!db_.TableLocks().LockTable(session.sessionID, kind, true, false, baseDelayMs, attempts, lockFile_.get()))
+    return false;
+  if (kind == ltRead) pm_.TablePagesCache().AddReadLock(session.sessionID, tableID_);
+  if (IsWriteKind(kind)) pm_.TablePagesCache().AddWriteLock(session.sessionID, tableID_);
+  return true;
+}
+
+void TABSDiskTableData::UnlockTable(TABSSessionInfo& session, TABSLockKind kind) noexcept {
+  if (!db_.MultiUser() || !lockFile_) return;
+  try {
+    if (kind == ltRead) pm_.TablePagesCache().RemoveReadLock(session.sessionID, tableID_);
+    if (IsWriteKind(kind)) pm_.TablePagesCache().RemoveWriteLock(session.sessionID, tableID_);
+    if (!db_.TableLocks().UnlockTable(session.sessionID, kind, false, true, lockFile_.get()))
+      std::fprintf(stderr, "tivoran: table '%s': %s\n", tableName_.c_str(), "Cannot unlock table");
+  } catch (const std::exception& x) {
+    // Reported, not raised: the caller is finishing an operation, and the
+    // byte goes with the file's handle at the latest.
+    std::fprintf(stderr, "tivoran: table '%s': %s\n", tableName_.c_str(), x.what());
+  }
+}
+
+void TABSDiskTableData::TransactionLocksReleased(TABSSessionInfo& session) {
+  if (loaded_) pm_.TablePagesCache().ForgetWriteLocks(session.sessionID, tableID_);
+}
+
+bool TABSDiskTableData::HasTableLocks() {
+  if (!db_.MultiUser() || !lockFile_) return false;
+  TABSDatabaseTableLockManager& locks = db_.TableLocks();
+  for (int32_t slot = 0; slot < locks.MaxConnections(); ++slot)
+    for (const TABSTableLockEntry& e : locks.Entries(slot))
+      if (e.File == lockFile_.get()) return true;
+  return false;
+}
+
+// ---- operations -------------------------------------------------------------
+
+void TABSDiskTableData::RefreshForSession(TABSSessionInfo& session) {
+  ReadMostUpdated(session.sessionID);
+  pm_.TablePagesCache().SetStamp(session.sessionID, tableID_, DiskRecords().ModificationCounter());
+}
+
+void TABSDiskTableData::CheckWritable() const {
+  if (db_.ReadOnly()) throw EABSException(10106, "Dataset is in read only mode");
+}
+
+void TABSDiskTableData::BeginRead(TABSSessionInfo& session) {
+  if (!db_.MultiUser() || !loaded_) return;
+  const TABSTableLockTimes& times = db_.TableLocks().TableLockTimes();
+  if (!LockTable(session, ltRead, times.readDelayMs, times.readAttempts))
+    throw EABSException(20214, "Table is locked");
+  try {
+    if (operationDepth_ == 0) RefreshForSession(session);
+    pm_.TablePagesCache().PushCurrentTable(session.sessionID, tableID_);
+  } catch (...) {
+    UnlockTable(session, ltRead);
+    throw;
+  }
+  ++operationDepth_;
+}
+
+void TABSDiskTableData::EndRead(TABSSessionInfo& session) noexcept {
+  if (!db_.MultiUser() || !loaded_ || operationDepth_ == 0) return;
+  --operationDepth_;
+  try {
+    pm_.TablePagesCache().PopCurrentTable(session.sessionID);
+  } catch (const std::exception&) {
+    // Only a session id below -2 raises here, and that one never got in.
+  }
+  UnlockTable(session, ltRead);
+}
+
+TABSDiskTableData::WriteScope::WriteScope(TABSDiskTableData& table, TABSSessionInfo& session, bool isDelete)
+    : table_(table), session_(session) {
+  if (!table.db_.MultiUser()) return;
+  const TABSTableLockTimes& times = table.db_.TableLocks().TableLockTimes();
+  if (session.inTransaction) {
+    // Kept until the database commits or rolls back.
+    if (!table.LockTable(session, ltTransactionWrite, times.transactionDelayMs, times.transactionAttempts))
+      throw EABSException(20223, "Table is locked");
+  } else {
+    const int32_t retries = isDelete ? times.deleteRetries : times.writeRetries;
+    const int32_t delayMs = isDelete ? times.deleteRetryDelayMs : times.writeRetryDelayMs;
+    bool granted = false;
+    for (int32_t i = 0; i < retries && !granted; ++i) {
+      if (i > 0) tiv::os::SleepMs(delayMs);
+      granted = table.LockTable(session, ltWrite, 0, 1);
+    }
+    if (!granted) throw EABSException(20223, "Table is locked");
+    unlock_ = true;
+  }
+  if (table.operationDepth_ == 0) {
+    try {
+      table.RefreshForSession(session);
+    } catch (...) {
+      if (unlock_) table.UnlockTable(session, ltWrite);
+      throw;
+    }
+  }
+  ++table.operationDepth_;
+}
+
+TABSDiskTableData::WriteScope::~WriteScope() {
+  if (!table_.db_.MultiUser()) return;
+  --table_.operationDepth_;
+  if (unlock_) table_.UnlockTable(session_, ltWrite);
+}
+
+// ---- DDL steps ----------------------------------------------------------------
+
+TABSDiskTableData::ExclusiveUse::ExclusiveUse(TABSDiskTableData& table, TABSSessionInfo& session) : table_(table) {
+  if (!table.db_.MultiUser() || !table.lockFile_) return;
+  table.db_.TableLocks().LockTableForOpen(session.sessionID, table.lockFile_.get(), true, table.tableName_);
+  slot_ = session.sessionID;
+}
+
+TABSDiskTableData::ExclusiveUse::~ExclusiveUse() {
+  if (slot_ < 0 || !table_.lockFile_) return;
+  try {
+    table_.db_.TableLocks().UnlockTable(slot_, ltExclusive, false, false, table_.lockFile_.get());
+  } catch (const EABSException&) {
+    // the byte goes with the file's handle at the latest
+  }
+}
+
+// ---- cursors ------------------------------------------------------------------
+
+void TABSDiskTableData::OpenCursor(TABSSessionInfo& session, const void* cursor, bool exclusive) {
+  Guard guard(database_.Lock());
+  if (!cursors_.empty() && exclusive && !exclusive_)
+    throw EABSException(20242, "Cannot access table '%s' in exclusive mode. Table is open by another cursors",
+                        {tableName_});
+  const bool first = cursors_.empty();
+  if (first) {
+    if (loaded_)
+      ReadMostUpdated(session.sessionID);
+    else
+      Load(session);
+  }
+  if (db_.MultiUser())
+    db_.TableLocks().LockTableForOpen(session.sessionID, lockFile_.get(), exclusive, tableName_);
+  AttachCursor(cursor);
+  cursorLocks_.push_back({cursor, session.sessionID, exclusive});
+  if (first) exclusive_ = exclusive;
+}
+
+void TABSDiskTableData::CloseCursor(TABSSessionInfo& session, const void* cursor) {
+  Guard guard(database_.Lock());
+  (void)session;
+  for (auto it = cursorLocks_.begin(); it != cursorLocks_.end(); ++it) {
+    if (it->cursor != cursor) continue;
+    if (db_.MultiUser() && lockFile_)
+      db_.TableLocks().UnlockTable(it->slot, it->exclusive ? ltExclusive : ltOpen, false, false, lockFile_.get());
+    cursorLocks_.erase(it);
+    break;
+  }
+  DetachCursor(cursor);
+  if (cursors_.empty()) {
+    exclusive_ = false;
+    // The lock lists point at the locks file while a transaction holds
+    // the table: the managers go when it ends or the database closes.
+    if (!HasTableLocks()) Unload();
+  }
+}

@@ -1,0 +1,98 @@
+// A database shared by the session tests' processes: table "filas" with an
+// int32 `id` (unique index `por_id`), an int32 `owner` and a string `nombre`,
+// and one connection of a TABSDiskDatabaseData to it with the helpers the
+// tests need: insert a row, read every id the way a cursor does (under the
+// table's read locks), count.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "DiskDatabase.h"
+#include "DiskDatabaseData.h"
+#include "ZUDVariant.h"
+
+constexpr const char* kSharedTable = "filas";
+
+inline void CreateSharedTableDb(const std::string& path, int32_t maxConnections) {
+  TABSDiskDatabase().CreateDatabase(path, TABSPassword{}, maxConnections);
+  TABSDiskDatabaseData data("MAKE");
+  TABSSessionInfo session;
+  session.multiUser = true;
+  data.Open(path, TABSPassword{}, true, false);
+  data.Connect(session);
+  TABSFieldDefs fields;
+  const struct {
+    const char* name;
+    TABSDataType type;
+    int32_t size;
+  } columns[] = {{"id", aftInteger, 0}, {"owner", aftInteger, 0}, {"nombre", aftString, 20}};
+  for (const auto& c : columns) {
+    TABSFieldDef* f = fields.AddNew();
+    f->SetName(c.name);
+    f->SetDataType(c.type, c.size);
+  }
+  TABSIndexDefs indexes;
+  TABSIndexDef* byId = indexes.AddNew();
+  byId->SetName("por_id");
+  byId->unique = true;
+  byId->FillColumns({"id"}, {"ASC"}, {"CASE"});
+  data.CreateTable(session, kSharedTable, fields, indexes);
+  data.Disconnect(session);
+}
+
+struct SharedTableConnection {
+  TABSDiskDatabaseData data{"SHARED"};
+  TABSSessionInfo session;
+  TABSDiskTableData* table = nullptr;
+  std::vector<char> record;
+
+  explicit SharedTableConnection(const std::string& path, bool multiUser = true) {
+    session.multiUser = multiUser;
+    data.Open(path, TABSPassword{}, multiUser, false);
+    data.Connect(session);
+    table = &data.OpenTable(session, kSharedTable);
+    record.resize(static_cast<size_t>(table->FieldDefs().MemoryRecordSize()));
+  }
+  ~SharedTableConnection() {
+    try {
+      data.Disconnect(session);
+    } catch (const EABSException&) {
+      // closing anyway
+    }
+  }
+
+  void Insert(int32_t id, int32_t owner) {
+    table->InitRecordForInsert(record.data());
+    TABSVariant v;
+    v.SetAsInteger(id);
+    WriteFieldValue(table->FieldDefs(), record.data(), Field("id"), v);
+    TABSVariant o;
+    o.SetAsInteger(owner);
+    WriteFieldValue(table->FieldDefs(), record.data(), Field("owner"), o);
+    TABSVariant n;
+    n.SetAsString("fila " + std::to_string(id));
+    WriteFieldValue(table->FieldDefs(), record.data(), Field("nombre"), n);
+    table->InsertRecord(session, record.data());
+  }
+
+  // id -> owner of every record, stepped through like a cursor in physical
+  // order (each step is a read operation with its read lock).
+  std::multimap<int32_t, int32_t> Rows() {
+    TABSTableCursor cursor;
+    table->PrepareCursor(cursor);
+    std::multimap<int32_t, int32_t> rows;
+    while (table->FetchRecord(session, cursor, grmNext) == grrFound) {
+      TABSVariant id, owner;
+      ReadFieldValue(table->FieldDefs(), cursor.Record(), Field("id"), id);
+      ReadFieldValue(table->FieldDefs(), cursor.Record(), Field("owner"), owner);
+      rows.emplace(id.AsInteger(), owner.AsInteger());
+    }
+    return rows;
+  }
+
+  int64_t Count() { return table->GetRecordCount(session); }
+  int Field(const std::string& name) const { return table->FieldDefs().IndexOfName(name); }
+};

@@ -1,0 +1,112 @@
+// Sessions and transactions of the disk database data within one process:
+// modes that must agree, transactions that must be running, and a commit
+// that fails while it writes.
+#include "DiskTestUtil.h"
+#include "SessionTestDb.h"
+#include "os/FaultFile.h"
+
+namespace {
+
+TEST(SessionTest, ModesAndTransactionsAreCheckedAtTheDatabase) {
+  ScratchDir dir;
+  const std::string path = dir.File("modes.zud");
+  CreateSharedTableDb(path, 4);
+
+  TABSDiskDatabaseData data("MODES");
+  data.Open(path, TABSPassword{}, true, false);
+  TABSSessionInfo single;  // multiUser false
+  ExpectEngineError([&] { data.Connect(single); }, 20235,
+                    "Cannot open database in multi-user and signle-user mode at the same time");
+  EXPECT_EQ(single.sessionID, -1);
+  TABSSessionInfo s;
+  s.multiUser = true;
+  data.Connect(s);
+  ExpectEngineError([&] { data.Commit(s, false); }, 20229,
+                    "Database is not within a transaction. Cannot perform operation");
+  ExpectEngineError([&] { data.Rollback(s); }, 20229);
+  data.StartTransaction(s);
+  EXPECT_THROW(data.StartTransaction(s), std::logic_error);
+  data.Disconnect(s);  // rolls the transaction back
+  EXPECT_FALSE(s.inTransaction);
+
+  // Single-user: every session of the process is session 0.
+  TABSDiskDatabaseData alone("ALONE");
+  alone.Open(path, TABSPassword{}, false, false);
+  TABSSessionInfo a, b;
+  alone.Connect(a);
+  alone.Connect(b);
+  EXPECT_EQ(a.sessionID, 0);
+  EXPECT_EQ(b.sessionID, 0);
+  EXPECT_FALSE(alone.ReadOnly());
+  alone.Disconnect(a);
+  alone.Disconnect(b);
+}
+
+// A rollback undoes the rows, the count and the unique keys of a
+// transaction, in multi-user mode as in single-user mode.
+TEST(SessionTest, RollbackUndoesTheTransaction) {
+  ScratchDir dir;
+  const std::string path = dir.File("rollback.zud");
+  CreateSharedTableDb(path, 4);
+  for (bool multiUser : {true, false}) {
+    SCOPED_TRACE(multiUser ? "multi-user" : "single-user");
+    SharedTableConnection c(path, multiUser);
+    const int64_t before = c.Count();
+    c.data.StartTransaction(c.session);
+    const int32_t first = multiUser ? 1000 : 2000;
+    for (int32_t id = first; id < first + 40; ++id) c.Insert(id, 1);
+    EXPECT_EQ(c.Count(), before + 40);
+    c.data.Rollback(c.session);
+    EXPECT_EQ(c.Count(), before);
+    EXPECT_TRUE(c.data.TableLocks().Entries(c.session.sessionID).empty());
+    c.Insert(first, 2);  // the key is free again
+    EXPECT_EQ(c.Count(), before + 1);
+  }
+}
+
+// A commit that fails once pages are being written ends the transaction:
+// the session is rolled back, its locks are gone, and nobody goes on as if
+// the rows were stored: the file asks for repair, and commits are refused.
+TEST(SessionTest, ACommitThatFailsWhileWritingEndsTheTransaction) {
+  ScratchDir dir;
+  const std::string path = dir.File("failing.zud");
+  CreateSharedTableDb(path, 4);
+  tiv::os::FaultFileSystem faults;
+  TABSDiskDatabaseData data("FAILING", faults);
+  TABSSessionInfo s;
+  s.multiUser = true;
+  data.Open(path, TABSPassword{}, true, false);
+  data.Connect(s);
+  TABSDiskTableData& t = data.OpenTable(s, kSharedTable);
+  SharedTableConnection other(path);
+
+  data.StartTransaction(s);
+  std::vector<char> record(static_cast<size_t>(t.FieldDefs().MemoryRecordSize()));
+  for (int32_t id = 1; id <= 30; ++id) {
+    t.InitRecordForInsert(record.data());
+    TABSVariant v;
+    v.SetAsInteger(id);
+    WriteFieldValue(t.FieldDefs(), record.data(), 0, v);
+    t.InsertRecord(s, record.data());
+  }
+  const int writesBefore = faults.WriteCount();
+  faults.FailWrite(2, 2);  // the State 1 header goes through, the first page (and its retry) not
+  EXPECT_THROW(data.Commit(s, false), EABSException) << faults.WriteCount() - writesBefore;
+  EXPECT_FALSE(s.inTransaction);
+  EXPECT_TRUE(data.TableLocks().Entries(s.sessionID).empty());
+  EXPECT_EQ(t.GetRecordCount(s), 0);
+
+  // The other connection gets the write lock at once (20196, not 20223):
+  // the failed commit's locks are gone, and its half-written state is
+  // refused rather than built on.
+  ExpectEngineError([&] { other.Insert(1, 2); }, 20196);
+  other.data.Disconnect(other.session);
+  other.data.Close();
+  data.Disconnect(s);
+  data.Close();
+  TABSDiskPageManager pm;
+  const OpenResult opened = OpenDb(pm, path);
+  EXPECT_TRUE(opened.needRepair);
+}
+
+}  // namespace
