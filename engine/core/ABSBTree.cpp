@@ -57,6 +57,29 @@ void TABSBTree::FreeSubtree(int32_t sessionID, int32_t pageNo, int depth, std::u
   manager_->DeletePage(sessionID, pageNo);
 }
 
+void TABSBTree::CollectSubtree(int32_t sessionID, int32_t pageNo, int depth, std::unordered_set<int32_t>& seen,
+                               int64_t bound, std::vector<int32_t>& pages) {
+  if (!seen.insert(pageNo).second || static_cast<int64_t>(seen.size()) > bound)
+    throw EABSException(20032, "Index integrity error. Circular links. PageNo=%d EntryNo=%d", {pageNo, -1});
+  TABSBTreePage page(manager_, sessionID, *keyRef_);
+  if (depth == 0)
+    LoadRoot(page);
+  else
+    LoadChild(page, pageNo);
+  if (depth >= kMaxLevels) page.Corrupt(-1);
+  pages.push_back(pageNo);
+  if (page.IsLeaf()) return;
+  std::vector<int32_t> children;
+  for (int32_t i = 0; i < page.Count(); ++i) children.push_back(page.Child(i));
+  page.Release();  // one pinned page at a time, whatever the depth
+  for (const int32_t child : children) CollectSubtree(sessionID, child, depth + 1, seen, bound, pages);
+}
+
+void TABSBTree::CollectPages(int32_t sessionID, std::vector<int32_t>& pages) {
+  std::unordered_set<int32_t> seen;
+  CollectSubtree(sessionID, root_, 0, seen, manager_->GetPageCount(), pages);
+}
+
 void TABSBTree::Drop(int32_t sessionID) {
   std::unordered_set<int32_t> freed;
   FreeSubtree(sessionID, root_, 0, freed);

@@ -114,6 +114,11 @@ class TABSBTree {
   // first fault (20028..20034, 20194).
   void CheckIntegrity(int32_t sessionID);
   int32_t Depth(int32_t sessionID);
+  // Appends every page of the tree, root first, each once, for checks and
+  // tools. A page reached twice raises 20032, and no walk takes more pages
+  // than the manager has (contract 4), so damaged links neither loop nor
+  // run away; on an error `pages` keeps the pages loaded so far.
+  void CollectPages(int32_t sessionID, std::vector<int32_t>& pages);
 
  private:
   void CheckRoot() const;
@@ -122,6 +127,8 @@ class TABSBTree {
   void Descend(int32_t sessionID, const TABSBTreeSearchKey& search, TABSBTreeBound bound, TABSBTreePath& path);
   void DescendEdge(int32_t sessionID, TABSBTreePath& path, int32_t level, int32_t pageNo, bool last);
   void FreeSubtree(int32_t sessionID, int32_t pageNo, int depth, std::unordered_set<int32_t>& freed);
+  void CollectSubtree(int32_t sessionID, int32_t pageNo, int depth, std::unordered_set<int32_t>& seen,
+                      int64_t bound, std::vector<int32_t>& pages);
   void SplitRoot(int32_t sessionID, TABSBTreePage& root);
   void AfterRemove(int32_t sessionID, TABSBTreePath& path, int32_t level);
   void CollapseRoot(int32_t sessionID, TABSBTreePage& root);

@@ -361,6 +361,31 @@ std::unique_ptr<TABSBlobValue> TABSDiskBlobManager::LoadValue(int32_t sessionID,
   }
 }
 
+std::vector<int32_t> TABSDiskBlobManager::ValuePages(int32_t sessionID, TABSBlobReference ref, bool& small) {
+  small = false;
+  if (ref.IsNone()) return {};
+  const auto largePages = [&] {
+    const LargeLayout l = ReadLargeLayout(sessionID, ref.PageNo);
+    small = false;
+    std::set<int32_t> all(l.dataPages.begin(), l.dataPages.end());
+    all.insert(l.listPages.begin(), l.listPages.end());
+    return std::vector<int32_t>(all.begin(), all.end());
+  };
+  const auto smallPages = [&] {
+    LoadSmall(sessionID, ref);  // the entry must be there
+    small = true;
+    return std::vector<int32_t>{ref.PageNo};
+  };
+  if (ref.IsLarge()) return largePages();
+  if (ref.BlobID != 255) return smallPages();
+  const bool large = LooksLarge(sessionID, ref.PageNo);
+  try {
+    return large ? largePages() : smallPages();
+  } catch (const EABSException&) {
+    return large ? smallPages() : largePages();
+  }
+}
+
 void TABSDiskBlobManager::DeleteSmall(int32_t sessionID, TABSBlobReference ref) {
   PinnedPage page(pages_, pages_.GetPage(sessionID, ref.PageNo, true, ptTableBlob));
   TABSSmallBlobPage blobs(*page);

@@ -150,6 +150,12 @@ class TABSDiskBlobManager {
   // Gives the pages back; `ref` becomes none.
   void DeleteValue(int32_t sessionID, TABSBlobReference& ref);
   bool IsSmall(int64_t storedSize) const;
+  // The pages a stored value occupies, ascending, each once: the small
+  // BLOB page holding it (shared with other values; `small` true), or a
+  // large value's data pages and the pages of its page list. Read like
+  // LoadValue reads the value, with the same errors; nothing for a
+  // reference to no value.
+  std::vector<int32_t> ValuePages(int32_t sessionID, TABSBlobReference ref, bool& small);
 
   // Record level, over memory records (ZUDRecordLayout.h: the 6-byte
   // reference and a 4-byte handle of the cached value in each BLOB slot).

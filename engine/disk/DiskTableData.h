@@ -117,6 +117,8 @@ class TABSDiskTableData : public TABSTableData {
   bool Loaded() const { return loaded_; }
   TABSDiskRecordManager& DiskRecords();
   TABSBTreeBlobPageSpace* BlobSpace() { return blobSpace_.get(); }
+  // The table's BLOB manager, null for a table without BLOB fields.
+  TABSDiskBlobManager* DiskBlobs() { return diskBlobs_.get(); }
   TABSInternalDBTransactedAccessFile& MetadataFile() { return metadata_; }
   TABSInternalDBTransactedAccessFile& MostUpdatedFile() { return mostUpdated_; }
   TABSInternalDBDirectAccessFile& LocksFile() { return locks_; }

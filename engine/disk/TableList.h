@@ -80,6 +80,7 @@ class TABSTableListFile {
   void Close();
   bool IsOpen() const { return file_.IsOpen(); }
   int32_t StartPageNo() const { return file_.StartPageNo(); }
+  TABSInternalDBTransactedAccessFile& File() { return file_; }
 
   void Load(int32_t sessionId);
   void Save(int32_t sessionId);

@@ -7,7 +7,9 @@
 //                               stops with its line number, earlier rows stay
 //   tables FILE                 name, table id, record count
 //   dump FILE TABLE [--csv]     definitions, then every record
-//   check FILE                  one "problem: ..." line per fault, else "ok"
+//   check FILE                  one "problem: ..." line per fault, else "ok";
+//                               the free-space map is held against the
+//                               pages in use both ways (CheckPages.h)
 #include "TableCommands.h"
 
 #include <algorithm>
@@ -18,6 +20,7 @@
 #include <sstream>
 
 #include "ABSBTreeTableIndex.h"
+#include "CheckPages.h"
 #include "DiskDatabaseData.h"
 #include "DiskFormat.h"
 #include "ZUDDiskEngine.h"
@@ -323,18 +326,22 @@ int DumpCommand(const std::string& file, const TABSPassword& password, const std
 
 namespace {
 
-// The checks of one table; every fault becomes a line of `problems`.
+// The checks of one table; every fault becomes a line of `problems`. The
+// walks claim the pages they reach in `use` (CheckPages.h).
 void CheckTable(TABSDiskDatabaseData& data, TABSSessionInfo& s, const TABSTableListEntry& e,
-                std::vector<std::string>& problems) {
-  const std::string where = "table '" + e.TableName + "': ";
+                std::vector<std::string>& problems, TABSPageUse& use) {
+  const std::string table = "table '" + e.TableName + "'";
+  const std::string where = table + ": ";
   TABSDiskTableData* opened = nullptr;
   try {
     opened = &data.OpenTable(s, e.TableName);
   } catch (const EABSException& x) {
     problems.push_back(where + "metadata: " + x.what());
+    use.WalkFailed(table);
     return;
   }
   TABSDiskTableData& t = *opened;
+  CollectTablePages(t, s, table, use);
   TABSDiskRecordManager& records = t.DiskRecords();
   // Record pages: every indexed page is a valid record page of the table
   // whose count matches the index.
@@ -342,21 +349,27 @@ void CheckTable(TABSDiskDatabaseData& data, TABSSessionInfo& s, const TABSTableL
   try {
     for (const auto& [pageNo, count] : records.IndexedPages(s.sessionID)) {
       counted += count;
+      use.Claim(pageNo, RecordPagesOwner(table), tiv::disk::ptTableRecord);
+      // The records of a page that is not the table's are not read, nor
+      // are the BLOB values they refer to.
       TABSPage* page = nullptr;
       try {
         page = data.Pages().GetPage(s.sessionID, pageNo, true, tiv::disk::ptTableRecord);
       } catch (const EABSException& x) {
         problems.push_back(where + "record page " + std::to_string(pageNo) + ": " + x.what());
+        use.WalkFailed(table + " record page " + std::to_string(pageNo));
         continue;
       }
       const bool own = page->OwnerTableID() == t.TableID();
       data.Pages().PutPage(page);
-      if (!own) problems.push_back(where + "record page " + std::to_string(pageNo) + " belongs to another table");
-      if (!data.Pages().FreeSpaceManager().IsPageUsed(pageNo))
-        problems.push_back(where + "record page " + std::to_string(pageNo) + " is free in the free-space map");
+      if (!own) {
+        problems.push_back(where + "record page " + std::to_string(pageNo) + " belongs to another table");
+        use.WalkFailed(table + " record page " + std::to_string(pageNo));
+      }
     }
   } catch (const EABSException& x) {
     problems.push_back(where + "record page index: " + x.what());
+    use.WalkFailed(table + " record page index");
   }
   if (counted != records.RecordCount())
     problems.push_back(where + "record page index counts " + std::to_string(counted) + " records, the table " +
@@ -373,6 +386,7 @@ void CheckTable(TABSDiskDatabaseData& data, TABSSessionInfo& s, const TABSTableL
   try {
     ForEachRecord(t, s, [&](const char* record, const TABSRecordID& id) {
       ++seen;
+      ClaimRecordBlobs(t, s, record, id, table, use);
       for (int n = 0; n < t.FieldDefs().Count(); ++n) {
         if (!t.FieldDefs()[n]->IsBlob() || IsFieldNull(record, n)) continue;
         try {
@@ -386,10 +400,13 @@ void CheckTable(TABSDiskDatabaseData& data, TABSSessionInfo& s, const TABSTableL
     });
   } catch (const EABSException& x) {
     problems.push_back(where + "records: " + x.what());
+    use.WalkFailed(table + " records");
   }
-  if (seen != records.RecordCount())
+  if (seen != records.RecordCount()) {
     problems.push_back(where + std::to_string(seen) + " records read, the table counts " +
                        std::to_string(records.RecordCount()));
+    use.WalkFailed(table + " records");
+  }
   // Indexes: order, entry count, every record found by its key.
   const TABSIndexDefs& defs = t.IndexManager().IndexDefs();
   for (int i = 0; i < defs.Count(); ++i) {
@@ -466,13 +483,20 @@ int CheckCommand(const std::string& file, const TABSPassword& password, const st
         problems.push_back("page " + std::to_string(n) + ": " + x.what());
       }
     }
+    // The free-space map against the pages the structures reach.
+    TABSPageUse use(total);
+    CollectSystemPages(c.data, c.session, use);
     std::vector<TABSTableListEntry> tables;
     try {
       tables = c.data.Tables(c.session);
     } catch (const EABSException& x) {
       problems.push_back(std::string("table list: ") + x.what());
+      use.WalkFailed("table list");
     }
-    for (const TABSTableListEntry& e : tables) CheckTable(c.data, c.session, e, problems);
+    for (const TABSTableListEntry& e : tables) CheckTable(c.data, c.session, e, problems, use);
+    use.Compare(pm, problems);
+    // A check never writes: what its reads left in the session goes.
+    c.data.Pages().RollbackSession(c.session.sessionID);
   } catch (const EABSException& x) {
     problems.push_back(std::string("database: ") + x.what());
   }
