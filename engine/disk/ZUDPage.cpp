@@ -315,6 +315,12 @@ TABSPage* TABSPageManager::GetPage(int32_t sessionId, int32_t pageNo, bool check
         }
         MarkPageValidated(sessionId, page);
       }
+      // A cached page is held to the type asked for as a page read from
+      // the file is: a damaged link must not pass because its target
+      // happens to be cached already.
+      if (!SkipTypeCheck && !page->IsDirty && pageType != ptAny && page->PageType() != pageType)
+        throw EABSException(20153, "Invalid page type. Possible data corruption. Expecting type %d, but found %d",
+                            {static_cast<int>(pageType), static_cast<int>(page->PageType())});
     } else {
       page = cache_.Add(std::make_unique<TABSPage>(this, pageNo, sessionId));
       try {

@@ -228,6 +228,13 @@ TEST_F(PageCacheTest, ForeignOrDamagedPagesAreRefusedAndNotCached) {
     EXPECT_EQ(pm.SharedCache().Count(), 0);
   }
   ExpectEngineError([&] { pm.DeletePage(kS0, 1); }, 30434, "PageNo=1");
+  // A page already cached is held to the type asked for all the same.
+  pm.SetCacheCapacity(100);
+  pm.PutPage(pm.GetPage(kS0, pages[0], true, ptTableRecord));
+  ASSERT_EQ(pm.SharedCache().Count(), 1);
+  ExpectEngineError([&] { pm.GetPage(kS0, pages[0], true, ptTableIndex); }, 20153,
+                    "Expecting type 12, but found 10");
+  pm.PutPage(pm.GetPage(kS0, pages[0], true, ptAny));
 }
 
 TEST_F(PageCacheTest, ACommitThatCannotWriteRefusesFirstAndNeverHidesAHalfCommit) {

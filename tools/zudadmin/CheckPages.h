@@ -37,8 +37,9 @@
 //     end of the file".
 //  4. Every owner knows the page type its pages carry. A claimed page of
 //     another type on disk gives "page N (OWNER) has page type 'FOUND',
-//     expected 'EXPECTED'": the page cache serves a page it already holds
-//     without checking its type again, so a walk alone may pass over it.
+//     expected 'EXPECTED'": not every claim comes from a read that asks
+//     the page manager for the type (pages named by a list or a reference
+//     are claimed without being read).
 //  5. Reading only: every walk goes through the check's session, which
 //     the check rolls back; page types are read straight from the file.
 #pragma once
