@@ -3,6 +3,7 @@
 // holders, single-user claims. The other processes are table_helper runs.
 #include <chrono>
 #include <csignal>
+#include <fstream>
 #include <iostream>
 #include <set>
 
@@ -48,7 +49,7 @@ class SessionProcessTest : public ::testing::Test {
 // rows, while this one counts through read locks. Every row arrives exactly
 // once with its owner, the count never goes back, and the file checks ok.
 TEST_F(SessionProcessTest, TwoProcessesInsertIntoOneTableAndEveryRowArrivesOnce) {
-  constexpr int kRows = 1500;
+  constexpr int kRows = 3000;
   CreateSharedTableDb(path, 8);
   ChildProcess single = Helper({"insert", path, "0", std::to_string(kRows), "1", "0"});
   ChildProcess batched = Helper({"insert", path, "100000", std::to_string(kRows), "2", "25"});
@@ -228,6 +229,37 @@ TEST_F(SessionProcessTest, SingleUserClaimsEverySlotOrGetsReadOnly) {
   second.WriteLine("");
   EXPECT_EQ(second.ReadLine().rfind("error 10106 ", 0), 0u);
   EXPECT_EQ(second.Wait(), 1);
+}
+
+// The admin tool is one more multi-user connection: it imports into, lists
+// and checks a table that two other processes have open, and what it
+// stores is seen by them at their next operation.
+TEST_F(SessionProcessTest, TheAdminToolWorksBesideRunningPrograms) {
+  CreateSharedTableDb(path, 8);
+  ChildProcess other = Helper({"hold", path});
+  ASSERT_EQ(other.ReadLine().rfind("slot ", 0), 0u);
+  SharedTableConnection here(path);
+  int cursor = 0;
+  here.table->OpenCursor(here.session, &cursor, false);
+  here.Insert(1, 1);
+
+  {
+    std::ofstream csv(dir.File("rows.csv"));
+    csv << "id,owner,nombre\n2,5,dos\n3,5,tres\n";
+  }
+  const ToolRun imported = Zudadmin({"import", path, kSharedTable, dir.File("rows.csv")});
+  EXPECT_EQ(imported.exitCode, 0);
+  EXPECT_TRUE(imported.Has("2 records imported"));
+  EXPECT_EQ(here.Count(), 3);
+  EXPECT_EQ(here.Rows().count(3), 1u);
+  const ToolRun tables = Zudadmin({"tables", path});
+  EXPECT_EQ(tables.exitCode, 0);
+  EXPECT_TRUE(tables.HasPart(kSharedTable));
+  ExpectCheckOk(path);
+
+  here.table->CloseCursor(here.session, &cursor);
+  other.WriteLine("");
+  EXPECT_EQ(other.Wait(), 0);
 }
 
 }  // namespace
