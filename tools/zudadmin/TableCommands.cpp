@@ -17,6 +17,7 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <sstream>
 
 #include "ABSBTreeTableIndex.h"
@@ -143,9 +144,11 @@ std::string TypeText(const TABSFieldDef& f) {
   return text;
 }
 
-// Walks the table's records in physical order.
+// Walks the table's records in physical order, as one read operation: the
+// table's read lock keeps other processes' commits out meanwhile.
 template <typename Visit>
 void ForEachRecord(TABSDiskTableData& t, TABSSessionInfo& s, Visit visit) {
+  TABSTableData::ReadScope read(t, s);
   std::vector<char> record(static_cast<size_t>(t.FieldDefs().MemoryRecordSize()));
   TABSGetRecordRequest q;
   q.mode = grmNext;
@@ -341,6 +344,16 @@ void CheckTable(TABSDiskDatabaseData& data, TABSSessionInfo& s, const TABSTableL
     return;
   }
   TABSDiskTableData& t = *opened;
+  // One read operation for the whole table: no other process commits a
+  // change of it while it is checked.
+  std::optional<TABSTableData::ReadScope> read;
+  try {
+    read.emplace(t, s);
+  } catch (const EABSException& x) {
+    problems.push_back(where + x.what());
+    use.WalkFailed(table);
+    return;
+  }
   CollectTablePages(t, s, table, use);
   TABSDiskRecordManager& records = t.DiskRecords();
   // Record pages: every indexed page is a valid record page of the table
