@@ -12,7 +12,15 @@ using Guard = std::lock_guard<std::recursive_mutex>;
 TABSDiskDatabaseData::TABSDiskDatabaseData(std::string name, tiv::os::FileSystem& fs)
     : TABSDatabaseData(std::move(name)), fs_(fs) {}
 
-TABSDiskDatabaseData::~TABSDiskDatabaseData() { Close(); }
+TABSDiskDatabaseData::~TABSDiskDatabaseData() {
+  try {
+    Close();
+  } catch (const std::exception& x) {
+    // Reported, never raised from a destructor; the file's handle and its
+    // locks are gone either way.
+    std::fprintf(stderr, "tivoran: closing database '%s': %s\n", name_.c_str(), x.what());
+  }
+}
 
 void TABSDiskDatabaseData::Open(const std::string& fileName, const TABSPassword& password, bool multiUser,
                                 bool exclusive) {

@@ -22,7 +22,7 @@ bool IsWriteKind(TABSLockKind kind) { return kind == ltWrite || kind == ltTransa
 bool TABSDiskTableData::LockTable(TABSSessionInfo& session, TABSLockKind kind, int32_t baseDelayMs,
                                   int32_t attempts) {
   if (!db_.MultiUser()) return true;
-  CheckLoaded();
+  if (!lockFile_) throw EABSException(10483, "Nil pointer occured");
   if (!db_.TableLocks().LockTable(session.sessionID, kind, true, false, baseDelayMs, attempts, lockFile_.get()))
     return false;
   if (kind == ltRead) pm_.TablePagesCache().AddReadLock(session.sessionID, tableID_);
@@ -31,8 +31,9 @@ bool TABSDiskTableData::LockTable(TABSSessionInfo& session, TABSLockKind kind, i
 }
 
 void TABSDiskTableData::UnlockTable(TABSSessionInfo& session, TABSLockKind kind) noexcept {
-  if (!db_.MultiUser() || !lockFile_) return;
+  if (!db_.MultiUser()) return;
   try {
+    if (!lockFile_) throw EABSException(10494, "Nil pointer occured");
     if (kind == ltRead) pm_.TablePagesCache().RemoveReadLock(session.sessionID, tableID_);
     if (IsWriteKind(kind)) pm_.TablePagesCache().RemoveWriteLock(session.sessionID, tableID_);
     if (!db_.TableLocks().UnlockTable(session.sessionID, kind, false, true, lockFile_.get()))
