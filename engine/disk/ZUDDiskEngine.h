@@ -28,9 +28,12 @@
 //       DiskRecordManager.h    records in record pages, the record page index
 //       DiskTableData.h        TABSDiskTableData: one table (metadata,
 //                              most-updated and locks files; create, drop,
-//                              rename, empty; records, indexes, BLOBs)
+//                              rename, empty; records, indexes, BLOBs; the
+//                              table locks of each operation, in
+//                              DiskTableDataLocks.cpp)
 //       DiskDatabaseData.h     TABSDiskDatabaseData: the open database with
-//                              its connections, table locks and tables
+//                              its connections (multi- and single-user),
+//                              transactions, table locks and tables
 //       BlobPages.h            BLOB values in BLOB pages, the BLOB manager
 //       BlobPageIndexSpace.h   the BLOB page index over its B-tree
 //       BlobFieldStream.h      a field's BLOB stream (compressed, in blocks)
