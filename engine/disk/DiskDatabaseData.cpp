@@ -106,6 +106,15 @@ void TABSDiskDatabaseData::Disconnect(TABSSessionInfo& session) {
   readOnly_ = false;
 }
 
+int32_t TABSDiskDatabaseData::OtherConnections(const TABSSessionInfo& session) {
+  Guard guard(lock_);
+  if (!IsOpen() || !multiUser_) return 0;
+  int32_t others = 0;
+  for (int32_t slot = 0; slot < sessionsArea_->Size(); ++slot)
+    if (slot != session.sessionID && sessionsArea_->IsByteLocked(slot)) ++others;
+  return others;
+}
+
 void TABSDiskDatabaseData::StartTransaction(TABSSessionInfo& session) {
   Guard guard(lock_);
   Disk();

@@ -62,6 +62,9 @@ class TABSDiskDatabaseData : public TABSDatabaseData {
 
   // Contract 2: what this process was granted.
   bool ReadOnly() const { return readOnly_; }
+  // Connections that other opens of the file (other processes) hold now,
+  // told by their slot bytes without touching them; 0 in single-user mode.
+  int32_t OtherConnections(const TABSSessionInfo& session);
 
   void Connect(TABSSessionInfo& session);
   void Disconnect(TABSSessionInfo& session);

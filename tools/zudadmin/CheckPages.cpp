@@ -35,20 +35,23 @@ void TABSPageUse::WalkFailed(const std::string& what) {
   if (failedWalk_.empty()) failedWalk_ = what;
 }
 
-void TABSPageUse::Compare(TABSDiskPageManager& pm, std::vector<std::string>& problems) const {
+void TABSPageUse::Compare(TABSDiskPageManager& pm, int32_t otherConnections, std::vector<std::string>& problems,
+                          std::vector<std::string>& notes) const {
   problems.insert(problems.end(), conflicts_.begin(), conflicts_.end());
   TABSDatabaseFreeSpaceManager& map = pm.FreeSpaceManager();
-  int64_t unjudged = 0;
+  int64_t unjudged = 0, unowned = 0;
   try {
     for (size_t n = 0; n < owner_.size(); ++n) {
       const int32_t pageNo = static_cast<int32_t>(n);
       const Owner& owner = owner_[n];
       const bool used = map.IsPageUsed(pageNo);
       if (owner.name.empty()) {
-        if (used && Complete())
-          problems.push_back("page " + std::to_string(pageNo) + " is marked used but nothing uses it");
-        else if (used)
+        if (used && !Complete())
           ++unjudged;
+        else if (used && otherConnections > 0)
+          ++unowned;
+        else if (used)
+          problems.push_back("page " + std::to_string(pageNo) + " is marked used but nothing uses it");
         continue;
       }
       const std::string page = "page " + std::to_string(pageNo) + " (" + owner.name + ")";
@@ -67,6 +70,11 @@ void TABSPageUse::Compare(TABSDiskPageManager& pm, std::vector<std::string>& pro
     problems.push_back(std::to_string(unjudged) + (unjudged == 1 ? " page" : " pages") +
                        " marked used not reached; not judged as leaks, the walk of " + failedWalk_ +
                        " stopped at damage");
+  if (unowned > 0)
+    notes.push_back(std::to_string(unowned) + (unowned == 1 ? " page" : " pages") +
+                    " marked used that nothing reaches; not judged as leaks while " +
+                    std::to_string(otherConnections) + (otherConnections == 1 ? " other connection is" : " other connections are") +
+                    " open");
 }
 
 namespace {

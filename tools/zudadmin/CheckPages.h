@@ -40,7 +40,18 @@
 //     expected 'EXPECTED'": not every claim comes from a read that asks
 //     the page manager for the type (pages named by a list or a reference
 //     are claimed without being read).
-//  5. Reading only: every walk goes through the check's session, which
+//  5. Pages that another connection allocated for changes it has not
+//     committed yet are marked used and reached by nothing, exactly like
+//     leaks. So while other connections are open (the check holds every
+//     table's read lock, which keeps out changes outside a transaction but
+//     not a transaction already under way) unreached pages are not judged:
+//     one note says how many there are ("note: K pages marked used that
+//     nothing reaches; not judged as leaks while N other connections are
+//     open"), and a check with the database to itself judges them. Such a
+//     page may not even have been written yet: a page the first pass found
+//     unreadable or without a signature is a fault only when a walk
+//     reaches it or no other connection is open.
+//  6. Reading only: every walk goes through the check's session, which
 //     the check rolls back; page types are read straight from the file.
 #pragma once
 
@@ -62,9 +73,13 @@ class TABSPageUse {
   // (contract 2). The first failed walk is the one named.
   void WalkFailed(const std::string& what);
   bool Complete() const { return failedWalk_.empty(); }
+  bool Claimed(int32_t pageNo) const {
+    return pageNo >= 0 && static_cast<size_t>(pageNo) < owner_.size() && !owner_[static_cast<size_t>(pageNo)].name.empty();
+  }
 
-  // Contracts 1 to 4; appends the problem lines.
-  void Compare(TABSDiskPageManager& pm, std::vector<std::string>& problems) const;
+  // Contracts 1 to 5; appends the problem lines and the notes.
+  void Compare(TABSDiskPageManager& pm, int32_t otherConnections, std::vector<std::string>& problems,
+               std::vector<std::string>& notes) const;
 
  private:
   struct Owner {

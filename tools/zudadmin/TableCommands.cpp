@@ -9,12 +9,15 @@
 //   dump FILE TABLE [--csv]     definitions, then every record
 //   check FILE                  one "problem: ..." line per fault, else "ok";
 //                               the free-space map is held against the
-//                               pages in use both ways (CheckPages.h)
+//                               pages in use both ways (CheckPages.h);
+//                               "note: ..." lines say what could not be
+//                               judged beside other connections
 #include "TableCommands.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <deque>
 #include <fstream>
 #include <iostream>
 #include <optional>
@@ -468,22 +471,42 @@ void CheckTable(TABSDiskDatabaseData& data, TABSSessionInfo& s, const TABSTableL
 
 int CheckCommand(const std::string& file, const TABSPassword& password, const std::vector<std::string>& args) {
   if (!args.empty()) throw UsageText{"unknown option: " + args[0]};
-  std::vector<std::string> problems;
+  std::vector<std::string> problems, notes;
   try {
     Connection c(file, password);
     TABSDiskPageManager& pm = c.data.Pages();
+    std::vector<TABSTableListEntry> tables;
+    bool listRead = true;
+    try {
+      tables = c.data.Tables(c.session);
+    } catch (const EABSException& x) {
+      problems.push_back(std::string("table list: ") + x.what());
+      listRead = false;
+    }
+    // Every table held still for the whole check: its read lock keeps out
+    // other connections' record changes, empty, drop and rename, so what
+    // the pages say does not move under the walks. A table that cannot be
+    // opened is reported by its own check below.
+    std::deque<TABSTableData::ReadScope> held;
+    for (const TABSTableListEntry& e : tables) {
+      try {
+        held.emplace_back(c.data.OpenTable(c.session, e.TableName), c.session);
+      } catch (const EABSException&) {
+      }
+    }
     // Every page in use: its signature, CRC and header as the page reader
-    // checks them.
+    // checks them. Judged after the walks (CheckPages.h contract 5).
+    std::vector<std::pair<int32_t, std::string>> pageFaults;
     const int32_t total = pm.GetPageCount();
     std::vector<uint8_t> raw(pm.PageSize());
     for (int32_t n = 0; n < total; ++n) {
       if (!pm.FreeSpaceManager().IsPageUsed(n)) continue;
       if (!pm.ReadPage(n, raw.data())) {
-        problems.push_back("page " + std::to_string(n) + ": unreadable");
+        pageFaults.emplace_back(n, "unreadable");
         continue;
       }
       if (std::memcmp(raw.data() + tiv::disk::kPgSignature, tiv::disk::kPageSignature, 4) != 0) {
-        problems.push_back("page " + std::to_string(n) + ": no page signature");
+        pageFaults.emplace_back(n, "no page signature");
         continue;
       }
       // The free-space map's own pages are read by the map itself.
@@ -493,27 +516,28 @@ int CheckCommand(const std::string& file, const TABSPassword& password, const st
         TABSPage* page = pm.GetPage(c.session.sessionID, n, true, tiv::disk::ptAny);
         pm.PutPage(page);
       } catch (const EABSException& x) {
-        problems.push_back("page " + std::to_string(n) + ": " + x.what());
+        pageFaults.emplace_back(n, x.what());
       }
     }
     // The free-space map against the pages the structures reach.
     TABSPageUse use(total);
     CollectSystemPages(c.data, c.session, use);
-    std::vector<TABSTableListEntry> tables;
-    try {
-      tables = c.data.Tables(c.session);
-    } catch (const EABSException& x) {
-      problems.push_back(std::string("table list: ") + x.what());
-      use.WalkFailed("table list");
-    }
+    if (!listRead) use.WalkFailed("table list");
     for (const TABSTableListEntry& e : tables) CheckTable(c.data, c.session, e, problems, use);
-    use.Compare(pm, problems);
+    const int32_t others = c.data.OtherConnections(c.session);
+    use.Compare(pm, others, problems, notes);
+    std::vector<std::string> pageProblems;
+    for (const auto& [n, what] : pageFaults)
+      if (others == 0 || use.Claimed(n)) pageProblems.push_back("page " + std::to_string(n) + ": " + what);
+    problems.insert(problems.begin(), pageProblems.begin(), pageProblems.end());
+    held.clear();
     // A check never writes: what its reads left in the session goes.
     c.data.Pages().RollbackSession(c.session.sessionID);
   } catch (const EABSException& x) {
     problems.push_back(std::string("database: ") + x.what());
   }
   for (const std::string& p : problems) std::cout << "problem: " << p << "\n";
+  for (const std::string& n : notes) std::cout << "note: " << n << "\n";
   if (problems.empty()) std::cout << "ok\n";
   return problems.empty() ? 0 : 1;
 }
