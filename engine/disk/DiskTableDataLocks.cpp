@@ -114,13 +114,14 @@ TABSDiskTableData::WriteScope::WriteScope(TABSDiskTableData& table, TABSSessionI
     if (!granted) throw EABSException(20223, "Table is locked");
     unlock_ = true;
   }
-  if (table.operationDepth_ == 0) {
-    try {
-      table.RefreshForSession(session);
-    } catch (...) {
-      if (unlock_) table.UnlockTable(session, ltWrite);
-      throw;
-    }
+  try {
+    if (table.operationDepth_ == 0) table.RefreshForSession(session);
+    // While the lock is held no other connection commits a change of the
+    // table, so its stamp vouches for the pages the change reads.
+    table.pm_.TablePagesCache().PushCurrentTable(session.sessionID, table.tableID_);
+  } catch (...) {
+    if (unlock_) table.UnlockTable(session, ltWrite);
+    throw;
   }
   ++table.operationDepth_;
 }
@@ -128,6 +129,11 @@ TABSDiskTableData::WriteScope::WriteScope(TABSDiskTableData& table, TABSSessionI
 TABSDiskTableData::WriteScope::~WriteScope() {
   if (!table_.db_.MultiUser()) return;
   --table_.operationDepth_;
+  try {
+    table_.pm_.TablePagesCache().PopCurrentTable(session_.sessionID);
+  } catch (const std::exception&) {
+    // Only a session id below -2 raises here, and that one never got in.
+  }
   if (unlock_) table_.UnlockTable(session_, ltWrite);
 }
 
