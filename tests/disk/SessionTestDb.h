@@ -64,7 +64,7 @@ struct SharedTableConnection {
     }
   }
 
-  void Insert(int32_t id, int32_t owner) {
+  TABSRecordID Insert(int32_t id, int32_t owner) {
     table->InitRecordForInsert(record.data());
     TABSVariant v;
     v.SetAsInteger(id);
@@ -75,7 +75,7 @@ struct SharedTableConnection {
     TABSVariant n;
     n.SetAsString("fila " + std::to_string(id));
     WriteFieldValue(table->FieldDefs(), record.data(), Field("nombre"), n);
-    table->InsertRecord(session, record.data());
+    return table->InsertRecord(session, record.data());
   }
 
   // id -> owner of every record, stepped through like a cursor in physical

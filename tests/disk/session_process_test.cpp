@@ -99,6 +99,35 @@ TEST_F(SessionProcessTest, TwoProcessesInsertIntoOneTableAndEveryRowArrivesOnce)
   ExpectCheckOk(path);
 }
 
+// Two processes insert and delete side by side, so record pages fill,
+// empty, go back to the map and come back as pages of the other process's
+// rows: every row a process kept is there once, none it deleted is, and
+// the file checks ok.
+TEST_F(SessionProcessTest, TwoProcessesInsertingAndDeletingKeepExactlyTheirRows) {
+  constexpr int kRounds = 60;
+  CreateSharedTableDb(path, 8);
+  ChildProcess first = Helper({"churn", path, "1", std::to_string(kRounds)});
+  ChildProcess second = Helper({"churn", path, "2", std::to_string(kRounds)});
+  ASSERT_EQ(first.ReadLine(), "ready");
+  ASSERT_EQ(second.ReadLine(), "ready");
+  first.WriteLine("go");
+  second.WriteLine("go");
+  EXPECT_EQ(first.ReadLine(60000), "kept " + std::to_string(kRounds * 20));
+  EXPECT_EQ(second.ReadLine(60000), "kept " + std::to_string(kRounds * 20));
+  EXPECT_EQ(first.Wait(), 0);
+  EXPECT_EQ(second.Wait(), 0);
+  {
+    SharedTableConnection reader(path);
+    std::multimap<int32_t, int32_t> expected;
+    for (int32_t owner : {1, 2})
+      for (int32_t n = 0; n < kRounds * 40; ++n)
+        if (n % 2 == 1) expected.emplace(owner * 1000000 + n, owner);
+    EXPECT_EQ(reader.Rows(), expected);
+    EXPECT_EQ(reader.Count(), static_cast<int64_t>(expected.size()));
+  }
+  ExpectCheckOk(path);
+}
+
 // What another process commits is seen at the next operation; what it has
 // not committed yet, or rolled back, is not.
 TEST_F(SessionProcessTest, AReaderSeesCommittedRowsAtItsNextOperation) {

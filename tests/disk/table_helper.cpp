@@ -5,6 +5,11 @@
 //                  connect, print "ready", wait; insert ids FROM ..
 //                  FROM+COUNT-1 with OWNER, each alone (BATCH 0) or in
 //                  transactions of BATCH rows; print "done <ms>"
+//   churn FILE OWNER ROUNDS
+//                  connect, print "ready", wait; each round inserts 40
+//                  rows (ids OWNER*1000000 + n) and deletes every other
+//                  row of the round by its record id (the deletes of odd
+//                  rounds in a transaction); print "kept <count>"
 //   txn FILE ID    connect, start a transaction, insert ID, print
 //                  "inserted"; wait for "commit" or "rollback", do it,
 //                  print "ended", wait
@@ -17,7 +22,9 @@
 // Errors print "error <native code> <message>" and exit 1.
 #include <chrono>
 #include <iostream>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "SessionTestDb.h"
 
@@ -56,6 +63,25 @@ int Run(int argc, char** argv) {
     const auto ms =
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
     std::cout << "done " << ms << std::endl;
+    return 0;
+  }
+  if (command == "churn" && argc == 5) {
+    const int32_t owner = std::stoi(argv[3]), rounds = std::stoi(argv[4]);
+    SharedTableConnection c(path);
+    std::cout << "ready" << std::endl;
+    WaitForLine();
+    int32_t next = owner * 1000000, kept = 0;
+    for (int32_t r = 0; r < rounds; ++r) {
+      std::vector<TABSRecordID> ids;
+      for (int k = 0; k < 40; ++k) ids.push_back(c.Insert(next++, owner));
+      const bool inTransaction = r % 2 == 1;
+      if (inTransaction) c.data.StartTransaction(c.session);
+      for (size_t k = 0; k < ids.size(); k += 2)
+        if (!c.table->DeleteRecord(c.session, ids[k])) throw std::runtime_error("a row of this process vanished");
+      if (inTransaction) c.data.Commit(c.session, false);
+      kept += 20;
+    }
+    std::cout << "kept " << kept << std::endl;
     return 0;
   }
   if (command == "txn" && argc == 4) {
@@ -109,6 +135,9 @@ int main(int argc, char** argv) {
     return Run(argc, argv);
   } catch (const EABSException& e) {
     std::cout << "error " << e.NativeError() << " " << e.Message() << std::endl;
+    return 1;
+  } catch (const std::exception& e) {
+    std::cout << "error " << e.what() << std::endl;
     return 1;
   }
 }
