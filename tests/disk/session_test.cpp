@@ -42,6 +42,40 @@ TEST(SessionTest, ModesAndTransactionsAreCheckedAtTheDatabase) {
   alone.Disconnect(b);
 }
 
+// Two sessions of one process share its open of the file, so the lock
+// bytes one holds count as held for the other too.
+TEST(SessionTest, SessionsOfOneProcessKeepEachOtherOutLikeProcesses) {
+  ScratchDir dir;
+  const std::string path = dir.File("two-sessions.zud");
+  CreateSharedTableDb(path, 4);
+  SharedTableConnection c(path);
+  TABSTableLockTimes times;
+  times.writeRetries = 3;
+  times.writeRetryDelayMs = 5;
+  times.transactionAttempts = 3;
+  times.transactionDelayMs = 5;
+  c.data.TableLocks().SetTableLockTimes(times);
+  TABSSessionInfo other;
+  other.multiUser = true;
+  c.data.Connect(other);
+  EXPECT_NE(other.sessionID, c.session.sessionID);
+  TABSDiskTableData& t = c.data.OpenTable(other, kSharedTable);
+
+  c.data.StartTransaction(c.session);
+  c.Insert(1, 1);
+  std::vector<char> record(static_cast<size_t>(t.FieldDefs().MemoryRecordSize()));
+  t.InitRecordForInsert(record.data());
+  TABSVariant v;
+  v.SetAsInteger(2);
+  WriteFieldValue(t.FieldDefs(), record.data(), c.Field("id"), v);
+  ExpectEngineError([&] { t.InsertRecord(other, record.data()); }, 20223, "Table is locked");
+  EXPECT_EQ(t.GetRecordCount(other), 0);  // reading beside the transaction
+  c.data.Commit(c.session, false);
+  t.InsertRecord(other, record.data());
+  EXPECT_EQ(t.GetRecordCount(other), 2);
+  c.data.Disconnect(other);
+}
+
 // A rollback undoes the rows, the count and the unique keys of a
 // transaction, in multi-user mode as in single-user mode.
 TEST(SessionTest, RollbackUndoesTheTransaction) {
