@@ -291,7 +291,8 @@ void TABSDiskTableData::Load(TABSSessionInfo& session) {
 void TABSDiskTableData::CreateTable(TABSSessionInfo& session) {
   Guard guard(database_.Lock());
   CheckWritable();
-  (void)session;
+  if (session.inTransaction)
+    throw EABSException(20182, "Cannot perform '%s' operation on a database in transaction", {"CreateTable"});
   if (FieldDefs().Count() == 0) throw EABSException(20142, "Error creating table - no fields were specified");
   if (loaded_) throw EABSException(30395, "Cannot create table. Table '%s' already exists", {tableName_});
   TABSDatabaseTablesLock tablesLock(pm_);
@@ -372,6 +373,8 @@ void TABSDiskTableData::EmptyStorage(int32_t sessionID) {
 void TABSDiskTableData::DeleteTable(TABSSessionInfo& session, bool force) {
   Guard guard(database_.Lock());
   CheckWritable();
+  if (session.inTransaction)
+    throw EABSException(20175, "Cannot perform '%s' operation on a database in transaction", {"DeleteTable"});
   TABSTableData::DeleteTable(session, force);
   if (!loaded_) Load(session);
   TABSDatabaseTablesLock tablesLock(pm_);
@@ -407,6 +410,9 @@ void TABSDiskTableData::EmptyTable(TABSSessionInfo& session) {
   CheckWritable();
   if (!loaded_) Load(session);
   ExclusiveUse alone(*this, session);
+  // A change of the table like any other: inside a transaction its
+  // transaction-write lock makes the commit lock the table.
+  WriteScope write(*this, session, true);
   try {
     EmptyStorage(session.sessionID);
     indexManager_->ClearKeys(session.sessionID);
@@ -424,6 +430,8 @@ void TABSDiskTableData::EmptyTable(TABSSessionInfo& session) {
 void TABSDiskTableData::RenameTable(TABSSessionInfo& session, const std::string& newName) {
   Guard guard(database_.Lock());
   CheckWritable();
+  if (session.inTransaction)
+    throw EABSException(20177, "Cannot perform '%s' operation on a database in transaction", {"RenameTable"});
   const std::string stored = TableListName(newName);
   const std::string oldName = tableName_;
   if (!cursors_.empty())

@@ -40,7 +40,12 @@
 //     map (drop: also the index roots and the three files); the
 //     modification counter keeps growing when the table is emptied
 //     (DiskRecordManager.h contract 3). Rename changes only the list entry.
-//  6. Drop, empty and rename refuse a table that has cursors in this
+//  6. Create, drop and rename are committed at once in the system
+//     session, so a session in a transaction may not run them: "Cannot
+//     perform '%s' operation on a database in transaction" (20182
+//     CreateTable, 20175 DeleteTable, 20177 RenameTable); emptying is a
+//     change of the transaction like a delete.
+//     Drop, empty and rename refuse a table that has cursors in this
 //     process open (base table data); in multi-user mode they also hold the
 //     table's exclusive lock (kind 6) while they work, so a table another
 //     connection has open is refused with 20208.

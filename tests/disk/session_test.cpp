@@ -1,6 +1,8 @@
 // Sessions and transactions of the disk database data within one process:
 // modes that must agree, transactions that must be running, and a commit
 // that fails while it writes.
+#include <algorithm>
+
 #include "DiskTestUtil.h"
 #include "SessionTestDb.h"
 #include "os/FaultFile.h"
@@ -26,6 +28,17 @@ TEST(SessionTest, ModesAndTransactionsAreCheckedAtTheDatabase) {
   ExpectEngineError([&] { data.Rollback(s); }, 20229);
   data.StartTransaction(s);
   EXPECT_THROW(data.StartTransaction(s), std::logic_error);
+  // What is committed at once in the system session is refused inside a
+  // transaction, and nothing of it is done.
+  ExpectEngineError([&] { data.DropTable(s, kSharedTable); }, 20175,
+                    "Cannot perform 'DeleteTable' operation on a database in transaction");
+  ExpectEngineError([&] { data.RenameTable(s, kSharedTable, "otra"); }, 20177, "'RenameTable'");
+  TABSFieldDefs fields;
+  TABSFieldDef* f = fields.AddNew();
+  f->SetName("x");
+  f->SetDataType(aftInteger, 0);
+  ExpectEngineError([&] { data.CreateTable(s, "nueva", fields, TABSIndexDefs()); }, 20182, "'CreateTable'");
+  EXPECT_EQ(data.Tables(s).size(), 1u);
   data.Disconnect(s);  // rolls the transaction back
   EXPECT_FALSE(s.inTransaction);
 
@@ -94,6 +107,18 @@ TEST(SessionTest, RollbackUndoesTheTransaction) {
     EXPECT_EQ(c.Count(), before);
     EXPECT_TRUE(c.data.TableLocks().Entries(c.session.sessionID).empty());
     c.Insert(first, 2);  // the key is free again
+    EXPECT_EQ(c.Count(), before + 1);
+    // Emptying is a change of the transaction too: it holds the table for
+    // the commit, and a rollback brings the rows back.
+    c.data.StartTransaction(c.session);
+    c.data.EmptyTable(c.session, kSharedTable);
+    EXPECT_EQ(c.Count(), 0);
+    if (multiUser) {
+      const auto entries = c.data.TableLocks().Entries(c.session.sessionID);
+      EXPECT_TRUE(std::any_of(entries.begin(), entries.end(),
+                              [](const TABSTableLockEntry& e) { return e.Kind == ltTransactionWrite; }));
+    }
+    c.data.Rollback(c.session);
     EXPECT_EQ(c.Count(), before + 1);
   }
 }
