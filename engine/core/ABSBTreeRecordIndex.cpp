@@ -155,6 +155,12 @@ bool TABSBTreeRecordIndex::IsDuplicateForUpdate(int32_t sessionID, const char* o
   return HasEqualKey(sessionID, newRecord, &id);
 }
 
+bool TABSBTreeRecordIndex::IsDuplicateOfOther(int32_t sessionID, const char* record, const TABSRecordID& id) {
+  if (!record) throw EABSException(20044, "Pointer is nil");
+  if (!def_.unique && !def_.primary) return false;
+  return HasEqualKey(sessionID, record, &id);
+}
+
 // ---------------------------------------------------------------------------
 // Positioning
 

@@ -70,6 +70,8 @@ class TABSBTreeRecordIndex {
   void UpdateKey(int32_t sessionID, const char* oldRecord, const char* newRecord, const TABSRecordID& id, int phase);
   bool IsDuplicateForInsert(int32_t sessionID, const char* record);
   bool IsDuplicateForUpdate(int32_t sessionID, const char* oldRecord, const char* newRecord, const TABSRecordID& id);
+  // Whether another record than `id` holds the stored record's key.
+  bool IsDuplicateOfOther(int32_t sessionID, const char* record, const TABSRecordID& id);
 
   // Steps through the index and reads the record it lands on into
   // `destination` (when given). Contract 5.

@@ -252,6 +252,11 @@ bool TABSBTreeTableIndex::IsDuplicateForUpdate(int32_t sessionID, const char* ol
   return tree_->IsDuplicateForUpdate(sessionID, oldRecord, newRecord, id);
 }
 
+bool TABSBTreeTableIndex::IsDuplicateOfOther(int32_t sessionID, const char* record, const TABSRecordID& id) {
+  lastSession_ = sessionID;
+  return tree_->IsDuplicateOfOther(sessionID, record, id);
+}
+
 void TABSBTreeTableIndex::InsertKey(int32_t sessionID, const char* record, const TABSRecordID& id) {
   lastSession_ = sessionID;
   tree_->InsertKey(sessionID, record, id);

@@ -54,6 +54,7 @@ class TABSBTreeTableIndex : public TABSIndex, private TABSIndexRecordSource {
   bool IsDuplicateForInsert(int32_t sessionID, const char* record) override;
   bool IsDuplicateForUpdate(int32_t sessionID, const char* oldRecord, const char* newRecord,
                             const TABSRecordID& id) override;
+  bool IsDuplicateOfOther(int32_t sessionID, const char* record, const TABSRecordID& id) override;
   void InsertKey(int32_t sessionID, const char* record, const TABSRecordID& id) override;
   void DeleteKey(int32_t sessionID, const char* record, const TABSRecordID& id) override;
   void UpdateKey(int32_t sessionID, const char* oldRecord, const char* newRecord, const TABSRecordID& id,

@@ -162,6 +162,9 @@ class TABSIndex {
   virtual bool IsDuplicateForInsert(int32_t sessionID, const char* record) = 0;
   virtual bool IsDuplicateForUpdate(int32_t sessionID, const char* oldRecord, const char* newRecord,
                                     const TABSRecordID& id) = 0;
+  // A stored record's key held by another record too (a unique index made
+  // over records already stored).
+  virtual bool IsDuplicateOfOther(int32_t sessionID, const char* record, const TABSRecordID& id) = 0;
   // Contract 2.
   virtual void InsertKey(int32_t sessionID, const char* record, const TABSRecordID& id) = 0;
   virtual void DeleteKey(int32_t sessionID, const char* record, const TABSRecordID& id) = 0;

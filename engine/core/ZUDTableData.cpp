@@ -193,15 +193,19 @@ void TABSTableData::RenameField(const std::string& oldName, const std::string& n
 int32_t TABSTableData::CreateIndex(TABSSessionInfo& session, const TABSIndexDef& def) {
   Guard guard(database_.Lock());
   TABSIndexDef& added = indexManager_->AddIndex(session.sessionID, def);
+  const int32_t id = added.ObjectID();
   if (!added.IsTemporary() && (added.unique || added.primary)) {
     try {
       constraintManager_->AddIndexConstraint(added, database_.NextObjectID());
+      // A unique index over records that already repeat a key is refused.
+      constraintManager_->CheckStoredRecords(session.sessionID, id);
     } catch (...) {
-      indexManager_->DropIndex(session.sessionID, added.ObjectID());
+      constraintManager_->DropIndexConstraint(id);
+      indexManager_->DropIndex(session.sessionID, id);
       throw;
     }
   }
-  return added.ObjectID();
+  return id;
 }
 
 void TABSTableData::DropIndex(TABSSessionInfo& session, int32_t indexID) {

@@ -333,6 +333,29 @@ void TABSBaseConstraintManager::AddIndexConstraint(const TABSIndexDef& index, in
   constraintDefs_.Add(std::move(c));
 }
 
+void TABSBaseConstraintManager::CheckStoredRecords(int32_t sessionID, int32_t indexID) {
+  const TABSConstraintDef* constraint = nullptr;
+  for (int i = 0; i < constraintDefs_.Count() && !constraint; ++i) {
+    const TABSConstraintDef& c = *constraintDefs_[i];
+    if ((c.Kind() == actPrimaryKey || c.Kind() == actUnique) && c.SubjectSlot().id == indexID) constraint = &c;
+  }
+  if (!constraint) return;
+  std::vector<char> record(static_cast<size_t>(table_.FieldDefs().MemoryRecordSize()) + 1);
+  TABSGetRecordRequest q;
+  q.mode = grmNext;
+  q.beforeFirst = true;
+  q.destination = record.data();
+  for (;;) {
+    table_.RecordManager().GetRecord(sessionID, q);
+    if (q.result != grrFound) return;
+    q.beforeFirst = false;
+    if (!table_.IndexManager().IndexByID(indexID).IsDuplicateOfOther(sessionID, record.data(), q.recordID)) continue;
+    if (constraint->Kind() == actPrimaryKey)
+      throw EABSException(30319, "Primary Key constraint '%s' violated. Duplicate found.", {constraint->Name()});
+    throw EABSException(30320, "Constraint unique '%s' violated. Duplicate found.", {constraint->Name()});
+  }
+}
+
 void TABSBaseConstraintManager::DropIndexConstraint(int32_t indexID) {
   for (int i = 0; i < constraintDefs_.Count(); ++i) {
     const TABSConstraintDef& c = *constraintDefs_[i];

@@ -166,6 +166,10 @@ class TABSBaseConstraintManager {
                    bool raise);
   void ResolveAndName();
   void AddIndexConstraint(const TABSIndexDef& index, int32_t newID);
+  // The records already stored, held to the unique or primary key
+  // constraint of the index `indexID` (none: nothing to check); raises
+  // the constraint's violation for the first record another one repeats.
+  void CheckStoredRecords(int32_t sessionID, int32_t indexID);
   void DropIndexConstraint(int32_t indexID);
 
  private:

@@ -453,23 +453,46 @@ void TABSDiskTableData::RenameTable(TABSSessionInfo& session, const std::string&
 
 int32_t TABSDiskTableData::CreateIndex(TABSSessionInfo& session, const TABSIndexDef& def) {
   Guard guard(database_.Lock());
-  if (!def.IsTemporary()) CheckWritable();
   CheckLoaded();
-  const int32_t id = TABSTableData::CreateIndex(session, def);
-  if (!def.IsTemporary()) {
+  // A temporary index lives for this process only; nothing else changes.
+  if (def.IsTemporary()) return TABSTableData::CreateIndex(session, def);
+  CheckWritable();
+  if (session.inTransaction)
+    throw EABSException(20181, "Cannot perform '%s' operation on a database in transaction", {"CreateIndex"});
+  // Other connections keep the index definitions they read when they
+  // opened the table, and would not maintain an index made behind them.
+  ExclusiveUse alone(*this, session);
+  try {
+    const int32_t id = TABSTableData::CreateIndex(session, def);
     WriteMetadata(session.sessionID);
-    if (!session.inTransaction) commitPages_.CommitSession(session.sessionID, false);
+    commitPages_.CommitSession(session.sessionID, false);
+    return id;
+  } catch (...) {
+    commitPages_.RollbackSession(session.sessionID);
+    throw;
   }
-  return id;
 }
 
 void TABSDiskTableData::DropIndex(TABSSessionInfo& session, int32_t indexID) {
   Guard guard(database_.Lock());
-  CheckWritable();
   CheckLoaded();
-  TABSTableData::DropIndex(session, indexID);
-  WriteMetadata(session.sessionID);
-  if (!session.inTransaction) commitPages_.CommitSession(session.sessionID, false);
+  const TABSIndexDef* def = indexManager_->IndexDefs().IndexByID(indexID);
+  if (def && def->IsTemporary()) {
+    TABSTableData::DropIndex(session, indexID);
+    return;
+  }
+  CheckWritable();
+  if (session.inTransaction)
+    throw EABSException(20183, "Cannot perform '%s' operation on a database in transaction", {"DropIndex"});
+  ExclusiveUse alone(*this, session);
+  try {
+    TABSTableData::DropIndex(session, indexID);
+    WriteMetadata(session.sessionID);
+    commitPages_.CommitSession(session.sessionID, false);
+  } catch (...) {
+    commitPages_.RollbackSession(session.sessionID);
+    throw;
+  }
 }
 
 // ---- records ----------------------------------------------------------------

@@ -41,10 +41,16 @@
 //     modification counter keeps growing when the table is emptied
 //     (DiskRecordManager.h contract 3). Rename changes only the list entry.
 //  6. Create, drop and rename are committed at once in the system
-//     session, so a session in a transaction may not run them: "Cannot
-//     perform '%s' operation on a database in transaction" (20182
-//     CreateTable, 20175 DeleteTable, 20177 RenameTable); emptying is a
-//     change of the transaction like a delete.
+//     session, and a new or dropped index is committed at once too, so a
+//     session in a transaction may not run them: "Cannot perform '%s'
+//     operation on a database in transaction" (20182 CreateTable, 20175
+//     DeleteTable, 20177 RenameTable, 20181 CreateIndex, 20183 DropIndex;
+//     temporary indexes are this process's own and always allowed);
+//     emptying is a change of the transaction like a delete. A failed
+//     index creation or drop leaves nothing in the session. In multi-user
+//     mode creating or dropping an index holds the exclusive lock, since
+//     other connections keep the definitions they read at open.
+//     Drop, empty and rename refuse a table that has cursors in this
 //     Drop, empty and rename refuse a table that has cursors in this
 //     process open (base table data); in multi-user mode they also hold the
 //     table's exclusive lock (kind 6) while they work, so a table another

@@ -288,6 +288,18 @@ TEST(Constraints, ViolationsWithMessagesAndCodes) {
   // Dropping the index drops its derived constraint.
   t.data->DropIndex(t.session, t.data->IndexManager().IndexDefs().IndexByName("by_s")->ObjectID());
   EXPECT_NO_THROW(t.data->UpdateRecord(t.session, firstID, clash.data()));
+
+  // Now two records hold "y": a unique index over them is refused, and
+  // neither it nor its constraint stays; a plain one is made.
+  const std::string before = t.Snapshot();
+  const int constraintsBefore = t.data->ConstraintManager().ConstraintDefs().Count();
+  std::string message;
+  EXPECT_EQ(CodeOf([&] { t.AddIndex("by_s", {"s"}, true); }, &message), 30320);
+  EXPECT_EQ(message, "Constraint unique 'C_Unique$s' violated. Duplicate found.");
+  EXPECT_EQ(t.Snapshot(), before);
+  EXPECT_EQ(t.data->ConstraintManager().ConstraintDefs().Count(), constraintsBefore);
+  EXPECT_EQ(t.data->IndexManager().IndexDefs().IndexByName("by_s"), nullptr);
+  EXPECT_NO_THROW(t.AddIndex("by_s", {"s"}));
 }
 
 TEST(IndexUpkeep, FailedStepsLeaveTableAsBefore) {

@@ -320,6 +320,12 @@ class MapIndex : public TABSIndex {
       return !(e.id == id) && CompareKeys(e.record.data(), newRecord, 0) == 0;
     });
   }
+  bool IsDuplicateOfOther(int32_t, const char* record, const TABSRecordID& id) override {
+    if (!def_.unique && !def_.primary) return false;
+    return std::any_of(entries.begin(), entries.end(), [&](const Entry& e) {
+      return !(e.id == id) && CompareKeys(e.record.data(), record, 0) == 0;
+    });
+  }
   void InsertKey(int32_t, const char* record, const TABSRecordID& id) override {
     if (faults_.insertsUntilFailure == 0) {
       faults_.insertsUntilFailure = -1;

@@ -89,6 +89,76 @@ TEST(SessionTest, SessionsOfOneProcessKeepEachOtherOutLikeProcesses) {
   c.data.Disconnect(other);
 }
 
+// A new or dropped index is committed at once and other connections keep
+// the definitions they read at open: index changes need the table to
+// themselves and are refused inside a transaction; a failed one leaves
+// nothing behind.
+TEST(SessionTest, IndexChangesNeedTheTableAloneAndLeaveNothingWhenTheyFail) {
+  ScratchDir dir;
+  const std::string path = dir.File("indexes.zud");
+  CreateSharedTableDb(path, 4);
+  SharedTableConnection c(path);
+  for (int32_t id = 1; id <= 300; ++id) c.Insert(id, id % 7);
+  TABSIndexDef byOwner;
+  byOwner.SetName("por_owner");
+  byOwner.FillColumns({"owner"}, {"ASC"}, {"CASE"});
+  TABSIndexDef uniqueOwner;
+  uniqueOwner.SetName("owner_unico");
+  uniqueOwner.unique = true;
+  uniqueOwner.FillColumns({"owner"}, {"ASC"}, {"CASE"});
+
+  c.data.StartTransaction(c.session);
+  ExpectEngineError([&] { c.table->CreateIndex(c.session, byOwner); }, 20181,
+                    "Cannot perform 'CreateIndex' operation on a database in transaction");
+  c.data.Rollback(c.session);
+
+  {
+    SharedTableConnection other(path);
+    int cursor = 0;
+    other.table->OpenCursor(other.session, &cursor, false);
+    ExpectEngineError([&] { c.table->CreateIndex(c.session, byOwner); }, 20208,
+                      "Cannot access table 'filas' in exclusive mode. Table is open by another user");
+    other.table->CloseCursor(other.session, &cursor);
+  }
+  const auto usedPages = [&] {
+    int64_t used = 0;
+    for (int32_t p = 0; p < c.data.Pages().GetPageCount(); ++p) used += c.data.Pages().FreeSpaceManager().IsPageUsed(p);
+    return used;
+  };
+  const int64_t before = usedPages();
+  EXPECT_THROW(c.table->CreateIndex(c.session, uniqueOwner), EABSException);  // owners repeat
+  EXPECT_EQ(usedPages(), before);
+  EXPECT_EQ(c.table->IndexManager().IndexDefs().IndexByName("owner_unico"), nullptr);
+
+  const int32_t id = c.table->CreateIndex(c.session, byOwner);
+  EXPECT_EQ(c.Count(), 300);
+  c.Insert(301, 3);
+  c.data.StartTransaction(c.session);
+  ExpectEngineError([&] { c.table->DropIndex(c.session, id); }, 20183, "'DropIndex'");
+  c.data.Rollback(c.session);
+  {
+    // Read back by another open: the index is stored and holds every row.
+    SharedTableConnection reader(path);
+    const TABSIndexDef* stored = reader.table->IndexManager().IndexDefs().IndexByName("por_owner");
+    ASSERT_NE(stored, nullptr);
+    TABSTableCursor cursor;
+    reader.table->PrepareCursor(cursor);
+    cursor.indexID = stored->ObjectID();
+    int64_t seen = 0;
+    int32_t last = -1;
+    while (reader.table->FetchRecord(reader.session, cursor, grmNext) == grrFound) {
+      TABSVariant owner;
+      ReadFieldValue(reader.table->FieldDefs(), cursor.Record(), reader.Field("owner"), owner);
+      EXPECT_LE(last, owner.AsInteger());
+      last = owner.AsInteger();
+      ++seen;
+    }
+    EXPECT_EQ(seen, 301);
+  }
+  c.table->DropIndex(c.session, id);
+  EXPECT_EQ(c.table->IndexManager().IndexDefs().IndexByName("por_owner"), nullptr);
+}
+
 // A rollback undoes the rows, the count and the unique keys of a
 // transaction, in multi-user mode as in single-user mode.
 TEST(SessionTest, RollbackUndoesTheTransaction) {
