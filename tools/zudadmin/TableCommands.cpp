@@ -332,31 +332,27 @@ int DumpCommand(const std::string& file, const TABSPassword& password, const std
 
 namespace {
 
+// A table of the check, opened and held still for its whole run by its
+// read lock, or the reason it could not be.
+struct HeldTable {
+  std::string name;
+  TABSDiskTableData* table = nullptr;
+  std::optional<TABSTableData::ReadScope> read;
+  std::string problem;
+};
+
 // The checks of one table; every fault becomes a line of `problems`. The
 // walks claim the pages they reach in `use` (CheckPages.h).
-void CheckTable(TABSDiskDatabaseData& data, TABSSessionInfo& s, const TABSTableListEntry& e,
-                std::vector<std::string>& problems, TABSPageUse& use) {
-  const std::string table = "table '" + e.TableName + "'";
+void CheckTable(TABSDiskDatabaseData& data, HeldTable& held, TABSSessionInfo& s, std::vector<std::string>& problems,
+                TABSPageUse& use) {
+  const std::string table = "table '" + held.name + "'";
   const std::string where = table + ": ";
-  TABSDiskTableData* opened = nullptr;
-  try {
-    opened = &data.OpenTable(s, e.TableName);
-  } catch (const EABSException& x) {
-    problems.push_back(where + "metadata: " + x.what());
+  if (!held.read) {
+    problems.push_back(where + held.problem);
     use.WalkFailed(table);
     return;
   }
-  TABSDiskTableData& t = *opened;
-  // One read operation for the whole table: no other process commits a
-  // change of it while it is checked.
-  std::optional<TABSTableData::ReadScope> read;
-  try {
-    read.emplace(t, s);
-  } catch (const EABSException& x) {
-    problems.push_back(where + x.what());
-    use.WalkFailed(table);
-    return;
-  }
+  TABSDiskTableData& t = *held.table;
   CollectTablePages(t, s, table, use);
   TABSDiskRecordManager& records = t.DiskRecords();
   // Record pages: every indexed page is a valid record page of the table
@@ -484,15 +480,32 @@ int CheckCommand(const std::string& file, const TABSPassword& password, const st
       listRead = false;
     }
     // Every table held still for the whole check: its read lock keeps out
-    // other connections' record changes, empty, drop and rename, so what
-    // the pages say does not move under the walks. A table that cannot be
-    // opened is reported by its own check below.
-    std::deque<TABSTableData::ReadScope> held;
+    // other connections' record changes, empty, drop, rename and index
+    // changes, and the database tables lock the creation of tables, so
+    // what the pages say does not move under the walks. Every table is
+    // opened first: opening takes the tables lock itself, and a byte lock
+    // does not nest. A table that cannot be held is reported by its check.
+    std::deque<HeldTable> held;
     for (const TABSTableListEntry& e : tables) {
+      HeldTable& h = held.emplace_back();
+      h.name = e.TableName;
       try {
-        held.emplace_back(c.data.OpenTable(c.session, e.TableName), c.session);
-      } catch (const EABSException&) {
+        h.table = &c.data.OpenTable(c.session, e.TableName);
+      } catch (const EABSException& x) {
+        h.problem = std::string("metadata: ") + x.what();
+        continue;
       }
+      try {
+        h.read.emplace(*h.table, c.session);
+      } catch (const EABSException& x) {
+        h.problem = x.what();
+      }
+    }
+    std::optional<TABSDatabaseTablesLock> noNewTables;
+    try {
+      noNewTables.emplace(pm);
+    } catch (const EABSException& x) {
+      problems.push_back(std::string("database: ") + x.what());
     }
     // Every page in use: its signature, CRC and header as the page reader
     // checks them. Judged after the walks (CheckPages.h contract 5).
@@ -523,13 +536,14 @@ int CheckCommand(const std::string& file, const TABSPassword& password, const st
     TABSPageUse use(total);
     CollectSystemPages(c.data, c.session, use);
     if (!listRead) use.WalkFailed("table list");
-    for (const TABSTableListEntry& e : tables) CheckTable(c.data, c.session, e, problems, use);
+    for (HeldTable& h : held) CheckTable(c.data, h, c.session, problems, use);
     const int32_t others = c.data.OtherConnections(c.session);
     use.Compare(pm, others, problems, notes);
     std::vector<std::string> pageProblems;
     for (const auto& [n, what] : pageFaults)
       if (others == 0 || use.Claimed(n)) pageProblems.push_back("page " + std::to_string(n) + ": " + what);
     problems.insert(problems.begin(), pageProblems.begin(), pageProblems.end());
+    noNewTables.reset();
     held.clear();
     // A check never writes: what its reads left in the session goes.
     c.data.Pages().RollbackSession(c.session.sessionID);
