@@ -40,17 +40,23 @@ void TABSBTree::CreateRoot(int32_t sessionID) {
   root_ = page.PageNo();
 }
 
+// A page of a walk from the root: the root itself at depth 0, else a child
+// page; a walk deeper than any tree can be is a damaged one.
+void TABSBTree::LoadWalked(TABSBTreePage& page, int32_t pageNo, int depth) const {
+  if (depth == 0)
+    LoadRoot(page);
+  else
+    LoadChild(page, pageNo);
+  if (depth >= kMaxLevels) page.Corrupt(-1);
+}
+
 // A page reached twice is a damaged tree: freeing stops there instead of
 // walking a shared subtree over and over.
 void TABSBTree::FreeSubtree(int32_t sessionID, int32_t pageNo, int depth, std::unordered_set<int32_t>& freed) {
   if (!freed.insert(pageNo).second)
     throw EABSException(20032, "Index integrity error. Circular links. PageNo=%d EntryNo=%d", {pageNo, -1});
   TABSBTreePage page(manager_, sessionID, *keyRef_);
-  if (depth == 0)
-    LoadRoot(page);
-  else
-    LoadChild(page, pageNo);
-  if (depth >= kMaxLevels) page.Corrupt(-1);
+  LoadWalked(page, pageNo, depth);
   if (!page.IsLeaf())
     for (int32_t i = 0; i < page.Count(); ++i) FreeSubtree(sessionID, page.Child(i), depth + 1, freed);
   page.Release();
@@ -62,11 +68,7 @@ void TABSBTree::CollectSubtree(int32_t sessionID, int32_t pageNo, int depth, std
   if (!seen.insert(pageNo).second || static_cast<int64_t>(seen.size()) > bound)
     throw EABSException(20032, "Index integrity error. Circular links. PageNo=%d EntryNo=%d", {pageNo, -1});
   TABSBTreePage page(manager_, sessionID, *keyRef_);
-  if (depth == 0)
-    LoadRoot(page);
-  else
-    LoadChild(page, pageNo);
-  if (depth >= kMaxLevels) page.Corrupt(-1);
+  LoadWalked(page, pageNo, depth);
   pages.push_back(pageNo);
   if (page.IsLeaf()) return;
   std::vector<int32_t> children;

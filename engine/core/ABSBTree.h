@@ -124,6 +124,7 @@ class TABSBTree {
   void CheckRoot() const;
   void LoadRoot(TABSBTreePage& page) const;
   void LoadChild(TABSBTreePage& page, int32_t pageNo) const;
+  void LoadWalked(TABSBTreePage& page, int32_t pageNo, int depth) const;
   void Descend(int32_t sessionID, const TABSBTreeSearchKey& search, TABSBTreeBound bound, TABSBTreePath& path);
   void DescendEdge(int32_t sessionID, TABSBTreePath& path, int32_t level, int32_t pageNo, bool last);
   void FreeSubtree(int32_t sessionID, int32_t pageNo, int depth, std::unordered_set<int32_t>& freed);

@@ -333,37 +333,30 @@ void TABSBaseConstraintManager::AddIndexConstraint(const TABSIndexDef& index, in
   constraintDefs_.Add(std::move(c));
 }
 
-void TABSBaseConstraintManager::CheckStoredRecords(int32_t sessionID, int32_t indexID) {
-  const TABSConstraintDef* constraint = nullptr;
-  for (int i = 0; i < constraintDefs_.Count() && !constraint; ++i) {
+int TABSBaseConstraintManager::IndexOfIndexConstraint(int32_t indexID) const {
+  for (int i = 0; i < constraintDefs_.Count(); ++i) {
     const TABSConstraintDef& c = *constraintDefs_[i];
-    if ((c.Kind() == actPrimaryKey || c.Kind() == actUnique) && c.SubjectSlot().id == indexID) constraint = &c;
+    if ((c.Kind() == actPrimaryKey || c.Kind() == actUnique) && c.SubjectSlot().id == indexID) return i;
   }
-  if (!constraint) return;
-  std::vector<char> record(static_cast<size_t>(table_.FieldDefs().MemoryRecordSize()) + 1);
-  TABSGetRecordRequest q;
-  q.mode = grmNext;
-  q.beforeFirst = true;
-  q.destination = record.data();
-  for (;;) {
-    table_.RecordManager().GetRecord(sessionID, q);
-    if (q.result != grrFound) return;
-    q.beforeFirst = false;
-    if (!table_.IndexManager().IndexByID(indexID).IsDuplicateOfOther(sessionID, record.data(), q.recordID)) continue;
-    if (constraint->Kind() == actPrimaryKey)
-      throw EABSException(30319, "Primary Key constraint '%s' violated. Duplicate found.", {constraint->Name()});
-    throw EABSException(30320, "Constraint unique '%s' violated. Duplicate found.", {constraint->Name()});
-  }
+  return -1;
+}
+
+void TABSBaseConstraintManager::CheckStoredRecords(int32_t sessionID, int32_t indexID) {
+  const int position = IndexOfIndexConstraint(indexID);
+  if (position < 0) return;
+  const TABSConstraintDef& constraint = *constraintDefs_[position];
+  TABSIndex& index = table_.IndexManager().IndexByID(indexID);
+  table_.IndexManager().ForEachRecord(sessionID, [&](const char* record, const TABSRecordID& id) {
+    if (!index.IsDuplicateOfOther(sessionID, record, id)) return;
+    if (constraint.Kind() == actPrimaryKey)
+      throw EABSException(30319, "Primary Key constraint '%s' violated. Duplicate found.", {constraint.Name()});
+    throw EABSException(30320, "Constraint unique '%s' violated. Duplicate found.", {constraint.Name()});
+  });
 }
 
 void TABSBaseConstraintManager::DropIndexConstraint(int32_t indexID) {
-  for (int i = 0; i < constraintDefs_.Count(); ++i) {
-    const TABSConstraintDef& c = *constraintDefs_[i];
-    if ((c.Kind() == actPrimaryKey || c.Kind() == actUnique) && c.SubjectSlot().id == indexID) {
-      constraintDefs_.Delete(i);
-      return;
-    }
-  }
+  const int position = IndexOfIndexConstraint(indexID);
+  if (position >= 0) constraintDefs_.Delete(position);
 }
 
 bool TABSBaseConstraintManager::CheckRecord(int32_t sessionID, const char* record, const TABSRecordID* updating,

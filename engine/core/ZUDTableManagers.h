@@ -175,6 +175,8 @@ class TABSBaseConstraintManager {
  private:
   bool CheckOne(int32_t sessionID, const TABSConstraintDef& c, const char* record, const TABSRecordID* updating,
                 const char* oldRecord);
+  // Position of the unique or primary key constraint an index derives, or -1.
+  int IndexOfIndexConstraint(int32_t indexID) const;
 
   TABSTableData& table_;
   TABSConstraintDefs constraintDefs_;

@@ -349,41 +349,41 @@ bool TABSDiskBlobManager::LooksLarge(int32_t sessionID, int32_t pageNo) {
   return count >= 1 && stored <= capacity && stored >= capacity - 2 * page->DataSize();
 }
 
+template <typename Large, typename Small>
+auto TABSDiskBlobManager::ByKind(int32_t sessionID, TABSBlobReference ref, Large large, Small small) {
+  if (ref.IsLarge()) return large();
+  if (ref.BlobID != 255) return small();
+  const bool likelyLarge = LooksLarge(sessionID, ref.PageNo);
+  try {
+    return likelyLarge ? large() : small();
+  } catch (const EABSException&) {
+    return likelyLarge ? small() : large();
+  }
+}
+
 std::unique_ptr<TABSBlobValue> TABSDiskBlobManager::LoadValue(int32_t sessionID, TABSBlobReference ref) {
   if (ref.IsNone()) return std::make_unique<TABSBlobValue>();
-  if (ref.IsLarge()) return LoadLarge(sessionID, ref.PageNo);
-  if (ref.BlobID != 255) return LoadSmall(sessionID, ref);
-  const bool large = LooksLarge(sessionID, ref.PageNo);
-  try {
-    return large ? LoadLarge(sessionID, ref.PageNo) : LoadSmall(sessionID, ref);
-  } catch (const EABSException&) {
-    return large ? LoadSmall(sessionID, ref) : LoadLarge(sessionID, ref.PageNo);
-  }
+  return ByKind(
+      sessionID, ref, [&] { return LoadLarge(sessionID, ref.PageNo); }, [&] { return LoadSmall(sessionID, ref); });
 }
 
 std::vector<int32_t> TABSDiskBlobManager::ValuePages(int32_t sessionID, TABSBlobReference ref, bool& small) {
   small = false;
   if (ref.IsNone()) return {};
-  const auto largePages = [&] {
-    const LargeLayout l = ReadLargeLayout(sessionID, ref.PageNo);
-    small = false;
-    std::set<int32_t> all(l.dataPages.begin(), l.dataPages.end());
-    all.insert(l.listPages.begin(), l.listPages.end());
-    return std::vector<int32_t>(all.begin(), all.end());
-  };
-  const auto smallPages = [&] {
-    LoadSmall(sessionID, ref);  // the entry must be there
-    small = true;
-    return std::vector<int32_t>{ref.PageNo};
-  };
-  if (ref.IsLarge()) return largePages();
-  if (ref.BlobID != 255) return smallPages();
-  const bool large = LooksLarge(sessionID, ref.PageNo);
-  try {
-    return large ? largePages() : smallPages();
-  } catch (const EABSException&) {
-    return large ? smallPages() : largePages();
-  }
+  return ByKind(
+      sessionID, ref,
+      [&] {
+        const LargeLayout l = ReadLargeLayout(sessionID, ref.PageNo);
+        small = false;
+        std::set<int32_t> all(l.dataPages.begin(), l.dataPages.end());
+        all.insert(l.listPages.begin(), l.listPages.end());
+        return std::vector<int32_t>(all.begin(), all.end());
+      },
+      [&] {
+        LoadSmall(sessionID, ref);  // the entry must be there
+        small = true;
+        return std::vector<int32_t>{ref.PageNo};
+      });
 }
 
 void TABSDiskBlobManager::DeleteSmall(int32_t sessionID, TABSBlobReference ref) {

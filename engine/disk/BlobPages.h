@@ -197,6 +197,11 @@ class TABSDiskBlobManager {
   };
   LargeLayout ReadLargeLayout(int32_t sessionID, int32_t firstPage);
   bool LooksLarge(int32_t sessionID, int32_t pageNo);
+  // Which kind of stored value a reference names, as reading resolves it:
+  // `large(firstPage)` or `small()`, the other one tried when the likelier
+  // one raises for an old reference that does not say (BlobID 255).
+  template <typename Large, typename Small>
+  auto ByKind(int32_t sessionID, TABSBlobReference ref, Large large, Small small);
   TABSBlobValue* Cached(uint32_t handle) const;
   uint32_t Cache(std::unique_ptr<TABSBlobValue> value);
   void Uncache(uint32_t handle);

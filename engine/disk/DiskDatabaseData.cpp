@@ -136,8 +136,7 @@ void TABSDiskDatabaseData::Commit(TABSSessionInfo& session, bool flush) {
     session.inTransaction = false;
     EndTransactionLocks(session);
     try {
-      Pages().RollbackSession(session.sessionID);
-      ReloadTables(session);
+      RollbackHook(session);
     } catch (const std::exception& x) {
       std::fprintf(stderr, "tivoran: rollback after a failed commit: %s\n", x.what());
     }
@@ -173,15 +172,11 @@ void TABSDiskDatabaseData::EndTransactionLocks(TABSSessionInfo& session) noexcep
   }
 }
 
-void TABSDiskDatabaseData::ReloadTables(TABSSessionInfo& session) {
-  for (const auto& t : tables_)
-    if (static_cast<TABSDiskTableData&>(*t).Loaded()) t->RollbackHook(session, session.inTransaction);
-}
-
 void TABSDiskDatabaseData::RollbackHook(TABSSessionInfo& session) {
   Guard guard(lock_);
   Pages().RollbackSession(session.sessionID);
-  ReloadTables(session);
+  for (const auto& t : tables_)
+    if (static_cast<TABSDiskTableData&>(*t).Loaded()) t->RollbackHook(session, session.inTransaction);
 }
 
 std::vector<TABSTableListEntry> TABSDiskDatabaseData::Tables(TABSSessionInfo& session) {

@@ -100,7 +100,6 @@ class TABSDiskDatabaseData : public TABSDatabaseData {
   // The locks of a finished transaction are gone, in the lists and in the
   // page cache's counts; failures are reported, not raised.
   void EndTransactionLocks(TABSSessionInfo& session) noexcept;
-  void ReloadTables(TABSSessionInfo& session);
 
   bool multiUser_ = false;
   bool readOnly_ = false;

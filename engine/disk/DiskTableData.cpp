@@ -1,6 +1,7 @@
 #include "DiskTableData.h"
 
 #include <cstring>
+#include <functional>
 #include <optional>
 
 #include "ABSBTreeTableIndex.h"
@@ -459,18 +460,9 @@ int32_t TABSDiskTableData::CreateIndex(TABSSessionInfo& session, const TABSIndex
   CheckWritable();
   if (session.inTransaction)
     throw EABSException(20181, "Cannot perform '%s' operation on a database in transaction", {"CreateIndex"});
-  // Other connections keep the index definitions they read when they
-  // opened the table, and would not maintain an index made behind them.
-  ExclusiveUse alone(*this, session);
-  try {
-    const int32_t id = TABSTableData::CreateIndex(session, def);
-    WriteMetadata(session.sessionID);
-    commitPages_.CommitSession(session.sessionID, false);
-    return id;
-  } catch (...) {
-    commitPages_.RollbackSession(session.sessionID);
-    throw;
-  }
+  int32_t id = -1;
+  CommitDefinitionsChange(session, [&] { id = TABSTableData::CreateIndex(session, def); });
+  return id;
 }
 
 void TABSDiskTableData::DropIndex(TABSSessionInfo& session, int32_t indexID) {
@@ -484,9 +476,15 @@ void TABSDiskTableData::DropIndex(TABSSessionInfo& session, int32_t indexID) {
   CheckWritable();
   if (session.inTransaction)
     throw EABSException(20183, "Cannot perform '%s' operation on a database in transaction", {"DropIndex"});
+  CommitDefinitionsChange(session, [&] { TABSTableData::DropIndex(session, indexID); });
+}
+
+void TABSDiskTableData::CommitDefinitionsChange(TABSSessionInfo& session, const std::function<void()>& change) {
+  // Other connections keep the index definitions they read when they
+  // opened the table, and would not maintain an index made behind them.
   ExclusiveUse alone(*this, session);
   try {
-    TABSTableData::DropIndex(session, indexID);
+    change();
     WriteMetadata(session.sessionID);
     commitPages_.CommitSession(session.sessionID, false);
   } catch (...) {

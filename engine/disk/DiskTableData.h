@@ -81,6 +81,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -233,6 +234,15 @@ class TABSDiskTableData : public TABSTableData {
   // table), and the table's stamp for the session's page checks.
   void RefreshForSession(TABSSessionInfo& session);
   void CheckWritable() const;
+  // The steps every read or change takes once its lock is granted, and
+  // gives back at its end: the outermost one rereads the state, each one
+  // makes the table the session's current table. A failed entry releases
+  // the lock when `release` (it was taken for this operation).
+  void EnterOperation(TABSSessionInfo& session, TABSLockKind kind, bool release);
+  void LeaveOperation(TABSSessionInfo& session, TABSLockKind kind, bool release) noexcept;
+  // Contract 6: an index definitions change, under the exclusive lock,
+  // committed with the metadata or rolled back whole.
+  void CommitDefinitionsChange(TABSSessionInfo& session, const std::function<void()>& change);
   void MakeStorage();
   void Unload();
   // Deletes every record's BLOB values, then the records.

@@ -69,30 +69,40 @@ void TABSDiskTableData::CheckWritable() const {
   if (db_.ReadOnly()) throw EABSException(10106, "Dataset is in read only mode");
 }
 
-void TABSDiskTableData::BeginRead(TABSSessionInfo& session) {
-  if (!db_.MultiUser() || !loaded_) return;
-  const TABSTableLockTimes& times = db_.TableLocks().TableLockTimes();
-  if (!LockTable(session, ltRead, times.readDelayMs, times.readAttempts))
-    throw EABSException(20214, "Table is locked");
+void TABSDiskTableData::EnterOperation(TABSSessionInfo& session, TABSLockKind kind, bool release) {
   try {
     if (operationDepth_ == 0) RefreshForSession(session);
+    // While the lock is held no other connection commits a change of the
+    // table, so its stamp vouches for the pages the operation reads.
     pm_.TablePagesCache().PushCurrentTable(session.sessionID, tableID_);
   } catch (...) {
-    UnlockTable(session, ltRead);
+    if (release) UnlockTable(session, kind);
     throw;
   }
   ++operationDepth_;
 }
 
-void TABSDiskTableData::EndRead(TABSSessionInfo& session) noexcept {
-  if (!db_.MultiUser() || !loaded_ || operationDepth_ == 0) return;
+void TABSDiskTableData::LeaveOperation(TABSSessionInfo& session, TABSLockKind kind, bool release) noexcept {
   --operationDepth_;
   try {
     pm_.TablePagesCache().PopCurrentTable(session.sessionID);
   } catch (const std::exception&) {
     // Only a session id below -2 raises here, and that one never got in.
   }
-  UnlockTable(session, ltRead);
+  if (release) UnlockTable(session, kind);
+}
+
+void TABSDiskTableData::BeginRead(TABSSessionInfo& session) {
+  if (!db_.MultiUser() || !loaded_) return;
+  const TABSTableLockTimes& times = db_.TableLocks().TableLockTimes();
+  if (!LockTable(session, ltRead, times.readDelayMs, times.readAttempts))
+    throw EABSException(20214, "Table is locked");
+  EnterOperation(session, ltRead, true);
+}
+
+void TABSDiskTableData::EndRead(TABSSessionInfo& session) noexcept {
+  if (!db_.MultiUser() || !loaded_ || operationDepth_ == 0) return;
+  LeaveOperation(session, ltRead, true);
 }
 
 TABSDiskTableData::WriteScope::WriteScope(TABSDiskTableData& table, TABSSessionInfo& session, bool isDelete)
@@ -114,27 +124,11 @@ TABSDiskTableData::WriteScope::WriteScope(TABSDiskTableData& table, TABSSessionI
     if (!granted) throw EABSException(20223, "Table is locked");
     unlock_ = true;
   }
-  try {
-    if (table.operationDepth_ == 0) table.RefreshForSession(session);
-    // While the lock is held no other connection commits a change of the
-    // table, so its stamp vouches for the pages the change reads.
-    table.pm_.TablePagesCache().PushCurrentTable(session.sessionID, table.tableID_);
-  } catch (...) {
-    if (unlock_) table.UnlockTable(session, ltWrite);
-    throw;
-  }
-  ++table.operationDepth_;
+  table.EnterOperation(session, ltWrite, unlock_);
 }
 
 TABSDiskTableData::WriteScope::~WriteScope() {
-  if (!table_.db_.MultiUser()) return;
-  --table_.operationDepth_;
-  try {
-    table_.pm_.TablePagesCache().PopCurrentTable(session_.sessionID);
-  } catch (const std::exception&) {
-    // Only a session id below -2 raises here, and that one never got in.
-  }
-  if (unlock_) table_.UnlockTable(session_, ltWrite);
+  if (table_.db_.MultiUser()) table_.LeaveOperation(session_, ltWrite, unlock_);
 }
 
 // ---- DDL steps ----------------------------------------------------------------

@@ -94,5 +94,14 @@ struct SharedTableConnection {
   }
 
   int64_t Count() { return table->GetRecordCount(session); }
+
+  // Short waits for the refusals a test provokes on purpose.
+  void ShortLockTimes() {
+    TABSTableLockTimes times;
+    times.readAttempts = times.writeRetries = times.deleteRetries = times.transactionAttempts = 5;
+    times.readDelayMs = times.writeRetryDelayMs = times.deleteRetryDelayMs = times.transactionDelayMs = 10;
+    data.TableLocks().SetTableLockTimes(times);
+    data.TableLocks().SetCommitLockTimes(10, 5);
+  }
   int Field(const std::string& name) const { return table->FieldDefs().IndexOfName(name); }
 };

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "ChildProcess.h"
 
 struct ToolRun {
@@ -23,4 +25,12 @@ inline ToolRun Zudadmin(const std::vector<std::string>& args) {
   for (std::string line = p.ReadLine(20000); !line.empty(); line = p.ReadLine(20000)) r.lines.push_back(line);
   r.exitCode = p.Wait();
   return r;
+}
+
+// What the tool's check says of a database nobody changes meanwhile: "ok"
+// alone, and exit 0.
+inline void ExpectCheckOk(const std::string& path) {
+  const ToolRun r = Zudadmin({"check", path});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.lines, std::vector<std::string>{"ok"});
 }

@@ -18,27 +18,6 @@ const char* TableHelper() { return TABLE_HELPER_PATH; }
 
 ChildProcess Helper(const std::vector<std::string>& args) { return ChildProcess(args, TableHelper()); }
 
-// Short waits for the refusals a test provokes on purpose.
-void ShortLockTimes(SharedTableConnection& c) {
-  TABSTableLockTimes times;
-  times.readAttempts = 5;
-  times.readDelayMs = 10;
-  times.writeRetries = 5;
-  times.writeRetryDelayMs = 10;
-  times.deleteRetries = 5;
-  times.deleteRetryDelayMs = 10;
-  times.transactionAttempts = 5;
-  times.transactionDelayMs = 10;
-  c.data.TableLocks().SetTableLockTimes(times);
-  c.data.TableLocks().SetCommitLockTimes(10, 5);
-}
-
-void ExpectCheckOk(const std::string& path) {
-  const ToolRun r = Zudadmin({"check", path});
-  EXPECT_EQ(r.exitCode, 0);
-  EXPECT_EQ(r.lines, std::vector<std::string>{"ok"});
-}
-
 class SessionProcessTest : public ::testing::Test {
  protected:
   ScratchDir dir;
@@ -172,7 +151,7 @@ TEST_F(SessionProcessTest, AReaderSeesCommittedRowsAtItsNextOperation) {
 TEST_F(SessionProcessTest, TransactionLocksHoldOffWritersAndReadersHoldOffCommits) {
   CreateSharedTableDb(path, 8);
   SharedTableConnection here(path);
-  ShortLockTimes(here);
+  here.ShortLockTimes();
 
   ChildProcess txn = Helper({"txn", path, "1"});
   ASSERT_EQ(txn.ReadLine(), "inserted");
@@ -223,7 +202,7 @@ TEST_F(SessionProcessTest, AKilledProcessFreesItsSlotAndLocks) {
                       "single-user mode");
   }  // both children are killed here, the transaction unfinished
   SharedTableConnection here(path);
-  ShortLockTimes(here);
+  here.ShortLockTimes();
   here.Insert(10, 1);  // the key the dead transaction held is free, the lock gone
   EXPECT_EQ(here.Count(), 1);
   here.data.Disconnect(here.session);

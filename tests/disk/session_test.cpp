@@ -62,12 +62,7 @@ TEST(SessionTest, SessionsOfOneProcessKeepEachOtherOutLikeProcesses) {
   const std::string path = dir.File("two-sessions.zud");
   CreateSharedTableDb(path, 4);
   SharedTableConnection c(path);
-  TABSTableLockTimes times;
-  times.writeRetries = 3;
-  times.writeRetryDelayMs = 5;
-  times.transactionAttempts = 3;
-  times.transactionDelayMs = 5;
-  c.data.TableLocks().SetTableLockTimes(times);
+  c.ShortLockTimes();
   TABSSessionInfo other;
   other.multiUser = true;
   c.data.Connect(other);

@@ -12,6 +12,7 @@
 #include "FreeSpaceMap.h"
 #include "ZUDRecordLayout.h"
 #include "ZUDVariant.h"
+#include "ZudadminRun.h"
 
 namespace {
 
@@ -67,14 +68,6 @@ struct Defs {
 // The text of every non-BLOB field of a record, as the model keeps it.
 using Row = std::vector<std::string>;
 
-// What the admin tool's check says of a closed database: "ok" and exit 0.
-void ExpectCheckOk(const std::string& path) {
-  ChildProcess p({"check", path}, ZUDADMIN_PATH);
-  std::vector<std::string> lines;
-  for (std::string line; !(line = p.ReadLine(20000)).empty();) lines.push_back(line);
-  EXPECT_EQ(p.Wait(), 0);
-  EXPECT_EQ(lines, std::vector<std::string>{"ok"});
-}
 
 struct Db {
   ScratchDir dir;

@@ -196,22 +196,15 @@ void FlipMapBit(const std::string& path, int32_t pageNo) {
 std::pair<TABSRecordID, std::vector<int32_t>> LargeBlobPages(Open& db) {
   TABSDiskTableData& t = db.data.OpenTable(db.s, "personas");
   const TABSFieldDef& field = *t.FieldDefs()[6];
-  std::vector<char> r(static_cast<size_t>(t.FieldDefs().MemoryRecordSize()));
-  TABSGetRecordRequest q;
-  q.mode = grmNext;
-  q.beforeFirst = true;
-  q.destination = r.data();
-  for (;;) {
-    t.RecordManager().GetRecord(db.s.sessionID, q);
-    if (q.result != grrFound) break;
-    q.beforeFirst = false;
+  std::pair<TABSRecordID, std::vector<int32_t>> found;
+  t.IndexManager().ForEachRecord(db.s.sessionID, [&](const char* record, const TABSRecordID& id) {
     bool small = true;
-    const std::vector<int32_t> pages =
-        t.DiskBlobs()->ValuePages(db.s.sessionID, TABSBlobReference::Read(r.data() + field.MemoryOffset()), small);
-    if (!small && pages.size() >= 3) return {q.recordID, pages};
-  }
-  ADD_FAILURE() << "no BLOB of three pages";
-  return {};
+    std::vector<int32_t> pages =
+        t.DiskBlobs()->ValuePages(db.s.sessionID, TABSBlobReference::Read(record + field.MemoryOffset()), small);
+    if (found.second.empty() && !small && pages.size() >= 3) found = {id, std::move(pages)};
+  });
+  if (found.second.empty()) ADD_FAILURE() << "no BLOB of three pages";
+  return found;
 }
 
 TEST_F(ZudadminCheckPages, AWorkedDatabaseChecksCleanAndEveryPageInUseIsReached) {

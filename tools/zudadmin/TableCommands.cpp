@@ -152,17 +152,7 @@ std::string TypeText(const TABSFieldDef& f) {
 template <typename Visit>
 void ForEachRecord(TABSDiskTableData& t, TABSSessionInfo& s, Visit visit) {
   TABSTableData::ReadScope read(t, s);
-  std::vector<char> record(static_cast<size_t>(t.FieldDefs().MemoryRecordSize()));
-  TABSGetRecordRequest q;
-  q.mode = grmNext;
-  q.beforeFirst = true;
-  q.destination = record.data();
-  for (;;) {
-    t.RecordManager().GetRecord(s.sessionID, q);
-    if (q.result != grrFound) return;
-    q.beforeFirst = false;
-    visit(record.data(), q.recordID);
-  }
+  t.IndexManager().ForEachRecord(s.sessionID, visit);
 }
 
 }  // namespace
