@@ -9,27 +9,19 @@
 #include <random>
 #include <vector>
 
-#include "ABSBTreeRecordIndex.h"
-#include "DiskFormat.h"
+#include "core/ABSBTreeRecordIndex.h"
+#include "core/MemoryPageManager.h"
 
 namespace {
 
 constexpr int kKeys = 1000000;
 constexpr int32_t kSession = 0;
 
-class MemoryPageManager : public TABSPageManager {
+// The in-memory page manager with 4096-byte pages and the page header, as
+// the disk's index pages have.
+class MemoryPageManager : public TABSMemoryPageManager {
  public:
-  MemoryPageManager() { SetPageGeometry(4096, tiv::disk::kPageHeaderSize); }
-  void AllocPageNo(TABSPage* page) override {
-    page->PageNo = next_++;
-    page->AllocBuffer();
-  }
-  void FreePageNo(int32_t) override {}
-  bool ReadPage(TABSPage*) override { return false; }
-  void WritePage(TABSPage*) override {}
-
- private:
-  int32_t next_ = 0;
+  MemoryPageManager() : TABSMemoryPageManager(4096, tiv::page::kPageHeaderSize) {}
 };
 
 std::vector<int32_t> RandomKeys() {

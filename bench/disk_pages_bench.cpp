@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "ZUDDiskEngine.h"
+#include "disk/ZUDDiskEngine.h"
 #include "os/OsRandom.h"
 
 namespace {

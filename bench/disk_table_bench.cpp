@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "ZUDDiskEngine.h"
-#include "ZUDVariant.h"
+#include "disk/ZUDDiskEngine.h"
+#include "core/ZUDVariant.h"
 #include "os/OsRandom.h"
 
 namespace {

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "ZUDDateFormat.h"
-#include "ZUDExcept.h"
-#include "ZUDExpressions.h"
+#include "sql/ZUDDateFormat.h"
+#include "core/ZUDExcept.h"
+#include "sql/ZUDExpressions.h"
 
 namespace {
 

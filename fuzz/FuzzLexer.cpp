@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "ZUDDateFormat.h"
-#include "ZUDExcept.h"
-#include "ZUDLexer.h"
+#include "sql/ZUDDateFormat.h"
+#include "core/ZUDExcept.h"
+#include "sql/ZUDLexer.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 // The generic B+-tree: descent, navigation, insert with splits, delete
 // with merges, entry numbers and the integrity walk.
-#include "ABSBTree.h"
+#include "core/ABSBTree.h"
 
-#include "ZUDBytes.h"
-#include "ZUDExcept.h"
+#include "core/ZUDBytes.h"
+#include "core/ZUDExcept.h"
 
 using namespace btree;
 

@@ -40,7 +40,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "ABSBTreePage.h"
+#include "core/ABSBTreePage.h"
 
 class TABSBTree {
  public:

@@ -1,12 +1,12 @@
 // Index pages: layout access, the checks every page read passes, entry
 // edits and the in-page binary search.
-#include "ABSBTreePage.h"
+#include "core/ABSBTreePage.h"
 
 #include <algorithm>
 
-#include "ABSBTree.h"
-#include "ZUDBytes.h"
-#include "ZUDExcept.h"
+#include "core/ABSBTree.h"
+#include "core/ZUDBytes.h"
+#include "core/ZUDExcept.h"
 
 using namespace btree;
 

@@ -42,7 +42,7 @@
 #include <cstring>
 #include <vector>
 
-#include "ZUDPage.h"
+#include "core/PageManager.h"
 
 namespace btree {
 constexpr int32_t kRootFlag = 0;

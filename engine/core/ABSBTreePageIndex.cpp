@@ -1,8 +1,8 @@
 // Page indexes of the disk engine over the generic B+-tree.
-#include "ABSBTreePageIndex.h"
+#include "core/ABSBTreePageIndex.h"
 
-#include "ZUDBytes.h"
-#include "ZUDExcept.h"
+#include "core/ZUDBytes.h"
+#include "core/ZUDExcept.h"
 
 TABSBTreePageIndex::TABSBTreePageIndex(TABSPageManager* manager) : manager_(manager), tree_(manager, keyRef_) {}
 

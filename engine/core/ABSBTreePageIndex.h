@@ -18,7 +18,7 @@
 // Thread use: under the caller's database lock.
 #pragma once
 
-#include "ABSBTree.h"
+#include "core/ABSBTree.h"
 
 class TABSBTreePageIndex {
  public:

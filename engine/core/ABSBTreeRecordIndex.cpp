@@ -1,10 +1,10 @@
 // The record index: keys of records in a B+-tree, duplicate tests, record
 // numbers and positioning by key.
-#include "ABSBTreeRecordIndex.h"
+#include "core/ABSBTreeRecordIndex.h"
 
 #include <cmath>
 
-#include "ZUDExcept.h"
+#include "core/ZUDExcept.h"
 
 TABSBTreeRecordIndex::TABSBTreeRecordIndex(TABSPageManager* manager, const TABSFieldDefs& fields,
                                            TABSIndexRecordSource* records)

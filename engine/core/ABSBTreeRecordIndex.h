@@ -30,8 +30,8 @@
 #include <functional>
 #include <memory>
 
-#include "ABSBTree.h"
-#include "ABSBTreeRecordKey.h"
+#include "core/ABSBTree.h"
+#include "core/ABSBTreeRecordKey.h"
 
 // Where an index finds the records of its table.
 class TABSIndexRecordSource {

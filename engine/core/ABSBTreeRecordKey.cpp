@@ -1,11 +1,11 @@
 // Record keys: building them from memory records and comparing them.
-#include "ABSBTreeRecordKey.h"
+#include "core/ABSBTreeRecordKey.h"
 
 #include <cstring>
 
-#include "ZUDBytes.h"
-#include "ZUDExcept.h"
-#include "ZUDVariant.h"
+#include "core/ZUDBytes.h"
+#include "core/ZUDExcept.h"
+#include "core/ZUDVariant.h"
 
 namespace {
 constexpr int32_t kTruncationPad = 2;

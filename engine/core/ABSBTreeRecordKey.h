@@ -35,10 +35,10 @@
 #include <functional>
 #include <vector>
 
-#include "ABSBTreePage.h"
-#include "ZUDFieldDefs.h"
-#include "ZUDIndexDefs.h"
-#include "ZUDRecordLayout.h"
+#include "core/ABSBTreePage.h"
+#include "core/ZUDFieldDefs.h"
+#include "core/ZUDIndexDefs.h"
+#include "core/ZUDRecordLayout.h"
 
 // Reads the memory record of an identifier into `destination` (a buffer
 // of the table's memory record size); false when there is no such record.

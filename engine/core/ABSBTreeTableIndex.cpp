@@ -1,8 +1,8 @@
 // The table data's abstract index over the B+-tree record index.
-#include "ABSBTreeTableIndex.h"
+#include "core/ABSBTreeTableIndex.h"
 
-#include "ZUDExcept.h"
-#include "ZUDTableData.h"
+#include "core/ZUDExcept.h"
+#include "core/ZUDTableData.h"
 
 TABSBTreeTableIndex::TABSBTreeTableIndex(TABSBaseIndexManager* manager, TABSPageManager* pages)
     : TABSIndex(manager) {

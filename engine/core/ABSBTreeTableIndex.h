@@ -20,8 +20,8 @@
 
 #include <memory>
 
-#include "ABSBTreeRecordIndex.h"
-#include "ZUDIndex.h"
+#include "core/ABSBTreeRecordIndex.h"
+#include "core/ZUDIndex.h"
 
 class TABSBTreeTableIndex : public TABSIndex, private TABSIndexRecordSource {
  public:

@@ -1,11 +1,11 @@
-#include "ZUDBitsArray.h"
+#include "core/ZUDBitsArray.h"
 
 #include <algorithm>
 #include <bit>
 
-#include "ZUDBytes.h"
-#include "ZUDExcept.h"
-#include "ZUDStream.h"
+#include "core/ZUDBytes.h"
+#include "core/ZUDExcept.h"
+#include "core/ZUDStream.h"
 
 namespace {
 int PopCount(uint8_t b) { return std::popcount(static_cast<unsigned>(b)); }

@@ -27,8 +27,8 @@
 #include <memory>
 #include <string>
 
-#include "ZUDFieldDefs.h"
-#include "ZUDStream.h"
+#include "core/ZUDFieldDefs.h"
+#include "core/ZUDStream.h"
 
 class TABSBlobManager {
  public:

@@ -44,6 +44,8 @@ inline void PutU64(void* p, uint64_t v) {
   for (int i = 0; i < 8; ++i) b[i] = static_cast<unsigned char>(v >> (8 * i));
 }
 
+inline void PutI16(void* p, int16_t v) { PutU16(p, static_cast<uint16_t>(v)); }
+inline void PutI32(void* p, int32_t v) { PutU32(p, static_cast<uint32_t>(v)); }
 inline int8_t GetI8(const void* p) { return static_cast<int8_t>(*static_cast<const unsigned char*>(p)); }
 inline int16_t GetI16(const void* p) { return static_cast<int16_t>(GetU16(p)); }
 inline int32_t GetI32(const void* p) { return static_cast<int32_t>(GetU32(p)); }

@@ -1,9 +1,9 @@
-#include "ZUDConstraintDefs.h"
+#include "core/ZUDConstraintDefs.h"
 
 #include <random>
 
-#include "ZUDErrorCatalogue.h"
-#include "ZUDExcept.h"
+#include "core/ZUDErrorCatalogue.h"
+#include "core/ZUDExcept.h"
 
 using namespace zud::defio;
 

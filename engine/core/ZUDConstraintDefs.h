@@ -35,10 +35,10 @@
 #include <array>
 #include <functional>
 
-#include "ZUDFieldDefs.h"
-#include "ZUDIndexDefs.h"
-#include "ZUDMetaObjectDef.h"
-#include "ZUDVariant.h"
+#include "core/ZUDFieldDefs.h"
+#include "core/ZUDIndexDefs.h"
+#include "core/ZUDMetaObjectDef.h"
+#include "core/ZUDVariant.h"
 
 enum TABSConstraintType : uint8_t {
   actPrimaryKey = 0,

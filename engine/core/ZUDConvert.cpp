@@ -1,4 +1,4 @@
-#include "ZUDConvert.h"
+#include "core/ZUDConvert.h"
 
 #include <cfloat>
 #include <climits>
@@ -6,8 +6,8 @@
 #include <cstring>
 #include <string>
 
-#include "ZUDBytes.h"
-#include "ZUDExcept.h"
+#include "core/ZUDBytes.h"
+#include "core/ZUDExcept.h"
 #include "locale/CodePage.h"
 #include "locale/Locale.h"
 

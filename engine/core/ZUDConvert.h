@@ -28,8 +28,8 @@
 
 #include <cstdint>
 
-#include "ZUDMemory.h"
-#include "ZUDTypes.h"
+#include "core/ZUDMemory.h"
+#include "core/ZUDTypes.h"
 
 struct TABSConverted {
   TABSMemBlock block;

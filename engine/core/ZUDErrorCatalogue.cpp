@@ -1,4 +1,4 @@
-#include "ZUDErrorCatalogue.h"
+#include "core/ZUDErrorCatalogue.h"
 
 #include <algorithm>
 #include <iterator>
@@ -6,7 +6,7 @@
 namespace {
 
 const TABSCatalogueEntry kCatalogue[] = {
-#include "ZUDErrorCatalogueData.inc"
+#include "core/ZUDErrorCatalogueData.inc"
 };
 
 }  // namespace

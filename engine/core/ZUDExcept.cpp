@@ -1,4 +1,4 @@
-#include "ZUDExcept.h"
+#include "core/ZUDExcept.h"
 
 #include <cstdio>
 

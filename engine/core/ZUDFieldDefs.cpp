@@ -1,6 +1,6 @@
-#include "ZUDFieldDefs.h"
+#include "core/ZUDFieldDefs.h"
 
-#include "ZUDExcept.h"
+#include "core/ZUDExcept.h"
 
 using namespace zud::defio;
 

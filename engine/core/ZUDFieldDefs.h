@@ -39,9 +39,9 @@
 
 #include <functional>
 
-#include "ZUDMetaObjectDef.h"
-#include "ZUDTypes.h"
-#include "ZUDVariant.h"
+#include "core/ZUDMetaObjectDef.h"
+#include "core/ZUDTypes.h"
+#include "core/ZUDVariant.h"
 
 constexpr int32_t kMaxDeclaredSize = 1048576;
 constexpr int32_t kDefaultBlobBlockSize = 102400;

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "ZUDTypes.h"
+#include "core/ZUDTypes.h"
 
 enum TIndexOption : uint8_t {
   ixPrimary = 1,

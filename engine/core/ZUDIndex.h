@@ -44,9 +44,9 @@
 #include <memory>
 #include <vector>
 
-#include "ZUDBitsArray.h"
-#include "ZUDIndexDefs.h"
-#include "ZUDRecordManager.h"
+#include "core/ZUDBitsArray.h"
+#include "core/ZUDIndexDefs.h"
+#include "core/ZUDRecordManager.h"
 
 class TABSBaseIndexManager;
 

@@ -1,6 +1,6 @@
-#include "ZUDIndexDefs.h"
+#include "core/ZUDIndexDefs.h"
 
-#include "ZUDExcept.h"
+#include "core/ZUDExcept.h"
 
 using namespace zud::defio;
 

@@ -27,9 +27,9 @@
 
 #include <vector>
 
-#include "ZUDFieldDefs.h"
-#include "ZUDGenericDefs.h"
-#include "ZUDMetaObjectDef.h"
+#include "core/ZUDFieldDefs.h"
+#include "core/ZUDGenericDefs.h"
+#include "core/ZUDMetaObjectDef.h"
 
 constexpr int32_t kDefaultMaxIndexedSize = 20;
 constexpr uint8_t kTemporaryIndex = 255;

@@ -1,9 +1,9 @@
-#include "ZUDMemory.h"
+#include "core/ZUDMemory.h"
 
 #include <cstdlib>
 #include <cstring>
 
-#include "ZUDExcept.h"
+#include "core/ZUDExcept.h"
 #include "os/OsMemory.h"
 
 namespace {

@@ -1,9 +1,9 @@
-#include "ZUDMetaObjectDef.h"
+#include "core/ZUDMetaObjectDef.h"
 
 #include <cstring>
 
-#include "ZUDBytes.h"
-#include "ZUDExcept.h"
+#include "core/ZUDBytes.h"
+#include "core/ZUDExcept.h"
 #include "locale/Locale.h"
 
 // Native error codes of the stream sites of this file.

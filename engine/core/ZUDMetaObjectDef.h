@@ -30,7 +30,7 @@
 #include <string>
 #include <vector>
 
-#include "ZUDStream.h"
+#include "core/ZUDStream.h"
 
 constexpr int kMaxShortStringLength = 255;
 

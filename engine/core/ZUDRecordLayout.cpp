@@ -1,10 +1,10 @@
-#include "ZUDRecordLayout.h"
+#include "core/ZUDRecordLayout.h"
 
 #include <cstring>
 #include <vector>
 
-#include "ZUDBytes.h"
-#include "ZUDExcept.h"
+#include "core/ZUDBytes.h"
+#include "core/ZUDExcept.h"
 
 int TABSRecordID::Compare(const TABSRecordID& other) const {
   if (pageNo != other.pageNo) return pageNo < other.pageNo ? -1 : 1;

@@ -32,8 +32,8 @@
 
 #include <cstdint>
 
-#include "ZUDFieldDefs.h"
-#include "ZUDVariant.h"
+#include "core/ZUDFieldDefs.h"
+#include "core/ZUDVariant.h"
 
 struct TABSRecordID {
   int32_t pageNo = -1;

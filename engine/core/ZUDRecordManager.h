@@ -21,7 +21,7 @@
 
 #include <cstdint>
 
-#include "ZUDRecordLayout.h"
+#include "core/ZUDRecordLayout.h"
 
 enum TABSGetRecordMode : uint8_t { grmCurrent = 0, grmNext = 1, grmPrior = 2 };
 enum TABSGetRecordResult : uint8_t { grrFound = 0, grrBOF = 1, grrEOF = 2, grrNotFound = 3 };

@@ -1,11 +1,11 @@
-#include "ZUDStream.h"
+#include "core/ZUDStream.h"
 
 #include <algorithm>
 #include <cstring>
 #include <exception>
 #include <vector>
 
-#include "ZUDExcept.h"
+#include "core/ZUDExcept.h"
 
 int64_t TABSMemoryStream::Read(void* dest, int64_t count) {
   if (count <= 0 || position_ >= Size()) return 0;

@@ -28,9 +28,9 @@
 #include <functional>
 #include <vector>
 
-#include "ZUDBitsArray.h"
-#include "ZUDIndex.h"
-#include "ZUDRecordLayout.h"
+#include "core/ZUDBitsArray.h"
+#include "core/ZUDIndex.h"
+#include "core/ZUDRecordLayout.h"
 
 struct TABSCursorRange {
   bool active = false;

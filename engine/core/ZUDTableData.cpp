@@ -1,8 +1,8 @@
-#include "ZUDTableData.h"
+#include "core/ZUDTableData.h"
 
 #include <algorithm>
 
-#include "ZUDExcept.h"
+#include "core/ZUDExcept.h"
 
 using Guard = std::lock_guard<std::recursive_mutex>;
 

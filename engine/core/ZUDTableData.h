@@ -54,10 +54,10 @@
 #include <string>
 #include <vector>
 
-#include "ZUDBasePageManager.h"
-#include "ZUDBlobManager.h"
-#include "ZUDTableCursor.h"
-#include "ZUDTableManagers.h"
+#include "core/ZUDBasePageManager.h"
+#include "core/ZUDBlobManager.h"
+#include "core/ZUDTableCursor.h"
+#include "core/ZUDTableManagers.h"
 
 class TABSTableData;
 

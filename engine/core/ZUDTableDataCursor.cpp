@@ -3,8 +3,8 @@
 // and record changes made through a cursor (ZUDTableData.h contracts 5-7).
 #include <cstring>
 
-#include "ZUDExcept.h"
-#include "ZUDTableData.h"
+#include "core/ZUDExcept.h"
+#include "core/ZUDTableData.h"
 
 using Guard = std::lock_guard<std::recursive_mutex>;
 

@@ -1,10 +1,10 @@
-#include "ZUDTableManagers.h"
+#include "core/ZUDTableManagers.h"
 
 #include <cstring>
 #include <limits>
 
-#include "ZUDExcept.h"
-#include "ZUDTableData.h"
+#include "core/ZUDExcept.h"
+#include "core/ZUDTableData.h"
 #include "os/OsRandom.h"
 
 using namespace zud::defio;

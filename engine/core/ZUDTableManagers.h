@@ -36,12 +36,12 @@
 #include <string>
 #include <vector>
 
-#include "ZUDConstraintDefs.h"
-#include "ZUDFieldDefs.h"
-#include "ZUDIndex.h"
-#include "ZUDIndexDefs.h"
-#include "ZUDRecordLayout.h"
-#include "ZUDRecordManager.h"
+#include "core/ZUDConstraintDefs.h"
+#include "core/ZUDFieldDefs.h"
+#include "core/ZUDIndex.h"
+#include "core/ZUDIndexDefs.h"
+#include "core/ZUDRecordLayout.h"
+#include "core/ZUDRecordManager.h"
 
 // The session as the table data sees it: its identifier, its modes, and
 // the last autoincrement value it drew per field (by object identifier).

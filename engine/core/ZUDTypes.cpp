@@ -1,10 +1,10 @@
-#include "ZUDTypes.h"
+#include "core/ZUDTypes.h"
 
 #include <cctype>
 #include <climits>
 #include <cmath>
 
-#include "ZUDExcept.h"
+#include "core/ZUDExcept.h"
 
 // Row order is part of the lookups' meaning (first match wins): FLOAT comes
 // twice, BLOB six times, and storage 13 is named by the FLOAT row.

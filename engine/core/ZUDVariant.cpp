@@ -1,11 +1,11 @@
-#include "ZUDVariant.h"
+#include "core/ZUDVariant.h"
 
 #include <cstring>
 #include <utility>
 
-#include "ZUDBytes.h"
-#include "ZUDConvert.h"
-#include "ZUDExcept.h"
+#include "core/ZUDBytes.h"
+#include "core/ZUDConvert.h"
+#include "core/ZUDExcept.h"
 #include "locale/CodePage.h"
 
 TABSVariant::TABSVariant(TABSStorageType type) : type_(type) {}

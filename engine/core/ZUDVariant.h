@@ -36,8 +36,8 @@
 #include <string>
 #include <variant>
 
-#include "ZUDStream.h"
-#include "ZUDTypes.h"
+#include "core/ZUDStream.h"
+#include "core/ZUDTypes.h"
 
 // The OLE-variant exchange: a small variant of our own. The variant type
 // numbers of the alternatives follow the OLE numbering (varEmpty 0 ...).

@@ -4,10 +4,10 @@
 #include <cmath>
 #include <cstring>
 
-#include "ZUDBytes.h"
-#include "ZUDConvert.h"
-#include "ZUDExcept.h"
-#include "ZUDVariant.h"
+#include "core/ZUDBytes.h"
+#include "core/ZUDConvert.h"
+#include "core/ZUDExcept.h"
+#include "core/ZUDVariant.h"
 
 namespace {
 

@@ -1,13 +1,13 @@
-#include "BlobCompressedStream.h"
+#include "disk/BlobCompressedStream.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "DiskBytes.h"
-#include "DiskCrc.h"
-#include "StreamFile.h"
-#include "ZUDCompression.h"
-#include "ZUDExcept.h"
+#include "disk/DiskBytes.h"
+#include "disk/DiskCrc.h"
+#include "disk/StreamFile.h"
+#include "disk/ZUDCompression.h"
+#include "core/ZUDExcept.h"
 
 using tiv::disk::GetI32;
 using tiv::disk::GetU32;

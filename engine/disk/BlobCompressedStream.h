@@ -48,8 +48,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "ZUDMemory.h"
-#include "ZUDStream.h"
+#include "core/ZUDMemory.h"
+#include "core/ZUDStream.h"
 
 struct TABSCompressedStreamDescriptor {
   static constexpr int kSize = 32;

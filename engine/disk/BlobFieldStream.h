@@ -29,9 +29,9 @@
 #include <cstdint>
 #include <memory>
 
-#include "BlobCompressedStream.h"
-#include "StreamFile.h"
-#include "ZUDFieldDefs.h"
+#include "disk/BlobCompressedStream.h"
+#include "disk/StreamFile.h"
+#include "core/ZUDFieldDefs.h"
 
 class TABSDiskBlobManager;
 struct TABSBlobValue;

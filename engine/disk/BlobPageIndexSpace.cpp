@@ -1,4 +1,4 @@
-#include "BlobPageIndexSpace.h"
+#include "disk/BlobPageIndexSpace.h"
 
 #include <stdexcept>
 

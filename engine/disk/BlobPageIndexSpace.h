@@ -20,8 +20,8 @@
 
 #include <cstdint>
 
-#include "ABSBTreePageIndex.h"
-#include "BlobPages.h"
+#include "core/ABSBTreePageIndex.h"
+#include "disk/BlobPages.h"
 
 class TABSBTreeBlobPageSpace : public TABSBlobPageSpace {
  public:

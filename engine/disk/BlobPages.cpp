@@ -1,15 +1,15 @@
-#include "BlobPages.h"
+#include "disk/BlobPages.h"
 
 #include <algorithm>
 #include <cstring>
 #include <set>
 
-#include "BlobFieldStream.h"
-#include "DiskBytes.h"
-#include "ZUDExcept.h"
-#include "ZUDPage.h"
-#include "ZUDRecordLayout.h"
-#include "ZUDRecordManager.h"
+#include "disk/BlobFieldStream.h"
+#include "disk/DiskBytes.h"
+#include "core/ZUDExcept.h"
+#include "core/PageManager.h"
+#include "core/ZUDRecordLayout.h"
+#include "core/ZUDRecordManager.h"
 
 using tiv::disk::GetI16;
 using tiv::disk::GetI32;
@@ -19,7 +19,7 @@ using tiv::disk::PutI16;
 using tiv::disk::PutI32;
 using tiv::disk::PutU16;
 using tiv::disk::PutU32;
-using tiv::disk::ptTableBlob;
+using tiv::page::ptTableBlob;
 
 namespace {
 

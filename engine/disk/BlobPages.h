@@ -57,9 +57,9 @@
 #include <memory>
 #include <vector>
 
-#include "ZUDFieldDefs.h"
-#include "ZUDMemory.h"
-#include "ZUDStream.h"
+#include "core/ZUDFieldDefs.h"
+#include "core/ZUDMemory.h"
+#include "core/ZUDStream.h"
 
 class TABSBaseRecordManager;
 class TABSBlobFieldStream;

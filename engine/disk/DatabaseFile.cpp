@@ -1,11 +1,11 @@
-#include "DatabaseFile.h"
+#include "disk/DatabaseFile.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cstring>
 
-#include "DiskBytes.h"
-#include "DiskFormat.h"
+#include "disk/DiskBytes.h"
+#include "disk/DiskFormat.h"
 #include "os/OsClock.h"
 
 namespace os = tiv::os;

@@ -35,7 +35,7 @@
 #include <string>
 #include <vector>
 
-#include "ZUDExcept.h"
+#include "core/ZUDExcept.h"
 #include "os/OsFile.h"
 
 // The process-wide DesignMode flag (false at start).

@@ -1,4 +1,4 @@
-#include "DiskCrc.h"
+#include "disk/DiskCrc.h"
 
 #include <zlib.h>
 

@@ -1,8 +1,8 @@
-#include "DiskDatabase.h"
+#include "disk/DiskDatabase.h"
 
 #include <stdexcept>
 
-#include "ZUDExcept.h"
+#include "core/ZUDExcept.h"
 
 using namespace tiv::disk;
 

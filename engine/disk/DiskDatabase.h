@@ -32,10 +32,10 @@
 #include <memory>
 #include <string>
 
-#include "DiskPageManagerFile.h"
-#include "InternalFile.h"
-#include "SystemDirectory.h"
-#include "TableList.h"
+#include "disk/DiskPageManagerFile.h"
+#include "disk/InternalFile.h"
+#include "disk/SystemDirectory.h"
+#include "disk/TableList.h"
 
 class TABSDiskDatabase {
  public:

@@ -1,9 +1,9 @@
-#include "DiskDatabaseData.h"
+#include "disk/DiskDatabaseData.h"
 
 #include <cstdio>
 #include <stdexcept>
 
-#include "ZUDExcept.h"
+#include "core/ZUDExcept.h"
 
 namespace {
 using Guard = std::lock_guard<std::recursive_mutex>;

@@ -17,7 +17,12 @@
 
 #include <cstdint>
 
+#include "core/PageFormat.h"
+
 namespace tiv::disk {
+
+// The page header and the page types are the generic page layer's.
+using namespace tiv::page;
 
 // Database header.
 inline constexpr char kSignature[] = "ZORVANTEKSTORAGE";  // 16 bytes on disk, no terminator
@@ -42,7 +47,6 @@ inline constexpr uint8_t kStateConsistent = 2;
 inline constexpr uint8_t kEncryptedYes = 0xFF;
 inline constexpr uint8_t kEncryptedNo = 0;
 
-inline constexpr uint16_t kDefaultPageSize = 4096;
 inline constexpr uint16_t kDefaultPageCountInExtent = 8;
 // Smallest page this engine creates or opens: room for the page header and
 // for the free-space bitmaps that later live in pages.
@@ -82,44 +86,6 @@ inline constexpr int64_t kNewPageAreaOffset = kNewNextObjectIdOffset + kNextObje
 // overlap by 18: a hit that crosses a window edge lies whole in the next.
 inline constexpr int kScanWindow = 10000;
 inline constexpr int kScanOverlap = kSignatureSize + 2;
-
-// Page header (first 40 bytes of every page).
-inline constexpr int kPageHeaderSize = 40;
-inline constexpr char kPageSignature[] = "ABSP";  // 4 bytes on disk
-inline constexpr int kPgSignature = 0;           // char[4]
-inline constexpr int kPgVersion = 4;             // int32
-inline constexpr int kPgType = 8;                // uint16
-inline constexpr int kPgNextPageNo = 10;         // int32
-inline constexpr int kPgDataCRC = 14;            // uint32
-inline constexpr int kPgReserved18 = 18;         // uint8 x2
-inline constexpr int kPgCryptoAlgorithm = 20;    // uint8
-inline constexpr int kPgReserved21 = 21;         // uint8
-inline constexpr int kPgOwnerTableID = 22;       // int32
-inline constexpr int kPgReserved26 = 26;         // int32, -1
-inline constexpr int kPgReserved30 = 30;         // uint16
-inline constexpr int kPgReserved32 = 32;         // 8 zero bytes
-inline constexpr int32_t kPageVersionReleased = 0x7FFFFFFF;  // released or unreadable page
-inline constexpr int32_t kPageVersionRandomBelow = 0x3FFFFFFF;
-inline constexpr int32_t kPageVersionWrapAt = 0x7FFFFFFD;
-
-// Page types.
-enum TABSPageType : uint16_t {
-  ptUnknown = 0,
-  ptEmpty = 1,
-  ptEAM = 2,
-  ptPFS = 3,
-  ptFileSystemDirectory = 4,
-  ptActiveSessionList = 5,
-  ptTableList = 6,
-  ptTableLocks = 7,
-  ptTableMetaData = 8,
-  ptTableMostUpdated = 9,
-  ptTableRecord = 10,
-  ptTableBlob = 11,
-  ptTableIndex = 12,
-  ptAny = 255,  // never stored: "any type" when fetching
-};
-const char* PageTypeText(uint16_t type);
 
 // Fixed page numbers.
 inline constexpr int32_t kFirstPfsPageNo = 0;

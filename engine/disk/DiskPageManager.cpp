@@ -5,10 +5,10 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "DiskBytes.h"
-#include "DiskCrc.h"
-#include "DiskPageManagerFile.h"
-#include "ZUDSecurity.h"
+#include "disk/DiskBytes.h"
+#include "disk/DiskCrc.h"
+#include "disk/DiskPageManagerFile.h"
+#include "disk/ZUDSecurity.h"
 
 using namespace tiv::disk;
 
@@ -22,30 +22,29 @@ int32_t TABSDiskPageManager::GetPageCount() { return GetTotalPageCount(); }
 // ---------------------------------------------------------------------------
 // Multi-user checks
 
-bool TABSDiskPageManager::IsPageValidated(int32_t sessionId, TABSPage* page) {
+bool TABSDiskPageManager::IsPageValidated(int32_t sessionID, TABSPage* page) {
   if (!multiUser_) return true;
   int32_t table = 0, stamp = 0;
-  if (!tablePagesCache_.GetCurrentStamp(sessionId, table, stamp)) return false;
-  const TABSPageValidation& v = page->ValidationFor(sessionId);
+  if (!tablePagesCache_.GetCurrentStamp(sessionID, table, stamp)) return false;
+  const TABSPageValidation& v = page->ValidationFor(sessionID);
   return v.Valid && v.TableID == table && v.Stamp == stamp;
 }
 
-void TABSDiskPageManager::MarkPageValidated(int32_t sessionId, TABSPage* page) {
+void TABSDiskPageManager::MarkPageValidated(int32_t sessionID, TABSPage* page) {
   if (!multiUser_) return;
   int32_t table = 0, stamp = 0;
-  if (tablePagesCache_.GetCurrentStamp(sessionId, table, stamp))
-    page->ValidationFor(sessionId) = {table, stamp, true};
+  if (tablePagesCache_.GetCurrentStamp(sessionID, table, stamp))
+    page->ValidationFor(sessionID) = {table, stamp, true};
 }
 
-TABSPage::Refresh TABSPage::RefreshIfChanged() {
-  auto* disk = dynamic_cast<TABSDiskPageManager*>(Manager);
-  if (!disk || !disk->MultiUser()) return Refresh::kUnchanged;
-  const int32_t onDisk = disk->ReadPageVersion(PageNo);
+TABSPage::Refresh TABSDiskPageManager::RefreshCachedPage(TABSPage* page) {
+  if (!MultiUser()) return TABSPage::Refresh::kUnchanged;
+  const int32_t onDisk = ReadPageVersion(page->PageNo);
   // Released by another process, or unreadable: the cached bytes are no
   // longer the page's, whatever version they carry.
-  if (onDisk == kPageVersionReleased) return Refresh::kGone;
-  if (onDisk == PageVersion()) return Refresh::kUnchanged;
-  return disk->ReadPage(this) ? Refresh::kReread : Refresh::kGone;
+  if (onDisk == kPageVersionReleased) return TABSPage::Refresh::kGone;
+  if (onDisk == page->PageVersion()) return TABSPage::Refresh::kUnchanged;
+  return ReadPage(page) ? TABSPage::Refresh::kReread : TABSPage::Refresh::kGone;
 }
 
 // ---------------------------------------------------------------------------
@@ -63,14 +62,14 @@ void TABSDiskPageManager::FreePageNo(int32_t pageNo) {
   FreeSpaceManager().ReleasePage(pageNo);
 }
 
-void TABSDiskPageManager::DeletePage(int32_t sessionId, int32_t pageNo) {
+void TABSDiskPageManager::DeletePage(int32_t sessionID, int32_t pageNo) {
   FreeSpaceManager().CheckNotMapPage(pageNo);
-  TABSPageManager::DeletePage(sessionId, pageNo);
+  TABSPageManager::DeletePage(sessionID, pageNo);
 }
 
-TABSPage* TABSDiskPageManager::GetPage(int32_t sessionId, int32_t pageNo, bool checkCache, uint16_t pageType) {
+TABSPage* TABSDiskPageManager::GetPage(int32_t sessionID, int32_t pageNo, bool checkCache, uint16_t pageType) {
   FreeSpaceManager().CheckNotMapPage(pageNo);
-  return TABSPageManager::GetPage(sessionId, pageNo, checkCache, pageType);
+  return TABSPageManager::GetPage(sessionID, pageNo, checkCache, pageType);
 }
 
 // ---------------------------------------------------------------------------
@@ -124,12 +123,12 @@ void TABSDiskPageManager::WritePage(TABSPage* page) {
 // ---------------------------------------------------------------------------
 // The disk commit
 
-void TABSDiskPageManager::CommitSession(int32_t sessionId, bool flush) {
-  Session* s = FindSession(sessionId);
+void TABSDiskPageManager::CommitSession(int32_t sessionID, bool flush) {
+  Session* s = FindSession(sessionID);
   // Nothing to commit writes nothing, not even the header.
   if (!s || !HasChanges(*s)) return;
   // Every refusal before the first byte: a refused commit leaves State 2.
-  CheckCommit(sessionId, *s);
+  CheckCommit(sessionID, *s);
   BeginCommit();
   try {
     if (flush) FlushFileBuffers();  // State 1 is on the disk before any page

@@ -1,11 +1,11 @@
-#include "DiskPageManagerFile.h"
+#include "disk/DiskPageManagerFile.h"
 
 #include <cstring>
 #include <stdexcept>
 
-#include "DiskBytes.h"
-#include "DiskCrc.h"
-#include "ZUDSecurity.h"
+#include "disk/DiskBytes.h"
+#include "disk/DiskCrc.h"
+#include "disk/ZUDSecurity.h"
 #include "os/OsClock.h"
 #include "os/OsRandom.h"
 

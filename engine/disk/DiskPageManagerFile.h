@@ -73,12 +73,12 @@
 #include <memory>
 #include <string>
 
-#include "DatabaseFile.h"
-#include "DiskCrypto.h"
-#include "DiskFormat.h"
-#include "FreeSpaceMap.h"
-#include "TablePagesCache.h"
-#include "ZUDPage.h"
+#include "disk/DatabaseFile.h"
+#include "disk/DiskCrypto.h"
+#include "disk/DiskFormat.h"
+#include "disk/FreeSpaceMap.h"
+#include "disk/TablePagesCache.h"
+#include "core/PageManager.h"
 
 struct TABSDatabaseHeader {
   std::array<uint8_t, tiv::disk::kSignatureSize> Signature{};
@@ -180,16 +180,17 @@ class TABSDiskPageManager : public TABSPageManager {
 
   // Page level (DiskPageManager.cpp).
   int32_t GetPageCount() override;
-  bool IsPageValidated(int32_t sessionId, TABSPage* page) override;
-  void MarkPageValidated(int32_t sessionId, TABSPage* page) override;
+  bool IsPageValidated(int32_t sessionID, TABSPage* page) override;
+  TABSPage::Refresh RefreshCachedPage(TABSPage* page) override;
+  void MarkPageValidated(int32_t sessionID, TABSPage* page) override;
   void AllocPageNo(TABSPage* page) override;
   void FreePageNo(int32_t pageNo) override;
   bool ReadPage(TABSPage* page) override;
   void WritePage(TABSPage* page) override;
-  void DeletePage(int32_t sessionId, int32_t pageNo) override;
-  TABSPage* GetPage(int32_t sessionId, int32_t pageNo, bool checkCache = true,
+  void DeletePage(int32_t sessionID, int32_t pageNo) override;
+  TABSPage* GetPage(int32_t sessionID, int32_t pageNo, bool checkCache = true,
                     uint16_t pageType = tiv::disk::ptAny) override;
-  void CommitSession(int32_t sessionId, bool flush = false) override;
+  void CommitSession(int32_t sessionID, bool flush = false) override;
 
   TABSDatabaseFreeSpaceManager& FreeSpaceManager();
   TABSDiskTablePagesCacheManager& TablePagesCache() { return tablePagesCache_; }

@@ -1,12 +1,12 @@
-#include "DiskRecordManager.h"
+#include "disk/DiskRecordManager.h"
 
 #include <climits>
 
-#include "DiskBytes.h"
-#include "DiskPageManagerFile.h"
-#include "InternalFileChain.h"
-#include "RecordPage.h"
-#include "ZUDExcept.h"
+#include "disk/DiskBytes.h"
+#include "disk/DiskPageManagerFile.h"
+#include "disk/InternalFileChain.h"
+#include "disk/RecordPage.h"
+#include "core/ZUDExcept.h"
 
 using namespace tiv::disk;
 using tiv::disk::chain::PagePin;

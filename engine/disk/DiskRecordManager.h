@@ -32,9 +32,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "ABSBTreePageIndex.h"
-#include "ZUDFieldDefs.h"
-#include "ZUDRecordManager.h"
+#include "core/ABSBTreePageIndex.h"
+#include "core/ZUDFieldDefs.h"
+#include "core/ZUDRecordManager.h"
 
 class TABSDiskPageManager;
 class TABSPage;

@@ -1,19 +1,19 @@
-#include "DiskTableData.h"
+#include "disk/DiskTableData.h"
 
 #include <cstring>
 #include <functional>
 #include <optional>
 
-#include "ABSBTreeTableIndex.h"
-#include "BlobFieldStream.h"
-#include "DiskBytes.h"
-#include "DiskDatabaseData.h"
-#include "DiskFormat.h"
-#include "DiskPageManagerFile.h"
-#include "LockDirectFileArea.h"
-#include "LockManager.h"
-#include "LockTablesFile.h"
-#include "ZUDExcept.h"
+#include "core/ABSBTreeTableIndex.h"
+#include "disk/BlobFieldStream.h"
+#include "disk/DiskBytes.h"
+#include "disk/DiskDatabaseData.h"
+#include "disk/DiskFormat.h"
+#include "disk/DiskPageManagerFile.h"
+#include "disk/LockDirectFileArea.h"
+#include "disk/LockManager.h"
+#include "disk/LockTablesFile.h"
+#include "core/ZUDExcept.h"
 
 namespace {
 

@@ -85,14 +85,14 @@
 #include <memory>
 #include <string>
 
-#include "BlobPageIndexSpace.h"
-#include "BlobPages.h"
-#include "DiskRecordManager.h"
-#include "InternalFile.h"
-#include "LockByteArea.h"
-#include "LockTablesFile.h"
-#include "TableList.h"
-#include "ZUDBaseEngine.h"
+#include "disk/BlobPageIndexSpace.h"
+#include "disk/BlobPages.h"
+#include "disk/DiskRecordManager.h"
+#include "disk/InternalFile.h"
+#include "disk/LockByteArea.h"
+#include "disk/LockTablesFile.h"
+#include "disk/TableList.h"
+#include "core/ZUDBaseEngine.h"
 
 class TABSDiskDatabaseData;
 class TABSDiskPageManager;

@@ -4,12 +4,12 @@
 // operation of the table holds and for how long.
 #include <cstdio>
 
-#include "DiskDatabaseData.h"
-#include "DiskPageManagerFile.h"
-#include "DiskTableData.h"
-#include "LockManager.h"
+#include "disk/DiskDatabaseData.h"
+#include "disk/DiskPageManagerFile.h"
+#include "disk/DiskTableData.h"
+#include "disk/LockManager.h"
 #include "os/OsClock.h"
-#include "ZUDExcept.h"
+#include "core/ZUDExcept.h"
 
 namespace {
 using Guard = std::lock_guard<std::recursive_mutex>;

@@ -1,9 +1,9 @@
-#include "FreeSpaceMap.h"
+#include "disk/FreeSpaceMap.h"
 
 #include <algorithm>
 
-#include "DiskPageManagerFile.h"
-#include "ZUDPage.h"
+#include "disk/DiskPageManagerFile.h"
+#include "core/PageManager.h"
 #include "os/OsRandom.h"
 
 using namespace tiv::disk;

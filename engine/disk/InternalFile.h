@@ -71,32 +71,32 @@ class TABSInternalDBTransactedAccessFile {
  public:
   TABSInternalDBTransactedAccessFile(TABSDiskPageManager& pm, uint16_t pageType);
 
-  void Create(int32_t sessionId);
+  void Create(int32_t sessionID);
   void Open(int32_t startPageNo) { startPageNo_ = startPageNo; }
   void Close() { startPageNo_ = -1; }
   // startPageNo -1: the open file.
-  void Delete(int32_t sessionId, int32_t startPageNo = -1);
+  void Delete(int32_t sessionID, int32_t startPageNo = -1);
   bool IsOpen() const { return startPageNo_ != -1; }
   int32_t StartPageNo() const { return startPageNo_; }
   uint16_t PageType() const { return pageType_; }
 
-  TABSInternalFileSize GetSize(int32_t sessionId, bool checkCache);
-  int32_t GetDataSize(int32_t sessionId) { return GetSize(sessionId, true).DataSize; }
-  void SetSize(int32_t sessionId, int32_t storedSize, uint8_t algorithm, int32_t dataSize);
-  void ReadFile(int32_t sessionId, void* buffer, bool checkCache, int32_t count);
-  void WriteFile(int32_t sessionId, const void* buffer, uint8_t level, uint8_t algorithm, int32_t count);
+  TABSInternalFileSize GetSize(int32_t sessionID, bool checkCache);
+  int32_t GetDataSize(int32_t sessionID) { return GetSize(sessionID, true).DataSize; }
+  void SetSize(int32_t sessionID, int32_t storedSize, uint8_t algorithm, int32_t dataSize);
+  void ReadFile(int32_t sessionID, void* buffer, bool checkCache, int32_t count);
+  void WriteFile(int32_t sessionID, const void* buffer, uint8_t level, uint8_t algorithm, int32_t count);
   // The page reached by following `index` links from the first page.
-  int32_t PageAt(int32_t sessionId, int32_t index);
+  int32_t PageAt(int32_t sessionID, int32_t index);
   // Every page of the chain in order (as far as its links reach, bounded by
   // the page count of the database), for tools and checks.
-  std::vector<int32_t> ChainPages(int32_t sessionId);
+  std::vector<int32_t> ChainPages(int32_t sessionID);
 
  private:
   void CheckOpen(const char* operation) const;
   void CheckLink(int32_t pageNo) const;
   // Copies between the chain and `bytes`: `count` bytes from content
   // position 0 (the byte after the header). Reading answers the bytes found.
-  int64_t TransferChain(int32_t sessionId, uint8_t* bytes, int64_t count, bool checkCache, bool write);
+  int64_t TransferChain(int32_t sessionID, uint8_t* bytes, int64_t count, bool checkCache, bool write);
 
   TABSDiskPageManager& pm_;
   uint16_t pageType_;

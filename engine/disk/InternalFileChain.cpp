@@ -1,6 +1,6 @@
-#include "InternalFileChain.h"
+#include "disk/InternalFileChain.h"
 
-#include "ZUDExcept.h"
+#include "core/ZUDExcept.h"
 
 namespace tiv::disk::chain {
 

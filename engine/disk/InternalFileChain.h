@@ -14,8 +14,8 @@
 #include <cstdint>
 #include <unordered_set>
 
-#include "DiskPageManagerFile.h"
-#include "ZUDPage.h"
+#include "disk/DiskPageManagerFile.h"
+#include "core/PageManager.h"
 
 namespace tiv::disk::chain {
 

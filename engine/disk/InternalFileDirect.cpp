@@ -4,10 +4,10 @@
 #include <cstring>
 #include <unordered_set>
 
-#include "DiskBytes.h"
-#include "DiskPageManagerFile.h"
-#include "InternalFile.h"
-#include "InternalFileChain.h"
+#include "disk/DiskBytes.h"
+#include "disk/DiskPageManagerFile.h"
+#include "disk/InternalFile.h"
+#include "disk/InternalFileChain.h"
 
 using namespace tiv::disk;
 using tiv::disk::chain::PagePin;

@@ -4,11 +4,11 @@
 #include <cstring>
 #include <unordered_set>
 
-#include "DiskBytes.h"
-#include "DiskPageManagerFile.h"
-#include "InternalFile.h"
-#include "InternalFileChain.h"
-#include "ZUDCompression.h"
+#include "disk/DiskBytes.h"
+#include "disk/DiskPageManagerFile.h"
+#include "disk/InternalFile.h"
+#include "disk/InternalFileChain.h"
+#include "disk/ZUDCompression.h"
 
 using namespace tiv::disk;
 using tiv::disk::chain::CheckLink;
@@ -29,10 +29,10 @@ void TABSInternalDBTransactedAccessFile::CheckOpen(const char* operation) const 
 
 void TABSInternalDBTransactedAccessFile::CheckLink(int32_t pageNo) const { chain::CheckLink(pm_, pageNo); }
 
-void TABSInternalDBTransactedAccessFile::Create(int32_t sessionId) {
+void TABSInternalDBTransactedAccessFile::Create(int32_t sessionID) {
   if (startPageNo_ != -1)
     throw EABSException(30383, "Cannot create Internal file. File already exists. StartPageNo=%d", {startPageNo_});
-  PagePin page(pm_, pm_.AddPage(sessionId, pageType_));
+  PagePin page(pm_, pm_.AddPage(sessionID, pageType_));
   uint8_t* data = page->DataBuffer();
   data[kIfhHeaderSize] = kInternalFileHeaderSize;
   PutI32(data + kIfhStoredSize, 0);
@@ -42,7 +42,7 @@ void TABSInternalDBTransactedAccessFile::Create(int32_t sessionId) {
   startPageNo_ = page->PageNo;
 }
 
-void TABSInternalDBTransactedAccessFile::Delete(int32_t sessionId, int32_t startPageNo) {
+void TABSInternalDBTransactedAccessFile::Delete(int32_t sessionID, int32_t startPageNo) {
   const bool own = startPageNo == -1 || startPageNo == startPageNo_;
   if (startPageNo == -1) {
     CheckOpen("Delete");
@@ -54,18 +54,18 @@ void TABSInternalDBTransactedAccessFile::Delete(int32_t sessionId, int32_t start
   std::vector<int32_t> pages;
   for (int32_t pageNo = startPageNo; pageNo != -1;) {
     chain::CheckLink(pm_, pageNo, &seen);
-    PagePin page(pm_, pm_.GetPage(sessionId, pageNo, true, pageType_));
+    PagePin page(pm_, pm_.GetPage(sessionID, pageNo, true, pageType_));
     pages.push_back(pageNo);
     pageNo = page->NextPageNo();
   }
-  for (int32_t pageNo : pages) pm_.DeletePage(sessionId, pageNo);
+  for (int32_t pageNo : pages) pm_.DeletePage(sessionID, pageNo);
   if (own) startPageNo_ = -1;
 }
 
-TABSInternalFileSize TABSInternalDBTransactedAccessFile::GetSize(int32_t sessionId, bool checkCache) {
+TABSInternalFileSize TABSInternalDBTransactedAccessFile::GetSize(int32_t sessionID, bool checkCache) {
   CheckOpen("GetSize");
   CheckLink(startPageNo_);
-  PagePin page(pm_, pm_.GetPage(sessionId, startPageNo_, checkCache, pageType_));
+  PagePin page(pm_, pm_.GetPage(sessionID, startPageNo_, checkCache, pageType_));
   const uint8_t* data = page->DataBuffer();
   TABSInternalFileSize s;
   s.StoredSize = GetI32(data + kIfhStoredSize);
@@ -85,13 +85,13 @@ TABSInternalFileSize TABSInternalDBTransactedAccessFile::GetSize(int32_t session
   return s;
 }
 
-int32_t TABSInternalDBTransactedAccessFile::PageAt(int32_t sessionId, int32_t index) {
+int32_t TABSInternalDBTransactedAccessFile::PageAt(int32_t sessionID, int32_t index) {
   CheckOpen("PageAt");
   int32_t pageNo = startPageNo_;
   std::unordered_set<int32_t> seen;
   for (int32_t i = 0; i < index; ++i) {
     chain::CheckLink(pm_, pageNo, &seen);
-    PagePin page(pm_, pm_.GetPage(sessionId, pageNo, true, pageType_));
+    PagePin page(pm_, pm_.GetPage(sessionID, pageNo, true, pageType_));
     pageNo = page->NextPageNo();
     if (pageNo == -1)
       throw EABSException(20300, "Error getting %d-th table file page. Probably database is corrupted and needs repair.",
@@ -100,20 +100,20 @@ int32_t TABSInternalDBTransactedAccessFile::PageAt(int32_t sessionId, int32_t in
   return pageNo;
 }
 
-std::vector<int32_t> TABSInternalDBTransactedAccessFile::ChainPages(int32_t sessionId) {
+std::vector<int32_t> TABSInternalDBTransactedAccessFile::ChainPages(int32_t sessionID) {
   CheckOpen("ChainPages");
   std::vector<int32_t> pages;
   std::unordered_set<int32_t> seen;
   for (int32_t pageNo = startPageNo_; pageNo != -1;) {
     chain::CheckLink(pm_, pageNo, &seen);
-    PagePin page(pm_, pm_.GetPage(sessionId, pageNo, true, pageType_));
+    PagePin page(pm_, pm_.GetPage(sessionID, pageNo, true, pageType_));
     pages.push_back(pageNo);
     pageNo = page->NextPageNo();
   }
   return pages;
 }
 
-void TABSInternalDBTransactedAccessFile::SetSize(int32_t sessionId, int32_t storedSize, uint8_t algorithm,
+void TABSInternalDBTransactedAccessFile::SetSize(int32_t sessionID, int32_t storedSize, uint8_t algorithm,
                                                  int32_t dataSize) {
   CheckOpen("SetSize");
   const int64_t newPages = InternalFilePagesFor(std::max(storedSize, 0), pm_.PageDataSize());
@@ -125,10 +125,10 @@ void TABSInternalDBTransactedAccessFile::SetSize(int32_t sessionId, int32_t stor
   std::unordered_set<int32_t> seen{startPageNo_};
   int32_t pageNo = startPageNo_;
   for (int64_t i = 1; i < newPages; ++i) {
-    PagePin page(pm_, pm_.GetPage(sessionId, pageNo, true, pageType_));
+    PagePin page(pm_, pm_.GetPage(sessionID, pageNo, true, pageType_));
     int32_t next = page->NextPageNo();
     if (next == -1) {
-      PagePin added(pm_, pm_.AddPage(sessionId, pageType_));
+      PagePin added(pm_, pm_.AddPage(sessionID, pageType_));
       added->SetNextPageNo(-1);
       next = added->PageNo;
       seen.insert(next);
@@ -142,10 +142,10 @@ void TABSInternalDBTransactedAccessFile::SetSize(int32_t sessionId, int32_t stor
   // pageNo is now the last page the file needs; what follows it goes back.
   std::vector<int32_t> cut;
   {
-    PagePin last(pm_, pm_.GetPage(sessionId, pageNo, true, pageType_));
+    PagePin last(pm_, pm_.GetPage(sessionID, pageNo, true, pageType_));
     for (int32_t next = last->NextPageNo(); next != -1;) {
       chain::CheckLink(pm_, next, &seen);
-      PagePin page(pm_, pm_.GetPage(sessionId, next, true, pageType_));
+      PagePin page(pm_, pm_.GetPage(sessionID, next, true, pageType_));
       cut.push_back(next);
       next = page->NextPageNo();
     }
@@ -154,8 +154,8 @@ void TABSInternalDBTransactedAccessFile::SetSize(int32_t sessionId, int32_t stor
       last->IsDirty = true;
     }
   }
-  for (int32_t p : cut) pm_.DeletePage(sessionId, p);
-  PagePin first(pm_, pm_.GetPage(sessionId, startPageNo_, true, pageType_));
+  for (int32_t p : cut) pm_.DeletePage(sessionID, p);
+  PagePin first(pm_, pm_.GetPage(sessionID, startPageNo_, true, pageType_));
   uint8_t* data = first->DataBuffer();
   data[kIfhHeaderSize] = kInternalFileHeaderSize;
   PutI32(data + kIfhStoredSize, storedSize);
@@ -164,7 +164,7 @@ void TABSInternalDBTransactedAccessFile::SetSize(int32_t sessionId, int32_t stor
   first->IsDirty = true;
 }
 
-int64_t TABSInternalDBTransactedAccessFile::TransferChain(int32_t sessionId, uint8_t* bytes, int64_t count,
+int64_t TABSInternalDBTransactedAccessFile::TransferChain(int32_t sessionID, uint8_t* bytes, int64_t count,
                                                          bool checkCache, bool write) {
   const int32_t d = pm_.PageDataSize();
   int64_t done = 0;
@@ -173,7 +173,7 @@ int64_t TABSInternalDBTransactedAccessFile::TransferChain(int32_t sessionId, uin
   std::unordered_set<int32_t> seen;
   while (done < count) {
     chain::CheckLink(pm_, pageNo, &seen);
-    PagePin page(pm_, pm_.GetPage(sessionId, pageNo, write || checkCache, pageType_));
+    PagePin page(pm_, pm_.GetPage(sessionID, pageNo, write || checkCache, pageType_));
     const int64_t n = std::min<int64_t>(count - done, d - offset);
     if (write) {
       std::memcpy(page->DataBuffer() + offset, bytes + done, static_cast<size_t>(n));
@@ -189,7 +189,7 @@ int64_t TABSInternalDBTransactedAccessFile::TransferChain(int32_t sessionId, uin
   return done;
 }
 
-void TABSInternalDBTransactedAccessFile::WriteFile(int32_t sessionId, const void* buffer, uint8_t level,
+void TABSInternalDBTransactedAccessFile::WriteFile(int32_t sessionID, const void* buffer, uint8_t level,
                                                    uint8_t algorithm, int32_t count) {
   CheckOpen("WriteFile");
   if (count < 0) count = 0;
@@ -203,15 +203,15 @@ void TABSInternalDBTransactedAccessFile::WriteFile(int32_t sessionId, const void
       throw EABSException(20187, "Table file compression error");
     stored = reinterpret_cast<const uint8_t*>(packed.get());
   }
-  SetSize(sessionId, static_cast<int32_t>(storedSize), algorithm, count);
-  if (TransferChain(sessionId, const_cast<uint8_t*>(stored), storedSize, true, true) < storedSize)
+  SetSize(sessionID, static_cast<int32_t>(storedSize), algorithm, count);
+  if (TransferChain(sessionID, const_cast<uint8_t*>(stored), storedSize, true, true) < storedSize)
     throw EABSException(20300, "Error getting %d-th table file page. Probably database is corrupted and needs repair.",
                         {InternalFilePagesFor(storedSize, pm_.PageDataSize()) - 1});
 }
 
-void TABSInternalDBTransactedAccessFile::ReadFile(int32_t sessionId, void* buffer, bool checkCache, int32_t count) {
+void TABSInternalDBTransactedAccessFile::ReadFile(int32_t sessionID, void* buffer, bool checkCache, int32_t count) {
   CheckOpen("ReadFile");
-  const TABSInternalFileSize s = GetSize(sessionId, checkCache);
+  const TABSInternalFileSize s = GetSize(sessionID, checkCache);
   if (s.DataSize < count)
     throw EABSException(30387, "Cannot Read internal file. FileSize=%d. ReadSize=%d", {s.DataSize, count});
   if (count <= 0) return;
@@ -224,7 +224,7 @@ void TABSInternalDBTransactedAccessFile::ReadFile(int32_t sessionId, void* buffe
     packed = AllocBlock(static_cast<uint64_t>(std::max<int64_t>(want, 1)));
     target = reinterpret_cast<uint8_t*>(packed.get());
   }
-  const int64_t found = TransferChain(sessionId, target, want, checkCache, false);
+  const int64_t found = TransferChain(sessionID, target, want, checkCache, false);
   if (found < want)
     throw EABSException(30388, "Cannot Read % bytes from internal file. FileSize=%d. ReadSize=%d, Count=%d",
                         {s.DataSize, found, want});

@@ -1,8 +1,8 @@
-#include "LockByteArea.h"
+#include "disk/LockByteArea.h"
 
 #include <algorithm>
 
-#include "DiskPageManagerFile.h"
+#include "disk/DiskPageManagerFile.h"
 
 using namespace tiv::disk;
 

@@ -31,7 +31,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "ZUDRecordLayout.h"
+#include "core/ZUDRecordLayout.h"
 
 class TABSDiskPageManager;
 

@@ -1,4 +1,4 @@
-#include "LockDirectFileArea.h"
+#include "disk/LockDirectFileArea.h"
 
 #include <algorithm>
 

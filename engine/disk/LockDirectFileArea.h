@@ -11,8 +11,8 @@
 //     file.
 #pragma once
 
-#include "InternalFile.h"
-#include "LockByteArea.h"
+#include "disk/InternalFile.h"
+#include "disk/LockByteArea.h"
 
 class TABSDirectFileLockArea : public TABSLockByteArea {
  public:

@@ -1,9 +1,9 @@
-#include "LockList.h"
+#include "disk/LockList.h"
 
 #include <algorithm>
 #include <cstdio>
 
-#include "ZUDExcept.h"
+#include "core/ZUDExcept.h"
 
 TABSTableLockList::~TABSTableLockList() {
   if (entries_.empty()) return;

@@ -23,8 +23,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "LockKinds.h"
-#include "ZUDRecordLayout.h"
+#include "disk/LockKinds.h"
+#include "core/ZUDRecordLayout.h"
 
 class TABSTableLocksFile;
 

@@ -1,4 +1,4 @@
-#include "LockManager.h"
+#include "disk/LockManager.h"
 
 #include <cassert>
 

@@ -69,9 +69,9 @@
 #include <string>
 #include <vector>
 
-#include "DiskPageManagerFile.h"
-#include "LockList.h"
-#include "LockTablesFile.h"
+#include "disk/DiskPageManagerFile.h"
+#include "disk/LockList.h"
+#include "disk/LockTablesFile.h"
 
 // Delays and attempts with which cursors take their locks.
 struct TABSCursorLockTimes {

@@ -1,4 +1,4 @@
-#include "LockTablesFile.h"
+#include "disk/LockTablesFile.h"
 
 #include <vector>
 

@@ -1,11 +1,11 @@
-#include "RecordPage.h"
+#include "disk/RecordPage.h"
 
 #include <algorithm>
 #include <bit>
 #include <cstring>
 
-#include "ZUDExcept.h"
-#include "ZUDPage.h"
+#include "core/ZUDExcept.h"
+#include "core/PageManager.h"
 
 int32_t RecordSlotsPerPage(int32_t dataSize, int32_t recordSize) {
   if (recordSize <= 0 || dataSize <= 1) return 0;

@@ -25,7 +25,7 @@
 
 #include <cstdint>
 
-#include "ZUDRecordLayout.h"
+#include "core/ZUDRecordLayout.h"
 
 class TABSPage;
 

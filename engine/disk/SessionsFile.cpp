@@ -1,4 +1,4 @@
-#include "SessionsFile.h"
+#include "disk/SessionsFile.h"
 
 #include "os/OsClock.h"
 
@@ -12,26 +12,26 @@ bool TABSActiveSessionsFile::TakeFileLock() {
 
 int32_t TABSActiveSessionsFile::Connect() {
   const bool fileLocked = TakeFileLock();
-  int32_t sessionId = -1;
+  int32_t sessionID = -1;
   try {
-    for (int32_t slot = 0; slot < area_.Size() && sessionId < 0; ++slot)
-      if (area_.LockByte(slot)) sessionId = slot;
+    for (int32_t slot = 0; slot < area_.Size() && sessionID < 0; ++slot)
+      if (area_.LockByte(slot)) sessionID = slot;
   } catch (...) {
     if (fileLocked) area_.UnlockFile();
     throw;
   }
   if (fileLocked && !area_.UnlockFile()) {
-    if (sessionId >= 0) area_.UnlockByte(sessionId);
+    if (sessionID >= 0) area_.UnlockByte(sessionID);
     throw EABSException(20093, "Cannot unlock sessions file");
   }
-  if (sessionId < 0)
+  if (sessionID < 0)
     throw EABSException(20094, "Cannot connect session. Maximum connections quantity exceeded or database is open in single-user mode");
-  return sessionId;
+  return sessionID;
 }
 
-void TABSActiveSessionsFile::Disconnect(int32_t sessionId) {
+void TABSActiveSessionsFile::Disconnect(int32_t sessionID) {
   const bool fileLocked = TakeFileLock();
-  if (!area_.UnlockByte(sessionId)) {
+  if (!area_.UnlockByte(sessionID)) {
     if (fileLocked) area_.UnlockFile();
     throw EABSException(20095, "Cannot disconnect session");
   }

@@ -27,8 +27,8 @@
 
 #include <cstdint>
 
-#include "DiskPageManagerFile.h"
-#include "LockByteArea.h"
+#include "disk/DiskPageManagerFile.h"
+#include "disk/LockByteArea.h"
 
 class TABSActiveSessionsFile {
  public:
@@ -41,7 +41,7 @@ class TABSActiveSessionsFile {
   int32_t StartPageNo() const { return area_.StartPageNo(); }
 
   int32_t Connect();
-  void Disconnect(int32_t sessionId);
+  void Disconnect(int32_t sessionID);
   bool LockAllSlots();
   void UnlockAllSlots();
 

@@ -1,9 +1,9 @@
-#include "StreamFile.h"
+#include "disk/StreamFile.h"
 
 #include <algorithm>
 #include <vector>
 
-#include "ZUDExcept.h"
+#include "core/ZUDExcept.h"
 #include "os/OsTempFile.h"
 
 namespace {

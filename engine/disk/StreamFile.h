@@ -35,7 +35,7 @@
 #include <memory>
 #include <string>
 
-#include "ZUDStream.h"
+#include "core/ZUDStream.h"
 #include "os/OsFile.h"
 
 constexpr uint32_t kFileModeCreate = 0xFFFF;

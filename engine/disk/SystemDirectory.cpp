@@ -1,8 +1,8 @@
-#include "SystemDirectory.h"
+#include "disk/SystemDirectory.h"
 
-#include "DiskBytes.h"
-#include "DiskPageManagerFile.h"
-#include "ZUDExcept.h"
+#include "disk/DiskBytes.h"
+#include "disk/DiskPageManagerFile.h"
+#include "core/ZUDExcept.h"
 
 using namespace tiv::disk;
 
@@ -27,26 +27,26 @@ void TABSSystemDirectory::Close() {
   entries_.clear();
 }
 
-void TABSSystemDirectory::Read(int32_t sessionId) {
-  const TABSInternalFileSize s = file_.GetSize(sessionId, true);
+void TABSSystemDirectory::Read(int32_t sessionID) {
+  const TABSInternalFileSize s = file_.GetSize(sessionID, true);
   if (s.CompressionAlgorithm != 0 || s.DataSize % kSystemDirectoryEntrySize != 0)
     throw EABSException(20299, "Error reading database file page. Page No: %d, type %d",
                         {file_.StartPageNo(), static_cast<int>(ptFileSystemDirectory)});
   std::vector<uint8_t> bytes(static_cast<size_t>(s.DataSize));
-  file_.ReadFile(sessionId, bytes.data(), true, s.DataSize);
+  file_.ReadFile(sessionID, bytes.data(), true, s.DataSize);
   std::vector<TABSSystemDirectoryEntry> entries;
   for (size_t at = 0; at < bytes.size(); at += kSystemDirectoryEntrySize)
     entries.push_back({bytes[at], GetI32(bytes.data() + at + 1)});
   entries_ = std::move(entries);
 }
 
-void TABSSystemDirectory::Write(int32_t sessionId) {
+void TABSSystemDirectory::Write(int32_t sessionID) {
   std::vector<uint8_t> bytes(entries_.size() * kSystemDirectoryEntrySize);
   for (size_t i = 0; i < entries_.size(); ++i) {
     bytes[i * kSystemDirectoryEntrySize] = entries_[i].Kind;
     PutI32(bytes.data() + i * kSystemDirectoryEntrySize + 1, entries_[i].StartPageNo);
   }
-  file_.WriteFile(sessionId, bytes.data(), 0, 0, static_cast<int32_t>(bytes.size()));
+  file_.WriteFile(sessionID, bytes.data(), 0, 0, static_cast<int32_t>(bytes.size()));
 }
 
 int32_t TABSSystemDirectory::Find(uint8_t kind) const {

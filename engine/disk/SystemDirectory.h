@@ -25,7 +25,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "InternalFile.h"
+#include "disk/InternalFile.h"
 
 class TABSDiskPageManager;
 
@@ -49,8 +49,8 @@ class TABSSystemDirectory {
   void Open();
   void Close();
   bool IsOpen() const { return file_.IsOpen(); }
-  void Read(int32_t sessionId);
-  void Write(int32_t sessionId);
+  void Read(int32_t sessionID);
+  void Write(int32_t sessionID);
 
   int32_t Find(uint8_t kind) const;
   void Set(uint8_t kind, int32_t startPageNo);

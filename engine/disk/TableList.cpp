@@ -1,11 +1,11 @@
-#include "TableList.h"
+#include "disk/TableList.h"
 
 #include <cstring>
 
-#include "DiskBytes.h"
-#include "DiskPageManagerFile.h"
-#include "ZUDExcept.h"
-#include "ZUDMetaObjectDef.h"
+#include "disk/DiskBytes.h"
+#include "disk/DiskPageManagerFile.h"
+#include "core/ZUDExcept.h"
+#include "core/ZUDMetaObjectDef.h"
 
 using namespace tiv::disk;
 
@@ -25,9 +25,9 @@ TABSDatabaseTablesLock::~TABSDatabaseTablesLock() {
 
 TABSTableListFile::TABSTableListFile(TABSDiskPageManager& pm) : file_(pm, ptTableList) {}
 
-void TABSTableListFile::Create(int32_t sessionId) {
+void TABSTableListFile::Create(int32_t sessionID) {
   if (file_.IsOpen()) throw EABSException(30393, "Table list file already opened.");
-  file_.Create(sessionId);
+  file_.Create(sessionID);
   entries_.clear();
 }
 
@@ -42,13 +42,13 @@ void TABSTableListFile::Close() {
   entries_.clear();
 }
 
-void TABSTableListFile::Load(int32_t sessionId) {
-  const TABSInternalFileSize s = file_.GetSize(sessionId, true);
+void TABSTableListFile::Load(int32_t sessionID) {
+  const TABSInternalFileSize s = file_.GetSize(sessionID, true);
   if (s.CompressionAlgorithm != 0 || s.DataSize % kTableListEntrySize != 0)
     throw EABSException(20299, "Error reading database file page. Page No: %d, type %d",
                         {file_.StartPageNo(), static_cast<int>(ptTableList)});
   std::vector<uint8_t> bytes(static_cast<size_t>(s.DataSize));
-  file_.ReadFile(sessionId, bytes.data(), true, s.DataSize);
+  file_.ReadFile(sessionID, bytes.data(), true, s.DataSize);
   std::vector<TABSTableListEntry> entries;
   entries.reserve(bytes.size() / kTableListEntrySize);
   for (size_t at = 0; at < bytes.size(); at += kTableListEntrySize) {
@@ -65,7 +65,7 @@ void TABSTableListFile::Load(int32_t sessionId) {
   entries_ = std::move(entries);
 }
 
-void TABSTableListFile::Save(int32_t sessionId) {
+void TABSTableListFile::Save(int32_t sessionID) {
   std::vector<uint8_t> bytes(entries_.size() * kTableListEntrySize, 0);
   for (size_t i = 0; i < entries_.size(); ++i) {
     uint8_t* e = bytes.data() + i * kTableListEntrySize;
@@ -77,7 +77,7 @@ void TABSTableListFile::Save(int32_t sessionId) {
     PutI32(e + kTleMostUpdatedPageNo, entries_[i].MostUpdatedPageNo);
     PutI32(e + kTleLocksPageNo, entries_[i].LocksPageNo);
   }
-  file_.WriteFile(sessionId, bytes.data(), 0, 0, static_cast<int32_t>(bytes.size()));
+  file_.WriteFile(sessionID, bytes.data(), 0, 0, static_cast<int32_t>(bytes.size()));
 }
 
 int TABSTableListFile::IndexOf(const std::string& name) const {
@@ -87,49 +87,49 @@ int TABSTableListFile::IndexOf(const std::string& name) const {
   return -1;
 }
 
-void TABSTableListFile::AddTable(int32_t sessionId, const TABSTableListEntry& entry) {
-  Load(sessionId);
+void TABSTableListFile::AddTable(int32_t sessionID, const TABSTableListEntry& entry) {
+  Load(sessionID);
   if (IndexOf(entry.TableName) >= 0)
     throw EABSException(30395, "Cannot create table. Table '%s' already exists", {TableListName(entry.TableName)});
   TABSTableListEntry stored = entry;
   stored.TableName = TableListName(entry.TableName);
   entries_.push_back(std::move(stored));
-  Save(sessionId);
+  Save(sessionID);
 }
 
-void TABSTableListFile::DeleteTable(int32_t sessionId, const std::string& name) {
-  Load(sessionId);
+void TABSTableListFile::DeleteTable(int32_t sessionID, const std::string& name) {
+  Load(sessionID);
   const int i = IndexOf(name);
   if (i < 0) throw EABSException(30397, "Table '%s' not exists.", {name});
   entries_.erase(entries_.begin() + i);
-  Save(sessionId);
+  Save(sessionID);
 }
 
-void TABSTableListFile::RenameTable(int32_t sessionId, const std::string& oldName, const std::string& newName) {
-  Load(sessionId);
+void TABSTableListFile::RenameTable(int32_t sessionID, const std::string& oldName, const std::string& newName) {
+  Load(sessionID);
   const int i = IndexOf(oldName);
   if (i < 0) throw EABSException(30405, "Table '%s' not exists.", {oldName});
   const int clash = IndexOf(newName);
   if (clash >= 0 && clash != i)
     throw EABSException(30395, "Cannot create table. Table '%s' already exists", {TableListName(newName)});
   entries_[static_cast<size_t>(i)].TableName = TableListName(newName);
-  Save(sessionId);
+  Save(sessionID);
 }
 
-TABSTableListEntry TABSTableListFile::FindTable(int32_t sessionId, const std::string& name) {
-  Load(sessionId);
+TABSTableListEntry TABSTableListFile::FindTable(int32_t sessionID, const std::string& name) {
+  Load(sessionID);
   const int i = IndexOf(name);
   if (i < 0) throw EABSException(30396, "Table '%s' not exists.", {name});
   return entries_[static_cast<size_t>(i)];
 }
 
-bool TABSTableListFile::TableExists(int32_t sessionId, const std::string& name) {
-  Load(sessionId);
+bool TABSTableListFile::TableExists(int32_t sessionID, const std::string& name) {
+  Load(sessionID);
   return IndexOf(name) >= 0;
 }
 
-std::vector<std::string> TABSTableListFile::TableNames(int32_t sessionId) {
-  Load(sessionId);
+std::vector<std::string> TABSTableListFile::TableNames(int32_t sessionID) {
+  Load(sessionID);
   std::vector<std::string> names;
   names.reserve(entries_.size());
   for (const auto& e : entries_) names.push_back(e.TableName);

@@ -35,7 +35,7 @@
 #include <string>
 #include <vector>
 
-#include "InternalFile.h"
+#include "disk/InternalFile.h"
 
 class TABSDiskPageManager;
 
@@ -75,23 +75,23 @@ class TABSTableListFile {
  public:
   explicit TABSTableListFile(TABSDiskPageManager& pm);
 
-  void Create(int32_t sessionId);
+  void Create(int32_t sessionID);
   void Open(int32_t startPageNo);
   void Close();
   bool IsOpen() const { return file_.IsOpen(); }
   int32_t StartPageNo() const { return file_.StartPageNo(); }
   TABSInternalDBTransactedAccessFile& File() { return file_; }
 
-  void Load(int32_t sessionId);
-  void Save(int32_t sessionId);
+  void Load(int32_t sessionID);
+  void Save(int32_t sessionID);
 
   // Contract 2: each rereads the list in the session first.
-  void AddTable(int32_t sessionId, const TABSTableListEntry& entry);
-  void DeleteTable(int32_t sessionId, const std::string& name);
-  void RenameTable(int32_t sessionId, const std::string& oldName, const std::string& newName);
-  TABSTableListEntry FindTable(int32_t sessionId, const std::string& name);
-  bool TableExists(int32_t sessionId, const std::string& name);
-  std::vector<std::string> TableNames(int32_t sessionId);
+  void AddTable(int32_t sessionID, const TABSTableListEntry& entry);
+  void DeleteTable(int32_t sessionID, const std::string& name);
+  void RenameTable(int32_t sessionID, const std::string& oldName, const std::string& newName);
+  TABSTableListEntry FindTable(int32_t sessionID, const std::string& name);
+  bool TableExists(int32_t sessionID, const std::string& name);
+  std::vector<std::string> TableNames(int32_t sessionID);
 
   // The list as last loaded or saved, without rereading.
   const std::vector<TABSTableListEntry>& Entries() const { return entries_; }

@@ -48,18 +48,18 @@ class TABSDTPCSessionInfo {
 
 class TABSDiskTablePagesCacheManager {
  public:
-  void AddReadLock(int32_t sessionId, int32_t tableId);
-  void RemoveReadLock(int32_t sessionId, int32_t tableId);
-  void AddWriteLock(int32_t sessionId, int32_t tableId);
-  void RemoveWriteLock(int32_t sessionId, int32_t tableId);
-  bool IsStampKnown(int32_t sessionId, int32_t tableId);
-  void SetStamp(int32_t sessionId, int32_t tableId, int32_t stamp);
-  void PushCurrentTable(int32_t sessionId, int32_t tableId);
-  void PopCurrentTable(int32_t sessionId);
-  void ForgetWriteLocks(int32_t sessionId, int32_t tableId);
-  bool GetCurrentStamp(int32_t sessionId, int32_t& tableId, int32_t& stamp);
+  void AddReadLock(int32_t sessionID, int32_t tableId);
+  void RemoveReadLock(int32_t sessionID, int32_t tableId);
+  void AddWriteLock(int32_t sessionID, int32_t tableId);
+  void RemoveWriteLock(int32_t sessionID, int32_t tableId);
+  bool IsStampKnown(int32_t sessionID, int32_t tableId);
+  void SetStamp(int32_t sessionID, int32_t tableId, int32_t stamp);
+  void PushCurrentTable(int32_t sessionID, int32_t tableId);
+  void PopCurrentTable(int32_t sessionID);
+  void ForgetWriteLocks(int32_t sessionID, int32_t tableId);
+  bool GetCurrentStamp(int32_t sessionID, int32_t& tableId, int32_t& stamp);
 
  private:
-  TABSDTPCSessionInfo& Session(int32_t sessionId);
+  TABSDTPCSessionInfo& Session(int32_t sessionID);
   std::vector<std::unique_ptr<TABSDTPCSessionInfo>> sessions_;
 };

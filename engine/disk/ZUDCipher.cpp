@@ -1,4 +1,4 @@
-#include "ZUDCipher.h"
+#include "disk/ZUDCipher.h"
 
 #include <algorithm>
 #include <array>

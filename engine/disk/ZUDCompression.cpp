@@ -1,4 +1,4 @@
-#include "ZUDCompression.h"
+#include "disk/ZUDCompression.h"
 
 #include <bzlib.h>
 #include <zlib.h>
@@ -7,7 +7,7 @@
 #include <cstring>
 #include <strings.h>
 
-#include "ZUDExcept.h"
+#include "core/ZUDExcept.h"
 
 namespace {
 

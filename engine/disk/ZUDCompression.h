@@ -32,7 +32,7 @@
 #include <cstdint>
 #include <limits>
 
-#include "ZUDMemory.h"
+#include "core/ZUDMemory.h"
 
 enum TABSCompressionAlgorithm : uint8_t {
   acaNone = 0,

@@ -1,4 +1,4 @@
-#include "ZUDSecurity.h"
+#include "disk/ZUDSecurity.h"
 
 #include <cstring>
 #include <exception>
@@ -7,11 +7,11 @@
 
 #include <unicode/ustring.h>
 
-#include "DiskBytes.h"
-#include "DiskCrc.h"
-#include "DiskFormat.h"
-#include "DiskPageManagerFile.h"
-#include "ZUDExcept.h"
+#include "disk/DiskBytes.h"
+#include "disk/DiskCrc.h"
+#include "disk/DiskFormat.h"
+#include "disk/DiskPageManagerFile.h"
+#include "core/ZUDExcept.h"
 #include "locale/CodePage.h"
 
 using namespace tiv::disk;

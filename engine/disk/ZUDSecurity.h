@@ -49,8 +49,8 @@
 #include <string>
 #include <string_view>
 
-#include "DiskCrypto.h"
-#include "ZUDCipher.h"
+#include "disk/DiskCrypto.h"
+#include "disk/ZUDCipher.h"
 
 class TABSDiskPageManager;
 

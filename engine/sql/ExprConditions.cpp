@@ -1,8 +1,8 @@
 // Evaluation of conditions: comparisons, NOT, AND, OR, IS [NOT] NULL,
 // [NOT] BETWEEN, [NOT] IN lists and [NOT] LIKE.
-#include "ExprLike.h"
-#include "ExprNodes.h"
-#include "ZUDExcept.h"
+#include "sql/ExprLike.h"
+#include "sql/ExprNodes.h"
+#include "core/ZUDExcept.h"
 
 namespace {
 

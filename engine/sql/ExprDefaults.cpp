@@ -1,7 +1,7 @@
-#include "ExprDefaults.h"
+#include "sql/ExprDefaults.h"
 
-#include "ZUDExcept.h"
-#include "ZUDExpressions.h"
+#include "core/ZUDExcept.h"
+#include "sql/ZUDExpressions.h"
 
 namespace {
 

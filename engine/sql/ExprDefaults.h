@@ -13,7 +13,7 @@
 
 #include <memory>
 
-#include "ZUDFieldDefs.h"
+#include "core/ZUDFieldDefs.h"
 
 // The parser of the hook: null when `defaultValue` is a literal.
 std::unique_ptr<TABSDefaultExpression> ParseDefaultExpression(const TABSVariant& defaultValue);

@@ -1,9 +1,9 @@
-#include "ExprLike.h"
+#include "sql/ExprLike.h"
 
 #include <vector>
 
-#include "ZUDExcept.h"
-#include "ZUDVariant.h"
+#include "core/ZUDExcept.h"
+#include "core/ZUDVariant.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 // concatenation.
 #include <algorithm>
 
-#include "ExprNodes.h"
-#include "ZUDExcept.h"
+#include "sql/ExprNodes.h"
+#include "core/ZUDExcept.h"
 
 namespace {
 std::string UpperAscii(std::string s) {

@@ -18,9 +18,9 @@
 #include <string>
 #include <vector>
 
-#include "ExprRowSource.h"
-#include "ZUDIndexDefs.h"
-#include "ZUDVariant.h"
+#include "sql/ExprRowSource.h"
+#include "core/ZUDIndexDefs.h"
+#include "core/ZUDVariant.h"
 
 class TABSExpression;
 

@@ -1,10 +1,10 @@
-#include "ExprParser.h"
+#include "sql/ExprParser.h"
 
 #include <charconv>
 
-#include "ZUDDateFormat.h"
-#include "ZUDExcept.h"
-#include "ZUDExpressions.h"
+#include "sql/ZUDDateFormat.h"
+#include "core/ZUDExcept.h"
+#include "sql/ZUDExpressions.h"
 
 using NodePtr = TABSExprParser::NodePtr;
 

@@ -22,8 +22,8 @@
 #include <utility>
 #include <vector>
 
-#include "ExprNodes.h"
-#include "ZUDLexer.h"
+#include "sql/ExprNodes.h"
+#include "sql/ZUDLexer.h"
 
 class TABSExpression;
 

@@ -3,8 +3,8 @@
 // answer) of expressions.
 #include <algorithm>
 
-#include "ZUDExcept.h"
-#include "ZUDExpressions.h"
+#include "core/ZUDExcept.h"
+#include "sql/ZUDExpressions.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "ExprRowSource.h"
+#include "sql/ExprRowSource.h"
 
-#include "ZUDExcept.h"
+#include "core/ZUDExcept.h"
 
 namespace {
 std::string UpperAscii(std::string s) {

@@ -31,9 +31,9 @@
 #include <string>
 #include <vector>
 
-#include "ZUDFieldDefs.h"
-#include "ZUDTypes.h"
-#include "ZUDVariant.h"
+#include "core/ZUDFieldDefs.h"
+#include "core/ZUDTypes.h"
+#include "core/ZUDVariant.h"
 
 class TABSExpression;
 

@@ -1,12 +1,12 @@
 // Date formats and the date, time and timestamp literal readers.
-#include "ZUDDateFormat.h"
+#include "sql/ZUDDateFormat.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <memory>
 
-#include "ZUDExcept.h"
+#include "core/ZUDExcept.h"
 #include "locale/Locale.h"
 
 namespace {

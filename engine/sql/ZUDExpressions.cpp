@@ -1,9 +1,9 @@
 // TABSExpression: parsing entry points, locate conditions, evaluation and
 // binding. Planner and index services are in ExprPlanner.cpp.
-#include "ZUDExpressions.h"
+#include "sql/ZUDExpressions.h"
 
-#include "ExprParser.h"
-#include "ZUDExcept.h"
+#include "sql/ExprParser.h"
+#include "core/ZUDExcept.h"
 
 namespace {
 

@@ -40,10 +40,10 @@
 #include <string>
 #include <vector>
 
-#include "ExprNodes.h"
-#include "ExprRowSource.h"
-#include "ZUDIndexDefs.h"
-#include "ZUDLexer.h"
+#include "sql/ExprNodes.h"
+#include "sql/ExprRowSource.h"
+#include "core/ZUDIndexDefs.h"
+#include "sql/ZUDLexer.h"
 
 class TABSExpression {
  public:

@@ -1,5 +1,5 @@
 // The SQL lexer: one pass over the whole text, character by character.
-#include "ZUDLexer.h"
+#include "sql/ZUDLexer.h"
 
 #include <algorithm>
 #include <array>
@@ -8,13 +8,13 @@
 #include <unordered_map>
 #include <utility>
 
-#include "ZUDExcept.h"
+#include "core/ZUDExcept.h"
 
 namespace {
 
 const char* const kReservedWordTexts[] = {
 #define RW(id, text) text,
-#include "ZUDReservedWords.inc"
+#include "sql/ZUDReservedWords.inc"
 #undef RW
 };
 static_assert(sizeof(kReservedWordTexts) / sizeof(kReservedWordTexts[0]) == kReservedWordCount);

@@ -44,7 +44,7 @@
 #include <string_view>
 #include <vector>
 
-#include "ZUDVariant.h"
+#include "core/ZUDVariant.h"
 
 enum TTokenType : uint8_t {
   tktNone = 0,             // no token (end of statement)
@@ -66,7 +66,7 @@ enum TTokenType : uint8_t {
 enum TReservedWord : int16_t {
   rwNone = -1,
 #define RW(id, text) rw##id,
-#include "ZUDReservedWords.inc"
+#include "sql/ZUDReservedWords.inc"
 #undef RW
   rwAny,
 };

@@ -9,8 +9,7 @@
 #include <set>
 
 #include "BTreeTestSupport.h"
-#include "DiskPageManagerFile.h"
-#include "ZUDVariant.h"
+#include "core/ZUDVariant.h"
 #include "os/OsRandom.h"
 
 using namespace btreetest;
@@ -296,60 +295,12 @@ TEST_P(RecordIndexDifferential, AgreesWithTheModelOnTinyPages) {
   RecordTable table(GetParam().columns);
   const TABSIndexDef def = MakeIndexDef(GetParam().index, false, GetParam().maxIndexed);
   const int32_t keySize = TABSRecordKeyRef(table.fields, def, 60000, nullptr).KeySize();
-  MemoryPageManager pm(static_cast<uint16_t>(tiv::disk::kPageHeaderSize + btree::kHeaderSize + 3 * (keySize + 6) + 1));
+  MemoryPageManager pm(static_cast<uint16_t>(tiv::page::kPageHeaderSize + btree::kHeaderSize + 3 * (keySize + 6) + 1));
   RunFamily(GetParam(), pm, std::min(GetParam().operations, 4000), 5);
 }
 
 INSTANTIATE_TEST_SUITE_P(KeyFamilies, RecordIndexDifferential, ::testing::ValuesIn(Families()),
                          [](const auto& info) { return std::string(info.param.name); });
-
-// The same tree code over the disk page manager, committed to a file in
-// batches, then read back from a fresh open of the file.
-TEST(RecordIndexOnDisk, SameCodeServesTheDiskPageManagerAndPersists) {
-  const auto dir = std::filesystem::temp_directory_path() / ("tivoran-btree-" + tiv::os::NewGuidText());
-  std::filesystem::create_directories(dir);
-  const std::string path = (dir / "t.zud").string();
-  const Family family = Families()[0];
-  int32_t root = -1;
-  std::vector<int32_t> order;
-  RecordTable table(family.columns);
-  {
-    TABSDiskPageManager pm;
-    pm.CreateDatabaseFile(path, TABSPassword{}, 8, 4096);
-    TABSBTreeRecordIndex index(&pm, table.fields, &table);
-    index.Create(kSession, MakeIndexDef(family.index));
-    std::mt19937 rng(7);
-    for (int i = 0; i < 6000; ++i) {
-      std::string r = table.NewRecord();
-      family.fill(table, r, rng);
-      index.InsertKey(kSession, r.data(), table.Add(r));
-      if (i % 1500 == 1499) pm.CommitSession(kSession);
-    }
-    for (int slot = 0; slot < 6000; slot += 3) {
-      index.DeleteKey(kSession, table.rows[slot].data(), {slot, 0});
-      table.rows.erase(slot);
-    }
-    pm.CommitSession(kSession);
-    root = index.Definition().rootPageNo;
-    order = IndexOrder(index);
-    EXPECT_EQ(order.size(), 4000u);
-    pm.CloseDatabaseFile();
-  }
-  {
-    TABSDiskPageManager pm;
-    bool multiUser = false, needRepair = false, readOnly = false;
-    pm.OpenDatabaseFile(path, TABSPassword{}, multiUser, false, needRepair, readOnly);
-    TABSBTreeRecordIndex index(&pm, table.fields, &table);
-    TABSIndexDef def = MakeIndexDef(family.index);
-    def.rootPageNo = root;
-    index.Open(def);
-    EXPECT_NO_THROW(index.CheckIntegrity(kSession));
-    EXPECT_EQ(IndexOrder(index), order);
-    pm.CloseDatabaseFile();
-  }
-  std::error_code ec;
-  std::filesystem::remove_all(dir, ec);
-}
 
 // The page index: unique page-number keys with uint16 values, on pages of
 // the usual test size and on pages of three node entries.
@@ -422,6 +373,6 @@ TEST_P(PageIndexDifferential, AgreesWithAMapThroughInsertsUpdatesAndDeletes) {
 
 INSTANTIATE_TEST_SUITE_P(PageSizes, PageIndexDifferential,
                          ::testing::Values(std::make_pair<uint16_t, int>(512, 100000),
-                                           std::make_pair<uint16_t, int>(tiv::disk::kPageHeaderSize + 43, 16000)));
+                                           std::make_pair<uint16_t, int>(tiv::page::kPageHeaderSize + 43, 16000)));
 
 }  // namespace

@@ -4,7 +4,7 @@
 // only, and steps through an index from the cursor's record.
 #include <gtest/gtest.h>
 
-#include "ABSBTreeTableIndex.h"
+#include "core/ABSBTreeTableIndex.h"
 #include "BTreeTestSupport.h"
 #include "TableTestSupport.h"
 

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "BTreeTestSupport.h"
-#include "ZUDBytes.h"
+#include "core/ZUDBytes.h"
 
 using namespace btreetest;
 
@@ -190,7 +190,7 @@ TEST(RecordIndex, RootSplitKeepsTheRootAndMergesCollapseItAgain) {
   EXPECT_EQ(index.Definition().rootPageNo, root);
   EXPECT_EQ(index.EntryCount(kSession), 10);
   pm.CommitSession(kSession);
-  EXPECT_EQ(pm.store.size(), 1u) << "every page but the root was freed";
+  EXPECT_EQ(pm.AllocatedPageCount(), 1) << "every page but the root was freed";
 }
 
 TEST(RecordIndex, RecordNumbersAndTheirErrors) {
@@ -288,14 +288,14 @@ TEST(RecordIndex, EmptyKeepsTheRootAndDropFreesEveryPage) {
   index.Empty(kSession);
   pm.CommitSession(kSession);
   EXPECT_EQ(index.EntryCount(kSession), 0);
-  EXPECT_EQ(pm.store.size(), 1u);
+  EXPECT_EQ(pm.AllocatedPageCount(), 1);
   index.Rebuild(kSession);
   EXPECT_EQ(index.EntryCount(kSession), 400);
   EXPECT_NO_THROW(index.CheckIntegrity(kSession));
   (void)root;
   index.Drop(kSession);
   pm.CommitSession(kSession);
-  EXPECT_EQ(pm.store.size(), 0u);
+  EXPECT_EQ(pm.AllocatedPageCount(), 0);
   EXPECT_EQ(index.Definition().rootPageNo, -1);
 }
 
@@ -382,10 +382,10 @@ TEST_F(DamagedPages, RaiseEngineErrorsInsteadOfLoopingOrReadingPastThePage) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    MemoryPageManager::Snapshot saved = pm.store;
+    MemoryPageManager::Snapshot saved = pm.Save();
     c.damage(*this);
     ExpectEngineError([&] { c.use(index); }, c.code);
-    pm.store = saved;
+    pm.Restore(saved);
     EXPECT_NO_THROW(index.Tree().CheckIntegrity(kSession));
   }
 }

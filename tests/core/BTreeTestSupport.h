@@ -1,6 +1,6 @@
-// Test-only storage for the B+-tree tests: a page manager that keeps its
-// committed pages in a map (so tests can damage stored bytes), and a table
-// of memory records the record index reads through.
+// Test-only storage for the B+-tree tests: the in-memory page manager with
+// small pages (tests damage its stored bytes), and a table of memory
+// records the record index reads through.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,56 +11,33 @@
 #include <string>
 #include <vector>
 
-#include "ABSBTreePageIndex.h"
-#include "ABSBTreeRecordIndex.h"
-#include "DiskFormat.h"
-#include "ZUDExcept.h"
-#include "ZUDPage.h"
+#include "core/ABSBTreePageIndex.h"
+#include "core/ABSBTreeRecordIndex.h"
+#include "core/ZUDExcept.h"
+#include "core/MemoryPageManager.h"
 
 namespace btreetest {
 
 constexpr int32_t kSession = 0;
 
-// Pages live in `store` once committed; page numbers freed at commit are
-// handed out again. Small pages make deep trees from few keys.
-class MemoryPageManager : public TABSPageManager {
+// Small pages with the 40-byte header make deep trees from few keys and
+// keep the page type checked.
+class MemoryPageManager : public TABSMemoryPageManager {
  public:
-  explicit MemoryPageManager(uint16_t pageSize = 512) {
-    SetPageGeometry(pageSize, tiv::disk::kPageHeaderSize);
+  explicit MemoryPageManager(uint16_t pageSize = 512) : TABSMemoryPageManager(pageSize, tiv::page::kPageHeaderSize) {
     SetCacheCapacity(64);
   }
-  void AllocPageNo(TABSPage* page) override {
-    if (!free_.empty()) {
-      page->PageNo = free_.back();
-      free_.pop_back();
-    } else {
-      page->PageNo = next_++;
-    }
-    page->AllocBuffer();
-  }
-  void FreePageNo(int32_t pageNo) override {
-    store.erase(pageNo);
-    free_.push_back(pageNo);
-  }
-  bool ReadPage(TABSPage* page) override {
-    auto it = store.find(page->PageNo);
-    if (it == store.end()) return false;
-    if (!page->OwnsBuffer() || page->BufferSize() < PageSize()) page->AllocBuffer();
-    std::memcpy(page->Buffer(), it->second.data(), PageSize());
-    return true;
-  }
-  void WritePage(TABSPage* page) override {
-    store[page->PageNo].assign(page->Buffer(), page->Buffer() + PageSize());
-  }
-  // The index area of a committed page, for tests that damage it.
-  uint8_t* StoredArea(int32_t pageNo) { return store.at(pageNo).data() + PageHeaderSize(); }
-
+  // Every committed page image, to put back after a test damaged one.
   using Snapshot = std::map<int32_t, std::vector<uint8_t>>;
-  Snapshot store;
-
- private:
-  int32_t next_ = 0;
-  std::vector<int32_t> free_;
+  Snapshot Save() {
+    Snapshot saved;
+    for (int32_t n = 0; n < GetPageCount(); ++n)
+      if (const uint8_t* image = StoredPage(n)) saved[n].assign(image, image + PageSize());
+    return saved;
+  }
+  void Restore(const Snapshot& saved) {
+    for (const auto& [n, image] : saved) std::memcpy(StoredPage(n), image.data(), image.size());
+  }
 };
 
 struct ColumnSpec {

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "ZUDErrorCatalogue.h"
-#include "ZUDExcept.h"
+#include "core/ZUDErrorCatalogue.h"
+#include "core/ZUDExcept.h"
 
 TEST(Catalogue, HoldsEveryCodeOnceExceptTheDualCodes) {
   std::map<int32_t, int> rows;

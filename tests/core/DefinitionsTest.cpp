@@ -4,9 +4,9 @@
 
 #include <string>
 
-#include "ZUDBaseEngine.h"
-#include "ZUDErrorCatalogue.h"
-#include "ZUDExcept.h"
+#include "core/ZUDBaseEngine.h"
+#include "core/ZUDErrorCatalogue.h"
+#include "core/ZUDExcept.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <thread>
 #include <vector>
 
-#include "ZUDExcept.h"
-#include "ZUDMemory.h"
+#include "core/ZUDExcept.h"
+#include "core/ZUDMemory.h"
 
 namespace {
 

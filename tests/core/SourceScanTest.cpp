@@ -1,5 +1,8 @@
-// Every raise site under engine/ and tools/ that writes a literal code and a
-// literal message must name a (code, format) pair of the catalogue.
+// Scans of the source tree: every raise site under engine/ and tools/ that
+// writes a literal code and a literal message must name a (code, format)
+// pair of the catalogue, and no include goes against the direction of the
+// layers (core below disk and sql; nothing in engine/ or platform/ above
+// itself; Qt only in platform/qtui and app/).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "ZUDErrorCatalogue.h"
+#include "core/ZUDErrorCatalogue.h"
 
 namespace fs = std::filesystem;
 
@@ -100,7 +103,89 @@ std::vector<RaiseSite> ScanTree(const fs::path& root) {
   return sites;
 }
 
+// ---------------------------------------------------------------------------
+// Include direction
+
+// An include of the folder `from` that must not exist: a header of the
+// folder `to` ("core/", "disk/", "sql/", "access/", "app", "Qt").
+struct ForbiddenEdge {
+  const char* from;
+  const char* to;
+};
+
+constexpr ForbiddenEdge kForbiddenEdges[] = {
+    {"engine/core", "disk/"},    {"engine/core", "sql/"},    {"engine/core", "access/"},
+    {"engine/disk", "sql/"},     {"engine/disk", "access/"}, {"engine/sql", "access/"},
+    {"engine", "app"},           {"engine", "Qt"},           {"engine", "qtui/"},
+    {"platform/os", "core/"},    {"platform/os", "disk/"},   {"platform/locale", "core/"},
+    {"platform", "disk/"},       {"platform", "sql/"},       {"platform", "access/"},
+    {"platform/os", "Qt"},       {"platform/locale", "Qt"},
+};
+
+// The target of every #include line of a text, with its line number.
+std::vector<std::pair<int, std::string>> Includes(const std::string& text) {
+  std::vector<std::pair<int, std::string>> out;
+  std::istringstream in(text);
+  std::string line;
+  for (int n = 1; std::getline(in, line); ++n) {
+    size_t i = line.find_first_not_of(" \t");
+    if (i == std::string::npos || line[i] != '#') continue;
+    i = line.find_first_not_of(" \t", i + 1);
+    if (i == std::string::npos || line.compare(i, 7, "include") != 0) continue;
+    i = line.find_first_of("\"<", i + 7);
+    if (i == std::string::npos) continue;
+    const size_t end = line.find_first_of("\">", i + 1);
+    if (end == std::string::npos) continue;
+    out.emplace_back(n, line.substr(i + 1, end - i - 1));
+  }
+  return out;
+}
+
+// Whether an include target is a header of `to`. The calculator's headers
+// are found by their bare names in app/; Qt's begin with Q or qt.
+bool Reaches(const std::string& target, const std::string& to, const fs::path& root) {
+  if (to == "Qt") return target.starts_with("Q") || target.starts_with("qt") || target.starts_with("Qt");
+  if (to == "app") return target.find('/') == std::string::npos && fs::exists(root / "app" / target);
+  return target.starts_with(to);
+}
+
+std::vector<std::string> WrongIncludes(const fs::path& root) {
+  std::vector<std::string> wrong;
+  for (const char* area : {"engine", "platform"}) {
+    for (const auto& entry : fs::recursive_directory_iterator(root / area)) {
+      const auto ext = entry.path().extension();
+      if (!entry.is_regular_file() || (ext != ".cpp" && ext != ".h" && ext != ".inc")) continue;
+      const std::string file = fs::relative(entry.path(), root).string();
+      std::ifstream in(entry.path(), std::ios::binary);
+      std::stringstream buf;
+      buf << in.rdbuf();
+      for (const auto& [line, target] : Includes(buf.str()))
+        for (const ForbiddenEdge& e : kForbiddenEdges)
+          if (file.starts_with(std::string(e.from) + "/") && Reaches(target, e.to, root))
+            wrong.push_back(file + ":" + std::to_string(line) + ": includes " + target);
+    }
+  }
+  return wrong;
+}
+
 }  // namespace
+
+TEST(SourceScan, IncludeDirectionFollowsTheLayers) {
+  const fs::path root = TIVORAN_SOURCE_ROOT;
+  // The reader of include lines itself, on the forms that occur.
+  const auto found = Includes("#include \"disk/ZUDPage.h\"\n  #  include <QWidget>\n// #include \"x.h\"\nint x;\n");
+  ASSERT_EQ(found.size(), 2u);
+  EXPECT_EQ(found[0], std::make_pair(1, std::string("disk/ZUDPage.h")));
+  EXPECT_EQ(found[1], std::make_pair(2, std::string("QWidget")));
+  EXPECT_TRUE(Reaches("disk/ZUDPage.h", "disk/", root));
+  EXPECT_TRUE(Reaches("QWidget", "Qt", root));
+  EXPECT_TRUE(Reaches("Funcion.h", "app", root));
+  EXPECT_FALSE(Reaches("core/ZUDVariant.h", "disk/", root));
+  EXPECT_FALSE(Reaches("cstdint", "Qt", root));
+
+  const std::vector<std::string> wrong = WrongIncludes(root);
+  for (const std::string& w : wrong) ADD_FAILURE() << w;
+}
 
 TEST(SourceScan, ScannerReadsSplitAndEscapedRaiseSites) {
   const std::string text =

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "ZUDBaseEngine.h"
-#include "ZUDExcept.h"
+#include "core/ZUDBaseEngine.h"
+#include "core/ZUDExcept.h"
 
 namespace testsupport {
 

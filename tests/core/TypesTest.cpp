@@ -3,8 +3,8 @@
 #include <cmath>
 #include <string>
 
-#include "ZUDExcept.h"
-#include "ZUDTypes.h"
+#include "core/ZUDExcept.h"
+#include "core/ZUDTypes.h"
 
 TEST(Types, NameTableLookupsTakeTheFirstMatchingRow) {
   EXPECT_EQ(DataTypeFromName("varchar2"), aftString);

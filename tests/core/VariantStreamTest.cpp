@@ -1,7 +1,7 @@
 #include <cmath>
 
 #include "VariantTestUtil.h"
-#include "ZUDConvert.h"
+#include "core/ZUDConvert.h"
 
 namespace {
 TABSVariant RoundTrip(const TABSVariant& v) {

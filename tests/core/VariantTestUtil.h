@@ -6,9 +6,9 @@
 #include <functional>
 #include <string>
 
-#include "ZUDExcept.h"
-#include "ZUDMemory.h"
-#include "ZUDVariant.h"
+#include "core/ZUDExcept.h"
+#include "core/ZUDMemory.h"
+#include "core/ZUDVariant.h"
 #include "locale/Locale.h"
 
 // The native code of the engine error `f` raises, 0 when it raises none.

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "ZUDDiskEngine.h"
+#include "disk/ZUDDiskEngine.h"
 #include "os/OsRandom.h"
 
 using Bytes = std::vector<uint8_t>;

@@ -8,10 +8,10 @@
 #include <string>
 
 #include "DiskTestUtil.h"
-#include "LockByteArea.h"
-#include "LockManager.h"
-#include "LockTablesFile.h"
-#include "SessionsFile.h"
+#include "disk/LockByteArea.h"
+#include "disk/LockManager.h"
+#include "disk/LockTablesFile.h"
+#include "disk/SessionsFile.h"
 
 constexpr int32_t kSessionsPage = 10;
 constexpr int32_t kLocksFirstPage = 11;

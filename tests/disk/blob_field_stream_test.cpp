@@ -7,12 +7,12 @@
 
 #include <random>
 
-#include "BlobFieldStream.h"
-#include "BlobPageIndexSpace.h"
-#include "BlobPages.h"
-#include "DiskRecordManager.h"
+#include "disk/BlobFieldStream.h"
+#include "disk/BlobPageIndexSpace.h"
+#include "disk/BlobPages.h"
+#include "disk/DiskRecordManager.h"
 #include "DiskTestUtil.h"
-#include "ZUDRecordLayout.h"
+#include "core/ZUDRecordLayout.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 #include <map>
 #include <random>
 
-#include "BlobPageIndexSpace.h"
+#include "disk/BlobPageIndexSpace.h"
 #include "DiskTestUtil.h"
-#include "ZUDPage.h"
+#include "core/PageManager.h"
 
 namespace {
 

@@ -4,10 +4,10 @@
 
 #include <random>
 
-#include "BlobPageIndexSpace.h"
-#include "BlobPages.h"
+#include "disk/BlobPageIndexSpace.h"
+#include "disk/BlobPages.h"
 #include "DiskTestUtil.h"
-#include "FreeSpaceMap.h"
+#include "disk/FreeSpaceMap.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "ZUDCipher.h"
+#include "disk/ZUDCipher.h"
 
 using namespace tiv::disk;
 

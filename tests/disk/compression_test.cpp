@@ -6,11 +6,11 @@
 #include <random>
 #include <string>
 
-#include "BlobCompressedStream.h"
+#include "disk/BlobCompressedStream.h"
 #include "DiskTestUtil.h"
-#include "StreamFile.h"
-#include "ZUDCompression.h"
-#include "ZUDMemory.h"
+#include "disk/StreamFile.h"
+#include "disk/ZUDCompression.h"
+#include "core/ZUDMemory.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <iostream>
 #include <string>
 
-#include "ZUDDiskEngine.h"
+#include "disk/ZUDDiskEngine.h"
 
 namespace {
 

@@ -7,13 +7,13 @@
 #include <cstring>
 #include <map>
 
-#include "DiskBytes.h"
-#include "DiskCrc.h"
-#include "DiskDatabase.h"
-#include "DiskDatabaseData.h"
+#include "disk/DiskBytes.h"
+#include "disk/DiskCrc.h"
+#include "disk/DiskDatabase.h"
+#include "disk/DiskDatabaseData.h"
 #include "DiskTestUtil.h"
-#include "ZUDRecordLayout.h"
-#include "ZUDVariant.h"
+#include "core/ZUDRecordLayout.h"
+#include "core/ZUDVariant.h"
 
 namespace {
 

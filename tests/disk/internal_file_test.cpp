@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <numeric>
 
-#include "DiskDatabase.h"
+#include "disk/DiskDatabase.h"
 #include "DiskTestUtil.h"
-#include "ZUDCompression.h"
+#include "disk/ZUDCompression.h"
 
 namespace {
 

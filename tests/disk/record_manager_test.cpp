@@ -4,11 +4,11 @@
 #include <map>
 #include <random>
 
-#include "DiskDatabase.h"
-#include "DiskRecordManager.h"
+#include "disk/DiskDatabase.h"
+#include "disk/DiskRecordManager.h"
 #include "DiskTestUtil.h"
-#include "RecordPage.h"
-#include "ZUDRecordLayout.h"
+#include "disk/RecordPage.h"
+#include "core/ZUDRecordLayout.h"
 
 namespace {
 

@@ -6,10 +6,10 @@
 #include <cstring>
 #include <string>
 
-#include "DiskBytes.h"
-#include "DiskCrc.h"
+#include "disk/DiskBytes.h"
+#include "disk/DiskCrc.h"
 #include "DiskTestUtil.h"
-#include "ZUDSecurity.h"
+#include "disk/ZUDSecurity.h"
 
 using namespace tiv::disk;
 

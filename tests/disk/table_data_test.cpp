@@ -7,11 +7,11 @@
 #include <random>
 
 #include "ChildProcess.h"
-#include "DiskDatabaseData.h"
+#include "disk/DiskDatabaseData.h"
 #include "DiskTestUtil.h"
-#include "FreeSpaceMap.h"
-#include "ZUDRecordLayout.h"
-#include "ZUDVariant.h"
+#include "disk/FreeSpaceMap.h"
+#include "core/ZUDRecordLayout.h"
+#include "core/ZUDVariant.h"
 #include "ZudadminRun.h"
 
 namespace {

@@ -9,13 +9,13 @@
 #include <random>
 #include <set>
 
-#include "ABSBTreeTableIndex.h"
-#include "DiskBytes.h"
-#include "DiskDatabaseData.h"
+#include "core/ABSBTreeTableIndex.h"
+#include "disk/DiskBytes.h"
+#include "disk/DiskDatabaseData.h"
 #include "DiskTestUtil.h"
-#include "FreeSpaceMap.h"
-#include "ZUDRecordLayout.h"
-#include "ZUDVariant.h"
+#include "disk/FreeSpaceMap.h"
+#include "core/ZUDRecordLayout.h"
+#include "core/ZUDVariant.h"
 #include "ZudadminRun.h"
 
 namespace {

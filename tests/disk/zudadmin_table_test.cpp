@@ -3,7 +3,7 @@
 #include <fstream>
 
 #include "ZudadminRun.h"
-#include "DiskDatabaseData.h"
+#include "disk/DiskDatabaseData.h"
 #include "DiskTestUtil.h"
 
 namespace {

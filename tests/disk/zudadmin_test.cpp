@@ -1,7 +1,7 @@
 // The admin tool as a user runs it: create, info (text and JSON), and the
 // errors it reports without crashing.
 #include "ZudadminRun.h"
-#include "DiskDatabase.h"
+#include "disk/DiskDatabase.h"
 #include "DiskTestUtil.h"
 
 namespace {

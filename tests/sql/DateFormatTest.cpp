@@ -3,9 +3,9 @@
 
 #include <string>
 
-#include "ZUDDateFormat.h"
-#include "ZUDExcept.h"
-#include "ZUDLexer.h"
+#include "sql/ZUDDateFormat.h"
+#include "core/ZUDExcept.h"
+#include "sql/ZUDLexer.h"
 #include "locale/Locale.h"
 
 namespace {

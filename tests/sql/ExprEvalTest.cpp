@@ -2,7 +2,7 @@
 // rules of conditions, IN, BETWEEN, LIKE and the dialect's comparison rules.
 #include <chrono>
 
-#include "ExprLike.h"
+#include "sql/ExprLike.h"
 #include "ExprTestUtil.h"
 
 namespace {

@@ -1,8 +1,8 @@
 // Planner and index services, binding to record buffers and cursors,
 // locate conditions and expression defaults of fields.
-#include "ExprDefaults.h"
+#include "sql/ExprDefaults.h"
 #include "ExprTestUtil.h"
-#include "ZUDBytes.h"
+#include "core/ZUDBytes.h"
 
 namespace {
 

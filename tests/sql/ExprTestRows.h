@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "ZUDExpressions.h"
+#include "sql/ZUDExpressions.h"
 
 class TestRows : public TABSExprOperator {
  public:

@@ -9,8 +9,8 @@
 #include <string>
 
 #include "ExprTestRows.h"
-#include "ZUDExcept.h"
-#include "ZUDExpressions.h"
+#include "core/ZUDExcept.h"
+#include "sql/ZUDExpressions.h"
 #include "locale/Locale.h"
 
 inline std::string Render(const TABSVariant* v) {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "ZUDExcept.h"
-#include "ZUDLexer.h"
+#include "core/ZUDExcept.h"
+#include "sql/ZUDLexer.h"
 
 namespace {
 

@@ -2,11 +2,11 @@
 
 #include <algorithm>
 
-#include "ABSBTreeTableIndex.h"
-#include "DiskBytes.h"
-#include "DiskFormat.h"
-#include "FreeSpaceMap.h"
-#include "ZUDRecordLayout.h"
+#include "core/ABSBTreeTableIndex.h"
+#include "disk/DiskBytes.h"
+#include "disk/DiskFormat.h"
+#include "disk/FreeSpaceMap.h"
+#include "core/ZUDRecordLayout.h"
 
 using namespace tiv::disk;
 

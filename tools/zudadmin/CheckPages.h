@@ -59,7 +59,7 @@
 #include <string>
 #include <vector>
 
-#include "DiskDatabaseData.h"
+#include "disk/DiskDatabaseData.h"
 
 class TABSPageUse {
  public:

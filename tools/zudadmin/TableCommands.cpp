@@ -23,12 +23,12 @@
 #include <optional>
 #include <sstream>
 
-#include "ABSBTreeTableIndex.h"
+#include "core/ABSBTreeTableIndex.h"
 #include "CheckPages.h"
-#include "DiskDatabaseData.h"
-#include "DiskFormat.h"
-#include "ZUDDiskEngine.h"
-#include "ZUDVariant.h"
+#include "disk/DiskDatabaseData.h"
+#include "disk/DiskFormat.h"
+#include "disk/ZUDDiskEngine.h"
+#include "core/ZUDVariant.h"
 
 namespace {
 

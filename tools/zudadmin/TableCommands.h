@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "DiskCrypto.h"
+#include "disk/DiskCrypto.h"
 
 struct UsageText {
   std::string text;

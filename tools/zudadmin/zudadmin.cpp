@@ -26,10 +26,10 @@
 #include <tuple>
 #include <vector>
 
-#include "DiskDatabase.h"
+#include "disk/DiskDatabase.h"
 #include "TableCommands.h"
-#include "ZUDDiskEngine.h"
-#include "ZUDSecurity.h"
+#include "disk/ZUDDiskEngine.h"
+#include "disk/ZUDSecurity.h"
 
 namespace {
 

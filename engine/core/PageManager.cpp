@@ -1,19 +1,25 @@
-#include "ZUDPage.h"
+#include "core/PageManager.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "DiskBytes.h"
-#include "ZUDExcept.h"
+#include "core/ZUDBytes.h"
+#include "core/ZUDExcept.h"
 #include "os/OsRandom.h"
 
-using namespace tiv::disk;
+using namespace tiv::page;
+using zud::GetI32;
+using zud::GetU16;
+using zud::GetU32;
+using zud::PutI32;
+using zud::PutU16;
+using zud::PutU32;
 
 // ---------------------------------------------------------------------------
 // TABSPage
 
-TABSPage::TABSPage(TABSPageManager* manager, int32_t pageNo, int32_t sessionId)
-    : Manager(manager), PageNo(pageNo), SessionID(sessionId) {}
+TABSPage::TABSPage(TABSPageManager* manager, int32_t pageNo, int32_t sessionID)
+    : Manager(manager), PageNo(pageNo), SessionID(sessionID) {}
 
 uint16_t TABSPage::HeaderSize() const { return Manager ? Manager->PageHeaderSize() : kPageHeaderSize; }
 
@@ -58,42 +64,46 @@ void TABSPage::InitHeader() {
   PutU16(b + kPgReserved30, 0);
 }
 
-// Header accessors: a page without a 40-byte buffer has no header, and reads
-// as an unknown, released page rather than reading out of bounds.
+// Header accessors: a page without a 40-byte header (a page of a headerless
+// manager, or one without its buffer) reads as an unknown, released page
+// rather than reading its data or out of bounds, and ignores writes.
 int32_t TABSPage::PageVersion() const {
-  return bufferSize_ >= kPageHeaderSize ? GetI32(Buffer() + kPgVersion) : kPageVersionReleased;
+  return HasHeader() ? GetI32(Buffer() + kPgVersion) : kPageVersionReleased;
 }
 void TABSPage::SetPageVersion(int32_t v) {
-  if (bufferSize_ >= kPageHeaderSize) PutI32(Buffer() + kPgVersion, v);
+  if (HasHeader()) PutI32(Buffer() + kPgVersion, v);
 }
 uint16_t TABSPage::PageType() const {
-  return bufferSize_ >= kPageHeaderSize ? GetU16(Buffer() + kPgType) : static_cast<uint16_t>(ptUnknown);
+  return HasHeader() ? GetU16(Buffer() + kPgType) : static_cast<uint16_t>(ptUnknown);
 }
 void TABSPage::SetPageType(uint16_t t) {
-  if (bufferSize_ >= kPageHeaderSize) PutU16(Buffer() + kPgType, t);
+  if (HasHeader()) PutU16(Buffer() + kPgType, t);
 }
-int32_t TABSPage::NextPageNo() const { return bufferSize_ >= kPageHeaderSize ? GetI32(Buffer() + kPgNextPageNo) : -1; }
+int32_t TABSPage::NextPageNo() const { return HasHeader() ? GetI32(Buffer() + kPgNextPageNo) : -1; }
 void TABSPage::SetNextPageNo(int32_t n) {
-  if (bufferSize_ >= kPageHeaderSize) PutI32(Buffer() + kPgNextPageNo, n);
+  if (HasHeader()) PutI32(Buffer() + kPgNextPageNo, n);
 }
-uint32_t TABSPage::DataCRC() const { return bufferSize_ >= kPageHeaderSize ? GetU32(Buffer() + kPgDataCRC) : 0; }
+uint32_t TABSPage::DataCRC() const { return HasHeader() ? GetU32(Buffer() + kPgDataCRC) : 0; }
 void TABSPage::SetDataCRC(uint32_t crc) {
-  if (bufferSize_ >= kPageHeaderSize) PutU32(Buffer() + kPgDataCRC, crc);
+  if (HasHeader()) PutU32(Buffer() + kPgDataCRC, crc);
 }
-uint8_t TABSPage::CryptoAlgorithm() const { return bufferSize_ >= kPageHeaderSize ? Buffer()[kPgCryptoAlgorithm] : 0; }
+uint8_t TABSPage::CryptoAlgorithm() const { return HasHeader() ? Buffer()[kPgCryptoAlgorithm] : 0; }
 void TABSPage::SetCryptoAlgorithm(uint8_t a) {
-  if (bufferSize_ >= kPageHeaderSize) Buffer()[kPgCryptoAlgorithm] = a;
+  if (HasHeader()) Buffer()[kPgCryptoAlgorithm] = a;
 }
-int32_t TABSPage::OwnerTableID() const { return bufferSize_ >= kPageHeaderSize ? GetI32(Buffer() + kPgOwnerTableID) : -1; }
+int32_t TABSPage::OwnerTableID() const { return HasHeader() ? GetI32(Buffer() + kPgOwnerTableID) : -1; }
 void TABSPage::SetOwnerTableID(int32_t id) {
-  if (bufferSize_ >= kPageHeaderSize) PutI32(Buffer() + kPgOwnerTableID, id);
+  if (HasHeader()) PutI32(Buffer() + kPgOwnerTableID, id);
+}
+bool TABSPage::HasHeader() const {
+  return bufferSize_ >= kPageHeaderSize && HeaderSize() >= kPageHeaderSize;
 }
 bool TABSPage::HasSignature() const {
-  return bufferSize_ >= kPageHeaderSize && std::memcmp(Buffer() + kPgSignature, kPageSignature, 4) == 0;
+  return HasHeader() && std::memcmp(Buffer() + kPgSignature, kPageSignature, 4) == 0;
 }
 
-TABSPageValidation& TABSPage::ValidationFor(int32_t sessionId) {
-  const size_t index = static_cast<size_t>(sessionId + 2);  // callers refuse sessionId < -2
+TABSPageValidation& TABSPage::ValidationFor(int32_t sessionID) {
+  const size_t index = static_cast<size_t>(sessionID + 2);  // callers refuse sessionID < -2
   if (Validations.size() <= index) Validations.resize(index + 1);
   return Validations[index];
 }
@@ -217,38 +227,39 @@ void TABSPageManager::SetPageGeometry(uint16_t pageSize, uint16_t headerSize) {
 
 int32_t TABSPageManager::GetPageCount() { return pageCount_; }
 bool TABSPageManager::IsPageValidated(int32_t, TABSPage*) { return false; }
+TABSPage::Refresh TABSPageManager::RefreshCachedPage(TABSPage*) { return TABSPage::Refresh::kUnchanged; }
 void TABSPageManager::MarkPageValidated(int32_t, TABSPage*) {}
 // Only managers that keep their pages in memory have anything to save.
 void TABSPageManager::SaveToStream(TABSStream&) {}
 void TABSPageManager::LoadFromStream(TABSStream&) {}
 
-void TABSPageManager::CheckSessionId(int32_t sessionId) {
-  if (sessionId == -1 || sessionId < kSystemSession) throw EABSException(20186, "Invalid Session ID");
+void TABSPageManager::CheckSessionID(int32_t sessionID) {
+  if (sessionID == -1 || sessionID < kSystemSession) throw EABSException(20186, "Invalid Session ID");
 }
 
-TABSPageManager::Session* TABSPageManager::FindSession(int32_t sessionId) const {
+TABSPageManager::Session* TABSPageManager::FindSession(int32_t sessionID) const {
   for (const auto& s : sessions_)
-    if (s->SessionID == sessionId) return s.get();
+    if (s->SessionID == sessionID) return s.get();
   return nullptr;
 }
 
-TABSPageManager::Session& TABSPageManager::FindOrCreateSession(int32_t sessionId) {
-  if (Session* s = FindSession(sessionId)) return *s;
+TABSPageManager::Session& TABSPageManager::FindOrCreateSession(int32_t sessionID) {
+  if (Session* s = FindSession(sessionID)) return *s;
   sessions_.push_back(std::make_unique<Session>());
-  sessions_.back()->SessionID = sessionId;
+  sessions_.back()->SessionID = sessionID;
   return *sessions_.back();
 }
 
-int32_t TABSPageManager::DirtyPageCount(int32_t sessionId) const {
-  const Session* s = FindSession(sessionId);
+int32_t TABSPageManager::DirtyPageCount(int32_t sessionID) const {
+  const Session* s = FindSession(sessionID);
   return s ? s->DirtyPages.Count() : 0;
 }
-std::vector<int32_t> TABSPageManager::AddedPages(int32_t sessionId) const {
-  const Session* s = FindSession(sessionId);
+std::vector<int32_t> TABSPageManager::AddedPages(int32_t sessionID) const {
+  const Session* s = FindSession(sessionID);
   return s ? s->AddedPages : std::vector<int32_t>{};
 }
-std::vector<int32_t> TABSPageManager::DeletedPages(int32_t sessionId) const {
-  const Session* s = FindSession(sessionId);
+std::vector<int32_t> TABSPageManager::DeletedPages(int32_t sessionID) const {
+  const Session* s = FindSession(sessionID);
   return s ? s->DeletedPages : std::vector<int32_t>{};
 }
 
@@ -269,10 +280,10 @@ void TABSPageManager::EvictIfOverCapacity() {
   }
 }
 
-TABSPage* TABSPageManager::AddPage(int32_t sessionId, uint16_t pageType) {
-  CheckSessionId(sessionId);
-  Session& s = FindOrCreateSession(sessionId);
-  auto page = std::make_unique<TABSPage>(this, -1, sessionId);
+TABSPage* TABSPageManager::AddPage(int32_t sessionID, uint16_t pageType) {
+  CheckSessionID(sessionID);
+  Session& s = FindOrCreateSession(sessionID);
+  auto page = std::make_unique<TABSPage>(this, -1, sessionID);
   AllocPageNo(page.get());
   if (page->PageNo == -1) throw EABSException(20064, "Invalid page number");
   page->UseCount = 1;
@@ -294,18 +305,25 @@ TABSPage* TABSPageManager::AddPage(int32_t sessionId, uint16_t pageType) {
   return raw;
 }
 
-TABSPage* TABSPageManager::GetPage(int32_t sessionId, int32_t pageNo, bool checkCache, uint16_t pageType) {
-  CheckSessionId(sessionId);
-  Session& s = FindOrCreateSession(sessionId);
+// Pages without a header have no type to check.
+void TABSPageManager::CheckPageType(const TABSPage* page, uint16_t pageType) const {
+  if (SkipTypeCheck || pageType == ptAny || pageHeaderSize_ < kPageHeaderSize || page->PageType() == pageType) return;
+  throw EABSException(20153, "Invalid page type. Possible data corruption. Expecting type %d, but found %d",
+                      {static_cast<int>(pageType), static_cast<int>(page->PageType())});
+}
+
+TABSPage* TABSPageManager::GetPage(int32_t sessionID, int32_t pageNo, bool checkCache, uint16_t pageType) {
+  CheckSessionID(sessionID);
+  Session& s = FindOrCreateSession(sessionID);
   TABSPage* page = s.DirtyPages.Find(pageNo);
   if (!page) {
     page = cache_.Find(pageNo);
     if (page) {
-      if (page->UseCount > 0 && page->SessionID != sessionId)
+      if (page->UseCount > 0 && page->SessionID != sessionID)
         throw EABSException(20090, "Page is used by other session");
       // A pinned copy this session changed is its own, never reread.
-      if (checkCache && !page->IsDirty && !IsPageValidated(sessionId, page)) {
-        const TABSPage::Refresh r = page->RefreshIfChanged();
+      if (checkCache && !page->IsDirty && !IsPageValidated(sessionID, page)) {
+        const TABSPage::Refresh r = RefreshCachedPage(page);
         if (r == TABSPage::Refresh::kGone) {
           // Released by another process or unreadable now: never served as
           // if unchanged. An unpinned copy leaves the cache.
@@ -313,32 +331,28 @@ TABSPage* TABSPageManager::GetPage(int32_t sessionId, int32_t pageNo, bool check
           DropFromCache(pageNo);
           throw EABSException(20299, "Error reading database file page. Page No: %d, type %d", {pageNo, type});
         }
-        MarkPageValidated(sessionId, page);
+        MarkPageValidated(sessionID, page);
       }
       // A cached page is held to the type asked for as a page read from
       // the file is: a damaged link must not pass because its target
       // happens to be cached already.
-      if (!SkipTypeCheck && !page->IsDirty && pageType != ptAny && page->PageType() != pageType)
-        throw EABSException(20153, "Invalid page type. Possible data corruption. Expecting type %d, but found %d",
-                            {static_cast<int>(pageType), static_cast<int>(page->PageType())});
+      if (!page->IsDirty) CheckPageType(page, pageType);
     } else {
-      page = cache_.Add(std::make_unique<TABSPage>(this, pageNo, sessionId));
+      page = cache_.Add(std::make_unique<TABSPage>(this, pageNo, sessionID));
       try {
         if (!ReadPage(page))
           throw EABSException(20299, "Error reading database file page. Page No: %d, type %d",
                               {pageNo, static_cast<int>(pageType)});
-        if (!SkipTypeCheck && pageType != ptAny && page->PageType() != pageType)
-          throw EABSException(20153, "Invalid page type. Possible data corruption. Expecting type %d, but found %d",
-                              {static_cast<int>(pageType), static_cast<int>(page->PageType())});
-        MarkPageValidated(sessionId, page);
+        CheckPageType(page, pageType);
+        MarkPageValidated(sessionID, page);
       } catch (...) {
         cache_.Delete(pageNo);
         throw;
       }
     }
   }
-  if (page->UseCount > 0 && page->SessionID != sessionId) throw EABSException(20090, "Page is used by other session");
-  page->SessionID = sessionId;
+  if (page->UseCount > 0 && page->SessionID != sessionID) throw EABSException(20090, "Page is used by other session");
+  page->SessionID = sessionID;
   page->UseCount += 1;
   return page;
 }
@@ -367,17 +381,17 @@ void TABSPageManager::PutPage(TABSPage* page) {
   EvictIfOverCapacity();
 }
 
-void TABSPageManager::DeletePage(int32_t sessionId, int32_t pageNo) {
-  CheckSessionId(sessionId);
-  Session& s = FindOrCreateSession(sessionId);
+void TABSPageManager::DeletePage(int32_t sessionID, int32_t pageNo) {
+  CheckSessionID(sessionID);
+  Session& s = FindOrCreateSession(sessionID);
   if (std::find(s.DeletedPages.begin(), s.DeletedPages.end(), pageNo) == s.DeletedPages.end())
     s.DeletedPages.push_back(pageNo);
 }
 
-void TABSPageManager::CheckCommit(int32_t sessionId, Session& s) {
+void TABSPageManager::CheckCommit(int32_t sessionID, Session& s) {
   for (int32_t i = 0; i < cache_.Count(); ++i) {
     const TABSPage* p = cache_.At(i);
-    if (p->UseCount > 0 && p->SessionID == sessionId) throw EABSException(20152, "Some session pages not released");
+    if (p->UseCount > 0 && p->SessionID == sessionID) throw EABSException(20152, "Some session pages not released");
   }
   // A deleted page must not be held by anyone: freeing it would pull it
   // from under its holder.
@@ -436,18 +450,18 @@ void TABSPageManager::WriteSession(Session& s) {
   }
 }
 
-void TABSPageManager::CommitSession(int32_t sessionId, bool) {
-  Session* s = FindSession(sessionId);
+void TABSPageManager::CommitSession(int32_t sessionID, bool) {
+  Session* s = FindSession(sessionID);
   if (!s) {
-    CheckCommit(sessionId, FindOrCreateSession(sessionId));
+    CheckCommit(sessionID, FindOrCreateSession(sessionID));
     return;
   }
-  CheckCommit(sessionId, *s);
+  CheckCommit(sessionID, *s);
   WriteSession(*s);
 }
 
-void TABSPageManager::RollbackSession(int32_t sessionId) {
-  Session* s = FindSession(sessionId);
+void TABSPageManager::RollbackSession(int32_t sessionID) {
+  Session* s = FindSession(sessionID);
   if (!s) return;
   for (int32_t i = 0; i < s->DirtyPages.Count(); ++i) {
     const TABSPage* p = s->DirtyPages.At(i);

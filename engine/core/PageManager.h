@@ -1,5 +1,7 @@
-// ZUDPage: pages, the ordered page list and the abstract page manager: the
-// shared page cache, pinning, and per-session transactions of pages.
+// PageManager: pages, the ordered page list and the abstract page manager:
+// the shared page cache, pinning, and per-session transactions of pages.
+// The disk page manager (disk/DiskPageManagerFile.h) and the in-memory one
+// (core/MemoryPageManager.h) implement its storage operations.
 //
 // Contract
 //  1. A page lives in exactly one list at a time: the shared cache (clean
@@ -31,9 +33,9 @@
 #include <mutex>
 #include <vector>
 
-#include "DiskFormat.h"
-#include "ZUDBasePageManager.h"
-#include "ZUDMemory.h"
+#include "core/PageFormat.h"
+#include "core/ZUDBasePageManager.h"
+#include "core/ZUDMemory.h"
 
 class TABSPageManager;
 class TABSSortedPageList;
@@ -50,7 +52,7 @@ struct TABSPageValidation {
 
 class TABSPage {
  public:
-  TABSPage(TABSPageManager* manager, int32_t pageNo = -1, int32_t sessionId = -1);
+  TABSPage(TABSPageManager* manager, int32_t pageNo = -1, int32_t sessionID = -1);
   ~TABSPage() = default;
   TABSPage(const TABSPage&) = delete;
   TABSPage& operator=(const TABSPage&) = delete;
@@ -76,7 +78,7 @@ class TABSPage {
   uint16_t DataSize() const;
   uint8_t* DataBuffer() { return Buffer() + HeaderSize(); }
 
-  // The 40-byte disk page header (offsets in DiskFormat.h). Only pages of a
+  // The 40-byte disk page header (offsets in PageFormat.h). Only pages of a
   // manager with header size 40 have one; the accessors are for them.
   void InitHeader();
   int32_t PageVersion() const;
@@ -91,17 +93,17 @@ class TABSPage {
   void SetCryptoAlgorithm(uint8_t a);
   int32_t OwnerTableID() const;
   void SetOwnerTableID(int32_t id);
+  bool HasHeader() const;
   bool HasSignature() const;
 
   void AllocBuffer();  // PageSize bytes, zero-filled, then InitHeader
   void FreeBuffer();
   void Resize(int32_t newSize);
 
-  // Multi-user check of a cached page against the file.
+  // What a check of a cached page against its storage found.
   enum class Refresh { kUnchanged, kReread, kGone };
-  Refresh RefreshIfChanged();
 
-  TABSPageValidation& ValidationFor(int32_t sessionId);
+  TABSPageValidation& ValidationFor(int32_t sessionID);
 
  private:
   TABSMemBlock buffer_;
@@ -159,23 +161,27 @@ class TABSPageManager : public TABSBasePageManager {
   static constexpr int32_t kMaxCacheCapacity = 1000;
 
   virtual int32_t GetPageCount();
-  virtual bool IsPageValidated(int32_t sessionId, TABSPage* page);
-  virtual void MarkPageValidated(int32_t sessionId, TABSPage* page);
+  virtual bool IsPageValidated(int32_t sessionID, TABSPage* page);
+  // Checks a cached page against the storage another process may have
+  // changed, rereading it when its version moved. Storage that only this
+  // process writes keeps the default: unchanged.
+  virtual TABSPage::Refresh RefreshCachedPage(TABSPage* page);
+  virtual void MarkPageValidated(int32_t sessionID, TABSPage* page);
   virtual void SaveToStream(TABSStream& stream);
   virtual void LoadFromStream(TABSStream& stream);
   virtual void AllocPageNo(TABSPage* page) = 0;
   virtual void FreePageNo(int32_t pageNo) = 0;
   virtual bool ReadPage(TABSPage* page) = 0;
   virtual void WritePage(TABSPage* page) = 0;
-  virtual void DeletePage(int32_t sessionId, int32_t pageNo);
-  virtual TABSPage* GetPage(int32_t sessionId, int32_t pageNo, bool checkCache = true,
-                            uint16_t pageType = tiv::disk::ptAny);
+  virtual void DeletePage(int32_t sessionID, int32_t pageNo);
+  virtual TABSPage* GetPage(int32_t sessionID, int32_t pageNo, bool checkCache = true,
+                            uint16_t pageType = tiv::page::ptAny);
   // flush: the committing layer asks for the data to be on the disk.
-  void CommitSession(int32_t sessionId, bool flush = false) override;
+  void CommitSession(int32_t sessionID, bool flush = false) override;
 
-  TABSPage* AddPage(int32_t sessionId, uint16_t pageType);
+  TABSPage* AddPage(int32_t sessionID, uint16_t pageType);
   void PutPage(TABSPage* page);
-  void RollbackSession(int32_t sessionId) override;
+  void RollbackSession(int32_t sessionID) override;
 
   // Frees every page; "Cannot free non-commited pages" while a session still
   // has changes (then nothing is freed). The destructor frees regardless.
@@ -190,9 +196,9 @@ class TABSPageManager : public TABSBasePageManager {
   void SetCacheCapacity(int32_t capacity) { cacheCapacity_ = capacity < 0 ? 0 : capacity; }
   const TABSSortedPageList& SharedCache() const { return cache_; }
   // A session's pending changes, for tests and tools.
-  int32_t DirtyPageCount(int32_t sessionId) const;
-  std::vector<int32_t> AddedPages(int32_t sessionId) const;
-  std::vector<int32_t> DeletedPages(int32_t sessionId) const;
+  int32_t DirtyPageCount(int32_t sessionID) const;
+  std::vector<int32_t> AddedPages(int32_t sessionID) const;
+  std::vector<int32_t> DeletedPages(int32_t sessionID) const;
 
   bool SkipTypeCheck = false;
   std::recursive_mutex CriticalSection;
@@ -204,15 +210,17 @@ class TABSPageManager : public TABSBasePageManager {
     std::vector<int32_t> AddedPages;
     std::vector<int32_t> DeletedPages;
   };
-  Session* FindSession(int32_t sessionId) const;
-  Session& FindOrCreateSession(int32_t sessionId);
-  static void CheckSessionId(int32_t sessionId);
+  Session* FindSession(int32_t sessionID) const;
+  Session& FindOrCreateSession(int32_t sessionID);
+  static void CheckSessionID(int32_t sessionID);
+  // 20153 when a page with a header is not of the type asked for.
+  void CheckPageType(const TABSPage* page, uint16_t pageType) const;
   static bool HasChanges(const Session& s) {
     return s.DirtyPages.Count() > 0 || !s.AddedPages.empty() || !s.DeletedPages.empty();
   }
   // The two halves of a commit: every refusal first, nothing written yet;
   // then the writes (dirty pages in ascending order, then the releases).
-  void CheckCommit(int32_t sessionId, Session& s);
+  void CheckCommit(int32_t sessionID, Session& s);
   void WriteSession(Session& s);
   // Drops an unpinned cached page (freeing it); a pinned one is marked stale.
   void DropFromCache(int32_t pageNo);
@@ -222,9 +230,9 @@ class TABSPageManager : public TABSBasePageManager {
   int32_t cacheCapacity_;
   TABSSortedPageList cache_;
   std::vector<std::unique_ptr<Session>> sessions_;
-  uint16_t pageSize_ = tiv::disk::kDefaultPageSize;
-  uint16_t pageHeaderSize_ = tiv::disk::kPageHeaderSize;
-  uint16_t pageDataSize_ = tiv::disk::kDefaultPageSize - tiv::disk::kPageHeaderSize;
+  uint16_t pageSize_ = tiv::page::kDefaultPageSize;
+  uint16_t pageHeaderSize_ = tiv::page::kPageHeaderSize;
+  uint16_t pageDataSize_ = tiv::page::kDefaultPageSize - tiv::page::kPageHeaderSize;
   int32_t pageCount_ = 0;
   bool multiUser_ = false;
 };

@@ -1,6 +1,6 @@
-#include "DiskFormat.h"
+#include "core/PageFormat.h"
 
-namespace tiv::disk {
+namespace tiv::page {
 
 const char* PageTypeText(uint16_t type) {
   switch (type) {
@@ -21,4 +21,4 @@ const char* PageTypeText(uint16_t type) {
   }
 }
 
-}  // namespace tiv::disk
+}  // namespace tiv::page
