@@ -15,8 +15,8 @@
 
 std::string Ansi(std::string_view utf8) {
   icu::UnicodeString u = icu::UnicodeString::fromUTF8(icu::StringPiece(utf8.data(), static_cast<int32_t>(utf8.size())));
-  return tiv::locale::Utf16ToWin1252(std::u16string_view(reinterpret_cast<const char16_t*>(u.getBuffer()),
-                                                         static_cast<size_t>(u.length())));
+  return tiv::locale::Utf16ToWin1252(
+      std::u16string_view(reinterpret_cast<const char16_t*>(u.getBuffer()), static_cast<size_t>(u.length())));
 }
 
 namespace {
@@ -210,7 +210,8 @@ std::string ExtraerCampos(std::string_view line, int n, int k) {
     if (i > start) fields.push_back(line.substr(start, i - start));
   }
   std::string out;
-  for (size_t f = static_cast<size_t>(n - 1); f < fields.size() && f < static_cast<size_t>(n - 1) + static_cast<size_t>(k); ++f) {
+  for (size_t f = static_cast<size_t>(n - 1);
+       f < fields.size() && f < static_cast<size_t>(n - 1) + static_cast<size_t>(k); ++f) {
     if (!out.empty()) out.push_back(' ');
     out.append(fields[f]);
   }
@@ -301,7 +302,8 @@ std::string FormatoNumero(std::string_view pattern, double value) {
     intDigits.push_back(i < static_cast<int>(d.digits.size()) ? d.digits[static_cast<size_t>(i)] : '0');
   for (int i = d.pointPos; i < d.pointPos + decimals; ++i)
     decDigits.push_back(i >= 0 && i < static_cast<int>(d.digits.size()) ? d.digits[static_cast<size_t>(i)] : '0');
-  while (static_cast<int>(decDigits.size()) > required && !decDigits.empty() && decDigits.back() == '0') decDigits.pop_back();
+  while (static_cast<int>(decDigits.size()) > required && !decDigits.empty() && decDigits.back() == '0')
+    decDigits.pop_back();
   const size_t firstNonZero = intDigits.find_first_not_of('0');
   intDigits = firstNonZero == std::string::npos ? std::string() : intDigits.substr(firstNonZero);
   if (intDigits.empty() && intPattern.find('0') != std::string_view::npos) intDigits.assign(1, '0');
@@ -403,7 +405,8 @@ int32_t ReadDate(std::string_view text, int pivotYear) {
 }
 
 int32_t ReadDate(std::string_view text) {
-  const auto today = std::chrono::year_month_day(std::chrono::floor<std::chrono::days>(std::chrono::system_clock::now()));
+  const auto today =
+      std::chrono::year_month_day(std::chrono::floor<std::chrono::days>(std::chrono::system_clock::now()));
   return ReadDate(text, static_cast<int>(today.year()));
 }
 

@@ -188,8 +188,8 @@ TFormMenuPral::TFormMenuPral(QWidget* parent) : QWidget(parent) {
 TFormMenuPral::~TFormMenuPral() = default;
 
 void TFormMenuPral::CreateTopBand(QWidget* panel) {
-  BotNuevo = MakeGlyphButton(panel, "BotNuevo", QStringLiteral("Nuevo cálculo"), QStyle::SP_FileIcon,
-                             QRect(4, 4, 26, 26));
+  BotNuevo =
+      MakeGlyphButton(panel, "BotNuevo", QStringLiteral("Nuevo cálculo"), QStyle::SP_FileIcon, QRect(4, 4, 26, 26));
   Label15 = MakeLabel(panel, "Label15", QStringLiteral("Referencia:"), QRect(36, 8, 60, 18));
   EditReferencia = MakeEdit(panel, "EditReferencia", QRect(98, 6, 240, 21));
   BotAbrir = MakeGlyphButton(panel, "BotAbrir", QStringLiteral("Cargar un supuesto desde un fichero"),
@@ -203,10 +203,11 @@ void TFormMenuPral::CreateTopBand(QWidget* panel) {
   LPorcent = MakeLabel(panel, "LPorcent", QStringLiteral("%"), QRect(648, 2, 24, 30));
   LPorcent->setFont(FormFont(18));
 
-  BotMenu = MakeGlyphButton(panel, "BotMenu", QStringLiteral("Menú"), QStyle::SP_FileDialogListView,
-                            QRect(918, 4, 26, 26));
+  BotMenu =
+      MakeGlyphButton(panel, "BotMenu", QStringLiteral("Menú"), QStyle::SP_FileDialogListView, QRect(918, 4, 26, 26));
   BoptImprimir = MakeSpeedButton(panel, "BoptImprimir", QStringLiteral("Imprimir pantalla"), QRect(946, 4, 26, 26));
-  BoptImprimir->setIcon(QIcon::fromTheme(QStringLiteral("document-print"), style()->standardIcon(QStyle::SP_ComputerIcon)));
+  BoptImprimir->setIcon(
+      QIcon::fromTheme(QStringLiteral("document-print"), style()->standardIcon(QStyle::SP_ComputerIcon)));
 
   // Hidden helpers: the generation status, the switches and the clicks other
   // handlers route through, the line buffer of case files.
@@ -215,8 +216,8 @@ void TFormMenuPral::CreateTopBand(QWidget* panel) {
   Panel5->setAlignment(Qt::AlignCenter);
   SetTextColor(Panel5, kRed);
   Panel5->setVisible(false);
-  CKBorVacios = Named(new QCheckBox(QStringLiteral("Borrar periodos vacios"), panel), "CKBorVacios",
-                      QRect(760, 146, 150, 18));
+  CKBorVacios =
+      Named(new QCheckBox(QStringLiteral("Borrar periodos vacios"), panel), "CKBorVacios", QRect(760, 146, 150, 18));
   CKBorVacios->setChecked(true);
   CKBorVacios->setVisible(false);
   BotCalcularPeriodos = MakeSpeedButton(panel, "BotCalcularPeriodos", QString(), QRect(0, 0, 1, 1));
@@ -310,13 +311,13 @@ void TFormMenuPral::CreateTotals(QWidget* panel) {
   BotCalcular = MakeSpeedButton(panel, "BotCalcular", QString(), QRect(454, 112, 90, 26));
   BotCalcular->setText(QStringLiteral("&Calcular"));
   BotCalcular->setAutoRaise(false);
-  CKAutomatico = Named(new QCheckBox(QStringLiteral("Cálculo automático"), panel), "CKAutomatico",
-                       QRect(556, 116, 170, 18));
+  CKAutomatico =
+      Named(new QCheckBox(QStringLiteral("Cálculo automático"), panel), "CKAutomatico", QRect(556, 116, 170, 18));
 }
 
 void TFormMenuPral::CreateQualifyingBox(QWidget* panel) {
-  GroupBox2 = Named(new QGroupBox(QStringLiteral("Proporcionalidad carencia: "), panel), "GroupBox2",
-                    QRect(742, 34, 234, 142));
+  GroupBox2 =
+      Named(new QGroupBox(QStringLiteral("Proporcionalidad carencia: "), panel), "GroupBox2", QRect(742, 34, 234, 142));
   QWidget* g = GroupBox2;
   MakeLabel(g, "Label9", QStringLiteral("dias"), QRect(8, 20, 64, 14));
   MakeLabel(g, "Label13", QStringLiteral("años"), QRect(80, 20, 44, 14));
@@ -348,10 +349,10 @@ void TFormMenuPral::CreateGrids(QWidget* left, QWidget* right) {
   DBGrid1 = MakeGrid(left, "DBGrid1",
                      {QStringLiteral("id"), QStringLiteral("desde"), QStringLiteral("hasta"), QStringLiteral("coef"),
                       QStringLiteral("dias"), QStringLiteral("diascoef")});
-  DBGrid2 = MakeGrid(right, "DBGrid2",
-                     {QStringLiteral("id"), QStringLiteral("desde"), QStringLiteral("hasta"),
-                      QStringLiteral("porcentaje"), QStringLiteral("dias"), QStringLiteral("diascoef"),
-                      QStringLiteral("diascotizados")});
+  DBGrid2 =
+      MakeGrid(right, "DBGrid2",
+               {QStringLiteral("id"), QStringLiteral("desde"), QStringLiteral("hasta"), QStringLiteral("porcentaje"),
+                QStringLiteral("dias"), QStringLiteral("diascoef"), QStringLiteral("diascotizados")});
   for (auto [panel, grid] : {std::pair<QWidget*, QTableView*>{left, DBGrid1}, {right, DBGrid2}}) {
     auto* layout = new QVBoxLayout(panel);
     layout->setContentsMargins(1, 1, 1, 1);
@@ -406,11 +407,8 @@ void TFormMenuPral::Watch(QWidget* control) { control->installEventFilter(this);
 
 bool TFormMenuPral::eventFilter(QObject* watched, QEvent* event) {
   switch (event->type()) {
-    case QEvent::KeyPress:
-      return FilterKeyPress(watched, static_cast<QKeyEvent*>(event));
-    case QEvent::FocusIn:
-      OnEnter(watched);
-      break;
+    case QEvent::KeyPress: return FilterKeyPress(watched, static_cast<QKeyEvent*>(event));
+    case QEvent::FocusIn: OnEnter(watched); break;
     case QEvent::FocusOut: {
       // Only a move of the focus inside the window is an exit; the window
       // losing activation (a message box, another program) is not.
@@ -425,26 +423,35 @@ bool TFormMenuPral::eventFilter(QObject* watched, QEvent* event) {
       // A click selects the whole text of these edits, as entering them does.
       if (watched == Edias || watched == EAnys || watched == EMeses || watched == EDiasTot) OnEnter(watched);
       break;
-    default:
-      break;
+    default: break;
   }
   return QWidget::eventFilter(watched, event);
 }
 
 bool TFormMenuPral::FilterKeyPress(QObject* watched, QKeyEvent* event) {
   QChar key;
-  if (IsEnterKey(event)) key = u'\r';
-  else if (event->text().size() == 1) key = event->text()[0];
-  else return false;
+  if (IsEnterKey(event))
+    key = u'\r';
+  else if (event->text().size() == 1)
+    key = event->text()[0];
+  else
+    return false;
   const QChar typed = key;
   const bool ok = RunHandler([&] {
-    if (watched == F1ini) F1iniKeyPress(key);
-    else if (watched == F1fin) F1finKeyPress(key);
-    else if (watched == Coef1) Coef1KeyPress(key);
-    else if (watched == EDiasTot) EDiasTotKeyPress(key);
-    else if (watched == Edias) EdiasKeyPress(key);
-    else if (watched == EAnys) EAnysKeyPress(key);
-    else if (watched == EMeses) EMesesKeyPress(key);
+    if (watched == F1ini)
+      F1iniKeyPress(key);
+    else if (watched == F1fin)
+      F1finKeyPress(key);
+    else if (watched == Coef1)
+      Coef1KeyPress(key);
+    else if (watched == EDiasTot)
+      EDiasTotKeyPress(key);
+    else if (watched == Edias)
+      EdiasKeyPress(key);
+    else if (watched == EAnys)
+      EAnysKeyPress(key);
+    else if (watched == EMeses)
+      EMesesKeyPress(key);
   });
   if (!ok || key.isNull()) return true;
   if (key == typed) return false;
@@ -456,17 +463,25 @@ bool TFormMenuPral::FilterKeyPress(QObject* watched, QKeyEvent* event) {
 }
 
 void TFormMenuPral::OnEnter(QObject* watched) {
-  if (watched == Coef1) Coef1Enter();
-  else if (watched == Edias) EdiasEnter();
-  else if (watched == EAnys) EAnysEnter();
-  else if (watched == EMeses) EMesesEnter();
-  else if (watched == EDiasTot) EDiasTotEnter();
+  if (watched == Coef1)
+    Coef1Enter();
+  else if (watched == Edias)
+    EdiasEnter();
+  else if (watched == EAnys)
+    EAnysEnter();
+  else if (watched == EMeses)
+    EMesesEnter();
+  else if (watched == EDiasTot)
+    EDiasTotEnter();
 }
 
 void TFormMenuPral::OnExit(QObject* watched) {
-  if (watched == F1ini) PostHandler(&TFormMenuPral::F1iniExit);
-  else if (watched == F1fin) PostHandler(&TFormMenuPral::F1finExit);
-  else if (watched == Coef1) PostHandler(&TFormMenuPral::Coef1Exit);
+  if (watched == F1ini)
+    PostHandler(&TFormMenuPral::F1iniExit);
+  else if (watched == F1fin)
+    PostHandler(&TFormMenuPral::F1finExit);
+  else if (watched == Coef1)
+    PostHandler(&TFormMenuPral::Coef1Exit);
 }
 
 // Runs the handler once the focus change that triggered it is complete, so
@@ -639,8 +654,10 @@ void TFormMenuPral::Coef1Exit() {
 }
 
 void TFormMenuPral::Coef1KeyPress(QChar& key) {
-  if (key == u'\r') SiguienteControl(Coef1);
-  else if (key == u'.') key = u',';
+  if (key == u'\r')
+    SiguienteControl(Coef1);
+  else if (key == u'.')
+    key = u',';
 }
 
 // ---- Other edits of the top band ---------------------------------------------
@@ -651,8 +668,10 @@ void TFormMenuPral::EMesesEnter() { SelectAllLater(EMeses); }
 void TFormMenuPral::EDiasTotEnter() { SelectAllLater(EDiasTot); }
 
 void TFormMenuPral::EDiasTotKeyPress(QChar& key) {
-  if (key == u'\r') SiguienteControl(EDiasTot);
-  else if (key == u'.' || key == u',') key = QChar();
+  if (key == u'\r')
+    SiguienteControl(EDiasTot);
+  else if (key == u'.' || key == u',')
+    key = QChar();
 }
 
 void TFormMenuPral::EdiasKeyPress(QChar& key) {

@@ -57,12 +57,12 @@ class TFormMenuPral : public QWidget {
   ~TFormMenuPral() override;
 
   // ---- Window state --------------------------------------------------
-  bool Cargando = true;      // set up in progress (invariant 2)
-  bool Modificado = false;   // the case has unsaved changes
-  bool Editando = false;     // a row is loaded into the entry line
-  bool LimiteActivo = false; // part-time periods before FechaLimite refused
-  int32_t FechaLimite = 0;   // day number (Funcion.h)
-  int TipoRedondeo = 0;      // rounding mode passed to RedondeoCoef; always 0
+  bool Cargando = true;       // set up in progress (invariant 2)
+  bool Modificado = false;    // the case has unsaved changes
+  bool Editando = false;      // a row is loaded into the entry line
+  bool LimiteActivo = false;  // part-time periods before FechaLimite refused
+  int32_t FechaLimite = 0;    // day number (Funcion.h)
+  int TipoRedondeo = 0;       // rounding mode passed to RedondeoCoef; always 0
 
   // ---- Day arithmetic with the window's rounding mode -------------------
   double CalcularDias(int32_t desde, int32_t hasta, double coef) const;

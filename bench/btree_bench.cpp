@@ -151,8 +151,7 @@ BuiltMap& SharedMap() {
 void BM_StdMapPointSearch(benchmark::State& state) {
   BuiltMap& built = SharedMap();
   std::mt19937 rng(7);
-  for (auto _ : state)
-    benchmark::DoNotOptimize(built.map.find(built.keys[rng() % kKeys]));
+  for (auto _ : state) benchmark::DoNotOptimize(built.map.find(built.keys[rng() % kKeys]));
   state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_StdMapPointSearch);

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "disk/ZUDDiskEngine.h"
 #include "core/ZUDVariant.h"
+#include "disk/ZUDDiskEngine.h"
 #include "os/OsRandom.h"
 
 namespace {

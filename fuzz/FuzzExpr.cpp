@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "sql/ZUDDateFormat.h"
 #include "core/ZUDExcept.h"
+#include "sql/ZUDDateFormat.h"
 #include "sql/ZUDExpressions.h"
 
 namespace {
@@ -53,8 +53,10 @@ void Try(const std::string& text, bool condition) {
     TABSLexer lexer(text, false, &params);
     if (!lexer.NextCommand()) return;
     TABSExpression e;
-    if (condition) e.ParseCondition(lexer);
-    else e.ParseValue(lexer);
+    if (condition)
+      e.ParseCondition(lexer);
+    else
+      e.ParseValue(lexer);
     e.Bind(&row, nullptr, 0);
     (void)e.GetValue(false);
     (void)e.GetDataType();

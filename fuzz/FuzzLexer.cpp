@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "sql/ZUDDateFormat.h"
 #include "core/ZUDExcept.h"
+#include "sql/ZUDDateFormat.h"
 #include "sql/ZUDLexer.h"
 
 namespace {

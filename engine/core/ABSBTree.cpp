@@ -253,7 +253,8 @@ bool TABSBTree::SeekFirst(int32_t sessionID, const TABSBTreeSearchKey& search, T
   TABSBTreePathLevel& leaf = path.Leaf();
   if (leaf.entryIndex < leaf.entryCount) return true;
   if (leaf.entryCount == 0) {
-    if (path.levelCount > 1) throw EABSException(20028, "Index integrity error. PageNo=%d EntryNo=%d", {leaf.pageNo, 0});
+    if (path.levelCount > 1)
+      throw EABSException(20028, "Index integrity error. PageNo=%d EntryNo=%d", {leaf.pageNo, 0});
     return false;
   }
   leaf.entryIndex = leaf.entryCount - 1;
@@ -269,7 +270,8 @@ bool TABSBTree::SeekLast(int32_t sessionID, const TABSBTreeSearchKey& search, TA
     return true;
   }
   if (leaf.entryCount == 0) {
-    if (path.levelCount > 1) throw EABSException(20028, "Index integrity error. PageNo=%d EntryNo=%d", {leaf.pageNo, 0});
+    if (path.levelCount > 1)
+      throw EABSException(20028, "Index integrity error. PageNo=%d EntryNo=%d", {leaf.pageNo, 0});
     return false;
   }
   return Prior(sessionID, path);
@@ -431,8 +433,7 @@ void TABSBTree::SetSeparatorOfNext(int32_t sessionID, const TABSBTreePath& path,
 
 // The separator that routes to the subtree `path` follows at `level`: in
 // the nearest ancestor where the path is not on the first entry.
-void TABSBTree::SetSeparatorOfChain(int32_t sessionID, const TABSBTreePath& path, int32_t level,
-                                    const uint8_t* key) {
+void TABSBTree::SetSeparatorOfChain(int32_t sessionID, const TABSBTreePath& path, int32_t level, const uint8_t* key) {
   TABSBTreePage page(manager_, sessionID, *keyRef_);
   for (int32_t l = level - 1; l >= 0; --l) {
     const int32_t i = path.levels[static_cast<size_t>(l)].entryIndex;
@@ -474,15 +475,13 @@ void TABSBTree::AfterRemove(int32_t sessionID, TABSBTreePath& path, int32_t leve
   std::vector<uint8_t> key;
   if (prevNo != -1 && page.Fits(prev.Count() + page.Count())) {
     // The first entry of a node stops being first: it needs a real key.
-    if (!leaf && page.Count() > 0 && FirstLeafEntry(sessionID, page.Child(0), key, nullptr))
-      page.SetKey(0, key.data());
+    if (!leaf && page.Count() > 0 && FirstLeafEntry(sessionID, page.Child(0), key, nullptr)) page.SetKey(0, key.data());
     prev.AppendFrom(page, 0, page.Count());
     prev.SetNext(nextNo);
     if (nextNo != -1) next.SetPrev(prevNo);
     mergedLeft = true;
   } else if (nextNo != -1 && page.Fits(next.Count() + page.Count())) {
-    if (!leaf && next.Count() > 0 && FirstLeafEntry(sessionID, next.Child(0), key, nullptr))
-      next.SetKey(0, key.data());
+    if (!leaf && next.Count() > 0 && FirstLeafEntry(sessionID, next.Child(0), key, nullptr)) next.SetKey(0, key.data());
     // The next page now begins with this page's entries: the separator
     // that routes to it must not exceed them.
     if (page.Count() > 0 && FirstLeafEntry(sessionID, pageNo, key, nullptr))
@@ -505,8 +504,7 @@ void TABSBTree::AfterRemove(int32_t sessionID, TABSBTreePath& path, int32_t leve
   path.levels[static_cast<size_t>(parentLevel)].entryCount = parent.Count();
   // Entries left this subtree for the one before it: the separator that
   // routes here must now start at what remains.
-  if (mergedLeft && index == 0 && parent.Count() > 0 &&
-      FirstLeafEntry(sessionID, parent.Child(0), key, nullptr)) {
+  if (mergedLeft && index == 0 && parent.Count() > 0 && FirstLeafEntry(sessionID, parent.Child(0), key, nullptr)) {
     (void)keySize;
     SetSeparatorOfChain(sessionID, path, parentLevel, key.data());
   }

@@ -85,8 +85,7 @@ class TABSBTree {
   bool Prior(int32_t sessionID, TABSBTreePath& path);
 
   // Key and value of the entry a path names.
-  void ReadEntry(int32_t sessionID, const TABSBTreePath& path, std::vector<uint8_t>* key,
-                 std::vector<uint8_t>* value);
+  void ReadEntry(int32_t sessionID, const TABSBTreePath& path, std::vector<uint8_t>* key, std::vector<uint8_t>* value);
   void WriteValue(int32_t sessionID, const TABSBTreePath& path, const uint8_t* value);
 
   // Contract 2. `search.key` and `search.value` are the entry.
@@ -128,8 +127,8 @@ class TABSBTree {
   void Descend(int32_t sessionID, const TABSBTreeSearchKey& search, TABSBTreeBound bound, TABSBTreePath& path);
   void DescendEdge(int32_t sessionID, TABSBTreePath& path, int32_t level, int32_t pageNo, bool last);
   void FreeSubtree(int32_t sessionID, int32_t pageNo, int depth, std::unordered_set<int32_t>& freed);
-  void CollectSubtree(int32_t sessionID, int32_t pageNo, int depth, std::unordered_set<int32_t>& seen,
-                      int64_t bound, std::vector<int32_t>& pages);
+  void CollectSubtree(int32_t sessionID, int32_t pageNo, int depth, std::unordered_set<int32_t>& seen, int64_t bound,
+                      std::vector<int32_t>& pages);
   void SplitRoot(int32_t sessionID, TABSBTreePage& root);
   void AfterRemove(int32_t sessionID, TABSBTreePath& path, int32_t level);
   void CollapseRoot(int32_t sessionID, TABSBTreePage& root);

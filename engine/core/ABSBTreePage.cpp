@@ -161,8 +161,8 @@ void TABSBTreePage::SetKey(int32_t i, const uint8_t* key) {
 // the search key. A lower bound stops at the first entry >= key, an upper
 // bound at the first entry > key.
 
-int32_t TABSBTreeLeafController::Search(int32_t sessionID, const TABSBTreePage& page,
-                                        const TABSBTreeSearchKey& search, TABSBTreeBound bound) {
+int32_t TABSBTreeLeafController::Search(int32_t sessionID, const TABSBTreePage& page, const TABSBTreeSearchKey& search,
+                                        TABSBTreeBound bound) {
   int32_t lo = 0, hi = page.Count();
   while (lo < hi) {
     const int32_t mid = lo + (hi - lo) / 2;
@@ -181,8 +181,8 @@ int32_t TABSBTreeLeafController::Search(int32_t sessionID, const TABSBTreePage& 
 // the key. A separator that ties with an ordered search is settled by the
 // first entry its child actually holds, since separators can trail the
 // entries after deletes.
-int32_t TABSBTreeNodeController::Search(int32_t sessionID, const TABSBTreePage& page,
-                                        const TABSBTreeSearchKey& search, TABSBTreeBound bound) {
+int32_t TABSBTreeNodeController::Search(int32_t sessionID, const TABSBTreePage& page, const TABSBTreeSearchKey& search,
+                                        TABSBTreeBound bound) {
   int32_t lo = 1, hi = page.Count();
   while (lo < hi) {
     const int32_t mid = lo + (hi - lo) / 2;

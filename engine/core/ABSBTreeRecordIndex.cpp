@@ -17,10 +17,10 @@ TABSBTreeRecordIndex::~TABSBTreeRecordIndex() = default;
 void TABSBTreeRecordIndex::BuildKeyRef() {
   tree_.reset();
   TABSIndexRecordSource* records = records_;
-  keyRef_ = std::make_unique<TABSRecordKeyRef>(
-      fields_, def_, manager_->PageDataSize(), [records](int32_t sessionID, const TABSRecordID& id, char* out) {
-        return records && records->ReadRecord(sessionID, id, out);
-      });
+  keyRef_ = std::make_unique<TABSRecordKeyRef>(fields_, def_, manager_->PageDataSize(),
+                                               [records](int32_t sessionID, const TABSRecordID& id, char* out) {
+                                                 return records && records->ReadRecord(sessionID, id, out);
+                                               });
   tree_ = std::make_unique<TABSBTree>(manager_, *keyRef_);
   tree_->SetRootPageNo(def_.rootPageNo);
 }
@@ -67,7 +67,7 @@ void TABSBTreeRecordIndex::Rebuild(int32_t sessionID) {
 // The exact leaf entry of a record: its key built from the record and its
 // identifier as the value. `key` and `value` hold the bytes `search` points at.
 TABSBTreeSearchKey TABSBTreeRecordIndex::ExactEntry(const char* record, const TABSRecordID& id,
-                                                   std::vector<uint8_t>& key, uint8_t (&value)[kRecordIDSize]) const {
+                                                    std::vector<uint8_t>& key, uint8_t (&value)[kRecordIDSize]) const {
   if (!record) throw EABSException(20044, "Pointer is nil");
   key.assign(static_cast<size_t>(keyRef_->KeySize()), 0);
   keyRef_->BuildKey(record, key.data());
@@ -184,8 +184,7 @@ TABSBTreeGetResult TABSBTreeRecordIndex::GetRecord(int32_t sessionID, TABSBTreeG
       found = afterLast ? tree.Last(sessionID, path) : tree.Prior(sessionID, path);
       if (!found) return kGetBOF;
       break;
-    default:
-      throw EABSException(20053, "Invalid 'get record' mode for index: grmCurrent");
+    default: throw EABSException(20053, "Invalid 'get record' mode for index: grmCurrent");
   }
   id = RecordIdAtPath(sessionID, path);
   if (destination && (!records_ || !records_->ReadRecord(sessionID, id, destination))) return kGetNotFound;
@@ -224,7 +223,7 @@ bool TABSBTreeRecordIndex::Satisfies(int32_t sessionID, const TABSBTreePath& pat
 }
 
 TABSBTreeSearchKey TABSBTreeRecordIndex::SearchFor(const char* record, int32_t columnCount,
-                                                  std::vector<uint8_t>& key) const {
+                                                   std::vector<uint8_t>& key) const {
   key.resize(static_cast<size_t>(keyRef_->KeySize()));
   keyRef_->BuildKey(record, key.data());
   TABSBTreeSearchKey search;
@@ -256,8 +255,8 @@ bool TABSBTreeRecordIndex::EntrySatisfies(int32_t sessionID, const TABSBTreePath
   return Satisfies(sessionID, path, SearchFor(record, columnCount, key), condition);
 }
 
-bool TABSBTreeRecordIndex::FindNearest(int32_t sessionID, const char* record, int32_t columnCount,
-                                       uint8_t condition, bool forward, TABSBTreePath& path) {
+bool TABSBTreeRecordIndex::FindNearest(int32_t sessionID, const char* record, int32_t columnCount, uint8_t condition,
+                                       bool forward, TABSBTreePath& path) {
   if (!record) throw EABSException(20044, "Pointer is nil");
   if (condition < 1 || condition > 5) throw EABSException(20078, "Index error: invalid params");
   TABSBTree& tree = RootedTree();

@@ -138,16 +138,16 @@ int TABSRecordKeyRef::ComparePart(const Part& p, const uint8_t* a, const uint8_t
   const int fixed = CompareFixed(p.type, a + 1, b + 1);
   if (fixed != -2) return p.descending ? -fixed : fixed;
   const int32_t size = full ? p.memorySize : p.valueSize;
-  const int code = CompareValueBuffers(reinterpret_cast<const char*>(a + 1), p.type, size, a[0] != 0,
-                                       reinterpret_cast<const char*>(b + 1), p.type, size, b[0] != 0,
-                                       p.caseInsensitive);
+  const int code =
+      CompareValueBuffers(reinterpret_cast<const char*>(a + 1), p.type, size, a[0] != 0,
+                          reinterpret_cast<const char*>(b + 1), p.type, size, b[0] != 0, p.caseInsensitive);
   const int sign = CompareCodeToSign(code);
   return p.descending ? -sign : sign;
 }
 
 int TABSRecordKeyRef::CompareKeys(const TABSBTreeSearchKey& search, const uint8_t* stored) const {
-  const size_t n = search.columnCount < 0 ? parts_.size()
-                                          : std::min(parts_.size(), static_cast<size_t>(search.columnCount));
+  const size_t n =
+      search.columnCount < 0 ? parts_.size() : std::min(parts_.size(), static_cast<size_t>(search.columnCount));
   for (size_t i = 0; i < n; ++i) {
     const Part& p = parts_[i];
     const int c = ComparePart(p, search.key + p.offset, stored + p.offset, false);

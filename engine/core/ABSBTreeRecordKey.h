@@ -59,8 +59,7 @@ class TABSRecordKeyRef : public TABSBTreeKeyRef {
     bool caseInsensitive = false;
   };
 
-  TABSRecordKeyRef(const TABSFieldDefs& fields, const TABSIndexDef& def, int32_t pageDataSize,
-                   TABSRecordReader reader);
+  TABSRecordKeyRef(const TABSFieldDefs& fields, const TABSIndexDef& def, int32_t pageDataSize, TABSRecordReader reader);
 
   int32_t ColumnCount() const { return static_cast<int32_t>(parts_.size()); }
   int32_t FullKeySize() const { return fullKeySize_; }

@@ -4,8 +4,7 @@
 #include "core/ZUDExcept.h"
 #include "core/ZUDTableData.h"
 
-TABSBTreeTableIndex::TABSBTreeTableIndex(TABSBaseIndexManager* manager, TABSPageManager* pages)
-    : TABSIndex(manager) {
+TABSBTreeTableIndex::TABSBTreeTableIndex(TABSBaseIndexManager* manager, TABSPageManager* pages) : TABSIndex(manager) {
   if (!manager) throw EABSException(20077, "Pointer is nil");
   TABSIndexRecordSource* records = this;
   tree_ = std::make_unique<TABSBTreeRecordIndex>(pages, manager->Table().FieldDefs(), records);
@@ -27,9 +26,7 @@ void TABSBTreeTableIndex::ForEachRecord(int32_t sessionID,
   manager_->ForEachRecord(sessionID, visit);
 }
 
-void TABSBTreeTableIndex::Follow() {
-  def_.rootPageNo = tree_->Definition().rootPageNo;
-}
+void TABSBTreeTableIndex::Follow() { def_.rootPageNo = tree_->Definition().rootPageNo; }
 
 void TABSBTreeTableIndex::ToTreePath(const TABSKeyPath& from, TABSBTreePath& to) {
   if (from.levelCount < 0 || from.levelCount > kMaxKeyPathLevels) throw EABSException(20051, "Invalid index key path");
@@ -77,8 +74,7 @@ void TABSBTreeTableIndex::Rebuild(int32_t sessionID) {
   Follow();
 }
 
-void TABSBTreeTableIndex::GetRecord(int32_t sessionID, TABSGetRecordRequest& request,
-                                    TABSIndexPositionCache* cache) {
+void TABSBTreeTableIndex::GetRecord(int32_t sessionID, TABSGetRecordRequest& request, TABSIndexPositionCache* cache) {
   lastSession_ = sessionID;
   if (request.mode != grmNext && request.mode != grmPrior)
     throw EABSException(20053, "Invalid 'get record' mode for index: grmCurrent");
@@ -235,10 +231,9 @@ int64_t TABSBTreeTableIndex::EstimateRecordCount(int32_t sessionID, const TABSIn
                                                  const TABSIndexBound& upper) {
   lastSession_ = sessionID;
   const int64_t count = manager_->Table().RecordManager().RecordCount();
-  return tree_->EstimateRecordCount(sessionID, lower.condition == scNone ? nullptr : lower.keyRecord,
-                                    lower.keyFieldCount, lower.condition,
-                                    upper.condition == scNone ? nullptr : upper.keyRecord, upper.keyFieldCount,
-                                    upper.condition, count);
+  return tree_->EstimateRecordCount(
+      sessionID, lower.condition == scNone ? nullptr : lower.keyRecord, lower.keyFieldCount, lower.condition,
+      upper.condition == scNone ? nullptr : upper.keyRecord, upper.keyFieldCount, upper.condition, count);
 }
 
 bool TABSBTreeTableIndex::IsDuplicateForInsert(int32_t sessionID, const char* record) {

@@ -67,9 +67,7 @@ void TABSPage::InitHeader() {
 // Header accessors: a page without a 40-byte header (a page of a headerless
 // manager, or one without its buffer) reads as an unknown, released page
 // rather than reading its data or out of bounds, and ignores writes.
-int32_t TABSPage::PageVersion() const {
-  return HasHeader() ? GetI32(Buffer() + kPgVersion) : kPageVersionReleased;
-}
+int32_t TABSPage::PageVersion() const { return HasHeader() ? GetI32(Buffer() + kPgVersion) : kPageVersionReleased; }
 void TABSPage::SetPageVersion(int32_t v) {
   if (HasHeader()) PutI32(Buffer() + kPgVersion, v);
 }
@@ -95,9 +93,7 @@ int32_t TABSPage::OwnerTableID() const { return HasHeader() ? GetI32(Buffer() + 
 void TABSPage::SetOwnerTableID(int32_t id) {
   if (HasHeader()) PutI32(Buffer() + kPgOwnerTableID, id);
 }
-bool TABSPage::HasHeader() const {
-  return bufferSize_ >= kPageHeaderSize && HeaderSize() >= kPageHeaderSize;
-}
+bool TABSPage::HasHeader() const { return bufferSize_ >= kPageHeaderSize && HeaderSize() >= kPageHeaderSize; }
 bool TABSPage::HasSignature() const {
   return HasHeader() && std::memcmp(Buffer() + kPgSignature, kPageSignature, 4) == 0;
 }

@@ -26,15 +26,15 @@ void TABSBitsArray::Resize(int64_t count) {
 
 bool TABSBitsArray::Get(int64_t bit) const {
   if (bit < 0 || bit >= count_)
-    throw EABSException(10394, "Invalid bit no = %d, number of bits = %d", {static_cast<long long>(bit),
-                                                                             static_cast<long long>(count_)});
+    throw EABSException(10394, "Invalid bit no = %d, number of bits = %d",
+                        {static_cast<long long>(bit), static_cast<long long>(count_)});
   return (bytes_[static_cast<size_t>(bit / 8)] >> (bit % 8)) & 1;
 }
 
 void TABSBitsArray::Set(int64_t bit, bool value) {
   if (bit < 0 || bit >= count_)
-    throw EABSException(10395, "Invalid bit no = %d, number of bits = %d", {static_cast<long long>(bit),
-                                                                             static_cast<long long>(count_)});
+    throw EABSException(10395, "Invalid bit no = %d, number of bits = %d",
+                        {static_cast<long long>(bit), static_cast<long long>(count_)});
   uint8_t& byte = bytes_[static_cast<size_t>(bit / 8)];
   const uint8_t mask = static_cast<uint8_t>(1u << (bit % 8));
   if (((byte & mask) != 0) == value) return;
@@ -69,8 +69,8 @@ int64_t TABSBitsArray::SetBitsBefore(int64_t position) const {
 
 int64_t TABSBitsArray::NthSetBit(int64_t n) const {
   if (n < 1 || n > setCount_)
-    throw EABSException(10428, "Invalid bit no = %d, number of bits = %d", {static_cast<long long>(n),
-                                                                             static_cast<long long>(setCount_)});
+    throw EABSException(10428, "Invalid bit no = %d, number of bits = %d",
+                        {static_cast<long long>(n), static_cast<long long>(setCount_)});
   if (setCount_ == count_) return n - 1;
   int64_t seen = 0;
   for (size_t i = 0; i < bytes_.size(); ++i) {
@@ -118,7 +118,8 @@ int64_t TABSBitsArray::PriorSetBit(int64_t position) const {
 
 void TABSBitsArray::SaveToStream(TABSStream& stream) const {
   if (count_ > INT32_MAX)
-    throw EABSException(10400, "Cannot write to stream. Position = %d, Stream size = %d, Block size = %d, Bytes Write = %d",
+    throw EABSException(10400,
+                        "Cannot write to stream. Position = %d, Stream size = %d, Block size = %d, Bytes Write = %d",
                         {static_cast<long long>(stream.Position()), static_cast<long long>(stream.Size()),
                          static_cast<long long>(8 + bytes_.size()), 0LL});
   std::vector<uint8_t> out(8 + bytes_.size());

@@ -39,6 +39,6 @@ class TABSBlobManager {
   virtual std::unique_ptr<TABSStream> OpenStream(int32_t sessionID, const TABSFieldDef& field, int fieldNo,
                                                  const char* record) = 0;
   virtual std::string ReadBuffer(int32_t sessionID, const TABSFieldDef& field, int fieldNo, const char* record) = 0;
-  virtual void WriteBuffer(int32_t sessionID, const TABSFieldDef& field, int fieldNo, char* record,
-                           const char* data, int64_t size) = 0;
+  virtual void WriteBuffer(int32_t sessionID, const TABSFieldDef& field, int fieldNo, char* record, const char* data,
+                           int64_t size) = 0;
 };

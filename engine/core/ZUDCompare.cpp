@@ -95,36 +95,30 @@ int CompareSameType(const char* l, int32_t ls, const char* r, int32_t rs, TABSSt
     case bftLargeint:
     case bftByte:
     case bftWord:
-    case bftCardinal:
-      return Ordered(IntegerValue(l, t), IntegerValue(r, t));
+    case bftCardinal: return Ordered(IntegerValue(l, t), IntegerValue(r, t));
     case bftDate:
-    case bftTime:
-      return Ordered(zud::GetI32(l), zud::GetI32(r));
+    case bftTime: return Ordered(zud::GetI32(l), zud::GetI32(r));
     case bftDateTime: {
       const int byDate = Ordered(zud::GetI32(l), zud::GetI32(r));
       return byDate != kCmpEqual ? byDate : Ordered(zud::GetI32(l + 4), zud::GetI32(r + 4));
     }
-    case bftSingle:
-      return Ordered(zud::GetF32(l), zud::GetF32(r));
+    case bftSingle: return Ordered(zud::GetF32(l), zud::GetF32(r));
     case bftDouble:
-    case bftCurrency:
-      return Ordered(zud::GetF64(l), zud::GetF64(r));
-    case bftExtended:
-      return Ordered(zud::GetF80(l), zud::GetF80(r));
+    case bftCurrency: return Ordered(zud::GetF64(l), zud::GetF64(r));
+    case bftExtended: return Ordered(zud::GetF80(l), zud::GetF80(r));
     case bftLogical: {
       const bool a = zud::GetU16(l) != 0, b = zud::GetU16(r) != 0;
       return a == b ? kCmpEqual : (a ? kCmpGreater : kCmpLower);
     }
-    default:
-      throw EABSException(30047, "Unknown DataType: '%s'", {StorageTypeName(t)});
+    default: throw EABSException(30047, "Unknown DataType: '%s'", {StorageTypeName(t)});
   }
 }
 
 }  // namespace
 
-int CompareValueBuffers(const char* left, TABSStorageType leftType, int32_t leftSize, bool leftNull,
-                        const char* right, TABSStorageType rightType, int32_t rightSize, bool rightNull,
-                        bool ignoreCase, int32_t charLimit) {
+int CompareValueBuffers(const char* left, TABSStorageType leftType, int32_t leftSize, bool leftNull, const char* right,
+                        TABSStorageType rightType, int32_t rightSize, bool rightNull, bool ignoreCase,
+                        int32_t charLimit) {
   leftNull = leftNull || !left;
   rightNull = rightNull || !right;
   if (leftNull && rightNull) return kCmpBothNull;
@@ -167,12 +161,9 @@ int CompareValueBuffers(const char* left, TABSStorageType leftType, int32_t left
 int CompareCodeToSign(int code) {
   switch (code) {
     case kCmpLower:
-    case kCmpLeftNull:
-      return -1;
+    case kCmpLeftNull: return -1;
     case kCmpGreater:
-    case kCmpRightNull:
-      return 1;
-    default:
-      return 0;
+    case kCmpRightNull: return 1;
+    default: return 0;
   }
 }

@@ -13,7 +13,7 @@ constexpr int32_t kWriteKind = 10347, kReadKind = 10353;
 constexpr int32_t kNotNullWriteIDs = 10240, kNotNullReadIDs = 10249;  // + slot
 constexpr int32_t kCheckWriteIDs = 10227, kCheckReadIDs = 10230;      // + slot
 constexpr int32_t kCheckWriteMin = 10219, kCheckWriteMax = 10180, kCheckReadMin = 10220, kCheckReadMax = 10402;
-constexpr int32_t kUniqueWriteIDs = 30313, kUniqueReadIDs = 30303;    // + slot
+constexpr int32_t kUniqueWriteIDs = 30313, kUniqueReadIDs = 30303;      // + slot
 constexpr int32_t kUniqueWriteNames = 30316, kUniqueReadNames = 30306;  // + 2 * slot (+ 1 for the text)
 constexpr int32_t kUniqueWriteColumnCount = 30322, kUniqueReadColumnCount = 30312;
 constexpr int32_t kUniqueWriteColumnID = 30323, kUniqueReadColumnID = 30317;
@@ -22,8 +22,7 @@ constexpr int32_t kUniqueWriteColumnNameText = 10182, kUniqueReadColumnNameText 
 
 // A short string carried with its own count in front: N = L + 1 (a byte or
 // an int32), then the length byte L and the L bytes of text.
-void WriteCountedName(TABSStream& s, const std::string& name, bool wideCount, int32_t countCode,
-                      int32_t textCode) {
+void WriteCountedName(TABSStream& s, const std::string& name, bool wideCount, int32_t countCode, int32_t textCode) {
   const size_t length = name.size() > 255 ? 255 : name.size();
   if (wideCount)
     WriteI32(s, static_cast<int32_t>(length + 1), countCode);
@@ -228,8 +227,8 @@ void TABSConstraintDefs::NameConstraints() {
   for (int i = 0; i < Count(); ++i) {
     TABSConstraintDef& c = *(*this)[i];
     if (!c.Name().empty() || (c.Kind() != actNotNull && c.Kind() != actCheck)) continue;
-    std::string name = std::string(c.Kind() == actNotNull ? "$C_NotNull$" : "$C_Check$") + c.slots[1].name + "$" +
-                       c.slots[2].name;
+    std::string name =
+        std::string(c.Kind() == actNotNull ? "$C_NotNull$" : "$C_Check$") + c.slots[1].name + "$" + c.slots[2].name;
     // Room for a 5-digit suffix keeps every candidate within 255 bytes.
     if (name.size() > 250) name.resize(250);
     std::string candidate = name;

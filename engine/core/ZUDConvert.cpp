@@ -18,10 +18,10 @@ using tiv::locale::CurrentLocale;
 // The intermediate form of one value on its way between two types.
 struct Scalar {
   enum Kind { kText, kWide, kInt, kFloat, kCurrency, kDate, kTime, kDateTime, kLogical, kBytes } kind = kInt;
-  std::string text;      // kText, kBytes
-  std::u16string wide;   // kWide
-  int64_t i = 0;         // kInt, kDate (day number), kTime (ms)
-  long double f = 0;     // kFloat, kCurrency
+  std::string text;     // kText, kBytes
+  std::u16string wide;  // kWide
+  int64_t i = 0;        // kInt, kDate (day number), kTime (ms)
+  long double f = 0;    // kFloat, kCurrency
   TABSDateTimePair dt{0, 0};
   bool b = false;
 };
@@ -67,17 +67,38 @@ Scalar Decode(const char* p, TABSStorageType type, int32_t size, TABSStorageType
     case bftByte: s.i = static_cast<unsigned char>(*p); break;
     case bftWord: s.i = zud::GetU16(p); break;
     case bftCardinal: s.i = zud::GetU32(p); break;
-    case bftSingle: s.kind = Scalar::kFloat; s.f = zud::GetF32(p); break;
-    case bftDouble: s.kind = Scalar::kFloat; s.f = zud::GetF64(p); break;
-    case bftExtended: s.kind = Scalar::kFloat; s.f = zud::GetF80(p); break;
-    case bftCurrency: s.kind = Scalar::kCurrency; s.f = zud::GetF64(p); break;
-    case bftDate: s.kind = Scalar::kDate; s.i = zud::GetI32(p); break;
-    case bftTime: s.kind = Scalar::kTime; s.i = zud::GetI32(p); break;
+    case bftSingle:
+      s.kind = Scalar::kFloat;
+      s.f = zud::GetF32(p);
+      break;
+    case bftDouble:
+      s.kind = Scalar::kFloat;
+      s.f = zud::GetF64(p);
+      break;
+    case bftExtended:
+      s.kind = Scalar::kFloat;
+      s.f = zud::GetF80(p);
+      break;
+    case bftCurrency:
+      s.kind = Scalar::kCurrency;
+      s.f = zud::GetF64(p);
+      break;
+    case bftDate:
+      s.kind = Scalar::kDate;
+      s.i = zud::GetI32(p);
+      break;
+    case bftTime:
+      s.kind = Scalar::kTime;
+      s.i = zud::GetI32(p);
+      break;
     case bftDateTime:
       s.kind = Scalar::kDateTime;
       s.dt = {zud::GetI32(p), zud::GetI32(p + 4)};
       break;
-    case bftLogical: s.kind = Scalar::kLogical; s.b = zud::GetU16(p) != 0; break;
+    case bftLogical:
+      s.kind = Scalar::kLogical;
+      s.b = zud::GetU16(p) != 0;
+      break;
     case bftBlob:
     case bftMemo:
     case bftBytes:
@@ -91,8 +112,7 @@ Scalar Decode(const char* p, TABSStorageType type, int32_t size, TABSStorageType
       s.kind = Scalar::kWide;
       for (int32_t i = 0; i + 1 < size; i += 2) s.wide.push_back(static_cast<char16_t>(zud::GetU16(p + i)));
       break;
-    default:
-      NoConversion(type, to);
+    default: NoConversion(type, to);
   }
   return s;
 }
@@ -144,8 +164,7 @@ bool ValidTime(int h, int n, int sec) { return h >= 0 && h < 24 && n >= 0 && n <
 bool FixedDateTime(const std::string& s, TABSDateTimePair& out) {
   static const int kWidths[] = {4, 2, 2, 2, 2, 2};
   int f[6];
-  if (!ParseFixedForm(s, kWidths, 6, f) || !IsValidDate(f[0], f[1], f[2]) || !ValidTime(f[3], f[4], f[5]))
-    return false;
+  if (!ParseFixedForm(s, kWidths, 6, f) || !IsValidDate(f[0], f[1], f[2]) || !ValidTime(f[3], f[4], f[5])) return false;
   out = {EncodeDayNumber(f[0], f[1], f[2]), ((f[3] * 60 + f[4]) * 60 + f[5]) * 1000};
   return true;
 }
@@ -166,9 +185,7 @@ bool FixedTime(const std::string& s, int32_t& out) {
   return true;
 }
 
-int32_t MSecsOf(const tiv::locale::TimeParts& t) {
-  return ((t.hour * 60 + t.minute) * 60 + t.second) * 1000 + t.msec;
-}
+int32_t MSecsOf(const tiv::locale::TimeParts& t) { return ((t.hour * 60 + t.minute) * 60 + t.second) * 1000 + t.msec; }
 
 constexpr int32_t kMaxDayNumber = 3652059;  // 9999-12-31
 
@@ -191,12 +208,9 @@ std::string TextOf(const Scalar& s, TABSStorageType from, TABSStorageType to) {
   auto locale = CurrentLocale();
   switch (s.kind) {
     case Scalar::kText:
-    case Scalar::kBytes:
-      return s.text;
-    case Scalar::kWide:
-      return tiv::locale::Utf16ToWin1252(s.wide);
-    case Scalar::kInt:
-      return std::to_string(s.i);
+    case Scalar::kBytes: return s.text;
+    case Scalar::kWide: return tiv::locale::Utf16ToWin1252(s.wide);
+    case Scalar::kInt: return std::to_string(s.i);
     case Scalar::kFloat:
       if (!std::isfinite(s.f)) Fail(from, to);
       if (from == bftSingle) return locale->FormatSingle(static_cast<float>(s.f));
@@ -221,8 +235,7 @@ std::string TextOf(const Scalar& s, TABSStorageType from, TABSStorageType to) {
       if (!DateParts(s.dt.date, d) || !TimeParts(s.dt.time, t)) Fail(from, to);
       return locale->FormatDateTime(d, t);
     }
-    case Scalar::kLogical:
-      return s.b ? "True" : "False";
+    case Scalar::kLogical: return s.b ? "True" : "False";
   }
   Fail(from, to);
 }
@@ -234,12 +247,8 @@ void NumberOf(const Scalar& s, TABSStorageType from, TABSStorageType to, bool& i
   switch (s.kind) {
     case Scalar::kInt:
     case Scalar::kDate:
-    case Scalar::kTime:
-      i = s.i;
-      return;
-    case Scalar::kLogical:
-      i = s.b ? 1 : 0;
-      return;
+    case Scalar::kTime: i = s.i; return;
+    case Scalar::kLogical: i = s.b ? 1 : 0; return;
     case Scalar::kFloat:
     case Scalar::kCurrency:
       isInt = false;
@@ -266,8 +275,7 @@ void NumberOf(const Scalar& s, TABSStorageType from, TABSStorageType to, bool& i
       }
       return;
     }
-    case Scalar::kBytes:
-      break;
+    case Scalar::kBytes: break;
   }
   NoConversion(from, to);
 }
@@ -347,15 +355,36 @@ TABSConverted EncodeInteger(int64_t v, TABSStorageType to) {
 
 void IntegerRange(TABSStorageType t, int64_t& lo, int64_t& hi) {
   switch (t) {
-    case bftShortint: lo = INT8_MIN; hi = INT8_MAX; return;
-    case bftSmallint: lo = INT16_MIN; hi = INT16_MAX; return;
+    case bftShortint:
+      lo = INT8_MIN;
+      hi = INT8_MAX;
+      return;
+    case bftSmallint:
+      lo = INT16_MIN;
+      hi = INT16_MAX;
+      return;
     case bftInteger:
     case bftDate:
-    case bftTime: lo = INT32_MIN; hi = INT32_MAX; return;
-    case bftByte: lo = 0; hi = UINT8_MAX; return;
-    case bftWord: lo = 0; hi = UINT16_MAX; return;
-    case bftCardinal: lo = 0; hi = UINT32_MAX; return;
-    default: lo = INT64_MIN; hi = INT64_MAX; return;
+    case bftTime:
+      lo = INT32_MIN;
+      hi = INT32_MAX;
+      return;
+    case bftByte:
+      lo = 0;
+      hi = UINT8_MAX;
+      return;
+    case bftWord:
+      lo = 0;
+      hi = UINT16_MAX;
+      return;
+    case bftCardinal:
+      lo = 0;
+      hi = UINT32_MAX;
+      return;
+    default:
+      lo = INT64_MIN;
+      hi = INT64_MAX;
+      return;
   }
 }
 
@@ -367,9 +396,7 @@ TABSConverted EncodeFloat(long double v, TABSStorageType from, TABSStorageType t
       if (std::fabs(v) > FLT_MAX) Fail(from, to);
       zud::PutF32(c.block.get(), static_cast<float>(v));
       break;
-    case bftExtended:
-      zud::PutF80(c.block.get(), v);
-      break;
+    case bftExtended: zud::PutF80(c.block.get(), v); break;
     default:  // DOUBLE, CURRENCY
       if (std::fabs(v) > DBL_MAX) Fail(from, to);
       zud::PutF64(c.block.get(), static_cast<double>(v));
@@ -437,8 +464,7 @@ TABSConverted ToDateTimeFamily(const Scalar& s, TABSStorageType from, TABSStorag
     return EncodeDateTime(dt);
   }
   if (s.kind == Scalar::kDateTime) return EncodeInteger(to == bftDate ? s.dt.date : s.dt.time, to);
-  if ((s.kind == Scalar::kTime && to == bftDate) || (s.kind == Scalar::kDate && to == bftTime))
-    NoConversion(from, to);
+  if ((s.kind == Scalar::kTime && to == bftDate) || (s.kind == Scalar::kDate && to == bftTime)) NoConversion(from, to);
   int64_t i = 0;
   if (s.kind == Scalar::kFloat || s.kind == Scalar::kCurrency) {
     if (!std::isfinite(s.f)) Fail(from, to);

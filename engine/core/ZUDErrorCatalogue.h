@@ -39,9 +39,7 @@ constexpr int32_t kCheckNameReadBase = 10233;
 
 // The code of slot `slot` (0..2) of a name loop: its length byte when
 // `text` is false, its text when true.
-constexpr int32_t ConstraintNameSlotCode(int32_t base, int slot, bool text) {
-  return base + 2 * slot + (text ? 1 : 0);
-}
+constexpr int32_t ConstraintNameSlotCode(int32_t base, int slot, bool text) { return base + 2 * slot + (text ? 1 : 0); }
 
 // All rows, ascending by code (rows of one code in catalogue order).
 std::span<const TABSCatalogueEntry> ErrorCatalogue();

@@ -18,9 +18,7 @@ TABSDefaultExpressionParser& Parser() {
   return parser;
 }
 
-bool HasDeclaredSize(TABSDataType type) {
-  return IsStringDataType(type) || IsByteStringDataType(type);
-}
+bool HasDeclaredSize(TABSDataType type) { return IsStringDataType(type) || IsByteStringDataType(type); }
 
 std::string TypeText(TABSDataType type, int32_t size) {
   const std::string name = DataTypeName(type);

@@ -33,9 +33,9 @@ struct TFieldDef {
 
 struct TIndexDef {
   std::string Name;
-  std::string Fields;        // "a;b"
-  std::string DescFields;    // fields that descend
-  std::string CaseInsFields; // fields compared ignoring case
+  std::string Fields;         // "a;b"
+  std::string DescFields;     // fields that descend
+  std::string CaseInsFields;  // fields compared ignoring case
   TIndexOptions Options = 0;
   // Maximum indexed size per column (engine-only attribute); an absent or
   // empty entry means the default.

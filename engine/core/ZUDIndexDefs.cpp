@@ -187,8 +187,7 @@ void IndexDefFromGeneric(const TIndexDef& generic, const TABSFieldDefs& fields, 
     TABSIndexColumn& c = result.Column(static_cast<int>(i));
     c.fieldName = names[i];
     c.descending = desc.empty() ? (generic.Options & ixDescending) != 0 : ListContains(desc, names[i]);
-    c.caseInsensitive =
-        caseIns.empty() ? (generic.Options & ixCaseInsensitive) != 0 : ListContains(caseIns, names[i]);
+    c.caseInsensitive = caseIns.empty() ? (generic.Options & ixCaseInsensitive) != 0 : ListContains(caseIns, names[i]);
     c.maxIndexedSize = kDefaultMaxIndexedSize;
     if (i < generic.MaxIndexedSizes.size() && !Trim(generic.MaxIndexedSizes[i]).empty()) {
       const std::string text = Trim(generic.MaxIndexedSizes[i]);

@@ -95,14 +95,9 @@ TABSMemoryManager::FreeResult TABSMemoryManager::Release(void* p) noexcept {
 void TABSMemoryManager::FreeAndNillMem(void*& p) {
   if (!p) return;
   switch (Release(p)) {
-    case FreeResult::kBadHeader:
-      throw EABSException(30001, "Invalid pointer");
-    case FreeResult::kOverrun:
-      p = nullptr;
-      throw EABSException(30137, "Memory overrun detected");
-    case FreeResult::kOk:
-      p = nullptr;
-      return;
+    case FreeResult::kBadHeader: throw EABSException(30001, "Invalid pointer");
+    case FreeResult::kOverrun: p = nullptr; throw EABSException(30137, "Memory overrun detected");
+    case FreeResult::kOk: p = nullptr; return;
   }
 }
 

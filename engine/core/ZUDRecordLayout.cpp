@@ -86,8 +86,7 @@ void ReadFieldValue(const TABSFieldDefs& fields, const char* record, int fieldNo
     const bool wide = IsWideStringStorage(f.StorageType());
     const int32_t unit = wide ? 2 : 1;
     int32_t units = 0;
-    while (units < size / unit && (wide ? zud::GetU16(slot + units * 2) != 0 : slot[units] != 0))
-      ++units;
+    while (units < size / unit && (wide ? zud::GetU16(slot + units * 2) != 0 : slot[units] != 0)) ++units;
     if (units == 0) return;  // the empty string is NULL
     std::vector<char> copy(static_cast<size_t>((units + 1) * unit), '\0');
     std::memcpy(copy.data(), slot, static_cast<size_t>(units * unit));

@@ -28,7 +28,7 @@ enum TABSGetRecordResult : uint8_t { grrFound = 0, grrBOF = 1, grrEOF = 2, grrNo
 
 struct TABSGetRecordRequest {
   TABSGetRecordMode mode = grmCurrent;
-  int32_t indexID = -1;  // -1 = physical order
+  int32_t indexID = -1;   // -1 = physical order
   TABSRecordID recordID;  // in and out
   char* destination = nullptr;
   bool beforeFirst = false;

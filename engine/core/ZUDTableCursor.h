@@ -66,7 +66,7 @@ class TABSTableCursor {
   bool beforeFirst = true;
   bool afterLast = false;
   TABSCursorRange range;
-  int32_t distinctColumns = 0;  // leading index columns that must differ; 0 = off
+  int32_t distinctColumns = 0;                           // leading index columns that must differ; 0 = off
   std::function<bool(const char* record)> recordFilter;  // empty = none
   // When set, stepping with a filter reads the bits of the filter bitmap
   // (built once per change counter) instead of testing every record.

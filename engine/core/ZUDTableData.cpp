@@ -259,8 +259,7 @@ void TABSTableData::FreeRecordBlobs(TABSSessionInfo& session, char* record) {
     if (FieldDefs()[i]->IsBlob()) FreeFieldBlob(session, record, i);
 }
 
-std::unique_ptr<TABSStream> TABSTableData::OpenBlobStream(TABSSessionInfo& session, const char* record,
-                                                          int fieldNo) {
+std::unique_ptr<TABSStream> TABSTableData::OpenBlobStream(TABSSessionInfo& session, const char* record, int fieldNo) {
   Guard guard(database_.Lock());
   return BlobManager().OpenStream(session.sessionID, BlobField(fieldNo), fieldNo, record);
 }
@@ -271,7 +270,7 @@ std::string TABSTableData::ReadBlobBuffer(TABSSessionInfo& session, const char* 
 }
 
 void TABSTableData::WriteBlobBuffer(TABSSessionInfo& session, char* record, int fieldNo, const char* data,
-                                   int64_t size) {
+                                    int64_t size) {
   Guard guard(database_.Lock());
   BlobManager().WriteBuffer(session.sessionID, BlobField(fieldNo), fieldNo, record, data, size);
 }

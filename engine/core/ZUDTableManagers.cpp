@@ -272,8 +272,7 @@ void TABSBaseIndexManager::ClearKeys(int32_t sessionID) {
   }
 }
 
-void TABSBaseIndexManager::GetRecord(int32_t sessionID, TABSGetRecordRequest& request,
-                                     TABSIndexPositionCache* cache) {
+void TABSBaseIndexManager::GetRecord(int32_t sessionID, TABSGetRecordRequest& request, TABSIndexPositionCache* cache) {
   IndexByID(request.indexID).GetRecord(sessionID, request, cache);
 }
 

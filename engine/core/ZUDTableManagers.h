@@ -127,8 +127,7 @@ class TABSBaseIndexManager {
   void InsertKeys(int32_t sessionID, const char* record, const TABSRecordID& id);
   void DeleteKeys(int32_t sessionID, const char* record, const TABSRecordID& id);
   // One phase of an update (1: old keys out, 0: new keys in).
-  void UpdateKeys(int32_t sessionID, const char* oldRecord, const char* newRecord, const TABSRecordID& id,
-                  int phase);
+  void UpdateKeys(int32_t sessionID, const char* oldRecord, const char* newRecord, const TABSRecordID& id, int phase);
   void ClearKeys(int32_t sessionID);
   // A record through an index (ZUDIndex.h contract 3).
   void GetRecord(int32_t sessionID, TABSGetRecordRequest& request, TABSIndexPositionCache* cache);

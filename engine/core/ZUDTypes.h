@@ -94,20 +94,54 @@ enum TABSStorageType : uint8_t {
   bftBlob = 18,       // BLOB reference
   bftMemo = 19,
   bftWideMemo = 20,
-  bftLogical = 21,    // 16-bit: 0 false, other true; true written as -1
-  bftCurrency = 22,   // binary64 amount in currency units
-  bftBytes = 23,      // raw bytes, Size + 1
-  bftVarBytes = 24,   // raw bytes, Size + 1
+  bftLogical = 21,   // 16-bit: 0 false, other true; true written as -1
+  bftCurrency = 22,  // binary64 amount in currency units
+  bftBytes = 23,     // raw bytes, Size + 1
+  bftVarBytes = 24,  // raw bytes, Size + 1
 };
 constexpr int kStorageTypeCount = 24;
 
 // The dataset field types of the data-access layer, numbered as its
 // framework numbers them.
 enum TFieldType : uint8_t {
-  ftUnknown = 0, ftString, ftSmallint, ftInteger, ftWord, ftBoolean, ftFloat, ftCurrency, ftBCD, ftDate,
-  ftTime, ftDateTime, ftBytes, ftVarBytes, ftAutoInc, ftBlob, ftMemo, ftGraphic, ftFmtMemo, ftParadoxOle,
-  ftDBaseOle, ftTypedBinary, ftCursor, ftFixedChar, ftWideString, ftLargeint, ftADT, ftArray, ftReference,
-  ftDataSet, ftOraBlob, ftOraClob, ftVariant, ftInterface, ftIDispatch, ftGuid, ftTimeStamp, ftFMTBcd,
+  ftUnknown = 0,
+  ftString,
+  ftSmallint,
+  ftInteger,
+  ftWord,
+  ftBoolean,
+  ftFloat,
+  ftCurrency,
+  ftBCD,
+  ftDate,
+  ftTime,
+  ftDateTime,
+  ftBytes,
+  ftVarBytes,
+  ftAutoInc,
+  ftBlob,
+  ftMemo,
+  ftGraphic,
+  ftFmtMemo,
+  ftParadoxOle,
+  ftDBaseOle,
+  ftTypedBinary,
+  ftCursor,
+  ftFixedChar,
+  ftWideString,
+  ftLargeint,
+  ftADT,
+  ftArray,
+  ftReference,
+  ftDataSet,
+  ftOraBlob,
+  ftOraClob,
+  ftVariant,
+  ftInterface,
+  ftIDispatch,
+  ftGuid,
+  ftTimeStamp,
+  ftFMTBcd,
 };
 
 // One row of the name table.
@@ -158,7 +192,7 @@ TABSDataType CommonDataType(TABSDataType left, TABSDataType right, TABSCommonTyp
 
 // Date and time (contract 5).
 using TDateTime = double;
-constexpr int32_t kDateDelta = 693594;     // day number of 1899-12-30
+constexpr int32_t kDateDelta = 693594;  // day number of 1899-12-30
 constexpr int32_t kMSecsPerDay = 86400000;
 
 struct TABSDateTimePair {
@@ -166,10 +200,10 @@ struct TABSDateTimePair {
   int32_t time;  // milliseconds, 0..86399999
 };
 
-int32_t DayNumberFromDateTime(TDateTime x);           // trunc(x) + 693594
-TDateTime DateTimeFromDayNumber(int32_t dayNumber);   // dayNumber - 693594
-int32_t MSecsFromDateTime(TDateTime x);               // round(|frac(x)| * 86400000), wraps 86400000 to 0
-TDateTime DateTimeFromMSecs(int32_t msecs);           // frac(msecs / 86400000)
+int32_t DayNumberFromDateTime(TDateTime x);              // trunc(x) + 693594
+TDateTime DateTimeFromDayNumber(int32_t dayNumber);      // dayNumber - 693594
+int32_t MSecsFromDateTime(TDateTime x);                  // round(|frac(x)| * 86400000), wraps 86400000 to 0
+TDateTime DateTimeFromMSecs(int32_t msecs);              // frac(msecs / 86400000)
 TABSDateTimePair DateTimePairFromDateTime(TDateTime x);  // carries a rounded-up day (contract 6)
 TDateTime DateTimeFromPair(const TABSDateTimePair& pair);
 

@@ -13,7 +13,10 @@ TABSVariant::TABSVariant(TABSStorageType type) : type_(type) {}
 TABSVariant::~TABSVariant() { FreeOwned(); }
 
 TABSVariant::TABSVariant(TABSVariant&& other) noexcept
-    : type_(other.type_), size_(other.size_), buffer_(other.buffer_), borrowed_(other.borrowed_),
+    : type_(other.type_),
+      size_(other.size_),
+      buffer_(other.buffer_),
+      borrowed_(other.borrowed_),
       nullFlag_(other.nullFlag_) {
   other.buffer_ = nullptr;
   other.size_ = 0;
@@ -227,10 +230,14 @@ template <typename T>
 T ReadAs(const TABSVariant& v, TABSStorageType type) {
   char buf[16] = {};
   v.GetData(buf, type, sizeof buf);
-  if constexpr (sizeof(T) == 1) return static_cast<T>(buf[0]);
-  else if constexpr (sizeof(T) == 2) return static_cast<T>(zud::GetU16(buf));
-  else if constexpr (sizeof(T) == 4) return static_cast<T>(zud::GetU32(buf));
-  else return static_cast<T>(zud::GetU64(buf));
+  if constexpr (sizeof(T) == 1)
+    return static_cast<T>(buf[0]);
+  else if constexpr (sizeof(T) == 2)
+    return static_cast<T>(zud::GetU16(buf));
+  else if constexpr (sizeof(T) == 4)
+    return static_cast<T>(zud::GetU32(buf));
+  else
+    return static_cast<T>(zud::GetU64(buf));
 }
 }  // namespace
 
@@ -423,8 +430,8 @@ void TABSVariant::LoadFromStream(TABSStream& stream, int32_t readErrorCode) {
   if (IsStringStorage(type)) {
     // The terminator invariant holds for stored strings too.
     const bool wide = IsWideStringStorage(type);
-    const bool terminated = wide ? size >= 2 && size % 2 == 0 && zud::GetU16(block.get() + size - 2) == 0
-                                 : block.get()[size - 1] == 0;
+    const bool terminated =
+        wide ? size >= 2 && size % 2 == 0 && zud::GetU16(block.get() + size - 2) == 0 : block.get()[size - 1] == 0;
     if (!terminated) RaiseShortRead(stream, size + (wide ? 2 : 1), size, readErrorCode);
   }
   Adopt(block.release(), size, type);

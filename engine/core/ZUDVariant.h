@@ -66,10 +66,9 @@ struct Other {  // any other type: dispatch, error, arrays...
 };
 }  // namespace ole
 
-using TABSOleVariant = std::variant<ole::Empty, ole::Null, int16_t, int32_t, float, double, ole::Currency,
-                                    ole::Date, std::u16string /* OLE string */, bool, int8_t, uint8_t,
-                                    uint16_t, uint32_t, int64_t, std::string /* 8-bit string */, ole::Custom,
-                                    ole::Other>;
+using TABSOleVariant = std::variant<ole::Empty, ole::Null, int16_t, int32_t, float, double, ole::Currency, ole::Date,
+                                    std::u16string /* OLE string */, bool, int8_t, uint8_t, uint16_t, uint32_t, int64_t,
+                                    std::string /* 8-bit string */, ole::Custom, ole::Other>;
 // The OLE variant type number of a value (varString 0x100 for 8-bit text).
 uint16_t OleVarType(const TABSOleVariant& v);
 
@@ -85,9 +84,9 @@ enum TABSCompareCode : int {
 // Compares two raw value buffers (contract 7). Sizes may be -1 for
 // zero-terminated strings; `charLimit` -1 compares whole strings. Always
 // the current locale. Returns the raw code.
-int CompareValueBuffers(const char* left, TABSStorageType leftType, int32_t leftSize, bool leftNull,
-                        const char* right, TABSStorageType rightType, int32_t rightSize, bool rightNull,
-                        bool ignoreCase, int32_t charLimit = -1);
+int CompareValueBuffers(const char* left, TABSStorageType leftType, int32_t leftSize, bool leftNull, const char* right,
+                        TABSStorageType rightType, int32_t rightSize, bool rightNull, bool ignoreCase,
+                        int32_t charLimit = -1);
 // Folds a raw code to -1, 0 or +1.
 int CompareCodeToSign(int code);
 
@@ -185,8 +184,7 @@ class TABSVariant {
 
   // Contract 7; `prefix` limits the comparison to the right value's
   // length, so a left string matching the right one's start is equal.
-  int Compare(const TABSVariant& other, bool rawResult = false, bool prefix = false,
-              bool ignoreCase = false) const;
+  int Compare(const TABSVariant& other, bool rawResult = false, bool prefix = false, bool ignoreCase = false) const;
 
   void Negate();
   void Add(const TABSVariant& right);

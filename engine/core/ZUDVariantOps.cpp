@@ -33,12 +33,9 @@ Operand InType(const TABSVariant& v, TABSStorageType type) {
 
 [[noreturn]] void NotNumeric(char op) {
   switch (op) {
-    case '+':
-      throw EABSException(30124, "Not numeric argument in numeric operator '%s'", {"+"});
-    case '*':
-      throw EABSException(30126, "Not numeric argument in numeric operator '%s'", {"*"});
-    default:
-      throw EABSException(30127, "Not numeric argument in numeric operator '%s'", {"/"});
+    case '+': throw EABSException(30124, "Not numeric argument in numeric operator '%s'", {"+"});
+    case '*': throw EABSException(30126, "Not numeric argument in numeric operator '%s'", {"*"});
+    default: throw EABSException(30127, "Not numeric argument in numeric operator '%s'", {"/"});
   }
 }
 
@@ -72,13 +69,34 @@ long double FloatOf(const char* p, TABSStorageType t) {
 
 void IntegerLimits(TABSStorageType t, __int128& lo, __int128& hi) {
   switch (t) {
-    case bftShortint: lo = INT8_MIN; hi = INT8_MAX; return;
-    case bftSmallint: lo = INT16_MIN; hi = INT16_MAX; return;
-    case bftByte: lo = 0; hi = UINT8_MAX; return;
-    case bftWord: lo = 0; hi = UINT16_MAX; return;
-    case bftCardinal: lo = 0; hi = UINT32_MAX; return;
-    case bftLargeint: lo = INT64_MIN; hi = INT64_MAX; return;
-    default: lo = INT32_MIN; hi = INT32_MAX; return;
+    case bftShortint:
+      lo = INT8_MIN;
+      hi = INT8_MAX;
+      return;
+    case bftSmallint:
+      lo = INT16_MIN;
+      hi = INT16_MAX;
+      return;
+    case bftByte:
+      lo = 0;
+      hi = UINT8_MAX;
+      return;
+    case bftWord:
+      lo = 0;
+      hi = UINT16_MAX;
+      return;
+    case bftCardinal:
+      lo = 0;
+      hi = UINT32_MAX;
+      return;
+    case bftLargeint:
+      lo = INT64_MIN;
+      hi = INT64_MAX;
+      return;
+    default:
+      lo = INT32_MIN;
+      hi = INT32_MAX;
+      return;
   }
 }
 
@@ -107,9 +125,12 @@ TABSConverted FloatResult(long double v, TABSStorageType t, char op) {
   TABSConverted c;
   c.size = StorageTypeValueSize(t, 0);
   c.block = AllocBlock(static_cast<uint64_t>(c.size), true);
-  if (t == bftSingle) zud::PutF32(c.block.get(), static_cast<float>(v));
-  else if (t == bftExtended) zud::PutF80(c.block.get(), v);
-  else zud::PutF64(c.block.get(), static_cast<double>(v));
+  if (t == bftSingle)
+    zud::PutF32(c.block.get(), static_cast<float>(v));
+  else if (t == bftExtended)
+    zud::PutF80(c.block.get(), v);
+  else
+    zud::PutF64(c.block.get(), static_cast<double>(v));
   return c;
 }
 
@@ -164,18 +185,26 @@ void TABSVariant::Arithmetic(const TABSVariant& right, char op) {
   } else if (IsIntegerStorage(t) || t == bftDate || t == bftTime) {
     const __int128 a = IntegerOf(l.p, t), b = IntegerOf(r.p, t);
     __int128 v = 0;
-    if (op == '+') v = a + b;
-    else if (op == '*') v = a * b;
-    else if (b == 0) DivisionError("Division by zero");
-    else v = a / b;
+    if (op == '+')
+      v = a + b;
+    else if (op == '*')
+      v = a * b;
+    else if (b == 0)
+      DivisionError("Division by zero");
+    else
+      v = a / b;
     result = IntegerResult(v, t, op);
   } else if (IsFloatStorage(t)) {
     const long double a = FloatOf(l.p, t), b = FloatOf(r.p, t);
     long double v = 0;
-    if (op == '+') v = a + b;
-    else if (op == '*') v = a * b;
-    else if (b == 0) DivisionError(a == 0 || std::isnan(a) ? "Invalid floating point operation" : "Floating point division by zero");
-    else v = a / b;
+    if (op == '+')
+      v = a + b;
+    else if (op == '*')
+      v = a * b;
+    else if (b == 0)
+      DivisionError(a == 0 || std::isnan(a) ? "Invalid floating point operation" : "Floating point division by zero");
+    else
+      v = a / b;
     if (std::isnan(v) && op != '/') OutOfRange(bftExtended, t);
     if (std::isnan(v)) DivisionError("Invalid floating point operation");
     result = FloatResult(v, t, op);
@@ -259,7 +288,10 @@ void TABSVariant::Negate() {
 uint16_t OleVarType(const TABSOleVariant& v) {
   static const uint16_t kTypes[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 11, 16, 17, 18, 19, 20, 0x100, 0};
   if (const auto* other = std::get_if<ole::Other>(&v)) return other->varType;
-  if (const auto* custom = std::get_if<ole::Custom>(&v)) { (void)custom; return 0x10F; }
+  if (const auto* custom = std::get_if<ole::Custom>(&v)) {
+    (void)custom;
+    return 0x10F;
+  }
   return kTypes[v.index()];
 }
 
@@ -295,11 +327,9 @@ TABSOleVariant TABSVariant::GetAsVariant() const {
   switch (type_) {
     case bftChar:
     case bftString:
-    case bftMemo:
-      return AsString();
+    case bftMemo: return AsString();
     case bftWideChar:
-    case bftWideString:
-      return AsWideString();
+    case bftWideString: return AsWideString();
     case bftShortint: return AsShortint();
     case bftSmallint: return AsSmallint();
     case bftInteger: return AsInteger();
@@ -310,13 +340,11 @@ TABSOleVariant TABSVariant::GetAsVariant() const {
     case bftSingle:
     case bftDouble:
     case bftExtended:
-    case bftCurrency:
-      return AsDouble();
+    case bftCurrency: return AsDouble();
     case bftDate: return ole::Date{AsTDate()};
     case bftTime: return ole::Date{AsTTime()};
     case bftDateTime: return ole::Date{AsTDateTime()};
     case bftLogical: return AsLogical();
-    default:
-      throw EABSException(30114, "Unsupported Variant Type %s", {StorageTypeName(type_)});
+    default: throw EABSException(30114, "Unsupported Variant Type %s", {StorageTypeName(type_)});
   }
 }

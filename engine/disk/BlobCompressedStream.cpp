@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/ZUDExcept.h"
 #include "disk/DiskBytes.h"
 #include "disk/DiskCrc.h"
 #include "disk/StreamFile.h"
 #include "disk/ZUDCompression.h"
-#include "core/ZUDExcept.h"
 
 using tiv::disk::GetI32;
 using tiv::disk::GetU32;
@@ -86,8 +86,7 @@ void TABSCompressedBLOBStream::OpenBlocks(int64_t blockCount, bool partial) {
     if (b.compSize < 1 || b.uncompSize < 1 || baseSize - pos - kBlockHeaderSize < b.compSize ||
         next < int64_t{b.compSize} + kBlockHeaderSize || (k + 1 < blockCount && next > baseSize - pos)) {
       const int64_t target = next >= 0 && next <= baseSize ? pos + next : next;
-      throw EABSException(10083, "Cannot set stream position to %d. Position = %d, Size = %d",
-                          {target, pos, baseSize});
+      throw EABSException(10083, "Cannot set stream position to %d. Position = %d, Size = %d", {target, pos, baseSize});
     }
     blocks_.push_back(b);
     size_ += b.uncompSize;

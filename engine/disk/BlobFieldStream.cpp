@@ -1,9 +1,9 @@
 #include "disk/BlobFieldStream.h"
 
-#include "disk/BlobPages.h"
 #include "core/ZUDExcept.h"
 #include "core/ZUDMemory.h"
 #include "core/ZUDRecordLayout.h"
+#include "disk/BlobPages.h"
 
 TABSBlobFieldStream::TABSBlobFieldStream(TABSDiskBlobManager& manager, int32_t sessionID, const TABSFieldDef& field,
                                          int fieldNo, char* record, const TABSBlobValue& value,

@@ -29,9 +29,9 @@
 #include <cstdint>
 #include <memory>
 
+#include "core/ZUDFieldDefs.h"
 #include "disk/BlobCompressedStream.h"
 #include "disk/StreamFile.h"
-#include "core/ZUDFieldDefs.h"
 
 class TABSDiskBlobManager;
 struct TABSBlobValue;

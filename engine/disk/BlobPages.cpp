@@ -4,12 +4,12 @@
 #include <cstring>
 #include <set>
 
-#include "disk/BlobFieldStream.h"
-#include "disk/DiskBytes.h"
-#include "core/ZUDExcept.h"
 #include "core/PageManager.h"
+#include "core/ZUDExcept.h"
 #include "core/ZUDRecordLayout.h"
 #include "core/ZUDRecordManager.h"
+#include "disk/BlobFieldStream.h"
+#include "disk/DiskBytes.h"
 
 using tiv::disk::GetI16;
 using tiv::disk::GetI32;
@@ -60,8 +60,8 @@ BlobHeader GetHeader(const uint8_t* p) {
   h.blobID = GetI16(p);
   h.blockCount = GetI32(p + 2);
   h.storedSize = zud::GetI64(p + 6);
-  h.uncompressedSize = static_cast<int64_t>(static_cast<uint64_t>(GetU32(p + 14)) |
-                                            static_cast<uint64_t>(GetU32(p + 18)) << 32);
+  h.uncompressedSize =
+      static_cast<int64_t>(static_cast<uint64_t>(GetU32(p + 14)) | static_cast<uint64_t>(GetU32(p + 18)) << 32);
   return h;
 }
 
@@ -197,10 +197,11 @@ TABSBlobReference TABSDiskBlobManager::StoreSmall(int32_t sessionID, const TABSB
   const int32_t used = blobs.UsedBytes();
   // Contract 1: the entry must end inside the data area, BlobCount counted.
   if (2 + used + entrySize > page->DataSize())
-    throw EABSException(20290,
-                        "Cannot add blob. Page is full: BlobCount=%d, BlobOffset=%d, BlobSize=%d, PageDataSize=%d, "
-                        "SizeInBlobPageIndex=%d",
-                        {blobs.BlobCount(), 2 + used, entrySize, page->DataSize(), index_.UsedSpaceOf(sessionID, page->PageNo)});
+    throw EABSException(
+        20290,
+        "Cannot add blob. Page is full: BlobCount=%d, BlobOffset=%d, BlobSize=%d, PageDataSize=%d, "
+        "SizeInBlobPageIndex=%d",
+        {blobs.BlobCount(), 2 + used, entrySize, page->DataSize(), index_.UsedSpaceOf(sessionID, page->PageNo)});
   const int16_t id = blobs.Add(value);
   index_.SetUsedSpace(sessionID, page->PageNo, used + entrySize);
   return {page->PageNo, id};
@@ -526,6 +527,5 @@ std::unique_ptr<TABSBlobFieldStream> TABSDiskBlobManager::OpenFieldStream(int32_
   TABSBlobValue& value = RecordValue(sessionID, field, record);
   if (value.StoredSize < 0 || value.UncompressedSize < 0 || value.BlockCount < 0)
     throw EABSException(20248, "Invalid blob field size");
-  return std::make_unique<TABSBlobFieldStream>(*this, sessionID, field, fieldNo, record, value,
-                                               temporaryFilesDisabled);
+  return std::make_unique<TABSBlobFieldStream>(*this, sessionID, field, fieldNo, record, value, temporaryFilesDisabled);
 }

@@ -34,9 +34,7 @@ void TABSDatabaseFile::CheckOpen(const char* operation) {
 os::Status TABSDatabaseFile::OpenHandle() {
   os::OpenOptions o;
   o.access = accessMode_ == 1 ? (os::kAccessRead | os::kAccessWrite) : os::kAccessRead;
-  o.share = shareMode_ == 1 ? (os::kShareRead | os::kShareWrite)
-            : shareMode_ == 2 ? os::kShareRead
-                              : os::kShareNone;
+  o.share = shareMode_ == 1 ? (os::kShareRead | os::kShareWrite) : shareMode_ == 2 ? os::kShareRead : os::kShareNone;
   position_ = 0;
   return fs_.Open(fileName_, o, handle_);
 }
@@ -91,8 +89,7 @@ void TABSDatabaseFile::OpenFile(const std::string& fileName, uint8_t accessMode,
   os::Status s = OpenHandle();
   if (!s.ok()) {
     handle_.reset();
-    throw EABSException(30364, "Cannot open file:'%s' Error code: %d. ErrorMessage: %s",
-                        {fileName, s.error, s.text});
+    throw EABSException(30364, "Cannot open file:'%s' Error code: %d. ErrorMessage: %s", {fileName, s.error, s.text});
   }
   lockingUnsupported_ = false;
   held_.clear();
@@ -105,8 +102,7 @@ void TABSDatabaseFile::CloseFile() {
   handle_.reset();
   held_.clear();
   if (!s.ok())
-    throw EABSException(30365, "Cannot close file:'%s' Error code: %d. ErrorMessage: %s",
-                        {fileName_, s.error, s.text});
+    throw EABSException(30365, "Cannot close file:'%s' Error code: %d. ErrorMessage: %s", {fileName_, s.error, s.text});
 }
 
 void TABSDatabaseFile::SetPosition(int64_t position) {

@@ -42,8 +42,8 @@ void TABSDiskDatabase::DropParts() {
 
 void TABSDiskDatabase::CloseDatabase() { DropParts(); }
 
-void TABSDiskDatabase::CreateDatabase(const std::string& fileName, const TABSPassword& password,
-                                      int32_t maxConnections, uint16_t pageCountInExtent, uint16_t pageSize) {
+void TABSDiskDatabase::CreateDatabase(const std::string& fileName, const TABSPassword& password, int32_t maxConnections,
+                                      uint16_t pageCountInExtent, uint16_t pageSize) {
   if (maxConnections < 1) throw std::invalid_argument("A database needs at least one connection slot");
   if (open_) throw EABSException(10461, "Error - database file %s is in use.", {fileName});
   MakeParts();

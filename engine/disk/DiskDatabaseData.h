@@ -43,12 +43,12 @@
 #include <string>
 #include <vector>
 
+#include "core/ZUDBaseEngine.h"
 #include "disk/DiskDatabase.h"
 #include "disk/DiskTableData.h"
 #include "disk/LockDirectFileArea.h"
 #include "disk/LockManager.h"
 #include "disk/SessionsFile.h"
-#include "core/ZUDBaseEngine.h"
 
 class TABSDiskDatabaseData : public TABSDatabaseData {
  public:

@@ -28,17 +28,17 @@ using namespace tiv::page;
 inline constexpr char kSignature[] = "ZORVANTEKSTORAGE";  // 16 bytes on disk, no terminator
 inline constexpr int kSignatureSize = 16;
 inline constexpr int kHeaderSize = 76;
-inline constexpr int kHdrSignature = 0;          // char[16]
-inline constexpr int kHdrHeaderSize = 16;        // uint16
-inline constexpr int kHdrVersion = 18;           // double
-inline constexpr int kHdrPageSize = 26;          // uint16
-inline constexpr int kHdrPageCountInExtent = 28; // uint16
-inline constexpr int kHdrTotalPageCount = 30;    // int32
-inline constexpr int kHdrLastUsedPageNo = 34;    // int32
-inline constexpr int kHdrCommitCounter = 38;     // int32
-inline constexpr int kHdrState = 42;             // uint8
-inline constexpr int kHdrEncrypted = 43;         // uint8
-inline constexpr int kHdrReserved = 44;          // 32 zero bytes
+inline constexpr int kHdrSignature = 0;           // char[16]
+inline constexpr int kHdrHeaderSize = 16;         // uint16
+inline constexpr int kHdrVersion = 18;            // double
+inline constexpr int kHdrPageSize = 26;           // uint16
+inline constexpr int kHdrPageCountInExtent = 28;  // uint16
+inline constexpr int kHdrTotalPageCount = 30;     // int32
+inline constexpr int kHdrLastUsedPageNo = 34;     // int32
+inline constexpr int kHdrCommitCounter = 38;      // int32
+inline constexpr int kHdrState = 42;              // uint8
+inline constexpr int kHdrEncrypted = 43;          // uint8
+inline constexpr int kHdrReserved = 44;           // 32 zero bytes
 
 inline constexpr double kCurrentVersion = 6.09;
 inline constexpr double kOldFormatBelow = 2.99;  // Version below this: old format
@@ -54,19 +54,19 @@ inline constexpr uint16_t kMinPageSize = 512;
 
 // Crypto check block.
 inline constexpr int kCheckBlockSize = 280;
-inline constexpr int kChkBlockSize = 0;          // int16
-inline constexpr int kChkCryptoAlgorithm = 2;    // uint8
-inline constexpr int kChkReserved1 = 3;          // uint8
-inline constexpr int kChkCheckData = 4;          // 256 bytes
+inline constexpr int kChkBlockSize = 0;        // int16
+inline constexpr int kChkCryptoAlgorithm = 2;  // uint8
+inline constexpr int kChkReserved1 = 3;        // uint8
+inline constexpr int kChkCheckData = 4;        // 256 bytes
 inline constexpr int kCheckDataSize = 256;
-inline constexpr int kChkCheckCRC = 260;         // uint32
-inline constexpr int kChkReserved2 = 264;        // 16 zero bytes
+inline constexpr int kChkCheckCRC = 260;   // uint32
+inline constexpr int kChkReserved2 = 264;  // 16 zero bytes
 
 // Lock area. Its contents are never read except LockAreaSize; two of its
 // bytes are lock bytes (byte-range locks of one byte).
 inline constexpr int kLockAreaSize = 20;
-inline constexpr int kLockAreaSizeField = 0;     // int16
-inline constexpr int kLockAreaReadSize = 2;      // bytes read back at open
+inline constexpr int kLockAreaSizeField = 0;  // int16
+inline constexpr int kLockAreaReadSize = 2;   // bytes read back at open
 inline constexpr int kDatabaseTablesLockByte = 3;
 inline constexpr int kHeaderLockByte = 4;
 // A lock area must at least hold its two lock bytes.
@@ -76,10 +76,10 @@ inline constexpr int kMinLockAreaSize = kHeaderLockByte + 1;
 inline constexpr int kNextObjectIdSize = 4;
 
 // Offsets of the regions in a newly created file (S = 0).
-inline constexpr int64_t kNewCheckBlockOffset = kHeaderSize;                              // 76
-inline constexpr int64_t kNewLockAreaOffset = kNewCheckBlockOffset + kCheckBlockSize;     // 356
-inline constexpr int64_t kNewNextObjectIdOffset = kNewLockAreaOffset + kLockAreaSize;     // 376
-inline constexpr int64_t kNewPageAreaOffset = kNewNextObjectIdOffset + kNextObjectIdSize; // 380
+inline constexpr int64_t kNewCheckBlockOffset = kHeaderSize;                               // 76
+inline constexpr int64_t kNewLockAreaOffset = kNewCheckBlockOffset + kCheckBlockSize;      // 356
+inline constexpr int64_t kNewNextObjectIdOffset = kNewLockAreaOffset + kLockAreaSize;      // 376
+inline constexpr int64_t kNewPageAreaOffset = kNewNextObjectIdOffset + kNextObjectIdSize;  // 380
 
 // Finding the database start: windows of 10000 bytes. A hit is the
 // signature followed by HeaderSize 76, 18 bytes, so consecutive windows

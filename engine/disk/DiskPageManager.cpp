@@ -33,8 +33,7 @@ bool TABSDiskPageManager::IsPageValidated(int32_t sessionID, TABSPage* page) {
 void TABSDiskPageManager::MarkPageValidated(int32_t sessionID, TABSPage* page) {
   if (!multiUser_) return;
   int32_t table = 0, stamp = 0;
-  if (tablePagesCache_.GetCurrentStamp(sessionID, table, stamp))
-    page->ValidationFor(sessionID) = {table, stamp, true};
+  if (tablePagesCache_.GetCurrentStamp(sessionID, table, stamp)) page->ValidationFor(sessionID) = {table, stamp, true};
 }
 
 TABSPage::Refresh TABSDiskPageManager::RefreshCachedPage(TABSPage* page) {
@@ -103,12 +102,13 @@ bool TABSDiskPageManager::ReadPage(TABSPage* page) {
 // then through the raw WritePage: the one place where page bytes meet the
 // file.
 void TABSDiskPageManager::WritePage(TABSPage* page) {
-  if (!page->OwnsBuffer() || page->BufferSize() < pageSize_) throw EABSException(20038, "Invalid page buffer. Buffer is Nil");
+  if (!page->OwnsBuffer() || page->BufferSize() < pageSize_)
+    throw EABSException(20038, "Invalid page buffer. Buffer is Nil");
   int64_t version = static_cast<int64_t>(page->PageVersion()) + 1;
   if (version >= kPageVersionWrapAt) version = 0;
   page->SetPageVersion(static_cast<int32_t>(version));
-  const bool encipher = header_.Encrypted == kEncryptedYes && page->EncryptOnWrite &&
-                        !FreeSpaceManager().IsMapPage(page->PageNo);
+  const bool encipher =
+      header_.Encrypted == kEncryptedYes && page->EncryptOnWrite && !FreeSpaceManager().IsMapPage(page->PageNo);
   if (!encipher) {
     WritePage(page->PageNo, page->Buffer());
     return;

@@ -167,7 +167,9 @@ void TABSDiskPageManager::CreateDatabaseFile(const std::string& fileName, const 
     const bool written = file_.WriteBuffer(zero, nextObjectIdOffset_, kNextObjectIdSize);
     if (locked) UnlockNextObjectID();
     if (!written)
-      throw EABSException(30406, "Cannot Write to file: '%s' Position = %d, Count = %d, FilePosition = %d, FileSize = %d, ErrorCode:%d. ErrorMessage: %s",
+      throw EABSException(30406,
+                          "Cannot Write to file: '%s' Position = %d, Count = %d, FilePosition = %d, FileSize = %d, "
+                          "ErrorCode:%d. ErrorMessage: %s",
                           file_.FailureArgs());
     freeSpace_ = std::make_unique<TABSDatabaseFreeSpaceManager>(*this);
   } catch (...) {
@@ -199,9 +201,8 @@ bool TABSDiskPageManager::ProbeReadOnly(const std::string& fileName, bool multiU
   return !writable;
 }
 
-void TABSDiskPageManager::OpenDatabaseFile(const std::string& fileName, const TABSPassword& password,
-                                           bool& multiUser, bool exclusive, bool& needRepair,
-                                           bool& readOnly) {
+void TABSDiskPageManager::OpenDatabaseFile(const std::string& fileName, const TABSPassword& password, bool& multiUser,
+                                           bool exclusive, bool& needRepair, bool& readOnly) {
   if (opened_) throw EABSException(10462, "Error - database file %s is in use.", {fileName});
   needRepair = false;
   os::FileInfo info;
@@ -255,7 +256,9 @@ void TABSDiskPageManager::OpenChecked(const std::string&, const TABSPassword& pa
     throw EABSException(10470, "Invalid file format. Found signature: '%s', expected: '%s'",
                         {header_.SignatureText(), kSignature});
   if (!readOk)
-    throw EABSException(10464, "Cannot Read from file: '%s' Position = %d, Count = %d, FilePosition = %d, FileSize = %d, ErrorCode:%d. ErrorMessage: %s",
+    throw EABSException(10464,
+                        "Cannot Read from file: '%s' Position = %d, Count = %d, FilePosition = %d, FileSize = %d, "
+                        "ErrorCode:%d. ErrorMessage: %s",
                         file_.FailureArgs());
   needRepair = header_.State != kStateConsistent || header_.Version < kOldFormatBelow;
   // Sizes that no database of ours has: refuse before anything trusts them.
@@ -288,7 +291,9 @@ void TABSDiskPageManager::ReadHeader() {
   Access access(*this);
   uint8_t buf[kHeaderSize] = {};
   if (!file_.ReadBuffer(buf, databaseStart_, kHeaderSize))
-    throw EABSException(10464, "Cannot Read from file: '%s' Position = %d, Count = %d, FilePosition = %d, FileSize = %d, ErrorCode:%d. ErrorMessage: %s",
+    throw EABSException(10464,
+                        "Cannot Read from file: '%s' Position = %d, Count = %d, FilePosition = %d, FileSize = %d, "
+                        "ErrorCode:%d. ErrorMessage: %s",
                         file_.FailureArgs());
   header_.Decode(buf);
 }
@@ -299,7 +304,9 @@ void TABSDiskPageManager::WriteHeader(bool checkExternalChange) {
   if (IsDesignMode()) {
     uint8_t buf[kHeaderSize] = {};
     if (!file_.ReadBuffer(buf, databaseStart_, kHeaderSize))
-      throw EABSException(10464, "Cannot Read from file: '%s' Position = %d, Count = %d, FilePosition = %d, FileSize = %d, ErrorCode:%d. ErrorMessage: %s",
+      throw EABSException(10464,
+                          "Cannot Read from file: '%s' Position = %d, Count = %d, FilePosition = %d, FileSize = %d, "
+                          "ErrorCode:%d. ErrorMessage: %s",
                           file_.FailureArgs());
     TABSDatabaseHeader onDisk;
     onDisk.Decode(buf);
@@ -308,7 +315,9 @@ void TABSDiskPageManager::WriteHeader(bool checkExternalChange) {
   uint8_t buf[kHeaderSize];
   header_.Encode(buf);
   if (!file_.WriteBuffer(buf, databaseStart_, kHeaderSize))
-    throw EABSException(10462, "Cannot Write to file: '%s' Position = %d, Count = %d, FilePosition = %d, FileSize = %d, ErrorCode:%d. ErrorMessage: %s",
+    throw EABSException(10462,
+                        "Cannot Write to file: '%s' Position = %d, Count = %d, FilePosition = %d, FileSize = %d, "
+                        "ErrorCode:%d. ErrorMessage: %s",
                         file_.FailureArgs());
 }
 
@@ -326,7 +335,9 @@ void TABSDiskPageManager::ReadCryptoCheckBlock() {
   Access access(*this);
   uint8_t buf[kCheckBlockSize] = {};
   if (!file_.ReadBuffer(buf, checkBlockOffset_, kCheckBlockSize))
-    throw EABSException(30439, "Cannot Read from file: '%s' Position = %d, Count = %d, FilePosition = %d, FileSize = %d, ErrorCode:%d. ErrorMessage: %s",
+    throw EABSException(30439,
+                        "Cannot Read from file: '%s' Position = %d, Count = %d, FilePosition = %d, FileSize = %d, "
+                        "ErrorCode:%d. ErrorMessage: %s",
                         file_.FailureArgs());
   checkBlock_.Decode(buf);
 }
@@ -337,7 +348,9 @@ void TABSDiskPageManager::WriteCryptoCheckBlock() {
   uint8_t buf[kCheckBlockSize];
   checkBlock_.Encode(buf);
   if (!file_.WriteBuffer(buf, checkBlockOffset_, kCheckBlockSize))
-    throw EABSException(30438, "Cannot Write to file: '%s' Position = %d, Count = %d, FilePosition = %d, FileSize = %d, ErrorCode:%d. ErrorMessage: %s",
+    throw EABSException(30438,
+                        "Cannot Write to file: '%s' Position = %d, Count = %d, FilePosition = %d, FileSize = %d, "
+                        "ErrorCode:%d. ErrorMessage: %s",
                         file_.FailureArgs());
 }
 
@@ -346,7 +359,9 @@ void TABSDiskPageManager::ReadLockArea() {
   Access access(*this);
   uint8_t buf[kLockAreaReadSize] = {};
   if (!file_.ReadBuffer(buf, lockAreaOffset_, kLockAreaReadSize))
-    throw EABSException(30442, "Cannot Read from file: '%s' Position = %d, Count = %d, FilePosition = %d, FileSize = %d, ErrorCode:%d. ErrorMessage: %s",
+    throw EABSException(30442,
+                        "Cannot Read from file: '%s' Position = %d, Count = %d, FilePosition = %d, FileSize = %d, "
+                        "ErrorCode:%d. ErrorMessage: %s",
                         file_.FailureArgs());
   std::memcpy(lockArea_.data(), buf, kLockAreaReadSize);
   lockAreaSize_ = GetI16(buf + kLockAreaSizeField);
@@ -357,7 +372,9 @@ void TABSDiskPageManager::WriteLockArea() {
   Access access(*this);
   PutI16(lockArea_.data() + kLockAreaSizeField, lockAreaSize_);
   if (!file_.WriteBuffer(lockArea_.data(), lockAreaOffset_, kLockAreaSize))
-    throw EABSException(30444, "Cannot Write to file: '%s' Position = %d, Count = %d, FilePosition = %d, FileSize = %d, ErrorCode:%d. ErrorMessage: %s",
+    throw EABSException(30444,
+                        "Cannot Write to file: '%s' Position = %d, Count = %d, FilePosition = %d, FileSize = %d, "
+                        "ErrorCode:%d. ErrorMessage: %s",
                         file_.FailureArgs());
 }
 
@@ -450,13 +467,17 @@ int32_t TABSDiskPageManager::GetNextObjectID() {
   try {
     uint8_t buf[kNextObjectIdSize] = {};
     if (!file_.ReadBuffer(buf, nextObjectIdOffset_, kNextObjectIdSize))
-      throw EABSException(30400, "Cannot Read from file: '%s' Position = %d, Count = %d, FilePosition = %d, FileSize = %d, ErrorCode:%d. ErrorMessage: %s",
+      throw EABSException(30400,
+                          "Cannot Read from file: '%s' Position = %d, Count = %d, FilePosition = %d, FileSize = %d, "
+                          "ErrorCode:%d. ErrorMessage: %s",
                           file_.FailureArgs());
     value = static_cast<int32_t>(GetU32(buf) + 1u);
     if (file_.AccessMode() == 1) {
       PutI32(buf, value);
       if (!file_.WriteBuffer(buf, nextObjectIdOffset_, kNextObjectIdSize))
-        throw EABSException(30404, "Cannot Write to file: '%s' Position = %d, Count = %d, FilePosition = %d, FileSize = %d, ErrorCode:%d. ErrorMessage: %s",
+        throw EABSException(30404,
+                            "Cannot Write to file: '%s' Position = %d, Count = %d, FilePosition = %d, FileSize = %d, "
+                            "ErrorCode:%d. ErrorMessage: %s",
                             file_.FailureArgs());
     } else {
       value = static_cast<int32_t>(static_cast<uint32_t>(value) + static_cast<uint32_t>(os::RandomBelow(10000)));
@@ -474,7 +495,9 @@ int32_t TABSDiskPageManager::PeekNextObjectID() {
   Access access(*this);
   uint8_t buf[kNextObjectIdSize] = {};
   if (!file_.ReadBuffer(buf, nextObjectIdOffset_, kNextObjectIdSize))
-    throw EABSException(30400, "Cannot Read from file: '%s' Position = %d, Count = %d, FilePosition = %d, FileSize = %d, ErrorCode:%d. ErrorMessage: %s",
+    throw EABSException(30400,
+                        "Cannot Read from file: '%s' Position = %d, Count = %d, FilePosition = %d, FileSize = %d, "
+                        "ErrorCode:%d. ErrorMessage: %s",
                         file_.FailureArgs());
   return GetI32(buf);
 }
@@ -493,7 +516,9 @@ void TABSDiskPageManager::ReadPageBytes(void* buffer, int32_t pageNo, int32_t co
                         {static_cast<int64_t>(offset) + count, static_cast<int>(pageSize_)});
   Access access(*this);
   if (!file_.ReadBuffer(buffer, PageOffset(pageNo) + offset, count))
-    throw EABSException(10474, "Cannot Read from file: '%s' Position = %d, Count = %d, FilePosition = %d, FileSize = %d, ErrorCode:%d. ErrorMessage: %s",
+    throw EABSException(10474,
+                        "Cannot Read from file: '%s' Position = %d, Count = %d, FilePosition = %d, FileSize = %d, "
+                        "ErrorCode:%d. ErrorMessage: %s",
                         file_.FailureArgs());
 }
 
@@ -503,7 +528,9 @@ void TABSDiskPageManager::WritePageBytes(const void* buffer, int32_t pageNo, int
                         {static_cast<int64_t>(offset) + count, static_cast<int>(pageSize_)});
   Access access(*this);
   if (!file_.WriteBuffer(buffer, PageOffset(pageNo) + offset, count))
-    throw EABSException(10475, "Cannot Write to file: '%s' Position = %d, Count = %d, FilePosition = %d, FileSize = %d, ErrorCode:%d. ErrorMessage: %s",
+    throw EABSException(10475,
+                        "Cannot Write to file: '%s' Position = %d, Count = %d, FilePosition = %d, FileSize = %d, "
+                        "ErrorCode:%d. ErrorMessage: %s",
                         file_.FailureArgs());
 }
 
@@ -515,7 +542,9 @@ bool TABSDiskPageManager::ReadPage(int32_t pageNo, uint8_t* buffer) {
 void TABSDiskPageManager::WritePage(int32_t pageNo, const uint8_t* buffer) {
   Access access(*this);
   if (!file_.WriteBuffer(buffer, PageOffset(pageNo), pageSize_))
-    throw EABSException(10469, "Cannot Write to file: '%s' Position = %d, Count = %d, FilePosition = %d, FileSize = %d, ErrorCode:%d. ErrorMessage: %s",
+    throw EABSException(10469,
+                        "Cannot Write to file: '%s' Position = %d, Count = %d, FilePosition = %d, FileSize = %d, "
+                        "ErrorCode:%d. ErrorMessage: %s",
                         file_.FailureArgs());
 }
 
@@ -535,7 +564,9 @@ void TABSDiskPageManager::WritePageVersion(int32_t pageNo, int32_t version) {
   uint8_t buf[4];
   PutI32(buf, version);
   if (!file_.WriteBuffer(buf, PageOffset(pageNo) + kPgVersion, 4))
-    throw EABSException(20198, "Cannot Write to file: '%s' Position = %d, Count = %d, FilePosition = %d, FileSize = %d, ErrorCode:%d. ErrorMessage: %s",
+    throw EABSException(20198,
+                        "Cannot Write to file: '%s' Position = %d, Count = %d, FilePosition = %d, FileSize = %d, "
+                        "ErrorCode:%d. ErrorMessage: %s",
                         file_.FailureArgs());
 }
 

@@ -73,12 +73,12 @@
 #include <memory>
 #include <string>
 
+#include "core/PageManager.h"
 #include "disk/DatabaseFile.h"
 #include "disk/DiskCrypto.h"
 #include "disk/DiskFormat.h"
 #include "disk/FreeSpaceMap.h"
 #include "disk/TablePagesCache.h"
-#include "core/PageManager.h"
 
 struct TABSDatabaseHeader {
   std::array<uint8_t, tiv::disk::kSignatureSize> Signature{};
@@ -127,8 +127,8 @@ class TABSDiskPageManager : public TABSPageManager {
   void CreateDatabaseFile(const std::string& fileName, const TABSPassword& password,
                           uint16_t pageCountInExtent = tiv::disk::kDefaultPageCountInExtent,
                           uint16_t pageSize = tiv::disk::kDefaultPageSize);
-  void OpenDatabaseFile(const std::string& fileName, const TABSPassword& password, bool& multiUser,
-                        bool exclusive, bool& needRepair, bool& readOnly);
+  void OpenDatabaseFile(const std::string& fileName, const TABSPassword& password, bool& multiUser, bool exclusive,
+                        bool& needRepair, bool& readOnly);
   void CloseDatabaseFile();
   bool IsOpened() const { return opened_; }
 

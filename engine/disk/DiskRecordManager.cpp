@@ -2,11 +2,11 @@
 
 #include <climits>
 
+#include "core/ZUDExcept.h"
 #include "disk/DiskBytes.h"
 #include "disk/DiskPageManagerFile.h"
 #include "disk/InternalFileChain.h"
 #include "disk/RecordPage.h"
-#include "core/ZUDExcept.h"
 
 using namespace tiv::disk;
 using tiv::disk::chain::PagePin;
@@ -160,8 +160,7 @@ bool TABSDiskRecordManager::FirstOnPageFrom(int32_t sessionID, int32_t pageNo, b
   TABSBTreeSearchKey search;
   search.key = key;
   TABSBTreePath path;
-  bool more = index_.Tree().SeekFirst(sessionID, search, after ? TABSBTreeBound::kUpper : TABSBTreeBound::kLower,
-                                      path);
+  bool more = index_.Tree().SeekFirst(sessionID, search, after ? TABSBTreeBound::kUpper : TABSBTreeBound::kLower, path);
   for (; more; more = index_.Next(sessionID, path)) {
     TABSPage* raw = FetchRecordPage(sessionID, index_.KeyAt(sessionID, path));
     if (!raw) continue;
@@ -182,8 +181,7 @@ bool TABSDiskRecordManager::LastOnPageFrom(int32_t sessionID, int32_t pageNo, bo
   TABSBTreeSearchKey search;
   search.key = key;
   TABSBTreePath path;
-  bool more = index_.Tree().SeekLast(sessionID, search, before ? TABSBTreeBound::kLower : TABSBTreeBound::kUpper,
-                                     path);
+  bool more = index_.Tree().SeekLast(sessionID, search, before ? TABSBTreeBound::kLower : TABSBTreeBound::kUpper, path);
   for (; more; more = index_.Prior(sessionID, path)) {
     TABSPage* raw = FetchRecordPage(sessionID, index_.KeyAt(sessionID, path));
     if (!raw) continue;

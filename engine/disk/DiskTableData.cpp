@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "core/ABSBTreeTableIndex.h"
+#include "core/ZUDExcept.h"
 #include "disk/BlobFieldStream.h"
 #include "disk/DiskBytes.h"
 #include "disk/DiskDatabaseData.h"
@@ -13,7 +14,6 @@
 #include "disk/LockDirectFileArea.h"
 #include "disk/LockManager.h"
 #include "disk/LockTablesFile.h"
-#include "core/ZUDExcept.h"
 
 namespace {
 
@@ -53,8 +53,7 @@ void TABSDiskTableBlobManager::StoreStream(int32_t sessionID, const TABSFieldDef
   WriteBuffer(sessionID, field, fieldNo, record, bytes.data(), static_cast<int64_t>(bytes.size()));
 }
 
-void TABSDiskTableBlobManager::FreeFieldValue(int32_t sessionID, const TABSFieldDef& field, int fieldNo,
-                                              char* record) {
+void TABSDiskTableBlobManager::FreeFieldValue(int32_t sessionID, const TABSFieldDef& field, int fieldNo, char* record) {
   (void)fieldNo;
   char* slot = record + field.MemoryOffset();
   TABSBlobReference ref = TABSBlobReference::Read(slot);
@@ -144,9 +143,7 @@ void TABSDiskTableData::CheckLoaded() const {
   if (!loaded_) throw EABSException(20135, "Nil pointer occured");
 }
 
-TABSDiskRecordManager& TABSDiskTableData::DiskRecords() {
-  return static_cast<TABSDiskRecordManager&>(RecordManager());
-}
+TABSDiskRecordManager& TABSDiskTableData::DiskRecords() { return static_cast<TABSDiskRecordManager&>(RecordManager()); }
 
 std::unique_ptr<TABSBaseRecordManager> TABSDiskTableData::CreateRecordManager() {
   if (tableID_ < 0) throw EABSException(20136, "Nil pointer occured");

@@ -85,6 +85,7 @@
 #include <memory>
 #include <string>
 
+#include "core/ZUDBaseEngine.h"
 #include "disk/BlobPageIndexSpace.h"
 #include "disk/BlobPages.h"
 #include "disk/DiskRecordManager.h"
@@ -92,7 +93,6 @@
 #include "disk/LockByteArea.h"
 #include "disk/LockTablesFile.h"
 #include "disk/TableList.h"
-#include "core/ZUDBaseEngine.h"
 
 class TABSDiskDatabaseData;
 class TABSDiskPageManager;
@@ -103,8 +103,7 @@ class TABSDiskPageManager;
 // cached value outlives the call.
 class TABSDiskTableBlobManager : public TABSBlobManager {
  public:
-  TABSDiskTableBlobManager(TABSDiskBlobManager& blobs, const TABSFieldDefs& fields)
-      : blobs_(blobs), fields_(fields) {}
+  TABSDiskTableBlobManager(TABSDiskBlobManager& blobs, const TABSFieldDefs& fields) : blobs_(blobs), fields_(fields) {}
 
   void StoreStream(int32_t sessionID, const TABSFieldDef& field, int fieldNo, char* record,
                    TABSStream& content) override;

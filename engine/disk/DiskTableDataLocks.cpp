@@ -4,12 +4,12 @@
 // operation of the table holds and for how long.
 #include <cstdio>
 
+#include "core/ZUDExcept.h"
 #include "disk/DiskDatabaseData.h"
 #include "disk/DiskPageManagerFile.h"
 #include "disk/DiskTableData.h"
 #include "disk/LockManager.h"
 #include "os/OsClock.h"
-#include "core/ZUDExcept.h"
 
 namespace {
 using Guard = std::lock_guard<std::recursive_mutex>;
@@ -19,8 +19,7 @@ bool IsWriteKind(TABSLockKind kind) { return kind == ltWrite || kind == ltTransa
 
 // ---- locks and the page cache's counts --------------------------------------
 
-bool TABSDiskTableData::LockTable(TABSSessionInfo& session, TABSLockKind kind, int32_t baseDelayMs,
-                                  int32_t attempts) {
+bool TABSDiskTableData::LockTable(TABSSessionInfo& session, TABSLockKind kind, int32_t baseDelayMs, int32_t attempts) {
   if (!db_.MultiUser()) return true;
   if (!lockFile_) throw EABSException(10483, "Nil pointer occured");
   if (!db_.TableLocks().LockTable(session.sessionID, kind, true, false, baseDelayMs, attempts, lockFile_.get()))
@@ -95,8 +94,7 @@ void TABSDiskTableData::LeaveOperation(TABSSessionInfo& session, TABSLockKind ki
 void TABSDiskTableData::BeginRead(TABSSessionInfo& session) {
   if (!db_.MultiUser() || !loaded_) return;
   const TABSTableLockTimes& times = db_.TableLocks().TableLockTimes();
-  if (!LockTable(session, ltRead, times.readDelayMs, times.readAttempts))
-    throw EABSException(20214, "Table is locked");
+  if (!LockTable(session, ltRead, times.readDelayMs, times.readAttempts)) throw EABSException(20214, "Table is locked");
   EnterOperation(session, ltRead, true);
 }
 
@@ -162,8 +160,7 @@ void TABSDiskTableData::OpenCursor(TABSSessionInfo& session, const void* cursor,
     else
       Load(session);
   }
-  if (db_.MultiUser())
-    db_.TableLocks().LockTableForOpen(session.sessionID, lockFile_.get(), exclusive, tableName_);
+  if (db_.MultiUser()) db_.TableLocks().LockTableForOpen(session.sessionID, lockFile_.get(), exclusive, tableName_);
   AttachCursor(cursor);
   cursorLocks_.push_back({cursor, session.sessionID, exclusive});
   if (first) exclusive_ = exclusive;

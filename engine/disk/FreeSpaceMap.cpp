@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "disk/DiskPageManagerFile.h"
 #include "core/PageManager.h"
+#include "disk/DiskPageManagerFile.h"
 #include "os/OsRandom.h"
 
 using namespace tiv::disk;
@@ -17,16 +17,11 @@ enum class MapSite { kSearch, kPfsUpdate, kEamUpdate, kUsedTest, kLastUsedScan }
   const char* f = PageTypeText(found);
   const char* e = PageTypeText(expected);
   switch (site) {
-    case MapSite::kSearch:
-      throw EABSException(30423, "Wrong page type. Found '%s', but expecting: '%s'", {f, e});
-    case MapSite::kPfsUpdate:
-      throw EABSException(30424, "Wrong page type. Found '%s', but expecting: '%s'", {f, e});
-    case MapSite::kEamUpdate:
-      throw EABSException(30428, "Wrong page type. Found '%s', but expecting: '%s'", {f, e});
-    case MapSite::kUsedTest:
-      throw EABSException(30430, "Wrong page type. Found '%s', but expecting: '%s'", {f, e});
-    case MapSite::kLastUsedScan:
-      break;
+    case MapSite::kSearch: throw EABSException(30423, "Wrong page type. Found '%s', but expecting: '%s'", {f, e});
+    case MapSite::kPfsUpdate: throw EABSException(30424, "Wrong page type. Found '%s', but expecting: '%s'", {f, e});
+    case MapSite::kEamUpdate: throw EABSException(30428, "Wrong page type. Found '%s', but expecting: '%s'", {f, e});
+    case MapSite::kUsedTest: throw EABSException(30430, "Wrong page type. Found '%s', but expecting: '%s'", {f, e});
+    case MapSite::kLastUsedScan: break;
   }
   throw EABSException(30432, "Wrong page type. Found '%s', but expecting: '%s'", {f, e});
 }
@@ -70,9 +65,7 @@ int32_t TABSDatabaseFreeSpaceManager::EamPageNo(int32_t eamIndex) const {
   return static_cast<int32_t>(at % pagesPerPfs_ == 0 ? at + 1 : at);
 }
 
-int32_t TABSDatabaseFreeSpaceManager::GrowthStep() const {
-  return total_ == 0 ? 6 : std::max(total_ / 10, extent_);
-}
+int32_t TABSDatabaseFreeSpaceManager::GrowthStep() const { return total_ == 0 ? 6 : std::max(total_ / 10, extent_); }
 
 int32_t TABSDatabaseFreeSpaceManager::LastPfsIndex() const { return std::max(total_ - 1, 0) / pagesPerPfs_; }
 

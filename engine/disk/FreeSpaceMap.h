@@ -87,10 +87,10 @@ class TABSDatabaseFreeSpaceManager {
   void StoreHeader();
 
   TABSDiskPageManager& pm_;
-  int32_t extent_;          // E
-  int32_t pagesPerPfs_;     // P
-  int32_t extentsPerEam_;   // X
-  int64_t pagesPerEam_;     // XE
-  int32_t lastUsed_ = -1;   // copies of the header fields
+  int32_t extent_;         // E
+  int32_t pagesPerPfs_;    // P
+  int32_t extentsPerEam_;  // X
+  int64_t pagesPerEam_;    // XE
+  int32_t lastUsed_ = -1;  // copies of the header fields
   int32_t total_ = 0;
 };

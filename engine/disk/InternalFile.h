@@ -57,10 +57,10 @@ struct TABSInternalFileSize {
 };
 
 constexpr int kInternalFileHeaderSize = 10;
-constexpr int kIfhHeaderSize = 0;    // uint8
-constexpr int kIfhStoredSize = 1;    // int32
-constexpr int kIfhDataSize = 5;      // int32
-constexpr int kIfhAlgorithm = 9;     // uint8
+constexpr int kIfhHeaderSize = 0;                  // uint8
+constexpr int kIfhStoredSize = 1;                  // int32
+constexpr int kIfhDataSize = 5;                    // int32
+constexpr int kIfhAlgorithm = 9;                   // uint8
 constexpr uint8_t kInternalFileMetadataLevel = 1;  // zlib level of the metadata file
 
 // Pages a file of `storedSize` bytes occupies with `dataSize` data bytes per

@@ -14,8 +14,8 @@
 #include <cstdint>
 #include <unordered_set>
 
-#include "disk/DiskPageManagerFile.h"
 #include "core/PageManager.h"
+#include "disk/DiskPageManagerFile.h"
 
 namespace tiv::disk::chain {
 

@@ -94,8 +94,8 @@ int32_t TABSInternalDBTransactedAccessFile::PageAt(int32_t sessionID, int32_t in
     PagePin page(pm_, pm_.GetPage(sessionID, pageNo, true, pageType_));
     pageNo = page->NextPageNo();
     if (pageNo == -1)
-      throw EABSException(20300, "Error getting %d-th table file page. Probably database is corrupted and needs repair.",
-                          {i + 1});
+      throw EABSException(
+          20300, "Error getting %d-th table file page. Probably database is corrupted and needs repair.", {i + 1});
   }
   return pageNo;
 }
@@ -165,7 +165,7 @@ void TABSInternalDBTransactedAccessFile::SetSize(int32_t sessionID, int32_t stor
 }
 
 int64_t TABSInternalDBTransactedAccessFile::TransferChain(int32_t sessionID, uint8_t* bytes, int64_t count,
-                                                         bool checkCache, bool write) {
+                                                          bool checkCache, bool write) {
   const int32_t d = pm_.PageDataSize();
   int64_t done = 0;
   int32_t offset = kInternalFileHeaderSize;

@@ -34,9 +34,7 @@ TABSPageLockByteArea::Location TABSPageLockByteArea::Locate(int32_t position) co
   return {pages_[static_cast<size_t>(at / d)], kPageHeaderSize + inData, static_cast<int32_t>(d) - inData};
 }
 
-bool TABSPageLockByteArea::LockFile() {
-  return !pages_.empty() && pm_.LockPageByte(pages_.front(), kFileLockOffset);
-}
+bool TABSPageLockByteArea::LockFile() { return !pages_.empty() && pm_.LockPageByte(pages_.front(), kFileLockOffset); }
 
 bool TABSPageLockByteArea::UnlockFile() {
   return !pages_.empty() && pm_.UnlockPageByte(pages_.front(), kFileLockOffset);

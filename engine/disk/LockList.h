@@ -23,8 +23,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "disk/LockKinds.h"
 #include "core/ZUDRecordLayout.h"
+#include "disk/LockKinds.h"
 
 class TABSTableLocksFile;
 

@@ -44,8 +44,8 @@ std::vector<TABSTableLockEntry> TABSDatabaseTableLockManager::Entries(int32_t sl
   return list ? list->Entries() : std::vector<TABSTableLockEntry>{};
 }
 
-void TABSDatabaseTableLockManager::SleepBetweenAttempts(std::unique_lock<std::recursive_mutex>& guard,
-                                                        bool insideLock, int64_t ms) {
+void TABSDatabaseTableLockManager::SleepBetweenAttempts(std::unique_lock<std::recursive_mutex>& guard, bool insideLock,
+                                                        int64_t ms) {
   if (!insideLock) guard.unlock();
   os::SleepMs(ms);
   if (!insideLock) guard.lock();
@@ -73,7 +73,8 @@ bool TABSDatabaseTableLockManager::LockTable(int32_t slot, TABSLockKind kind, bo
   if (!insideLock) guard.lock();
   TABSTableLockList* list = List(slot);
   if (!list)
-    throw EABSException(20200, "Cannot set table lock. Try to repair database or to increase number of allowed connections");
+    throw EABSException(20200,
+                        "Cannot set table lock. Try to repair database or to increase number of allowed connections");
   const int32_t table = file->TableId();
   const int64_t halfDelay = baseDelayMs > 0 ? baseDelayMs / 2 : 0;
 
@@ -97,7 +98,8 @@ bool TABSDatabaseTableLockManager::LockTable(int32_t slot, TABSLockKind kind, bo
       hold.Keep();
     } else {
       if (slot >= file->SlotCount())
-        throw EABSException(20200, "Cannot set table lock. Try to repair database or to increase number of allowed connections");
+        throw EABSException(
+            20200, "Cannot set table lock. Try to repair database or to increase number of allowed connections");
       if (!file->SetLockByte(slot, kind)) throw EABSException(20203, "Cannot set table lock");
     }
     list->Add({kind, table, 1, true, flag, file, {}});
@@ -178,8 +180,8 @@ bool TABSDatabaseTableLockManager::UnlockTable(int32_t slot, TABSLockKind kind, 
 // ---------------------------------------------------------------------------
 // Record locks
 
-bool TABSDatabaseTableLockManager::LockRecord(int32_t slot, TABSTableLocksFile* file, int32_t delayMs,
-                                              int32_t attempts, const TABSRecordID& record) {
+bool TABSDatabaseTableLockManager::LockRecord(int32_t slot, TABSTableLocksFile* file, int32_t delayMs, int32_t attempts,
+                                              const TABSRecordID& record) {
   if (exclusiveDatabase_) return true;
   if (!file) throw EABSException(10491, "Nil pointer occured");
   std::unique_lock guard(mutex_);

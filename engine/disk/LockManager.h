@@ -121,8 +121,8 @@ class TABSDatabaseTableLockManager {
   void SetTableLockTimes(const TABSTableLockTimes& times) { tableTimes_ = times; }
   const TABSTableLockTimes& TableLockTimes() const { return tableTimes_; }
 
-  bool LockTable(int32_t slot, TABSLockKind kind, bool flag, bool insideLock, int32_t baseDelayMs,
-                 int32_t attempts, TABSTableLocksFile* file);
+  bool LockTable(int32_t slot, TABSLockKind kind, bool flag, bool insideLock, int32_t baseDelayMs, int32_t attempts,
+                 TABSTableLocksFile* file);
   bool UnlockTable(int32_t slot, TABSLockKind kind, bool force, bool checkHeld, TABSTableLocksFile* file);
   bool LockRecord(int32_t slot, TABSTableLocksFile* file, int32_t delayMs, int32_t attempts,
                   const TABSRecordID& record);

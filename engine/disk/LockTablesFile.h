@@ -28,9 +28,9 @@
 
 #include <cstdint>
 
+#include "core/ZUDRecordLayout.h"
 #include "disk/LockByteArea.h"
 #include "disk/LockKinds.h"
-#include "core/ZUDRecordLayout.h"
 
 class TABSTableLocksFile {
  public:

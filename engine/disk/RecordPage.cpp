@@ -4,8 +4,8 @@
 #include <bit>
 #include <cstring>
 
-#include "core/ZUDExcept.h"
 #include "core/PageManager.h"
+#include "core/ZUDExcept.h"
 
 int32_t RecordSlotsPerPage(int32_t dataSize, int32_t recordSize) {
   if (recordSize <= 0 || dataSize <= 1) return 0;
@@ -15,8 +15,7 @@ int32_t RecordSlotsPerPage(int32_t dataSize, int32_t recordSize) {
 
 TABSSmallRecordPage::TABSSmallRecordPage(TABSPage& page, int32_t slots, int32_t recordSize)
     : page_(page), slots_(slots), recordSize_(recordSize), bitmapSize_((slots + 7) / 8) {
-  if (slots <= 0 || recordSize <= 0 ||
-      int64_t{bitmapSize_} + int64_t{slots} * recordSize > page_.DataSize())
+  if (slots <= 0 || recordSize <= 0 || int64_t{bitmapSize_} + int64_t{slots} * recordSize > page_.DataSize())
     throw EABSException(20140, "Invalid number of records on page");
 }
 

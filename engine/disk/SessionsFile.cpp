@@ -25,7 +25,8 @@ int32_t TABSActiveSessionsFile::Connect() {
     throw EABSException(20093, "Cannot unlock sessions file");
   }
   if (sessionID < 0)
-    throw EABSException(20094, "Cannot connect session. Maximum connections quantity exceeded or database is open in single-user mode");
+    throw EABSException(
+        20094, "Cannot connect session. Maximum connections quantity exceeded or database is open in single-user mode");
   return sessionID;
 }
 

@@ -26,8 +26,7 @@ tiv::os::OpenOptions OptionsForMode(uint32_t mode) {
 
 }  // namespace
 
-TABSFileStream::TABSFileStream(const std::string& fileName, uint32_t mode, bool deleteOnClose,
-                               tiv::os::FileSystem& fs)
+TABSFileStream::TABSFileStream(const std::string& fileName, uint32_t mode, bool deleteOnClose, tiv::os::FileSystem& fs)
     : fileName_(fileName) {
   const bool create = mode == kFileModeCreate;
   tiv::os::OpenOptions options;

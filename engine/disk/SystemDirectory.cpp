@@ -1,8 +1,8 @@
 #include "disk/SystemDirectory.h"
 
+#include "core/ZUDExcept.h"
 #include "disk/DiskBytes.h"
 #include "disk/DiskPageManagerFile.h"
-#include "core/ZUDExcept.h"
 
 using namespace tiv::disk;
 

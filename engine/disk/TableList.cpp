@@ -2,10 +2,10 @@
 
 #include <cstring>
 
-#include "disk/DiskBytes.h"
-#include "disk/DiskPageManagerFile.h"
 #include "core/ZUDExcept.h"
 #include "core/ZUDMetaObjectDef.h"
+#include "disk/DiskBytes.h"
+#include "disk/DiskPageManagerFile.h"
 
 using namespace tiv::disk;
 

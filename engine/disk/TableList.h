@@ -40,11 +40,11 @@
 class TABSDiskPageManager;
 
 constexpr int kTableListEntrySize = 272;
-constexpr int kTleName = 0;               // uint8 length + 255 bytes
-constexpr int kTleTableID = 256;          // int32
-constexpr int kTleMetadataPageNo = 260;   // int32
-constexpr int kTleMostUpdatedPageNo = 264;// int32
-constexpr int kTleLocksPageNo = 268;      // int32
+constexpr int kTleName = 0;                 // uint8 length + 255 bytes
+constexpr int kTleTableID = 256;            // int32
+constexpr int kTleMetadataPageNo = 260;     // int32
+constexpr int kTleMostUpdatedPageNo = 264;  // int32
+constexpr int kTleLocksPageNo = 268;        // int32
 constexpr size_t kMaxTableNameLength = 255;
 
 struct TABSTableListEntry {

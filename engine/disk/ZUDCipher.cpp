@@ -130,21 +130,14 @@ std::vector<uint8_t> CipherKey(uint8_t id, std::string_view passwordBytes) {
 std::unique_ptr<TABSBlockCipher> NewBlockCipher(uint8_t id, std::span<const uint8_t> key) {
   switch (id) {
     case 0:
-    case 1:
-      return std::make_unique<CryptoppBlockCipher<CryptoPP::Rijndael>>(key);
-    case 2:
-      return std::make_unique<CryptoppBlockCipher<CryptoPP::DES>>(key);
-    case 3:
-      return std::make_unique<TripleDesLanes>(key);
-    case 4:
-      return std::make_unique<CryptoppBlockCipher<CryptoPP::Blowfish>>(key);
+    case 1: return std::make_unique<CryptoppBlockCipher<CryptoPP::Rijndael>>(key);
+    case 2: return std::make_unique<CryptoppBlockCipher<CryptoPP::DES>>(key);
+    case 3: return std::make_unique<TripleDesLanes>(key);
+    case 4: return std::make_unique<CryptoppBlockCipher<CryptoPP::Blowfish>>(key);
     case 5:
-    case 6:
-      return std::make_unique<CryptoppBlockCipher<CryptoPP::Twofish>>(key);
-    case 7:
-      return std::make_unique<CryptoppBlockCipher<CryptoPP::Square>>(key);
-    default:
-      return nullptr;
+    case 6: return std::make_unique<CryptoppBlockCipher<CryptoPP::Twofish>>(key);
+    case 7: return std::make_unique<CryptoppBlockCipher<CryptoPP::Square>>(key);
+    default: return nullptr;
   }
 }
 

@@ -3,9 +3,9 @@
 #include <bzlib.h>
 #include <zlib.h>
 
+#include <strings.h>
 #include <algorithm>
 #include <cstring>
-#include <strings.h>
 
 #include "core/ZUDExcept.h"
 
@@ -179,10 +179,8 @@ bool CompressBuffer(uint8_t algorithm, uint8_t level, const void* in, int64_t in
     case acaZlib:
       if (level < 1 || level > 9) return false;
       return ZlibCompress(level, in, inSize, out, outSize);
-    case acaBZip:
-      return BZipCompress(level, in, inSize, out, outSize);
-    default:
-      return false;
+    case acaBZip: return BZipCompress(level, in, inSize, out, outSize);
+    default: return false;
   }
 }
 
@@ -198,8 +196,6 @@ bool DecompressBuffer(uint8_t algorithm, const void* in, int64_t inSize, int64_t
   switch (algorithm) {
     case acaZlib: return ZlibDecompress(in, inSize, outSize, out, maxOutSize);
     case acaBZip: return BZipDecompress(in, inSize, outSize, out, maxOutSize);
-    default:
-      outSize = 0;
-      return false;
+    default: outSize = 0; return false;
   }
 }

@@ -7,11 +7,11 @@
 
 #include <unicode/ustring.h>
 
+#include "core/ZUDExcept.h"
 #include "disk/DiskBytes.h"
 #include "disk/DiskCrc.h"
 #include "disk/DiskFormat.h"
 #include "disk/DiskPageManagerFile.h"
-#include "core/ZUDExcept.h"
 #include "locale/CodePage.h"
 
 using namespace tiv::disk;
@@ -28,8 +28,8 @@ std::string PasswordBytesFromUtf8(std::string_view utf8) {
   if (status != U_BUFFER_OVERFLOW_ERROR && U_FAILURE(status)) return std::string(utf8.size(), '?');
   std::u16string text(static_cast<size_t>(length), u'\0');
   status = U_ZERO_ERROR;
-  u_strFromUTF8WithSub(reinterpret_cast<UChar*>(text.data()), length, &length, utf8.data(), srcLength, 0xFFFD,
-                       nullptr, &status);
+  u_strFromUTF8WithSub(reinterpret_cast<UChar*>(text.data()), length, &length, utf8.data(), srcLength, 0xFFFD, nullptr,
+                       &status);
   if (U_FAILURE(status)) return std::string(utf8.size(), '?');
   return PasswordBytesFromUtf16(text);
 }
@@ -108,10 +108,12 @@ void WriteEncipheredPage(TABSDiskPageManager& manager, TABSCheckBlockCipher& cip
     } catch (const EABSException&) {
       fileSize = 0;  // the size only completes the message
     }
-    throw EABSException(10469, "Cannot Write to file: '%s' Position = %d, Count = %d, FilePosition = %d, FileSize = %d, ErrorCode:%d. ErrorMessage: %s",
-                        {manager.File().FileName(), position, pageSize, position, fileSize, 0,
-                         "page " + std::to_string(pageNo) + " cannot be enciphered with algorithm " +
-                             std::to_string(algorithm)});
+    throw EABSException(
+        10469,
+        "Cannot Write to file: '%s' Position = %d, Count = %d, FilePosition = %d, FileSize = %d, ErrorCode:%d. "
+        "ErrorMessage: %s",
+        {manager.File().FileName(), position, pageSize, position, fileSize, 0,
+         "page " + std::to_string(pageNo) + " cannot be enciphered with algorithm " + std::to_string(algorithm)});
   }
   manager.WritePage(pageNo, image.data());
 }

@@ -1,8 +1,8 @@
 // Evaluation of conditions: comparisons, NOT, AND, OR, IS [NOT] NULL,
 // [NOT] BETWEEN, [NOT] IN lists and [NOT] LIKE.
+#include "core/ZUDExcept.h"
 #include "sql/ExprLike.h"
 #include "sql/ExprNodes.h"
-#include "core/ZUDExcept.h"
 
 namespace {
 
@@ -12,10 +12,8 @@ bool Is8BitStringColumn(const TABSExprNode& node) {
   switch (f->DataType) {
     case aftChar:
     case aftString:
-    case aftGuid:
-      return true;
-    default:
-      return false;
+    case aftGuid: return true;
+    default: return false;
   }
 }
 
@@ -45,15 +43,12 @@ TABSVariant& TABSExprNodeComparison::GetValue() {
   bool result = false;
   switch (Kind) {
     case opEqual: result = code == kCmpEqual; break;
-    case opNotEqual:
-      result = RawResult ? (code == kCmpLower || code == kCmpGreater) : code != kCmpEqual;
-      break;
+    case opNotEqual: result = RawResult ? (code == kCmpLower || code == kCmpGreater) : code != kCmpEqual; break;
     case opGreater: result = code == kCmpGreater; break;
     case opLower: result = code == kCmpLower; break;
     case opGreaterEqual: result = code == kCmpEqual || code == kCmpGreater; break;
     case opLowerEqual: result = code == kCmpEqual || code == kCmpLower; break;
-    default:
-      throw EABSException(30117, "Unknown operator: '%s'", {OperatorName(Kind)});
+    default: throw EABSException(30117, "Unknown operator: '%s'", {OperatorName(Kind)});
   }
   SetLogical(Value, result);
   return Value;
@@ -65,8 +60,10 @@ TABSVariant& TABSExprNodeBoolean::GetValue() {
   switch (Kind) {
     case opNot: {
       const TABSVariant& v = Children[0]->GetValue();
-      if (v.IsNull()) SetUnknown(Value);
-      else SetLogical(Value, !v.AsLogical());
+      if (v.IsNull())
+        SetUnknown(Value);
+      else
+        SetLogical(Value, !v.AsLogical());
       return Value;
     }
     case opAnd: {
@@ -80,8 +77,10 @@ TABSVariant& TABSExprNodeBoolean::GetValue() {
           return Value;
         }
       }
-      if (unknown) SetUnknown(Value);
-      else SetLogical(Value, true);
+      if (unknown)
+        SetUnknown(Value);
+      else
+        SetLogical(Value, true);
       return Value;
     }
     case opOr: {
@@ -95,30 +94,22 @@ TABSVariant& TABSExprNodeBoolean::GetValue() {
           return Value;
         }
       }
-      if (unknown) SetUnknown(Value);
-      else SetLogical(Value, false);
+      if (unknown)
+        SetUnknown(Value);
+      else
+        SetLogical(Value, false);
       return Value;
     }
     case opIsNull:
-    case opIsNotNull:
-      SetLogical(Value, Children[0]->GetValue().IsNull() == (Kind == opIsNull));
-      return Value;
+    case opIsNotNull: SetLogical(Value, Children[0]->GetValue().IsNull() == (Kind == opIsNull)); return Value;
     case opBetween:
-    case opNotBetween:
-      EvaluateBetween();
-      return Value;
+    case opNotBetween: EvaluateBetween(); return Value;
     case opIn:
-    case opNotIn:
-      EvaluateIn();
-      return Value;
+    case opNotIn: EvaluateIn(); return Value;
     case opLike:
-    case opNotLike:
-      EvaluateLike();
-      return Value;
-    case opExists:
-      throw EABSException(30350, "Not implemented yet");
-    default:
-      throw EABSException(30116, "Unknown operator: '%s'", {OperatorName(Kind)});
+    case opNotLike: EvaluateLike(); return Value;
+    case opExists: throw EABSException(30350, "Not implemented yet");
+    default: throw EABSException(30116, "Unknown operator: '%s'", {OperatorName(Kind)});
   }
 }
 
@@ -130,7 +121,8 @@ void TABSExprNodeBoolean::EvaluateBetween() {
   const TABSVariant& high = Children[2]->GetValue();
   if (high.IsNull()) return SetUnknown(Value);
   const int highCode = Scratch.Compare(high, true, false, true);
-  const bool inside = (lowCode == kCmpEqual || lowCode == kCmpGreater) && (highCode == kCmpEqual || highCode == kCmpLower);
+  const bool inside =
+      (lowCode == kCmpEqual || lowCode == kCmpGreater) && (highCode == kCmpEqual || highCode == kCmpLower);
   SetLogical(Value, Kind == opBetween ? inside : !inside);
 }
 
@@ -153,7 +145,8 @@ void TABSExprNodeBoolean::EvaluateLike() {
   Scratch.Assign(Children[0]->GetValue());
   if (Scratch.IsNull()) Scratch.Clear(patternType);  // matched as an empty string
   const TABSStorageType common = CommonStorageType(Scratch.StorageType(), patternType, kForArithmetic);
-  if (!IsStringStorage(common)) throw EABSException(30120, "Not string argument in function '%s'", {OperatorName(Kind)});
+  if (!IsStringStorage(common))
+    throw EABSException(30120, "Not string argument in function '%s'", {OperatorName(Kind)});
   TABSLikeEscape escape;
   if (!EscapeText.empty()) {
     escape.present = true;

@@ -35,7 +35,8 @@ std::vector<Element<Char>> Compile(std::basic_string_view<Char> pattern, const T
     const Char c = pattern[j];
     if (escape.present && c == static_cast<Char>(escape.character)) {
       if (j + 1 >= pattern.size())
-        throw EABSException(20294, "Invalid escape character length (should be a single character) at line %d, column %d",
+        throw EABSException(20294,
+                            "Invalid escape character length (should be a single character) at line %d, column %d",
                             {escape.line, escape.column});
       out.push_back({ElementKind::Literal, pattern[++j]});
     } else if (c == Char('%')) {
@@ -85,7 +86,6 @@ bool LikeMatch(std::string_view value, std::string_view pattern, const TABSLikeE
   return Match<char>(value, pattern, escape, ignoreCase);
 }
 
-bool LikeMatch(std::u16string_view value, std::u16string_view pattern, const TABSLikeEscape& escape,
-               bool ignoreCase) {
+bool LikeMatch(std::u16string_view value, std::u16string_view pattern, const TABSLikeEscape& escape, bool ignoreCase) {
   return Match<char16_t>(value, pattern, escape, ignoreCase);
 }

@@ -27,5 +27,4 @@ struct TABSLikeEscape {
 };
 
 bool LikeMatch(std::string_view value, std::string_view pattern, const TABSLikeEscape& escape, bool ignoreCase);
-bool LikeMatch(std::u16string_view value, std::u16string_view pattern, const TABSLikeEscape& escape,
-               bool ignoreCase);
+bool LikeMatch(std::u16string_view value, std::u16string_view pattern, const TABSLikeEscape& escape, bool ignoreCase);

@@ -2,8 +2,8 @@
 // concatenation.
 #include <algorithm>
 
-#include "sql/ExprNodes.h"
 #include "core/ZUDExcept.h"
+#include "sql/ExprNodes.h"
 
 namespace {
 std::string UpperAscii(std::string s) {
@@ -141,8 +141,7 @@ TABSDataType TABSExprNode::GetDataType() { return ChildrenCommonType(); }
 
 int32_t TABSExprNode::GetSize() { return 0; }
 
-bool TABSExprNode::CanEvaluate(TABSExprOperator* op, TABSExprOperator* outer, uint8_t side,
-                               TABSExprRowSource* cursor) {
+bool TABSExprNode::CanEvaluate(TABSExprOperator* op, TABSExprOperator* outer, uint8_t side, TABSExprRowSource* cursor) {
   for (auto& c : Children)
     if (!c->CanEvaluate(op, outer, side, cursor)) return false;
   return true;
@@ -158,8 +157,7 @@ void TABSExprNode::ResolvePseudonyms(const std::vector<TABSSelectPseudonym>& ite
 }
 
 bool TABSExprNode::ReferencesOnly(const std::vector<std::string>& upperNames) const {
-  return std::all_of(Children.begin(), Children.end(),
-                     [&](const auto& c) { return c->ReferencesOnly(upperNames); });
+  return std::all_of(Children.begin(), Children.end(), [&](const auto& c) { return c->ReferencesOnly(upperNames); });
 }
 
 // ---- Constants ---------------------------------------------------------------
@@ -218,8 +216,7 @@ void TABSExprNodeField::BindToOperator(TABSExprOperator* op, TABSExprOperator* o
   throw EABSException(30197, "Field '%s' not found", {QualifiedName()});
 }
 
-void TABSExprNodeField::BindToCursor(TABSExprRowSource* cursor, TABSExprOperator* op,
-                                     TABSExprRowSource* otherCursor) {
+void TABSExprNodeField::BindToCursor(TABSExprRowSource* cursor, TABSExprOperator* op, TABSExprRowSource* otherCursor) {
   source_ = nullptr;
   // An ordinary reference reads the cursor, else the other cursor; a
   // cursor reference of an operator's condition reads the other cursor,
@@ -298,8 +295,7 @@ TABSVariant& TABSExprNodeArithmetic::GetValue() {
       Value.Assign(Children[0]->GetValue());
       Value.Divide(Children[1]->GetValue());
       return Value;
-    default:
-      throw EABSException(30121, "Unknown operator: '%s'", {OperatorName(Kind)});
+    default: throw EABSException(30121, "Unknown operator: '%s'", {OperatorName(Kind)});
   }
 }
 

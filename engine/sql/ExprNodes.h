@@ -18,9 +18,9 @@
 #include <string>
 #include <vector>
 
-#include "sql/ExprRowSource.h"
 #include "core/ZUDIndexDefs.h"
 #include "core/ZUDVariant.h"
+#include "sql/ExprRowSource.h"
 
 class TABSExpression;
 
@@ -77,7 +77,7 @@ struct TABSScanSearchCondition {
   int32_t KeyFieldCount = 0;
   std::vector<std::unique_ptr<TABSVariant>> KeyValues;  // one per key field, NULL for IS [NOT] NULL
   bool Prefix = false;
-  TABSExprNode* Node = nullptr;  // the condition node, owned by the expression
+  TABSExprNode* Node = nullptr;           // the condition node, owned by the expression
   std::vector<TABSExprNode*> ExtraNodes;  // nodes that extended the key
 };
 
@@ -121,8 +121,7 @@ class TABSExprNode {
   virtual TABSDataType GetDataType();
   virtual int32_t GetSize();
   virtual bool CanEvaluate(TABSExprOperator* op, TABSExprOperator* outer, uint8_t side, TABSExprRowSource* cursor);
-  virtual bool CanUseIndex(int position, TABSScanConditionType previous, int32_t sessionID,
-                           const TABSIndexDef& index);
+  virtual bool CanUseIndex(int position, TABSScanConditionType previous, int32_t sessionID, const TABSIndexDef& index);
   virtual void AddSearchConditions(std::vector<TABSScanSearchCondition>& conditions, const TABSIndexDef& index);
   virtual void AddKeyColumn(TABSScanSearchCondition& condition, const TABSIndexDef& index);
   virtual bool IsJoinCondition(TABSExprOperator* left, TABSExprOperator* right);
@@ -199,7 +198,9 @@ class TABSExprNodeArithmetic : public TABSExprNode {
 class TABSExprNodeStringFunction : public TABSExprNode {
  public:
   explicit TABSExprNodeStringFunction(uint8_t kind) : TABSExprNode(kind) {}
-  std::unique_ptr<TABSExprNode> CloneEmpty() const override { return std::make_unique<TABSExprNodeStringFunction>(Kind); }
+  std::unique_ptr<TABSExprNode> CloneEmpty() const override {
+    return std::make_unique<TABSExprNodeStringFunction>(Kind);
+  }
   TABSVariant& GetValue() override;
   TABSDataType GetDataType() override;
   int32_t GetSize() override;
@@ -215,8 +216,7 @@ class TABSExprNodeComparison : public TABSExprNode {
   void Prepare() override;
   TABSVariant& GetValue() override;
   TABSDataType GetDataType() override { return aftLogical; }
-  bool CanUseIndex(int position, TABSScanConditionType previous, int32_t sessionID,
-                   const TABSIndexDef& index) override;
+  bool CanUseIndex(int position, TABSScanConditionType previous, int32_t sessionID, const TABSIndexDef& index) override;
   void AddSearchConditions(std::vector<TABSScanSearchCondition>& conditions, const TABSIndexDef& index) override;
   void AddKeyColumn(TABSScanSearchCondition& condition, const TABSIndexDef& index) override;
   bool IsJoinCondition(TABSExprOperator* left, TABSExprOperator* right) override;
@@ -235,8 +235,7 @@ class TABSExprNodeBoolean : public TABSExprNode {
   std::unique_ptr<TABSExprNode> CloneEmpty() const override;
   TABSVariant& GetValue() override;
   TABSDataType GetDataType() override { return aftLogical; }
-  bool CanUseIndex(int position, TABSScanConditionType previous, int32_t sessionID,
-                   const TABSIndexDef& index) override;
+  bool CanUseIndex(int position, TABSScanConditionType previous, int32_t sessionID, const TABSIndexDef& index) override;
   void AddSearchConditions(std::vector<TABSScanSearchCondition>& conditions, const TABSIndexDef& index) override;
   void AddKeyColumn(TABSScanSearchCondition& condition, const TABSIndexDef& index) override;
 

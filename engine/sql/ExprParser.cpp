@@ -2,8 +2,8 @@
 
 #include <charconv>
 
-#include "sql/ZUDDateFormat.h"
 #include "core/ZUDExcept.h"
+#include "sql/ZUDDateFormat.h"
 #include "sql/ZUDExpressions.h"
 
 using NodePtr = TABSExprParser::NodePtr;
@@ -26,16 +26,52 @@ TABSExprNodeField* AsField(const NodePtr& n) { return dynamic_cast<TABSExprNodeF
 // COALESCE, aggregates, MIMETOBIN, system functions).
 bool IsUnbuiltWord(TReservedWord w) {
   switch (w) {
-    case rwUPPER: case rwLOWER: case rwTRIM: case rwLTRIM: case rwRTRIM: case rwSUBSTRING: case rwTOSTRING:
-    case rwPOSITION: case rwPOS: case rwEXTRACT: case rwLENGTH: case rwLASTAUTOINC: case rwROWNUM:
-    case rwZUD: case rwACOS: case rwASIN: case rwATAN: case rwCEIL: case rwCOS: case rwEXP: case rwFLOOR:
-    case rwLOG: case rwPOWER: case rwRAND: case rwROUND: case rwSIGN: case rwSIN: case rwSQR: case rwSQRT:
-    case rwNOW: case rwSYSDATE: case rwCURRENT_TIMESTAMP: case rwCURRENT_DATE: case rwCURRENT_TIME:
-    case rwTODATE: case rwCOUNT: case rwSUM: case rwAVG: case rwMIN: case rwMAX: case rwCASE:
-    case rwCOALESCE: case rwCAST: case rwMIMETOBIN: case rwEXISTS:
-      return true;
-    default:
-      return false;
+    case rwUPPER:
+    case rwLOWER:
+    case rwTRIM:
+    case rwLTRIM:
+    case rwRTRIM:
+    case rwSUBSTRING:
+    case rwTOSTRING:
+    case rwPOSITION:
+    case rwPOS:
+    case rwEXTRACT:
+    case rwLENGTH:
+    case rwLASTAUTOINC:
+    case rwROWNUM:
+    case rwZUD:
+    case rwACOS:
+    case rwASIN:
+    case rwATAN:
+    case rwCEIL:
+    case rwCOS:
+    case rwEXP:
+    case rwFLOOR:
+    case rwLOG:
+    case rwPOWER:
+    case rwRAND:
+    case rwROUND:
+    case rwSIGN:
+    case rwSIN:
+    case rwSQR:
+    case rwSQRT:
+    case rwNOW:
+    case rwSYSDATE:
+    case rwCURRENT_TIMESTAMP:
+    case rwCURRENT_DATE:
+    case rwCURRENT_TIME:
+    case rwTODATE:
+    case rwCOUNT:
+    case rwSUM:
+    case rwAVG:
+    case rwMIN:
+    case rwMAX:
+    case rwCASE:
+    case rwCOALESCE:
+    case rwCAST:
+    case rwMIMETOBIN:
+    case rwEXISTS: return true;
+    default: return false;
   }
 }
 
@@ -58,7 +94,8 @@ class TABSExprParser::Guard {
 TABSExprParser::TABSExprParser(TABSExpression& owner, TABSLexer& lexer) : owner_(owner), lexer_(lexer) {
   lexer_.GetCurrentToken(tok_);
   const int32_t c = lexer_.CurrentCommand();
-  const size_t count = c >= 0 && c < lexer_.CommandCount() ? lexer_.Commands()[static_cast<size_t>(c)].Tokens.size() : 0;
+  const size_t count =
+      c >= 0 && c < lexer_.CommandCount() ? lexer_.Commands()[static_cast<size_t>(c)].Tokens.size() : 0;
   failed_.assign(count + 2, 0);
 }
 
@@ -84,14 +121,10 @@ void TABSExprParser::CheckDepth(const TABSExprNode& node) const {
 
 bool TABSExprParser::IsNameToken(const TToken& t) const {
   switch (t.TokenType) {
-    case tktBracketedString:
-      return true;
-    case tktReservedWord:
-      return t.ReservedWord == rwNone;  // a quoted reserved word
-    case tktString:
-      return !t.Text.empty() && std::string_view("+-*/=<>|:?").find(t.Text[0]) == std::string_view::npos;
-    default:
-      return false;
+    case tktBracketedString: return true;
+    case tktReservedWord: return t.ReservedWord == rwNone;  // a quoted reserved word
+    case tktString: return !t.Text.empty() && std::string_view("+-*/=<>|:?").find(t.Text[0]) == std::string_view::npos;
+    default: return false;
   }
 }
 
@@ -119,7 +152,9 @@ NodePtr TABSExprParser::Condition() {
     Next();
     NodePtr right = Conjunction();
     if (!right) {
-      if (AtEnd()) throw EABSException(30118, "Unexpected end of SQL command found at line %d, column %d", {tok_.Line, tok_.Column});
+      if (AtEnd())
+        throw EABSException(30118, "Unexpected end of SQL command found at line %d, column %d",
+                            {tok_.Line, tok_.Column});
       throw EABSException(30070, "Boolean expression expected, but '%s' found at line %d, column %d",
                           {tok_.Text, tok_.Line, tok_.Column});
     }
@@ -141,7 +176,9 @@ NodePtr TABSExprParser::Conjunction() {
     Next();
     NodePtr next = Factor();
     if (!next) {
-      if (AtEnd()) throw EABSException(30118, "Unexpected end of SQL command found at line %d, column %d", {tok_.Line, tok_.Column});
+      if (AtEnd())
+        throw EABSException(30118, "Unexpected end of SQL command found at line %d, column %d",
+                            {tok_.Line, tok_.Column});
       throw EABSException(30069, "Boolean expression expected, but '%s' found at line %d, column %d",
                           {tok_.Text, tok_.Line, tok_.Column});
     }
@@ -157,7 +194,8 @@ NodePtr TABSExprParser::Factor() {
   Next();
   NodePtr test = Test();
   if (!test) {
-    if (AtEnd()) throw EABSException(30118, "Unexpected end of SQL command found at line %d, column %d", {tok_.Line, tok_.Column});
+    if (AtEnd())
+      throw EABSException(30118, "Unexpected end of SQL command found at line %d, column %d", {tok_.Line, tok_.Column});
     throw EABSException(30066, "Boolean expression expected, but '%s' found at line %d, column %d",
                         {tok_.Text, tok_.Line, tok_.Column});
   }
@@ -222,7 +260,7 @@ NodePtr TABSExprParser::Predicate() {
   static const struct {
     const char* symbol;
     uint8_t op;
-  } kComparisons[] = {{"=", opEqual}, {"<>", opNotEqual}, {">", opGreater},
+  } kComparisons[] = {{"=", opEqual}, {"<>", opNotEqual},     {">", opGreater},
                       {"<", opLower}, {">=", opGreaterEqual}, {"<=", opLowerEqual}};
   for (const auto& c : kComparisons) {
     if (!IsSymbol(c.symbol)) continue;
@@ -394,8 +432,10 @@ NodePtr TABSExprParser::MakeLike(NodePtr value, NodePtr pattern, bool negated, c
     const size_t firstPercent = wide ? w.find(u'%') : s.find('%');
     const bool underscore = wide ? w.find(u'_') != std::u16string::npos : s.find('_') != std::string::npos;
     if (length >= 2 && firstPercent == length - 1 && !underscore) {
-      if (wide) c->Value.SetAsWideString(w.substr(0, length - 1));
-      else c->Value.SetAsString(s.substr(0, length - 1));
+      if (wide)
+        c->Value.SetAsWideString(w.substr(0, length - 1));
+      else
+        c->Value.SetAsString(s.substr(0, length - 1));
       auto node = MakeNode<TABSExprNodeComparison>(negated ? opNotEqual : opEqual);
       node->RawResult = false;
       node->Prefix = true;
@@ -489,7 +529,9 @@ NodePtr TABSExprParser::Term() {
     Next();
     NodePtr right = ArithmeticFactor();
     if (!right) {
-      if (AtEnd()) throw EABSException(30136, "Unexpected end of SQL command found at line %d, column %d", {tok_.Line, tok_.Column});
+      if (AtEnd())
+        throw EABSException(30136, "Unexpected end of SQL command found at line %d, column %d",
+                            {tok_.Line, tok_.Column});
       throw EABSException(30160, "Expression expected, but '%s' found at line %d, column %d",
                           {tok_.Text, tok_.Line, tok_.Column});
     }
@@ -588,9 +630,12 @@ NodePtr TABSExprParser::DatePrimary() {
     const TReservedWord word = tok_.ReservedWord;
     Next();
     auto c = MakeConst();
-    if (word == rwDATE) c->Value.SetAsDate(DateLiteralFromToken(tok_));
-    else if (word == rwTIME) c->Value.SetAsTime(TimeLiteralFromToken(tok_));
-    else c->Value.SetAsDateTime(TimestampLiteralFromToken(tok_));
+    if (word == rwDATE)
+      c->Value.SetAsDate(DateLiteralFromToken(tok_));
+    else if (word == rwTIME)
+      c->Value.SetAsTime(TimeLiteralFromToken(tok_));
+    else
+      c->Value.SetAsDateTime(TimestampLiteralFromToken(tok_));
     Next();
     return c;
   }
@@ -634,8 +679,10 @@ NodePtr TABSExprParser::LogicalConstant() {
                      tok_.ParamValue->StorageType() == bftLogical && !tok_.ParamValue->IsNull();
   if (!param && !IsWord(rwTRUE) && !IsWord(rwFALSE)) return nullptr;
   auto c = MakeConst();
-  if (param) c->Value.Assign(*tok_.ParamValue);
-  else c->Value.SetAsLogical(IsWord(rwTRUE));
+  if (param)
+    c->Value.Assign(*tok_.ParamValue);
+  else
+    c->Value.SetAsLogical(IsWord(rwTRUE));
   Next();
   return c;
 }
@@ -661,8 +708,10 @@ NodePtr TABSExprParser::Primary() {
       const auto r = std::from_chars(b, e, v);
       auto c = MakeConst();
       if (r.ec == std::errc() && r.ptr == e) {
-        if (v > -2147483647LL && v < 2147483647LL) c->Value.SetAsInteger(static_cast<int32_t>(v));
-        else c->Value.SetAsLargeint(v);
+        if (v > -2147483647LL && v < 2147483647LL)
+          c->Value.SetAsInteger(static_cast<int32_t>(v));
+        else
+          c->Value.SetAsLargeint(v);
         Next();
         return c;
       }

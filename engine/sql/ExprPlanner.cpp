@@ -202,8 +202,10 @@ void TABSExpression::PushDown(TABSExprOperator* op, TABSExprOperator* outer, uin
         ++i;
       }
     }
-    if (list.empty()) root_.reset();
-    else root_->RefreshDepth();
+    if (list.empty())
+      root_.reset();
+    else
+      root_->RefreshDepth();
     if (moved.size() == 1) {
       taken = std::move(moved.front());
     } else if (!moved.empty()) {
@@ -225,8 +227,8 @@ void TABSExpression::PushDown(TABSExprOperator* op, TABSExprOperator* outer, uin
   op->AddFilter(std::move(filter));
 }
 
-int TABSExpression::ExtractJoinKeys(TABSExprOperator* left, TABSExprOperator* right,
-                                    std::vector<std::string>& leftKeys, std::vector<std::string>& rightKeys) {
+int TABSExpression::ExtractJoinKeys(TABSExprOperator* left, TABSExprOperator* right, std::vector<std::string>& leftKeys,
+                                    std::vector<std::string>& rightKeys) {
   auto take = [&](TABSExprNode& node) {
     auto* a = static_cast<TABSExprNodeField*>(node.Children[0].get());
     auto* b = static_cast<TABSExprNodeField*>(node.Children[1].get());
@@ -293,8 +295,8 @@ bool TABSExpression::ReferencesOnly(const std::string& fieldNames) const {
 
 // ---- TABSExpression: index services ---------------------------------------------------------
 
-void TABSExpression::GetSearchConditions(const TABSIndexDefs& indexes,
-                                         std::vector<TABSScanSearchCondition>& conditions, int32_t sessionID) {
+void TABSExpression::GetSearchConditions(const TABSIndexDefs& indexes, std::vector<TABSScanSearchCondition>& conditions,
+                                         int32_t sessionID) {
   if (!root_) return;
   std::vector<TABSExprNode*> pending{root_.get()};
   while (!pending.empty()) {
@@ -304,8 +306,8 @@ void TABSExpression::GetSearchConditions(const TABSIndexDefs& indexes,
       for (auto it = node->Children.rbegin(); it != node->Children.rend(); ++it) pending.push_back(it->get());
       continue;
     }
-    const bool candidate = (node->Kind >= opEqual && node->Kind <= opLowerEqual) || node->Kind == opIsNull ||
-                           node->Kind == opIsNotNull;
+    const bool candidate =
+        (node->Kind >= opEqual && node->Kind <= opLowerEqual) || node->Kind == opIsNull || node->Kind == opIsNotNull;
     if (!candidate) continue;
     for (int i = 0; i < indexes.Count(); ++i) {
       const TABSIndexDef& index = *indexes[i];

@@ -38,7 +38,7 @@
 class TABSExpression;
 
 struct TABSExprColumn {
-  std::string Qualifier;    // table name or alias, may be empty
+  std::string Qualifier;  // table name or alias, may be empty
   std::string Name;
   std::string DisplayName;
   TABSDataType DataType = aftUnknown;

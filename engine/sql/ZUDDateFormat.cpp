@@ -202,31 +202,17 @@ TDateTime TDateFormater::StrToDateTime(std::string_view text) const {
       case dfDDD:
       case dfDAY:
       case dfDW:
-      case dfLiteral:
-        reader.Skip(token.Text.size());
-        break;
-      case dfHH24:
-        hour = ParseInteger(reader.Take(2));
-        break;
+      case dfLiteral: reader.Skip(token.Text.size()); break;
+      case dfHH24: hour = ParseInteger(reader.Take(2)); break;
       case dfHH12:
       case dfHH:
       case dfH12:
       case dfH24:
-      case dfH:
-        hour = ParseInteger(reader.TakeOneOrTwo());
-        break;
-      case dfNN:
-        minute = ParseInteger(reader.Take(2));
-        break;
-      case dfN:
-        minute = ParseInteger(reader.TakeOneOrTwo());
-        break;
-      case dfSS:
-        second = ParseInteger(reader.Take(2));
-        break;
-      case dfS:
-        second = ParseInteger(reader.TakeOneOrTwo());
-        break;
+      case dfH: hour = ParseInteger(reader.TakeOneOrTwo()); break;
+      case dfNN: minute = ParseInteger(reader.Take(2)); break;
+      case dfN: minute = ParseInteger(reader.TakeOneOrTwo()); break;
+      case dfSS: second = ParseInteger(reader.Take(2)); break;
+      case dfS: second = ParseInteger(reader.TakeOneOrTwo()); break;
       case dfAMPM: {
         const std::string word(reader.Take(2));
         std::string upper = word;

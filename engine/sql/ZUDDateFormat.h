@@ -49,8 +49,8 @@
 #include <string_view>
 #include <vector>
 
-#include "sql/ZUDLexer.h"
 #include "core/ZUDTypes.h"
+#include "sql/ZUDLexer.h"
 
 // The platform's conversion error: a number field that is not an integer,
 // or parts that make no date or time. It has no native error code.

@@ -2,8 +2,8 @@
 // binding. Planner and index services are in ExprPlanner.cpp.
 #include "sql/ZUDExpressions.h"
 
-#include "sql/ExprParser.h"
 #include "core/ZUDExcept.h"
+#include "sql/ExprParser.h"
 
 namespace {
 
@@ -100,8 +100,7 @@ bool TABSExpression::IsValidValueExpression(const std::string& text) {
 }
 
 void TABSExpression::BuildLocate(TABSExprRowSource* cursor, const std::string& fieldNames,
-                                 const std::vector<const TABSVariant*>& keyValues, bool caseInsensitive,
-                                 bool partial) {
+                                 const std::vector<const TABSVariant*>& keyValues, bool caseInsensitive, bool partial) {
   const std::vector<std::string> names = SplitNames(fieldNames);
   if (names.size() != keyValues.size())
     throw EABSException(30112, "Count of FieldNames (%d) not equal counts of KeyValues (%d)",
@@ -127,8 +126,10 @@ void TABSExpression::BuildLocate(TABSExprRowSource* cursor, const std::string& f
     if (partial && !constant->Value.IsNull() && IsStringStorage(constant->Value.StorageType())) cmp->Prefix = true;
     cmp->AddChild(std::move(field));
     cmp->AddChild(std::move(constant));
-    if (conjunction) conjunction->AddChild(std::move(cmp));
-    else root = std::move(cmp);
+    if (conjunction)
+      conjunction->AddChild(std::move(cmp));
+    else
+      root = std::move(cmp);
   }
   if (conjunction) root = std::move(conjunction);
   root_ = std::move(root);

@@ -40,9 +40,9 @@
 #include <string>
 #include <vector>
 
+#include "core/ZUDIndexDefs.h"
 #include "sql/ExprNodes.h"
 #include "sql/ExprRowSource.h"
-#include "core/ZUDIndexDefs.h"
 #include "sql/ZUDLexer.h"
 
 class TABSExpression {
@@ -85,9 +85,15 @@ class TABSExpression {
   void EvaluateRow() {}
   bool HasAggregate() const { return root_ && root_->HasAggregate(); }
   bool IsCountAll() const { return root_ && root_->IsCountAll(); }
-  void ResetAggregates() { if (root_) root_->ResetAggregates(); }
-  void Accumulate() { if (root_) root_->Accumulate(); }
-  void SetCount(int32_t n) { if (root_) root_->SetCount(n); }
+  void ResetAggregates() {
+    if (root_) root_->ResetAggregates();
+  }
+  void Accumulate() {
+    if (root_) root_->Accumulate();
+  }
+  void SetCount(int32_t n) {
+    if (root_) root_->SetCount(n);
+  }
   TABSDataType GetDataType() { return root_ ? root_->GetDataType() : aftUnknown; }
   int32_t GetSize() { return root_ ? root_->GetSize() : 0; }
 
@@ -102,8 +108,7 @@ class TABSExpression {
   bool HasFieldOperand() const;
 
   // Planner services.
-  void PushDown(TABSExprOperator* op, TABSExprOperator* outer, uint8_t side, bool descend,
-                TABSExprRowSource* cursor);
+  void PushDown(TABSExprOperator* op, TABSExprOperator* outer, uint8_t side, bool descend, TABSExprRowSource* cursor);
   int ExtractJoinKeys(TABSExprOperator* left, TABSExprOperator* right, std::vector<std::string>& leftKeys,
                       std::vector<std::string>& rightKeys);
   void ResolvePseudonyms(const std::vector<TABSSelectPseudonym>& items);

@@ -94,8 +94,7 @@ TABSSQLParam* TABSSQLParams::FindParam(std::string_view name) const {
 
 class TABSLexer::Tokenizer {
  public:
-  Tokenizer(TABSLexer& lexer, const TABSSQLParams* params)
-      : lexer_(lexer), text_(lexer.sqlText_), params_(params) {}
+  Tokenizer(TABSLexer& lexer, const TABSSQLParams* params) : lexer_(lexer), text_(lexer.sqlText_), params_(params) {}
 
   void Run() {
     while (pos_ < text_.size()) {
@@ -223,8 +222,7 @@ class TABSLexer::Tokenizer {
         token_.TokenType = tktDot;
         Step();
         return;
-      default:
-        break;
+      default: break;
     }
     token_.TokenType = IsDigit(c) ? tktInt : tktString;
     Step();
@@ -233,9 +231,7 @@ class TABSLexer::Tokenizer {
       case '+':
       case '*':
       case '/':
-      case '=':
-        CloseToken();
-        break;
+      case '=': CloseToken(); break;
       case '|':
         TakeIfNext("|");
         CloseToken();
@@ -248,8 +244,7 @@ class TABSLexer::Tokenizer {
         TakeIfNext("=");
         CloseToken();
         break;
-      default:
-        break;
+      default: break;
     }
   }
 
@@ -263,8 +258,7 @@ class TABSLexer::Tokenizer {
 
   void Append(char c) {
     if (token_.TokenType == tktInt && !IsDigit(c) && !IsOneOf(c, ".Ee+-")) {
-      throw EABSException(30062, "Invalid numeric symbol '%s' at line %d, column %d",
-                          {std::string(1, c), line_, col_});
+      throw EABSException(30062, "Invalid numeric symbol '%s' at line %d, column %d", {std::string(1, c), line_, col_});
     }
     if (token_.TokenType == tktDot && IsDigit(c)) token_.TokenType = tktInt;
     token_.Text.push_back(c);
@@ -427,9 +421,7 @@ const TSQLCommand* TABSLexer::Current() const {
   return &commands_[static_cast<size_t>(currentCommand_)];
 }
 
-TSQLCommand* TABSLexer::Current() {
-  return const_cast<TSQLCommand*>(static_cast<const TABSLexer*>(this)->Current());
-}
+TSQLCommand* TABSLexer::Current() { return const_cast<TSQLCommand*>(static_cast<const TABSLexer*>(this)->Current()); }
 
 const TABSVariant* TABSLexer::KeepValue(const TABSVariant& value) {
   auto copy = std::make_unique<TABSVariant>();

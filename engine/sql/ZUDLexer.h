@@ -81,7 +81,7 @@ TReservedWord FindReservedWord(std::string_view text);
 struct TToken {
   TTokenType TokenType = tktNone;
   TReservedWord ReservedWord = rwNone;
-  std::string Text;  // without quotes or brackets; a parameter's name
+  std::string Text;                         // without quotes or brackets; a parameter's name
   const TABSVariant* ParamValue = nullptr;  // tktParameter only; owned by the lexer
   int32_t Line = 0;
   int32_t Column = 0;

@@ -145,11 +145,25 @@ LocaleSettings LocaleSettings::SpanishSpain() {
   s.timeSeparator = ':';
   s.shortDateFormat = "dd/mm/yyyy";
   s.longTimeFormat = "hh:nn:ss";
-  s.longMonthNames = {"enero", "febrero", "marzo", "abril", "mayo", "junio",
-                      "julio", "agosto", "septiembre", "octubre", "noviembre", "diciembre"};
+  s.longMonthNames = {"enero", "febrero", "marzo",      "abril",   "mayo",      "junio",
+                      "julio", "agosto",  "septiembre", "octubre", "noviembre", "diciembre"};
   s.shortMonthNames = {"ene", "feb", "mar", "abr", "may", "jun", "jul", "ago", "sep", "oct", "nov", "dic"};
-  s.longDayNames = {"domingo", "lunes", "martes", "mi\xe9rcoles", "jueves", "viernes", "s\xe1" "bado"};
-  s.shortDayNames = {"dom", "lun", "mar", "mi\xe9", "jue", "vie", "s\xe1" "b"};
+  s.longDayNames = {"domingo",
+                    "lunes",
+                    "martes",
+                    "mi\xe9rcoles",
+                    "jueves",
+                    "viernes",
+                    "s\xe1"
+                    "bado"};
+  s.shortDayNames = {"dom",
+                     "lun",
+                     "mar",
+                     "mi\xe9",
+                     "jue",
+                     "vie",
+                     "s\xe1"
+                     "b"};
   return s;
 }
 
@@ -185,10 +199,9 @@ Locale::~Locale() {
 }
 
 int Locale::CompareWide(std::u16string_view a, std::u16string_view b, bool ignoreCase) const {
-  const UCollationResult r =
-      ucol_strcoll(ignoreCase ? ignoreCase_ : caseSensitive_, reinterpret_cast<const UChar*>(a.data()),
-                   static_cast<int32_t>(a.size()), reinterpret_cast<const UChar*>(b.data()),
-                   static_cast<int32_t>(b.size()));
+  const UCollationResult r = ucol_strcoll(ignoreCase ? ignoreCase_ : caseSensitive_,
+                                          reinterpret_cast<const UChar*>(a.data()), static_cast<int32_t>(a.size()),
+                                          reinterpret_cast<const UChar*>(b.data()), static_cast<int32_t>(b.size()));
   return r == UCOL_LESS ? -1 : r == UCOL_GREATER ? 1 : 0;
 }
 
@@ -203,10 +216,10 @@ std::u16string MapCase(std::u16string_view s, const std::string& locale, bool up
     UErrorCode status = U_ZERO_ERROR;
     auto* dest = reinterpret_cast<UChar*>(out.data());
     auto* src = reinterpret_cast<const UChar*>(s.data());
-    const int32_t n = upper ? u_strToUpper(dest, static_cast<int32_t>(out.size()), src,
-                                           static_cast<int32_t>(s.size()), locale.c_str(), &status)
-                            : u_strToLower(dest, static_cast<int32_t>(out.size()), src,
-                                           static_cast<int32_t>(s.size()), locale.c_str(), &status);
+    const int32_t n = upper ? u_strToUpper(dest, static_cast<int32_t>(out.size()), src, static_cast<int32_t>(s.size()),
+                                           locale.c_str(), &status)
+                            : u_strToLower(dest, static_cast<int32_t>(out.size()), src, static_cast<int32_t>(s.size()),
+                                           locale.c_str(), &status);
     if (status == U_BUFFER_OVERFLOW_ERROR) {
       out.assign(static_cast<size_t>(n) + 1, u'\0');
       continue;
@@ -273,15 +286,21 @@ std::string Locale::FormatPattern(const std::string& p, const DateParts& d, cons
         break;
       case 'm':
         n = run('m');
-        if (n >= 4) out += MonthName(d.month, true);
-        else if (n == 3) out += MonthName(d.month, false);
-        else out += Padded(d.month, static_cast<int>(n));
+        if (n >= 4)
+          out += MonthName(d.month, true);
+        else if (n == 3)
+          out += MonthName(d.month, false);
+        else
+          out += Padded(d.month, static_cast<int>(n));
         break;
       case 'd':
         n = run('d');
-        if (n >= 4) out += DayName(DayOfWeek(d), true);
-        else if (n == 3) out += DayName(DayOfWeek(d), false);
-        else out += Padded(d.day, static_cast<int>(n));
+        if (n >= 4)
+          out += DayName(DayOfWeek(d), true);
+        else if (n == 3)
+          out += DayName(DayOfWeek(d), false);
+        else
+          out += Padded(d.day, static_cast<int>(n));
         break;
       case 'h':
         n = run('h');
@@ -307,16 +326,16 @@ std::string Locale::FormatPattern(const std::string& p, const DateParts& d, cons
         n = 1;
         out.push_back(settings_.timeSeparator);
         break;
-      default:
-        n = 1;
-        out.push_back(p[i]);
+      default: n = 1; out.push_back(p[i]);
     }
     i += n;
   }
   return out;
 }
 
-std::string Locale::FormatShortDate(const DateParts& d) const { return FormatPattern(settings_.shortDateFormat, d, {}); }
+std::string Locale::FormatShortDate(const DateParts& d) const {
+  return FormatPattern(settings_.shortDateFormat, d, {});
+}
 std::string Locale::FormatLongTime(const TimeParts& t) const { return FormatPattern(settings_.longTimeFormat, {}, t); }
 std::string Locale::FormatDateTime(const DateParts& d, const TimeParts& t) const {
   std::string out = FormatShortDate(d);
@@ -342,9 +361,12 @@ bool ParseDateAt(std::string_view s, size_t& pos, const LocaleSettings& settings
     int v = 0;
     size_t digits = 0;
     if (!ReadNumber(s, pos, order[f] == 'y' ? 4 : 2, v, &digits)) return false;
-    if (order[f] == 'y') r.year = digits <= 2 ? (v < 50 ? 2000 + v : 1900 + v) : v;
-    else if (order[f] == 'm') r.month = v;
-    else r.day = v;
+    if (order[f] == 'y')
+      r.year = digits <= 2 ? (v < 50 ? 2000 + v : 1900 + v) : v;
+    else if (order[f] == 'm')
+      r.month = v;
+    else
+      r.day = v;
   }
   if (!ValidDate(r)) return false;
   d = r;
@@ -442,9 +464,7 @@ void SetCurrentLocale(const LocaleSettings& settings) {
   CurrentSlot() = std::move(fresh);
 }
 
-ScopedLocale::ScopedLocale(const LocaleSettings& settings) : previous_(CurrentLocale()) {
-  SetCurrentLocale(settings);
-}
+ScopedLocale::ScopedLocale(const LocaleSettings& settings) : previous_(CurrentLocale()) { SetCurrentLocale(settings); }
 
 ScopedLocale::~ScopedLocale() {
   std::lock_guard<std::mutex> lock(CurrentMutex());

@@ -36,12 +36,12 @@ struct UCollator;
 namespace tiv::locale {
 
 struct LocaleSettings {
-  std::string icuName;           // the collation and casing language, e.g. "es_ES"
+  std::string icuName;  // the collation and casing language, e.g. "es_ES"
   char decimalSeparator = ',';
   char dateSeparator = '/';
   char timeSeparator = ':';
-  std::string shortDateFormat;   // e.g. "dd/mm/yyyy"
-  std::string longTimeFormat;    // e.g. "hh:nn:ss"
+  std::string shortDateFormat;  // e.g. "dd/mm/yyyy"
+  std::string longTimeFormat;   // e.g. "hh:nn:ss"
   std::array<std::string, 12> longMonthNames;
   std::array<std::string, 12> shortMonthNames;
   std::array<std::string, 7> longDayNames;   // Sunday first
@@ -98,7 +98,7 @@ class Locale {
   bool ParseTime(std::string_view text, TimeParts& t) const;
   bool ParseDateTime(std::string_view text, DateParts& d, TimeParts& t) const;
 
-  const std::string& MonthName(int month, bool longForm) const;   // 1..12
+  const std::string& MonthName(int month, bool longForm) const;    // 1..12
   const std::string& DayName(int dayOfWeek, bool longForm) const;  // 1 = Sunday .. 7
 
  private:

@@ -8,13 +8,10 @@ namespace {
 
 class FaultFileHandle final : public FileHandle {
  public:
-  FaultFileHandle(FaultFileSystem& fs, std::unique_ptr<FileHandle> base,
-                  std::shared_ptr<FaultFileSystem::UndoLog> log)
+  FaultFileHandle(FaultFileSystem& fs, std::unique_ptr<FileHandle> base, std::shared_ptr<FaultFileSystem::UndoLog> log)
       : fs_(fs), base_(std::move(base)), log_(std::move(log)) {}
 
-  Status ReadAt(int64_t pos, void* buf, size_t n, size_t& done) override {
-    return base_->ReadAt(pos, buf, n, done);
-  }
+  Status ReadAt(int64_t pos, void* buf, size_t n, size_t& done) override { return base_->ReadAt(pos, buf, n, done); }
 
   Status WriteAt(int64_t pos, const void* buf, size_t n) override {
     if (fs_.NextWriteFails()) return Status::FromErrno(EIO);
@@ -99,8 +96,7 @@ bool FaultFileSystem::NextSyncFails() {
   return syncs_ >= failSyncFrom_ && syncs_ <= failSyncTo_ && failSyncFrom_ > 0;
 }
 
-Status FaultFileSystem::Open(const std::string& path, const OpenOptions& options,
-                             std::unique_ptr<FileHandle>& out) {
+Status FaultFileSystem::Open(const std::string& path, const OpenOptions& options, std::unique_ptr<FileHandle>& out) {
   std::unique_ptr<FileHandle> base;
   Status s = base_.Open(path, options, base);
   if (!s.ok()) return s;

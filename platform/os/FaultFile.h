@@ -39,19 +39,16 @@ class FaultFileSystem final : public FileSystem {
   int WriteCount() const { return writes_; }
   int SyncCount() const { return syncs_; }
 
-  Status Open(const std::string& path, const OpenOptions& options,
-              std::unique_ptr<FileHandle>& out) override;
+  Status Open(const std::string& path, const OpenOptions& options, std::unique_ptr<FileHandle>& out) override;
   Status Stat(const std::string& path, FileInfo& info) override { return base_.Stat(path, info); }
-  Status SetReadOnly(const std::string& path, bool readOnly) override {
-    return base_.SetReadOnly(path, readOnly);
-  }
+  Status SetReadOnly(const std::string& path, bool readOnly) override { return base_.SetReadOnly(path, readOnly); }
   Status Remove(const std::string& path) override { return base_.Remove(path); }
 
   // What one handle changed since its last Sync, oldest first.
   struct UndoEntry {
     int64_t pos;
-    std::string before;   // bytes that were there (shorter when past the end)
-    int64_t sizeBefore;   // file size before the change
+    std::string before;  // bytes that were there (shorter when past the end)
+    int64_t sizeBefore;  // file size before the change
   };
   struct UndoLog {
     std::string path;

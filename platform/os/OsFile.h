@@ -44,8 +44,8 @@
 namespace tiv::os {
 
 struct Status {
-  int error = 0;      // 0 = success, else an errno value
-  std::string text;   // the platform's text for error, empty on success
+  int error = 0;     // 0 = success, else an errno value
+  std::string text;  // the platform's text for error, empty on success
 
   bool ok() const { return error == 0; }
   static Status Ok() { return {}; }
@@ -57,15 +57,15 @@ enum Access : unsigned { kAccessRead = 1, kAccessWrite = 2 };
 enum Share : unsigned { kShareNone = 0, kShareRead = 1, kShareWrite = 2 };
 
 struct OpenOptions {
-  unsigned access = kAccessRead;   // kAccessRead | kAccessWrite
+  unsigned access = kAccessRead;  // kAccessRead | kAccessWrite
   unsigned share = kShareRead | kShareWrite;
-  bool create = false;             // create a new file (fails if it exists)
+  bool create = false;  // create a new file (fails if it exists)
 };
 
 // Error numbers with a meaning of their own in this layer.
-constexpr int kLockHeld = 11;         // EAGAIN: the range is locked (by anyone)
-constexpr int kNotLocked = 158;       // unlock of a range this handle does not hold
-constexpr int kShareViolation = 16;   // EBUSY, with its own text
+constexpr int kLockHeld = 11;        // EAGAIN: the range is locked (by anyone)
+constexpr int kNotLocked = 158;      // unlock of a range this handle does not hold
+constexpr int kShareViolation = 16;  // EBUSY, with its own text
 // Offset of the share-mode lock bytes (4 bytes: read, write, deny-read,
 // deny-write, then a gate byte that serialises open checks).
 constexpr int64_t kShareLockBase = int64_t{1} << 62;
@@ -103,8 +103,7 @@ struct FileInfo {
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
-  virtual Status Open(const std::string& path, const OpenOptions& options,
-                      std::unique_ptr<FileHandle>& out) = 0;
+  virtual Status Open(const std::string& path, const OpenOptions& options, std::unique_ptr<FileHandle>& out) = 0;
   virtual Status Stat(const std::string& path, FileInfo& info) = 0;
   // Sets or clears the read-only attribute (the owner's write bit).
   virtual Status SetReadOnly(const std::string& path, bool readOnly) = 0;

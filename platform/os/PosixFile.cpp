@@ -68,8 +68,7 @@ int ProbeByte(int fd, int64_t pos, bool& busy) {
 
 class PosixFileHandle final : public FileHandle {
  public:
-  PosixFileHandle(int fd, unsigned access, bool sharedOnly)
-      : fd_(fd), access_(access), sharedOnly_(sharedOnly) {}
+  PosixFileHandle(int fd, unsigned access, bool sharedOnly) : fd_(fd), access_(access), sharedOnly_(sharedOnly) {}
   ~PosixFileHandle() override { Close(); }
 
   Status ReadAt(int64_t pos, void* buf, size_t n, size_t& done) override {
@@ -216,8 +215,7 @@ Status ClaimShareMode(int fd, const OpenOptions& o, bool sharedOnly) {
 
 class PosixFileSystem final : public FileSystem {
  public:
-  Status Open(const std::string& path, const OpenOptions& options,
-              std::unique_ptr<FileHandle>& out) override {
+  Status Open(const std::string& path, const OpenOptions& options, std::unique_ptr<FileHandle>& out) override {
     out.reset();
     int flags = O_RDWR | O_CLOEXEC;
     if (options.create) flags |= O_CREAT | O_EXCL;

@@ -41,10 +41,8 @@ class QtDialogService : public DialogService {
  public:
   void ShowMessage(QWidget* parent, const QString& text) override;
   bool Confirm(QWidget* parent, const QString& text) override;
-  QString OpenFileName(QWidget* parent, const QString& caption, const QString& folder,
-                       const QString& filter) override;
-  QString SaveFileName(QWidget* parent, const QString& caption, const QString& folder,
-                       const QString& filter) override;
+  QString OpenFileName(QWidget* parent, const QString& caption, const QString& folder, const QString& filter) override;
+  QString SaveFileName(QWidget* parent, const QString& caption, const QString& folder, const QString& filter) override;
 };
 
 DialogService& Dialogs();

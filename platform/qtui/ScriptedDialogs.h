@@ -28,10 +28,8 @@ class ScriptedDialogs : public DialogService {
 
   void ShowMessage(QWidget* parent, const QString& text) override;
   bool Confirm(QWidget* parent, const QString& text) override;
-  QString OpenFileName(QWidget* parent, const QString& caption, const QString& folder,
-                       const QString& filter) override;
-  QString SaveFileName(QWidget* parent, const QString& caption, const QString& folder,
-                       const QString& filter) override;
+  QString OpenFileName(QWidget* parent, const QString& caption, const QString& folder, const QString& filter) override;
+  QString SaveFileName(QWidget* parent, const QString& caption, const QString& folder, const QString& filter) override;
 
   // Forgets what was recorded and every answer not yet used.
   void Reset();

@@ -115,12 +115,9 @@ class MenuTest : public QObject {
       const char* name;
       const char* hint;
     } hints[] = {
-        {"BotNuevo", "Nuevo cálculo"},
-        {"Coef1", "P.ej. Puede introducir  64,5 ó  645 para 64,50%"},
-        {"BotSuma", "Añade periodo a la lista"},
-        {"EDiasTot", "Días totales del informe"},
-        {"SpeedButton1", "Carencias comunes"},
-        {"BoptImprimir", "Imprimir pantalla"},
+        {"BotNuevo", "Nuevo cálculo"},           {"Coef1", "P.ej. Puede introducir  64,5 ó  645 para 64,50%"},
+        {"BotSuma", "Añade periodo a la lista"}, {"EDiasTot", "Días totales del informe"},
+        {"SpeedButton1", "Carencias comunes"},   {"BoptImprimir", "Imprimir pantalla"},
     };
     for (const Hint& h : hints) QCOMPARE(Get<QWidget>(h.name)->toolTip(), QString::fromUtf8(h.hint));
 
@@ -135,7 +132,8 @@ class MenuTest : public QObject {
 
     auto headers = [](QTableView* grid) {
       QStringList h;
-      for (int c = 0; c < grid->model()->columnCount(); ++c) h << grid->model()->headerData(c, Qt::Horizontal).toString();
+      for (int c = 0; c < grid->model()->columnCount(); ++c)
+        h << grid->model()->headerData(c, Qt::Horizontal).toString();
       return h;
     };
     QCOMPARE(headers(Get<QTableView>("DBGrid1")), QStringList({"id", "desde", "hasta", "coef", "dias", "diascoef"}));
@@ -196,19 +194,30 @@ class MenuTest : public QObject {
     QTest::addColumn<QString>("diascoef");
     const QString none;
     const QString range = QStringLiteral("Sólo admite de 1 a 100");
-    QTest::newRow("645 is 64,5") << "645" << "64,5" << none << "235,43";
-    QTest::newRow("6450 is 64,5") << "6450" << "64,5" << none << "235,43";
-    QTest::newRow("999 is 99,9") << "999" << "99,9" << none << "364,64";
+    QTest::newRow("645 is 64,5") << "645"
+                                 << "64,5" << none << "235,43";
+    QTest::newRow("6450 is 64,5") << "6450"
+                                  << "64,5" << none << "235,43";
+    QTest::newRow("999 is 99,9") << "999"
+                                 << "99,9" << none << "364,64";
     // 0,5 % of 365 days is 1.8249999... as a double; rounding works on 18
     // significant digits.
-    QTest::newRow("0,5 accepted") << "0,5" << "0,5" << none << "1,83";
-    QTest::newRow("100 accepted") << "100" << "100" << none << "365";
-    QTest::newRow("1000 refused") << "1000" << "100" << range << "365";
-    QTest::newRow("0 refused") << "0" << "100" << range << "365";
-    QTest::newRow("negative refused") << "-5" << "100" << range << "365";
-    QTest::newRow("above 9999 refused") << "99999" << "100" << range << "365";
-    QTest::newRow("letters") << "abc" << "100" << QStringLiteral("Coeficiente inválido") << "365";
-    QTest::newRow("empty") << "" << "100" << QStringLiteral("Coeficiente inválido") << "365";
+    QTest::newRow("0,5 accepted") << "0,5"
+                                  << "0,5" << none << "1,83";
+    QTest::newRow("100 accepted") << "100"
+                                  << "100" << none << "365";
+    QTest::newRow("1000 refused") << "1000"
+                                  << "100" << range << "365";
+    QTest::newRow("0 refused") << "0"
+                               << "100" << range << "365";
+    QTest::newRow("negative refused") << "-5"
+                                      << "100" << range << "365";
+    QTest::newRow("above 9999 refused") << "99999"
+                                        << "100" << range << "365";
+    QTest::newRow("letters") << "abc"
+                             << "100" << QStringLiteral("Coeficiente inválido") << "365";
+    QTest::newRow("empty") << ""
+                           << "100" << QStringLiteral("Coeficiente inválido") << "365";
   }
 
   void coefficientEntry() {
@@ -221,8 +230,10 @@ class MenuTest : public QObject {
     QLineEdit* coef = Get("Coef1");
     QCOMPARE(Focused(), coef);
     Settle();
-    if (typed.isEmpty()) QTest::keyClick(coef, Qt::Key_Delete);
-    else QTest::keyClicks(coef, typed);
+    if (typed.isEmpty())
+      QTest::keyClick(coef, Qt::Key_Delete);
+    else
+      QTest::keyClicks(coef, typed);
     QTest::keyClick(coef, Qt::Key_Tab);
     Settle();
     QCOMPARE(Text("Coef1"), text);
@@ -244,13 +255,20 @@ class MenuTest : public QObject {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("refused");
-    QTest::newRow("31 February") << "31022010" << "31/02/2010" << true;
-    QTest::newRow("year 1899") << "01011899" << "01/01/1899" << true;
-    QTest::newRow("year 2101") << "01012101" << "01/01/2101" << true;
-    QTest::newRow("day missing") << "  012010" << "  /01/2010" << true;
-    QTest::newRow("first day of 1900") << "01011900" << "01/01/1900" << false;
-    QTest::newRow("last day of 2100") << "31122100" << "31/12/2100" << false;
-    QTest::newRow("29 February of a leap year") << "29022012" << "29/02/2012" << false;
+    QTest::newRow("31 February") << "31022010"
+                                 << "31/02/2010" << true;
+    QTest::newRow("year 1899") << "01011899"
+                               << "01/01/1899" << true;
+    QTest::newRow("year 2101") << "01012101"
+                               << "01/01/2101" << true;
+    QTest::newRow("day missing") << "  012010"
+                                 << "  /01/2010" << true;
+    QTest::newRow("first day of 1900") << "01011900"
+                                       << "01/01/1900" << false;
+    QTest::newRow("last day of 2100") << "31122100"
+                                      << "31/12/2100" << false;
+    QTest::newRow("29 February of a leap year") << "29022012"
+                                                << "29/02/2012" << false;
   }
 
   void startDateChecks() {
@@ -263,8 +281,10 @@ class MenuTest : public QObject {
     QLineEdit* f1ini = Get("F1ini");
     Focus(f1ini);
     // Blank positions cannot be typed; such a text is set as it stands.
-    if (typed.contains(u' ')) f1ini->setText(text);
-    else QTest::keyClicks(f1ini, typed);
+    if (typed.contains(u' '))
+      f1ini->setText(text);
+    else
+      QTest::keyClicks(f1ini, typed);
     QCOMPARE(f1ini->text(), text);
     QTest::keyClick(f1ini, Qt::Key_Tab);
     Settle();
@@ -278,12 +298,26 @@ class MenuTest : public QObject {
     QTest::addColumn<QString>("end");
     QTest::addColumn<QString>("message");
     QTest::addColumn<QString>("focus");
-    QTest::newRow("not a date") << "01/01/2010" << "31/04/2010" << "Fecha hasta incorrecta" << "F1fin";
-    QTest::newRow("year out of range") << "01/01/2010" << "01/01/2101" << "Fecha final incorrecta" << "F1fin";
-    QTest::newRow("start after end") << "02/01/2010" << "01/01/2010" << "Fecha inicial mayor que la final"
+    QTest::newRow("not a date") << "01/01/2010"
+                                << "31/04/2010"
+                                << "Fecha hasta incorrecta"
+                                << "F1fin";
+    QTest::newRow("year out of range") << "01/01/2010"
+                                       << "01/01/2101"
+                                       << "Fecha final incorrecta"
+                                       << "F1fin";
+    QTest::newRow("start after end") << "02/01/2010"
+                                     << "01/01/2010"
+                                     << "Fecha inicial mayor que la final"
                                      << "F1ini";
-    QTest::newRow("start missing") << "" << "01/01/2010" << "'  /  /    ' no es una fecha válida" << "Coef1";
-    QTest::newRow("same day") << "05/03/2010" << "05/03/2010" << "" << "Coef1";
+    QTest::newRow("start missing") << ""
+                                   << "01/01/2010"
+                                   << "'  /  /    ' no es una fecha válida"
+                                   << "Coef1";
+    QTest::newRow("same day") << "05/03/2010"
+                              << "05/03/2010"
+                              << ""
+                              << "Coef1";
   }
 
   void endDateChecks() {
@@ -314,14 +348,30 @@ class MenuTest : public QObject {
     QTest::addColumn<QString>("control");
     QTest::addColumn<QString>("preset");
     QTest::addColumn<QString>("next");
-    QTest::newRow("empty F1ini keeps the focus") << "F1ini" << "" << "F1ini";
-    QTest::newRow("filled F1ini moves") << "F1ini" << "01/01/2010" << "F1fin";
-    QTest::newRow("empty F1fin keeps the focus") << "F1fin" << "" << "F1fin";
-    QTest::newRow("Coef1 moves to +") << "Coef1" << "" << "BotSuma";
-    QTest::newRow("EDiasTot") << "EDiasTot" << "" << "Edias";
-    QTest::newRow("Edias") << "Edias" << "" << "EAnys";
-    QTest::newRow("EAnys") << "EAnys" << "" << "EMeses";
-    QTest::newRow("EMeses") << "EMeses" << "" << "CKAutomatico";
+    QTest::newRow("empty F1ini keeps the focus") << "F1ini"
+                                                 << ""
+                                                 << "F1ini";
+    QTest::newRow("filled F1ini moves") << "F1ini"
+                                        << "01/01/2010"
+                                        << "F1fin";
+    QTest::newRow("empty F1fin keeps the focus") << "F1fin"
+                                                 << ""
+                                                 << "F1fin";
+    QTest::newRow("Coef1 moves to +") << "Coef1"
+                                      << ""
+                                      << "BotSuma";
+    QTest::newRow("EDiasTot") << "EDiasTot"
+                              << ""
+                              << "Edias";
+    QTest::newRow("Edias") << "Edias"
+                           << ""
+                           << "EAnys";
+    QTest::newRow("EAnys") << "EAnys"
+                           << ""
+                           << "EMeses";
+    QTest::newRow("EMeses") << "EMeses"
+                            << ""
+                            << "CKAutomatico";
   }
 
   void enterKeys() {

@@ -46,12 +46,18 @@ class QtuiTest : public QObject {
   void maskedEditTyping_data() {
     QTest::addColumn<QString>("keys");
     QTest::addColumn<QString>("text");
-    QTest::newRow("nothing") << "" << "  /  /    ";
-    QTest::newRow("digits fill the mask") << "01012010" << "01/01/2010";
-    QTest::newRow("separators typed are skipped") << "01/01/2010" << "01/01/2010";
-    QTest::newRow("letters refused") << "a0b1-0.1 2x010" << "01/01/2010";
-    QTest::newRow("partial") << "311" << "31/1 /    ";
-    QTest::newRow("extra digits dropped") << "0101201099" << "01/01/2010";
+    QTest::newRow("nothing") << ""
+                             << "  /  /    ";
+    QTest::newRow("digits fill the mask") << "01012010"
+                                          << "01/01/2010";
+    QTest::newRow("separators typed are skipped") << "01/01/2010"
+                                                  << "01/01/2010";
+    QTest::newRow("letters refused") << "a0b1-0.1 2x010"
+                                     << "01/01/2010";
+    QTest::newRow("partial") << "311"
+                             << "31/1 /    ";
+    QTest::newRow("extra digits dropped") << "0101201099"
+                                          << "01/01/2010";
   }
 
   void maskedEditTyping() {
@@ -89,12 +95,18 @@ class QtuiTest : public QObject {
   void maskedEditFitsAssignedText_data() {
     QTest::addColumn<QString>("assigned");
     QTest::addColumn<QString>("text");
-    QTest::newRow("empty") << "" << "  /  /    ";
-    QTest::newRow("well formed") << "05/03/2010" << "05/03/2010";
-    QTest::newRow("short parts") << "1/2/2010" << "1 /2 /2010";
-    QTest::newRow("other separators") << "31-12-2010" << "31/12/2010";
-    QTest::newRow("too long") << "01/01/201012" << "01/01/2010";
-    QTest::newRow("letters") << "ab/cd/efgh" << "  /  /    ";
+    QTest::newRow("empty") << ""
+                           << "  /  /    ";
+    QTest::newRow("well formed") << "05/03/2010"
+                                 << "05/03/2010";
+    QTest::newRow("short parts") << "1/2/2010"
+                                 << "1 /2 /2010";
+    QTest::newRow("other separators") << "31-12-2010"
+                                      << "31/12/2010";
+    QTest::newRow("too long") << "01/01/201012"
+                              << "01/01/2010";
+    QTest::newRow("letters") << "ab/cd/efgh"
+                             << "  /  /    ";
   }
 
   void maskedEditFitsAssignedText() {
@@ -174,7 +186,8 @@ class QtuiTest : public QObject {
     dialogs.saveNames = {QStringLiteral("/tmp/x.txt")};
     QVERIFY(tiv::qtui::Dialogs().Confirm(nullptr, QStringLiteral("¿Seguro?")));
     QVERIFY(!tiv::qtui::Dialogs().Confirm(nullptr, QStringLiteral("¿Otra?")));  // unscripted: No
-    QCOMPARE(tiv::qtui::Dialogs().SaveFileName(nullptr, QStringLiteral("Guardar"), {}, {}), QStringLiteral("/tmp/x.txt"));
+    QCOMPARE(tiv::qtui::Dialogs().SaveFileName(nullptr, QStringLiteral("Guardar"), {}, {}),
+             QStringLiteral("/tmp/x.txt"));
     QVERIFY(tiv::qtui::Dialogs().OpenFileName(nullptr, QStringLiteral("Abrir"), {}, {}).isEmpty());
     QCOMPARE(dialogs.questions, QStringList({"¿Seguro?", "¿Otra?", "Guardar", "Abrir"}));
   }

@@ -109,8 +109,9 @@ std::vector<Family> Families() {
        50000,
        [](const RecordTable& t, std::string& r, std::mt19937& rng) {
          if (Chance(rng, 3)) return t.SetNull(r, 0);
-         t.SetInt(r, 0, std::uniform_int_distribution<int64_t>(-3, 3)(rng) * 1000000000000LL +
-                            std::uniform_int_distribution<int>(0, 2000)(rng));
+         t.SetInt(r, 0,
+                  std::uniform_int_distribution<int64_t>(-3, 3)(rng) * 1000000000000LL +
+                      std::uniform_int_distribution<int>(0, 2000)(rng));
        }},
       {"double",
        {{"v", aftDouble}},
@@ -136,8 +137,9 @@ std::vector<Family> Families() {
        10000,
        [](const RecordTable& t, std::string& r, std::mt19937& rng) {
          // Long runs of equal first 20 characters: order comes from the records.
-         t.SetText(r, 0, std::string(static_cast<size_t>(std::uniform_int_distribution<int>(17, 21)(rng)), 'k') +
-                             RandomText(rng, "xyz", 0, 6));
+         t.SetText(r, 0,
+                   std::string(static_cast<size_t>(std::uniform_int_distribution<int>(17, 21)(rng)), 'k') +
+                       RandomText(rng, "xyz", 0, 6));
        }},
       {"widestring_truncated",
        {{"w", aftWideString, 30}},
@@ -145,8 +147,9 @@ std::vector<Family> Families() {
        20,
        10000,
        [](const RecordTable& t, std::string& r, std::mt19937& rng) {
-         t.SetText(r, 0, std::string(static_cast<size_t>(std::uniform_int_distribution<int>(8, 11)(rng)), 'q') +
-                             RandomText(rng, "aAb", 0, 4));
+         t.SetText(r, 0,
+                   std::string(static_cast<size_t>(std::uniform_int_distribution<int>(8, 11)(rng)), 'q') +
+                       RandomText(rng, "aAb", 0, 4));
        }},
       {"multi_column_truncated_first",
        {{"s", aftString, 30}, {"a", aftInteger}},
@@ -177,8 +180,8 @@ std::vector<Family> Families() {
 }
 
 // Everything the tree must agree with the model on after a batch.
-void CheckAgainstModel(TABSBTreeRecordIndex& index, const ModelOrder& order,
-                       const std::vector<Entry>& model, std::mt19937& rng) {
+void CheckAgainstModel(TABSBTreeRecordIndex& index, const ModelOrder& order, const std::vector<Entry>& model,
+                       std::mt19937& rng) {
   ASSERT_NO_THROW(index.CheckIntegrity(kSession));
   std::vector<int32_t> expected;
   for (const Entry& e : model) expected.push_back(e.slot);
@@ -214,8 +217,11 @@ void CheckAgainstModel(TABSBTreeRecordIndex& index, const ModelOrder& order,
         }
         if (want) {
           const int c = cmp(*want);
-          const bool ok = condition == 1 ? c == 0 : condition == 2 ? c < 0 : condition == 3 ? c > 0
-                                                  : condition == 4 ? c <= 0 : c >= 0;
+          const bool ok = condition == 1   ? c == 0
+                          : condition == 2 ? c < 0
+                          : condition == 3 ? c > 0
+                          : condition == 4 ? c <= 0
+                                           : c >= 0;
           if (!ok) want = nullptr;
         }
         TABSBTreePath path;

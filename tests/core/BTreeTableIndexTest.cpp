@@ -4,9 +4,9 @@
 // only, and steps through an index from the cursor's record.
 #include <gtest/gtest.h>
 
-#include "core/ABSBTreeTableIndex.h"
 #include "BTreeTestSupport.h"
 #include "TableTestSupport.h"
+#include "core/ABSBTreeTableIndex.h"
 
 namespace {
 
@@ -87,8 +87,8 @@ class BTreeTable : public ::testing::Test {
 
 TEST_F(BTreeTable, KeepsTheIndexInStepAndRefusesOnlyTrueDuplicates) {
   std::vector<TABSRecordID> ids;
-  for (const auto& [n, s] : std::vector<std::pair<int, std::string>>{{1, prefix + "d"}, {2, prefix + "b"},
-                                                                      {3, "a"}, {4, prefix + "c"}}) {
+  for (const auto& [n, s] :
+       std::vector<std::pair<int, std::string>>{{1, prefix + "d"}, {2, prefix + "b"}, {3, "a"}, {4, prefix + "c"}}) {
     auto r = Record(n, s);
     ids.push_back(data->InsertRecord(session, r.data()));
   }

@@ -166,8 +166,7 @@ TEST(RecordIndex, RootSplitKeepsTheRootAndMergesCollapseItAgain) {
   EXPECT_EQ(area[btree::kRootFlag], 1);
   EXPECT_EQ(area[btree::kLeafFlag], 0);
   EXPECT_EQ(zud::GetU16(area + btree::kEntryCount), 2);
-  EXPECT_EQ(std::vector<uint8_t>(area + btree::kHeaderSize, area + btree::kHeaderSize + 5),
-            std::vector<uint8_t>(5, 0))
+  EXPECT_EQ(std::vector<uint8_t>(area + btree::kHeaderSize, area + btree::kHeaderSize + 5), std::vector<uint8_t>(5, 0))
       << "the first node key is empty";
 
   // Grow to three levels, then delete everything but a few: leaves merge
@@ -351,8 +350,8 @@ TEST_F(DamagedPages, RaiseEngineErrorsInsteadOfLoopingOrReadingPastThePage) {
   const auto count = [](TABSBTreePageIndex& ix) { ix.Tree().EntryCount(kSession); };
   const auto check = [](TABSBTreePageIndex& ix) { ix.Tree().CheckIntegrity(kSession); };
   const std::vector<Case> cases = {
-      {"impossible entry count", [](DamagedPages& t) { zud::PutU16(t.pm.StoredArea(t.firstLeaf) + btree::kEntryCount, 60000); },
-       find, 20028},
+      {"impossible entry count",
+       [](DamagedPages& t) { zud::PutU16(t.pm.StoredArea(t.firstLeaf) + btree::kEntryCount, 60000); }, find, 20028},
       {"wrong key size", [](DamagedPages& t) { zud::PutU16(t.pm.StoredArea(t.firstLeaf) + btree::kKeySize, 8); }, find,
        20028},
       {"node without entries", [](DamagedPages& t) { zud::PutU16(t.pm.StoredArea(t.root) + btree::kEntryCount, 0); },
@@ -361,21 +360,25 @@ TEST_F(DamagedPages, RaiseEngineErrorsInsteadOfLoopingOrReadingPastThePage) {
       {"child past the file", [](DamagedPages& t) { zud::PutU32(t.Node(0) + 4, 99999); }, find, 20299},
       {"child is the root", [](DamagedPages& t) { zud::PutU32(t.Node(0) + 4, static_cast<uint32_t>(t.root)); }, find,
        20028},
-      {"leaf chain loops", [](DamagedPages& t) {
+      {"leaf chain loops",
+       [](DamagedPages& t) {
          zud::PutU32(t.pm.StoredArea(t.secondLeaf) + btree::kNextPage, static_cast<uint32_t>(t.firstLeaf));
        },
        count, 20028},
       {"keys out of order", [](DamagedPages& t) { zud::PutU32(t.Leaf(t.firstLeaf, 3), 1000000); }, check, 20028},
       {"separators out of order", [](DamagedPages& t) { zud::PutU32(t.Node(2), 0); }, check, 20029},
-      {"sibling link broken", [](DamagedPages& t) {
+      {"sibling link broken",
+       [](DamagedPages& t) {
          zud::PutU32(t.pm.StoredArea(t.secondLeaf) + btree::kPrevPage, static_cast<uint32_t>(-1));
        },
        check, 20033},
       {"child listed twice", [](DamagedPages& t) { zud::PutU32(t.Node(1) + 4, static_cast<uint32_t>(t.firstLeaf)); },
        check, 20032},
-      {"child listed twice, dropped", [](DamagedPages& t) { zud::PutU32(t.Node(1) + 4, static_cast<uint32_t>(t.firstLeaf)); },
+      {"child listed twice, dropped",
+       [](DamagedPages& t) { zud::PutU32(t.Node(1) + 4, static_cast<uint32_t>(t.firstLeaf)); },
        [](TABSBTreePageIndex& ix) { ix.Drop(kSession); }, 20032},
-      {"leaf linked to itself", [](DamagedPages& t) {
+      {"leaf linked to itself",
+       [](DamagedPages& t) {
          zud::PutU32(t.pm.StoredArea(t.firstLeaf) + btree::kNextPage, static_cast<uint32_t>(t.firstLeaf));
        },
        find, 20028},

@@ -13,8 +13,8 @@
 
 #include "core/ABSBTreePageIndex.h"
 #include "core/ABSBTreeRecordIndex.h"
-#include "core/ZUDExcept.h"
 #include "core/MemoryPageManager.h"
+#include "core/ZUDExcept.h"
 
 namespace btreetest {
 

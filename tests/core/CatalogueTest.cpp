@@ -22,14 +22,18 @@ TEST(Catalogue, HoldsEveryCodeOnceExceptTheDualCodes) {
   std::set<int32_t> dual;
   for (auto [code, n] : rows)
     if (n > 1) dual.insert(code);
-  EXPECT_EQ(dual, (std::set<int32_t>{10115, 10118, 10332, 10414, 10462, 20034, 30297, 30316, 30317, 30319, 30320,
-                                      30321, 30322, 30430}));
+  EXPECT_EQ(dual, (std::set<int32_t>{10115, 10118, 10332, 10414, 10462, 20034, 30297, 30316, 30317, 30319, 30320, 30321,
+                                     30322, 30430}));
   int bands[3] = {0, 0, 0};
   for (auto [code, n] : rows) {
-    if (code >= 10000 && code <= 10515) ++bands[0];
-    else if (code >= 20001 && code <= 20303) ++bands[1];
-    else if (code >= 30001 && code <= 30506) ++bands[2];
-    else EXPECT_TRUE(code == 2011 || code == 2156) << code;
+    if (code >= 10000 && code <= 10515)
+      ++bands[0];
+    else if (code >= 20001 && code <= 20303)
+      ++bands[1];
+    else if (code >= 30001 && code <= 30506)
+      ++bands[2];
+    else
+      EXPECT_TRUE(code == 2011 || code == 2156) << code;
   }
   EXPECT_EQ(bands[0], 381);
   EXPECT_EQ(bands[1], 244);
@@ -62,7 +66,8 @@ TEST(Catalogue, LooksUpCodesAndExpandedRanges) {
 }
 
 TEST(Catalogue, ConstraintNameLoopsOnlyProduceCataloguedStreamCodes) {
-  const std::string write = "Cannot write to stream. Position = %d, Stream size = %d, Block size = %d, Bytes Write = %d";
+  const std::string write =
+      "Cannot write to stream. Position = %d, Stream size = %d, Block size = %d, Bytes Write = %d";
   const std::string read = "Cannot read from stream. Position = %d, Stream size = %d, Block size = %d, Bytes Read = %d";
   for (int slot = 0; slot < 3; ++slot) {
     for (bool text : {false, true}) {
@@ -99,10 +104,9 @@ TEST(Catalogue, EveryMessageFormatsWithItsArguments) {
 }
 
 TEST(Exception, ShownTextEndsInFiveDigitCodeInBothForms) {
-  EXPECT_STREQ(EABSException(2011, "'NULL' expected (for NOT NULL), but '%s' found at line %d, column %d",
-                             {"X", 1, 2})
-                   .what(),
-               "'NULL' expected (for NOT NULL), but 'X' found at line 1, column 2 - Native error: 02011");
+  EXPECT_STREQ(
+      EABSException(2011, "'NULL' expected (for NOT NULL), but '%s' found at line %d, column %d", {"X", 1, 2}).what(),
+      "'NULL' expected (for NOT NULL), but 'X' found at line 1, column 2 - Native error: 02011");
   EXPECT_STREQ(EABSException(2156, std::string("plain")).what(), "plain - Native error: 02156");
   EXPECT_STREQ(EABSException(30016, "Value is Null").what(), "Value is Null - Native error: 30016");
   // Same message, different codes: the shown texts stay apart.
@@ -115,10 +119,10 @@ TEST(Exception, ArgumentsThatDoNotFitTheFormatAreReportedNotThrown) {
     std::vector<TABSErrorArg> args;
   };
   const Case cases[] = {
-      {"Field #%d not found", {}},                          // too few
-      {"Field #%d not found", {1, 2}},                      // too many
-      {"Field #%d not found", {"one"}},                     // text for an integer
-      {"Table '%s' not found", {3}},                        // integer for a text
+      {"Field #%d not found", {}},       // too few
+      {"Field #%d not found", {1, 2}},   // too many
+      {"Field #%d not found", {"one"}},  // text for an integer
+      {"Table '%s' not found", {3}},     // integer for a text
   };
   for (const Case& c : cases) {
     EABSException ex(30024, c.format, c.args);

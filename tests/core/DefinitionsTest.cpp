@@ -198,26 +198,57 @@ TEST(Definitions, StoredFormMatchesHandBuiltBytes) {
 
   static const char kExpected[] =
       // fields: count 1; "id", id 1, storage 7, data type 12, Size 0
-      "\x01\x00\x00\x00" "\x02id" "\x01\x00\x00\x00" "\x07\x0c" "\x00\x00\x00\x00"
+      "\x01\x00\x00\x00"
+      "\x02id"
+      "\x01\x00\x00\x00"
+      "\x07\x0c"
+      "\x00\x00\x00\x00"
       // increment 1, initial 0, minimum 0, maximum 2^63-1, cycled 0
-      "\x01\x00\x00\x00\x00\x00\x00\x00" "\x00\x00\x00\x00\x00\x00\x00\x00" "\x00\x00\x00\x00\x00\x00\x00\x00"
-      "\xff\xff\xff\xff\xff\xff\xff\x7f" "\x00"
+      "\x01\x00\x00\x00\x00\x00\x00\x00"
+      "\x00\x00\x00\x00\x00\x00\x00\x00"
+      "\x00\x00\x00\x00\x00\x00\x00\x00"
+      "\xff\xff\xff\xff\xff\xff\xff\x7f"
+      "\x00"
       // default: storage type 0, NULL
       "\x00\xff"
       // indexes: count 1; "ix", id 2, kind 0, unique 1, primary 0, 1 column, root -1
-      "\x01\x00\x00\x00" "\x02ix" "\x02\x00\x00\x00" "\x00\x01\x00" "\x01\x00\x00\x00" "\xff\xff\xff\xff"
+      "\x01\x00\x00\x00"
+      "\x02ix"
+      "\x02\x00\x00\x00"
+      "\x00\x01\x00"
+      "\x01\x00\x00\x00"
+      "\xff\xff\xff\xff"
       // column "id", descending, case-sensitive, max size 20
-      "\x02id" "\x01\x00" "\x14\x00\x00\x00"
+      "\x02id"
+      "\x01\x00"
+      "\x14\x00\x00\x00"
       // constraints: count 2; kind 3, "n", id 3, slot ids -1, -1, 1
-      "\x02\x00\x00\x00" "\x03" "\x01n" "\x03\x00\x00\x00" "\xff\xff\xff\xff" "\xff\xff\xff\xff" "\x01\x00\x00\x00"
+      "\x02\x00\x00\x00"
+      "\x03"
+      "\x01n"
+      "\x03\x00\x00\x00"
+      "\xff\xff\xff\xff"
+      "\xff\xff\xff\xff"
+      "\x01\x00\x00\x00"
       // slot names with a byte count L + 1: "", "t", "id"
-      "\x01\x00" "\x02\x01t" "\x03\x02id"
+      "\x01\x00"
+      "\x02\x01t"
+      "\x03\x02id"
       // kind 2, "u", id 4, slot ids -1, -1, 2
-      "\x02" "\x01u" "\x04\x00\x00\x00" "\xff\xff\xff\xff" "\xff\xff\xff\xff" "\x02\x00\x00\x00"
+      "\x02"
+      "\x01u"
+      "\x04\x00\x00\x00"
+      "\xff\xff\xff\xff"
+      "\xff\xff\xff\xff"
+      "\x02\x00\x00\x00"
       // slot names with an int32 count L + 1: "", "", "ix"
-      "\x01\x00\x00\x00\x00" "\x01\x00\x00\x00\x00" "\x03\x00\x00\x00\x02ix"
+      "\x01\x00\x00\x00\x00"
+      "\x01\x00\x00\x00\x00"
+      "\x03\x00\x00\x00\x02ix"
       // 1 column: field id 1, "id"
-      "\x01\x00\x00\x00" "\x01\x00\x00\x00" "\x03\x00\x00\x00\x02id";
+      "\x01\x00\x00\x00"
+      "\x01\x00\x00\x00"
+      "\x03\x00\x00\x00\x02id";
   const std::string expected(kExpected, sizeof(kExpected) - 1);
   EXPECT_EQ(SaveAll(fields, indexes, constraints), expected);
 }
@@ -282,8 +313,14 @@ TEST(Definitions, ReadValidation) {
   };
   // count 1, "a", id 1, storage 3, data type 2, Size 10, autoinc part, default
   const std::string good = std::string(
-      "\x01\x00\x00\x00" "\x01" "a" "\x01\x00\x00\x00" "\x03\x02" "\x0a\x00\x00\x00", 16) +
-      std::string(33, '\0') + std::string("\x00\xff", 2);
+                               "\x01\x00\x00\x00"
+                               "\x01"
+                               "a"
+                               "\x01\x00\x00\x00"
+                               "\x03\x02"
+                               "\x0a\x00\x00\x00",
+                               16) +
+                           std::string(33, '\0') + std::string("\x00\xff", 2);
   const Case cases[] = {
       {"unknown data type", 10, std::string("\x03\x25", 2), 30007},
       {"storage type not the data type's", 10, std::string("\x07\x02", 2), 30007},
@@ -442,12 +479,12 @@ TEST(Definitions, IndexSearch) {
     int32_t expected;
   };
   const Case cases[] = {
-      {{"ID"}, {"ASC"}, {"CASE"}, 1, 2},                      // a 2-column index serves 1 column
-      {{"id"}, {"DESC"}, {"CASE"}, 1, -1},                     // ascending column, DESC asked; temp is not ours
-      {{"id"}, {"DESC"}, {"CASE"}, 7, 1},                      // our own temporary index
+      {{"ID"}, {"ASC"}, {"CASE"}, 1, 2},                              // a 2-column index serves 1 column
+      {{"id"}, {"DESC"}, {"CASE"}, 1, -1},                            // ascending column, DESC asked; temp is not ours
+      {{"id"}, {"DESC"}, {"CASE"}, 7, 1},                             // our own temporary index
       {{"id", "desde"}, {"ASC", "ASC"}, {"NO_CASE", "CASE"}, 1, -1},  // NO_CASE needs a case-insensitive column
       {{"id", "desde", "s"}, {"ASC", "ASC", "ASC"}, {"CASE", "CASE", "CASE"}, 1, -1},
-      {{"s"}, {"ASC"}, {"CASE"}, 1, -1},                      // CASE on a string needs case-sensitive
+      {{"s"}, {"ASC"}, {"CASE"}, 1, -1},  // CASE on a string needs case-sensitive
       {{"s"}, {"ASC"}, {"NO_CASE"}, 1, 3},
   };
   for (const Case& c : cases)

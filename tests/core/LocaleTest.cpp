@@ -32,14 +32,19 @@ TEST(Locale, ScopedLocaleRestoresThePrevious) {
 
 TEST(Locale, SpanishCollationOrdersWordsAsAReaderExpects) {
   auto l = CurrentLocale();
-  std::vector<std::string> words = {"zorro", "\xd1u", "nube", "\xe1rbol", "Arbol", "a-b", "ab", "1x", "caf\xe9", "cafe"};
+  std::vector<std::string> words = {"zorro", "\xd1u", "nube", "\xe1rbol", "Arbol",
+                                    "a-b",   "ab",    "1x",   "caf\xe9",  "cafe"};
   std::sort(words.begin(), words.end(),
             [&](const std::string& a, const std::string& b) { return l->CompareAnsi(a, b, false) < 0; });
-  const std::vector<std::string> want = {"1x", "a-b", "ab", "Arbol", "\xe1rbol", "cafe", "caf\xe9", "nube", "\xd1u",
-                                         "zorro"};
+  const std::vector<std::string> want = {"1x",   "a-b",     "ab",   "Arbol", "\xe1rbol",
+                                         "cafe", "caf\xe9", "nube", "\xd1u", "zorro"};
   EXPECT_EQ(words, want);
   EXPECT_EQ(l->CompareAnsi("ABC", "abc", true), 0);
-  EXPECT_EQ(l->CompareAnsi("abc", "\xe1" "bc", true), -1);
+  EXPECT_EQ(l->CompareAnsi("abc",
+                           "\xe1"
+                           "bc",
+                           true),
+            -1);
   EXPECT_EQ(l->CompareAnsi("abc", "ABC", false), -1);
   EXPECT_EQ(l->CompareWide(u"\u00f1", u"\u00d1", true), 0);
   EXPECT_EQ(l->CompareWide(u"n", u"\u00f1", false), -1);
@@ -61,8 +66,8 @@ TEST(Locale, ShortestFloatTextReadsBack) {
     double v;
     const char* text;
   };
-  const Case cases[] = {{1.5, "1,5"},      {-0.25, "-0,25"},   {100, "100"},          {0.1, "0,1"},
-                        {1e-5, "0,00001"}, {1e-6, "1E-6"},     {1e15, "1E15"},        {123456789012345, "123456789012345"},
+  const Case cases[] = {{1.5, "1,5"},           {-0.25, "-0,25"}, {100, "100"},   {0.1, "0,1"},
+                        {1e-5, "0,00001"},      {1e-6, "1E-6"},   {1e15, "1E15"}, {123456789012345, "123456789012345"},
                         {2.5e-300, "2,5E-300"}, {0, "0"}};
   for (const Case& c : cases) {
     EXPECT_EQ(l->FormatDouble(c.v), c.text);
@@ -102,7 +107,7 @@ TEST(Locale, DatesAndTimes) {
     bool ok;
     DateParts want;
   };
-  const DateCase dates[] = {{"05/01/2024", true, {2024, 1, 5}}, {" 5/1/2024 ", true, {2024, 1, 5}},
+  const DateCase dates[] = {{"05/01/2024", true, {2024, 1, 5}},  {" 5/1/2024 ", true, {2024, 1, 5}},
                             {"29/02/2024", true, {2024, 2, 29}}, {"29/02/2023", false, {}},
                             {"5/1/24", true, {2024, 1, 5}},      {"5/1/75", true, {1975, 1, 5}},
                             {"05-01-2024", false, {}},           {"05/01", false, {}},

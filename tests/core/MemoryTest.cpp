@@ -76,7 +76,7 @@ TEST_F(MemoryManagerTest, LimitAndErrors) {
     EXPECT_EQ(e.Message(), "Memory limit exceeded (Limit = 100 bytes)");
   }
   EXPECT_EQ(mm.AllocatedBytes(), 60u);  // the refused request took nothing
-  void* b = mm.GetMem(40);               // exactly at the limit
+  void* b = mm.GetMem(40);              // exactly at the limit
   EXPECT_EQ(mm.UsableMemory(), 100u);
   EXPECT_EQ(CodeOf([&] { mm.ReallocMem(a, 61, false); }), 30004);  // an engine error passes unchanged
   EXPECT_NE(a, nullptr);

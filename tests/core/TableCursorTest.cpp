@@ -178,9 +178,12 @@ TEST(CursorFilter, CountsNumbersAndStepsMatchModel) {
     bool index, bitmap, range, filter;
   };
   const Case cases[] = {
-      {"filter, physical", false, false, false, true},   {"filter, physical, bitmap", false, true, false, true},
-      {"filter, index", true, false, false, true},       {"filter, index, bitmap", true, true, false, true},
-      {"range", true, false, true, false},               {"range and filter, bitmap", true, true, true, true},
+      {"filter, physical", false, false, false, true},
+      {"filter, physical, bitmap", false, true, false, true},
+      {"filter, index", true, false, false, true},
+      {"filter, index, bitmap", true, true, false, true},
+      {"range", true, false, true, false},
+      {"range and filter, bitmap", true, true, true, true},
   };
   const std::vector<int64_t> keys = {8, 2, 7, 4, 4, 10, 1, 6, 3};
   for (const Case& c : cases) {
@@ -195,8 +198,7 @@ TEST(CursorFilter, CountsNumbersAndStepsMatchModel) {
       f.cursor.range.startKey = lo, f.cursor.range.startFieldCount = 1;
       f.cursor.range.endKey = hi, f.cursor.range.endFieldCount = 1, f.cursor.range.endExclusive = true;
     }
-    if (c.filter)
-      f.cursor.recordFilter = [&](const char* r) { return Fixture::K(r, f.data->FieldDefs()) % 2 == 0; };
+    if (c.filter) f.cursor.recordFilter = [&](const char* r) { return Fixture::K(r, f.data->FieldDefs()) % 2 == 0; };
     auto passes = [&](int64_t k) { return (!c.range || (k >= 3 && k < 8)) && (!c.filter || k % 2 == 0); };
 
     if (c.index) std::sort(rows.begin(), rows.end());
@@ -220,8 +222,7 @@ TEST(CursorFilter, CountsNumbersAndStepsMatchModel) {
 
     // A change through another path is seen at once: the bitmap is stale.
     f.Insert(6);
-    EXPECT_EQ(f.data->GetCursorRecordCount(f.session, f.cursor), static_cast<int64_t>(expected.size()) + 1)
-        << c.what;
+    EXPECT_EQ(f.data->GetCursorRecordCount(f.session, f.cursor), static_cast<int64_t>(expected.size()) + 1) << c.what;
   }
 }
 
@@ -314,8 +315,8 @@ TEST(CursorSearch, ExactNearestAndBackward) {
     int64_t expected;  // -1 = not found
   };
   const Case cases[] = {
-      {20, scEqual, true, 20},          {25, scEqual, true, -1},           {25, scGreaterOrEqual, true, 30},
-      {31, scGreaterOrEqual, true, -1}, {25, scLowerOrEqual, false, 20},   {5, scLowerOrEqual, false, -1},
+      {20, scEqual, true, 20},          {25, scEqual, true, -1},         {25, scGreaterOrEqual, true, 30},
+      {31, scGreaterOrEqual, true, -1}, {25, scLowerOrEqual, false, 20}, {5, scLowerOrEqual, false, -1},
       {20, scGreater, true, 30},        {20, scEqual, false, 20},
   };
   for (const Case& c : cases) {

@@ -89,7 +89,8 @@ class Table {
     const TABSIndexDefs& defs = data->IndexManager().IndexDefs();
     for (int i = 0; i < defs.Count(); ++i) {
       s += "#" + defs[i]->Name();
-      for (const auto& e : data->Index(defs[i]->Name()).entries) s += e.record + "@" + std::to_string(e.id.pageNo) + ";";
+      for (const auto& e : data->Index(defs[i]->Name()).entries)
+        s += e.record + "@" + std::to_string(e.id.pageNo) + ";";
     }
     return s;
   }
@@ -183,7 +184,7 @@ TEST(Autoinc, LimitsAndCycles) {
   const Case cases[] = {
       {aftAutoInc, 1, 0, 0, 3, false, {1, 2, 3}},
       {aftAutoInc, 1, 0, 0, 3, true, {1, 2, 3, 0, 1}},
-      {aftAutoIncShortint, 0, 125, 0, 0, false, {126, 127}},  // increment 0 counts by 1; maximum 0 = the type's
+      {aftAutoIncShortint, 0, 125, 0, 0, false, {126, 127}},      // increment 0 counts by 1; maximum 0 = the type's
       {aftAutoIncByte, 1, 253, 0, INT64_MAX, false, {254, 255}},  // no 256th value
       {aftAutoIncShortint, 100, 0, 0, INT64_MAX, false, {100}},
       {aftAutoIncWord, 1, 65534, 5, INT64_MAX, true, {65535, 5}},

@@ -120,10 +120,9 @@ class MapIndex : public TABSIndex {
       const TABSIndexColumn& column = def_.Column(i);
       const int fieldNo = Fields().IndexOfName(column.fieldName);
       const TABSFieldDef& f = *Fields()[fieldNo];
-      int c = CompareCodeToSign(CompareValueBuffers(a + f.MemoryOffset(), f.StorageType(), f.MemoryValueSize(),
-                                                    IsFieldNull(a, fieldNo), b + f.MemoryOffset(), f.StorageType(),
-                                                    f.MemoryValueSize(), IsFieldNull(b, fieldNo),
-                                                    column.caseInsensitive));
+      int c = CompareCodeToSign(CompareValueBuffers(
+          a + f.MemoryOffset(), f.StorageType(), f.MemoryValueSize(), IsFieldNull(a, fieldNo), b + f.MemoryOffset(),
+          f.StorageType(), f.MemoryValueSize(), IsFieldNull(b, fieldNo), column.caseInsensitive));
       if (column.descending) c = -c;
       if (c != 0) return c;
     }
@@ -140,8 +139,8 @@ class MapIndex : public TABSIndex {
     }
   }
   bool EntrySatisfies(const Entry& e, const TABSIndexBound& bound) const {
-    return !bound.keyRecord || Satisfies(CompareKeys(e.record.data(), bound.keyRecord, bound.keyFieldCount),
-                                         bound.condition);
+    return !bound.keyRecord ||
+           Satisfies(CompareKeys(e.record.data(), bound.keyRecord, bound.keyFieldCount), bound.condition);
   }
   int Find(const TABSRecordID& id) const {
     for (size_t i = 0; i < entries.size(); ++i)
@@ -160,9 +159,8 @@ class MapIndex : public TABSIndex {
     TABSIndex::Create(sessionID, def);
     def_.rootPageNo = 0;
     entries.clear();
-    manager_->ForEachRecord(sessionID, [&](const char* record, const TABSRecordID& id) {
-      InsertKey(sessionID, record, id);
-    });
+    manager_->ForEachRecord(sessionID,
+                            [&](const char* record, const TABSRecordID& id) { InsertKey(sessionID, record, id); });
   }
   void Drop(int32_t) override {
     entries.clear();
@@ -184,10 +182,11 @@ class MapIndex : public TABSIndex {
     int from = Find(r.recordID);
     bool present = from >= 0;
     if (!present && !r.beforeFirst && !r.afterLast)
-      from = static_cast<int>(std::find_if(entries.begin(), entries.end(), [&](const Entry& e) {
-                                const int c = CompareKeys(e.record.data(), r.destination, 0);
-                                return c > 0 || (c == 0 && e.id.Compare(r.recordID) > 0);
-                              }) -
+      from = static_cast<int>(std::find_if(entries.begin(), entries.end(),
+                                           [&](const Entry& e) {
+                                             const int c = CompareKeys(e.record.data(), r.destination, 0);
+                                             return c > 0 || (c == 0 && e.id.Compare(r.recordID) > 0);
+                                           }) -
                               entries.begin());
     int at;
     if (r.mode == grmNext)
@@ -322,9 +321,8 @@ class MapIndex : public TABSIndex {
   }
   bool IsDuplicateOfOther(int32_t, const char* record, const TABSRecordID& id) override {
     if (!def_.unique && !def_.primary) return false;
-    return std::any_of(entries.begin(), entries.end(), [&](const Entry& e) {
-      return !(e.id == id) && CompareKeys(e.record.data(), record, 0) == 0;
-    });
+    return std::any_of(entries.begin(), entries.end(),
+                       [&](const Entry& e) { return !(e.id == id) && CompareKeys(e.record.data(), record, 0) == 0; });
   }
   void InsertKey(int32_t, const char* record, const TABSRecordID& id) override {
     if (faults_.insertsUntilFailure == 0) {

@@ -13,10 +13,10 @@ TEST(Types, NameTableLookupsTakeTheFirstMatchingRow) {
   EXPECT_EQ(DataTypeFromName("NUMERIC"), aftUnknown);
 
   // Storage to data type, and storage names for messages.
-  const char* storageNames[] = {"CHAR",    "WIDECHAR", "STRING",   "WIDESTRING", "SHORTINT", "SMALLINT",
-                                "INTEGER", "LARGEINT", "BYTE",     "WORD",       "CARDINAL", "SINGLE",
-                                "FLOAT",   "EXTENDED", "DATE",     "TIME",       "DATETIME", "BLOB",
-                                "MEMO",    "WIDEMEMO", "LOGICAL",  "CURRENCY",   "BYTES",    "VARBYTES"};
+  const char* storageNames[] = {"CHAR",    "WIDECHAR", "STRING",  "WIDESTRING", "SHORTINT", "SMALLINT",
+                                "INTEGER", "LARGEINT", "BYTE",    "WORD",       "CARDINAL", "SINGLE",
+                                "FLOAT",   "EXTENDED", "DATE",    "TIME",       "DATETIME", "BLOB",
+                                "MEMO",    "WIDEMEMO", "LOGICAL", "CURRENCY",   "BYTES",    "VARBYTES"};
   for (int s = 1; s <= kStorageTypeCount; ++s)
     EXPECT_EQ(StorageTypeName(static_cast<TABSStorageType>(s)), storageNames[s - 1]) << s;
   EXPECT_EQ(StorageTypeName(bftUnknown), "Unknown");
@@ -41,13 +41,13 @@ TEST(Types, FieldTypeToDataType) {
     TFieldType ft;
     TABSDataType want;
   };
-  const Case cases[] = {{ftFloat, aftDouble},   {ftBCD, aftDouble},       {ftWideString, aftWideChar},
-                        {ftAutoInc, aftAutoInc}, {ftSmallint, aftSmallint}, {ftWord, aftWord},
-                        {ftLargeint, aftLargeint}, {ftBlob, aftBlob},       {ftOraClob, aftBlob},
-                        {ftTimeStamp, aftTimeStamp}, {ftGuid, aftGuid},     {ftDate, aftDate}};
+  const Case cases[] = {{ftFloat, aftDouble},        {ftBCD, aftDouble},        {ftWideString, aftWideChar},
+                        {ftAutoInc, aftAutoInc},     {ftSmallint, aftSmallint}, {ftWord, aftWord},
+                        {ftLargeint, aftLargeint},   {ftBlob, aftBlob},         {ftOraClob, aftBlob},
+                        {ftTimeStamp, aftTimeStamp}, {ftGuid, aftGuid},         {ftDate, aftDate}};
   for (const Case& c : cases) EXPECT_EQ(DataTypeFromFieldType(c.ft), c.want) << int(c.ft);
-  for (TFieldType ft : {ftUnknown, ftCursor, ftADT, ftArray, ftReference, ftDataSet, ftVariant, ftInterface,
-                        ftIDispatch, ftFMTBcd}) {
+  for (TFieldType ft :
+       {ftUnknown, ftCursor, ftADT, ftArray, ftReference, ftDataSet, ftVariant, ftInterface, ftIDispatch, ftFMTBcd}) {
     try {
       DataTypeFromFieldType(ft);
       ADD_FAILURE() << int(ft);
@@ -66,12 +66,12 @@ TEST(Types, ValueSizes) {
     TABSStorageType t;
     int32_t declared, size;
   };
-  const Case cases[] = {{bftChar, 10, 11},   {bftWideChar, 10, 22}, {bftString, 0, 1},     {bftWideString, 3, 8},
-                        {bftShortint, 0, 1}, {bftSmallint, 0, 2},   {bftInteger, 0, 4},    {bftLargeint, 0, 8},
-                        {bftByte, 0, 1},     {bftWord, 0, 2},       {bftCardinal, 0, 4},   {bftSingle, 0, 4},
-                        {bftDouble, 0, 8},   {bftExtended, 0, 10},  {bftDate, 0, 4},       {bftTime, 0, 4},
-                        {bftDateTime, 0, 8}, {bftBlob, 0, 10},      {bftMemo, 0, 10},      {bftWideMemo, 0, 10},
-                        {bftLogical, 0, 2},  {bftCurrency, 0, 8},   {bftBytes, 16, 17},    {bftVarBytes, 16, 17}};
+  const Case cases[] = {{bftChar, 10, 11},   {bftWideChar, 10, 22}, {bftString, 0, 1},   {bftWideString, 3, 8},
+                        {bftShortint, 0, 1}, {bftSmallint, 0, 2},   {bftInteger, 0, 4},  {bftLargeint, 0, 8},
+                        {bftByte, 0, 1},     {bftWord, 0, 2},       {bftCardinal, 0, 4}, {bftSingle, 0, 4},
+                        {bftDouble, 0, 8},   {bftExtended, 0, 10},  {bftDate, 0, 4},     {bftTime, 0, 4},
+                        {bftDateTime, 0, 8}, {bftBlob, 0, 10},      {bftMemo, 0, 10},    {bftWideMemo, 0, 10},
+                        {bftLogical, 0, 2},  {bftCurrency, 0, 8},   {bftBytes, 16, 17},  {bftVarBytes, 16, 17}};
   for (const Case& c : cases) EXPECT_EQ(StorageTypeValueSize(c.t, c.declared), c.size) << int(c.t);
   try {
     StorageTypeValueSize(bftUnknown, 0);
@@ -89,13 +89,20 @@ TEST(Types, CommonTypeIsAsymmetricAndDependsOnUse) {
     TABSStorageType want;
   };
   const Case cases[] = {
-      {bftShortint, bftWord, kForArithmetic, bftWord},     {bftWord, bftShortint, kForArithmetic, bftInteger},
-      {bftString, bftDate, kForArithmetic, bftString},     {bftString, bftDate, kForComparison, bftDate},
-      {bftDate, bftString, kForComparison, bftDate},       {bftDate, bftTime, kForArithmetic, bftDateTime},
-      {bftCurrency, bftSingle, kForArithmetic, bftSingle}, {bftSingle, bftCurrency, kForArithmetic, bftCurrency},
-      {bftString, bftWideMemo, kForArithmetic, bftWideString}, {bftWideMemo, bftString, kForArithmetic, bftWideString},
-      {bftMemo, bftMemo, kForComparison, bftChar},         {bftBlob, bftBlob, kForComparison, bftUnknown},
-      {bftLogical, bftDate, kForComparison, bftUnknown},   {bftBytes, bftString, kForComparison, bftUnknown},
+      {bftShortint, bftWord, kForArithmetic, bftWord},
+      {bftWord, bftShortint, kForArithmetic, bftInteger},
+      {bftString, bftDate, kForArithmetic, bftString},
+      {bftString, bftDate, kForComparison, bftDate},
+      {bftDate, bftString, kForComparison, bftDate},
+      {bftDate, bftTime, kForArithmetic, bftDateTime},
+      {bftCurrency, bftSingle, kForArithmetic, bftSingle},
+      {bftSingle, bftCurrency, kForArithmetic, bftCurrency},
+      {bftString, bftWideMemo, kForArithmetic, bftWideString},
+      {bftWideMemo, bftString, kForArithmetic, bftWideString},
+      {bftMemo, bftMemo, kForComparison, bftChar},
+      {bftBlob, bftBlob, kForComparison, bftUnknown},
+      {bftLogical, bftDate, kForComparison, bftUnknown},
+      {bftBytes, bftString, kForComparison, bftUnknown},
       {bftUnknown, bftString, kForComparison, bftUnknown},
   };
   for (const Case& c : cases)

@@ -114,7 +114,8 @@ TEST_F(VariantTest, ArithmeticFailuresLeaveTheValue) {
       {"double overflow", Dbl(1e308), Dbl(1e308), '*', 30051, "Cannot cast from 'EXTENDED' to 'FLOAT'"},
       {"string times", Str("a"), Int(2), '*', 30126, "Not numeric argument in numeric operator '*'"},
       {"string divided", Str("a"), Int(2), '/', 30127, "Not numeric argument in numeric operator '/'"},
-      {"logical plus", std::move(logical), std::move(logical2), '+', 30124, "Not numeric argument in numeric operator '+'"},
+      {"logical plus", std::move(logical), std::move(logical2), '+', 30124,
+       "Not numeric argument in numeric operator '+'"},
       {"blob plus", std::move(blob), Int(1), '+', 30124, "Not numeric argument in numeric operator '+'"},
   };
   for (Case& c : cases) {
@@ -123,9 +124,12 @@ TEST_F(VariantTest, ArithmeticFailuresLeaveTheValue) {
     std::string message;
     const int32_t code = ErrorCodeOf(
         [&] {
-          if (c.op == '+') c.left.Add(c.right);
-          else if (c.op == '*') c.left.Multiply(c.right);
-          else c.left.Divide(c.right);
+          if (c.op == '+')
+            c.left.Add(c.right);
+          else if (c.op == '*')
+            c.left.Multiply(c.right);
+          else
+            c.left.Divide(c.right);
         },
         &message);
     EXPECT_EQ(code, c.code) << c.name;
@@ -136,12 +140,13 @@ TEST_F(VariantTest, ArithmeticFailuresLeaveTheValue) {
   TABSVariant minInt(bftLargeint);
   minInt.SetAsLargeint(INT64_MIN);
   std::string message;
-  EXPECT_EQ(ErrorCodeOf([&] {
-              TABSVariant m1(bftLargeint);
-              m1.SetAsLargeint(-1);
-              minInt.Divide(m1);
-            },
-            &message),
+  EXPECT_EQ(ErrorCodeOf(
+                [&] {
+                  TABSVariant m1(bftLargeint);
+                  m1.SetAsLargeint(-1);
+                  minInt.Divide(m1);
+                },
+                &message),
             30128);
   EXPECT_EQ(message, "Division error: Integer overflow");
 }

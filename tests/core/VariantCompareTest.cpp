@@ -44,7 +44,10 @@ TEST_F(VariantTest, CompareAcrossTypes) {
       {"date vs later string", Date(2024, 1, 5), Str("06/01/2024"), kCmpLower},
       {"number vs string compares text", Int(10), Str("9"), kCmpLower},
       {"collation puts accents with their letter", Str("\xe1rbol"), Str("bote"), kCmpLower},
-      {"\xf1 after n", Str("\xf1" "a"), Str("nz"), kCmpGreater},
+      {"\xf1 after n",
+       Str("\xf1"
+           "a"),
+       Str("nz"), kCmpGreater},
       {"case counts", Str("abc"), Str("ABC"), kCmpLower},
       {"logical false lower", std::move(f), std::move(t), kCmpLower},
       {"datetime by time within a day", std::move(dtNoon), std::move(dtMorning), kCmpGreater},
@@ -54,7 +57,10 @@ TEST_F(VariantTest, CompareAcrossTypes) {
 
 TEST_F(VariantTest, CompareOptionsAndErrors) {
   EXPECT_EQ(Str("abc").Compare(Str("ABC"), false, false, true), kCmpEqual);
-  EXPECT_NE(Str("abc").Compare(Str("\xe1" "bc"), false, false, true), kCmpEqual);  // accents still count
+  EXPECT_NE(Str("abc").Compare(Str("\xe1"
+                                   "bc"),
+                               false, false, true),
+            kCmpEqual);                                                  // accents still count
   EXPECT_EQ(Str("Madrid").Compare(Str("Mad"), false, true), kCmpEqual);  // prefix of the right's length
   EXPECT_EQ(Str("Ma").Compare(Str("Mad"), false, true), kCmpLower);
   EXPECT_EQ(Str("MADRID").Compare(Str("mad"), false, true, true), kCmpEqual);

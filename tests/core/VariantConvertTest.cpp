@@ -33,7 +33,9 @@ TEST_F(VariantTest, NullAndEmptyString) {
   w.SetAsWideString(u"\u00f1and\u00fa");
   EXPECT_EQ(w.StringLength(), 5);
   EXPECT_EQ(w.ValueSize(), 12);
-  EXPECT_EQ(w.AsString(), "\xf1" "and\xfa");  // Windows-1252
+  EXPECT_EQ(w.AsString(),
+            "\xf1"
+            "and\xfa");  // Windows-1252
 }
 
 TEST_F(VariantTest, UntypedValueTakesTheSourceType) {
@@ -51,7 +53,7 @@ struct ConvertCase {
   std::function<void(TABSVariant&)> set;
   TABSStorageType own;  // the value's type
   std::function<std::string(const TABSVariant&)> get;
-  std::string want;     // the read text, or empty when an error is wanted
+  std::string want;  // the read text, or empty when an error is wanted
   int32_t error = 0;
 };
 
@@ -93,8 +95,8 @@ TEST_F(VariantTest, ConversionsAcrossFamilies) {
       {"double overflow", s("1e999"), bftString, asDbl, "", 30051},
       {"currency locale", [](TABSVariant& v) { v.SetAsString("2,125"); }, bftString,
        [](const TABSVariant& v) { return std::to_string(v.AsCurrency()); }, "2.125000"},
-      {"currency with point", s("1.5"), bftString,
-       [](const TABSVariant& v) { return std::to_string(v.AsCurrency()); }, "", 30051},
+      {"currency with point", s("1.5"), bftString, [](const TABSVariant& v) { return std::to_string(v.AsCurrency()); },
+       "", 30051},
       {"logical true", s("true"), bftString, asBool, "T"},
       {"logical 1", s("1"), bftString, asBool, "T"},
       {"logical other", s("yes"), bftString, asBool, "F"},
@@ -133,13 +135,22 @@ TEST_F(VariantTest, ConversionsAcrossFamilies) {
       // dates into text and numbers
       {"date to text", [&](TABSVariant& v) { v.SetAsDate(jan5); }, bftDate, asStr, "05/01/2024"},
       {"time to text", [](TABSVariant& v) { v.SetAsTime(37230000); }, bftTime, asStr, "10:20:30"},
-      {"datetime to text", [&](TABSVariant& v) { v.SetAsDateTime({jan5, 37230000}); }, bftDateTime, asStr,
-       "05/01/2024 10:20:30"},
-      {"datetime midnight to text", [&](TABSVariant& v) { v.SetAsDateTime({jan5, 0}); }, bftDateTime, asStr,
-       "05/01/2024"},
+      {"datetime to text",
+       [&](TABSVariant& v) {
+         v.SetAsDateTime({jan5, 37230000});
+       },
+       bftDateTime, asStr, "05/01/2024 10:20:30"},
+      {"datetime midnight to text",
+       [&](TABSVariant& v) {
+         v.SetAsDateTime({jan5, 0});
+       },
+       bftDateTime, asStr, "05/01/2024"},
       {"date out of calendar to text", [](TABSVariant& v) { v.SetAsDate(0); }, bftDate, asStr, "", 30051},
-      {"datetime to double", [&](TABSVariant& v) { v.SetAsDateTime({jan5, 43200000}); }, bftDateTime, asDbl,
-       jan5s + ".5"},
+      {"datetime to double",
+       [&](TABSVariant& v) {
+         v.SetAsDateTime({jan5, 43200000});
+       },
+       bftDateTime, asDbl, jan5s + ".5"},
       {"date to logical", [&](TABSVariant& v) { v.SetAsDate(jan5); }, bftDate, asBool, "", 30052},
       {"date to time", [&](TABSVariant& v) { v.SetAsDate(jan5); }, bftDate, asTime, "", 30052},
       {"bytes to int", [](TABSVariant& v) { v.SetBuffer("ab", 2, true, bftBytes); }, bftBytes, asInt, "", 30052},
@@ -247,7 +258,9 @@ TEST_F(VariantTest, CastTo) {
   EXPECT_EQ(bad.StorageType(), bftString);  // unchanged on failure
   EXPECT_EQ(bad.AsString(), "x1");
 
-  TABSVariant wide = Str("ca\xf1" "a");
+  TABSVariant wide =
+      Str("ca\xf1"
+          "a");
   wide.CastTo(bftWideString);
   EXPECT_EQ(wide.AsWideString(), u"ca\u00f1a");
 }
@@ -257,12 +270,20 @@ TEST_F(VariantTest, OleVariantExchange) {
     TABSOleVariant in;
     TABSStorageType type;
   };
-  const Case cases[] = {{int16_t(-3), bftSmallint}, {int32_t(7), bftInteger},   {1.5f, bftSingle},
-                        {2.5, bftDouble},           {ole::Currency{1.25}, bftCurrency},
-                        {ole::Date{45296.5}, bftDateTime}, {std::u16string(u"w"), bftWideString},
-                        {true, bftLogical},         {int8_t(-1), bftShortint}, {uint8_t(200), bftByte},
-                        {uint16_t(60000), bftWord}, {uint32_t(4000000000u), bftCardinal},
-                        {int64_t(-5), bftLargeint}, {std::string("s"), bftString}};
+  const Case cases[] = {{int16_t(-3), bftSmallint},
+                        {int32_t(7), bftInteger},
+                        {1.5f, bftSingle},
+                        {2.5, bftDouble},
+                        {ole::Currency{1.25}, bftCurrency},
+                        {ole::Date{45296.5}, bftDateTime},
+                        {std::u16string(u"w"), bftWideString},
+                        {true, bftLogical},
+                        {int8_t(-1), bftShortint},
+                        {uint8_t(200), bftByte},
+                        {uint16_t(60000), bftWord},
+                        {uint32_t(4000000000u), bftCardinal},
+                        {int64_t(-5), bftLargeint},
+                        {std::string("s"), bftString}};
   for (const Case& c : cases) {
     TABSVariant v;
     v.SetAsVariant(c.in);

@@ -57,7 +57,11 @@ TEST_F(VariantTest, DamagedStreamsRaiseTheCallersCode) {
       {"huge size", std::string("\x07\x00\xff\xff\xff\x7f\x01", 7), 10349},
       {"negative size", std::string("\x07\x00\xff\xff\xff\xff\x01", 7), 10349},
       {"zero size", std::string("\x07\x00\x00\x00\x00\x00", 6), 10349},
-      {"string without terminator", std::string("\x03\x00\x02\x00\x00\x00" "ab", 8), 10349},
+      {"string without terminator",
+       std::string("\x03\x00\x02\x00\x00\x00"
+                   "ab",
+                   8),
+       10349},
       {"odd wide size", std::string("\x04\x00\x03\x00\x00\x00\x00\x00\x00", 9), 10349},
       {"unknown type", std::string("\x63\x00", 2), 30050},
       // A fixed-size value shorter than its type: arithmetic would read past it.
@@ -111,7 +115,8 @@ TEST_F(VariantTest, ArbitraryBytesNeverCrashLoadConvertOrCompare) {
         char buf[12];
         for (char& c : buf) c = static_cast<char>(next());
         try {
-          TABSConverted c = ConvertValue(buf, static_cast<TABSStorageType>(from), size, static_cast<TABSStorageType>(to));
+          TABSConverted c =
+              ConvertValue(buf, static_cast<TABSStorageType>(from), size, static_cast<TABSStorageType>(to));
         } catch (const EABSException&) {
         }
         try {

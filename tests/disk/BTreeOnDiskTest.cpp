@@ -17,7 +17,7 @@ TEST(RecordIndexOnDisk, SameCodeServesTheDiskPageManagerAndPersists) {
   const auto dir = std::filesystem::temp_directory_path() / ("tivoran-btree-" + tiv::os::NewGuidText());
   std::filesystem::create_directories(dir);
   const std::string path = (dir / "t.zud").string();
-    int32_t root = -1;
+  int32_t root = -1;
   std::vector<int32_t> order;
   RecordTable table({{"v", aftInteger}});
   {
@@ -57,4 +57,3 @@ TEST(RecordIndexOnDisk, SameCodeServesTheDiskPageManagerAndPersists) {
   std::error_code ec;
   std::filesystem::remove_all(dir, ec);
 }
-

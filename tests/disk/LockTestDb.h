@@ -32,8 +32,8 @@ struct LockTestView {
   explicit LockTestView(const std::string& path, int32_t maxConnections, bool exclusive = false) {
     OpenDb(pm, path, true, exclusive);
     sessionsArea = std::make_unique<TABSPageLockByteArea>(pm, std::vector<int32_t>{kSessionsPage}, maxConnections);
-    locksArea = std::make_unique<TABSPageLockByteArea>(
-        pm, std::vector<int32_t>{kLocksFirstPage, kLocksFirstPage + 1}, maxConnections * TABSTableLocksFile::kBytesPerSlot);
+    locksArea = std::make_unique<TABSPageLockByteArea>(pm, std::vector<int32_t>{kLocksFirstPage, kLocksFirstPage + 1},
+                                                       maxConnections * TABSTableLocksFile::kBytesPerSlot);
     sessions = std::make_unique<TABSActiveSessionsFile>(*sessionsArea);
     locks = std::make_unique<TABSTableLocksFile>(*locksArea);
     manager = std::make_unique<TABSDatabaseTableLockManager>(maxConnections, exclusive);

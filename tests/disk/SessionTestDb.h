@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "core/ZUDVariant.h"
 #include "disk/DiskDatabase.h"
 #include "disk/DiskDatabaseData.h"
-#include "core/ZUDVariant.h"
 
 constexpr const char* kSharedTable = "filas";
 

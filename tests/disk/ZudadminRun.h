@@ -15,7 +15,8 @@ struct ToolRun {
   std::vector<std::string> lines;
   bool Has(const std::string& line) const { return std::find(lines.begin(), lines.end(), line) != lines.end(); }
   bool HasPart(const std::string& part) const {
-    return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(part) != std::string::npos; });
+    return std::any_of(lines.begin(), lines.end(),
+                       [&](const std::string& l) { return l.find(part) != std::string::npos; });
   }
 };
 

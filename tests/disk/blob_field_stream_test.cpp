@@ -7,12 +7,12 @@
 
 #include <random>
 
+#include "DiskTestUtil.h"
+#include "core/ZUDRecordLayout.h"
 #include "disk/BlobFieldStream.h"
 #include "disk/BlobPageIndexSpace.h"
 #include "disk/BlobPages.h"
 #include "disk/DiskRecordManager.h"
-#include "DiskTestUtil.h"
-#include "core/ZUDRecordLayout.h"
 
 namespace {
 

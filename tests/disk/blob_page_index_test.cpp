@@ -4,9 +4,9 @@
 #include <map>
 #include <random>
 
-#include "disk/BlobPageIndexSpace.h"
 #include "DiskTestUtil.h"
 #include "core/PageManager.h"
+#include "disk/BlobPageIndexSpace.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 
 #include <random>
 
+#include "DiskTestUtil.h"
 #include "disk/BlobPageIndexSpace.h"
 #include "disk/BlobPages.h"
-#include "DiskTestUtil.h"
 #include "disk/FreeSpaceMap.h"
 
 namespace {
@@ -26,7 +26,9 @@ TABSBlobValue Value(const std::string& bytes, int32_t blocks = 1) {
   return v;
 }
 
-std::string Stored(const TABSBlobValue& v) { return std::string(v.Data() ? v.Data() : "", static_cast<size_t>(v.StoredSize)); }
+std::string Stored(const TABSBlobValue& v) {
+  return std::string(v.Data() ? v.Data() : "", static_cast<size_t>(v.StoredSize));
+}
 
 class BlobPagesTest : public ::testing::Test {
  protected:
@@ -86,9 +88,8 @@ TEST_F(BlobPagesTest, ValuesOfEverySizeRoundTripThroughTheFile) {
     int64_t size;
     bool large;
   };
-  const Case cases[] = {{0, false},         {1, false},       {D() - 25, false}, {D() - 24, true},
-                        {D() - 23, true},   {D(), true},      {2 * D() - 32, true},
-                        {3 * 1048576 + 7, true}};
+  const Case cases[] = {{0, false},       {1, false},  {D() - 25, false},    {D() - 24, true},
+                        {D() - 23, true}, {D(), true}, {2 * D() - 32, true}, {3 * 1048576 + 7, true}};
   std::vector<std::pair<TABSBlobReference, std::string>> stored;
   for (const Case& c : cases) {
     const std::string bytes = Bytes(c.size, static_cast<uint32_t>(c.size));
@@ -150,8 +151,7 @@ TEST_F(BlobPagesTest, AnEntryNeverPassesTheEndOfItsPage) {
   // entry so that the index claims the page is empty.
   const auto first = blobs->StoreValue(s, Value(Bytes(D() - 2 - 22 - 30, 1)));
   space->Index().Update(s, first.PageNo, 0);
-  ExpectEngineError([&] { blobs->StoreValue(s, Value(Bytes(9, 2))); }, 20290,
-                    "PageDataSize=" + std::to_string(D()));
+  ExpectEngineError([&] { blobs->StoreValue(s, Value(Bytes(9, 2))); }, 20290, "PageDataSize=" + std::to_string(D()));
   // 30 - 22 = 8 bytes still fit exactly up to the end.
   const auto fits = blobs->StoreValue(s, Value(Bytes(8, 2)));
   EXPECT_EQ(fits.PageNo, first.PageNo);

@@ -20,7 +20,8 @@ using Bytes = std::vector<uint8_t>;
 
 Bytes FromHex(const std::string& hex) {
   Bytes out;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  for (size_t i = 0; i + 1 < hex.size(); i += 2)
+    out.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
   return out;
 }
 
@@ -60,9 +61,8 @@ TEST(CipherKey, IsTheHashPrefixOfEachAlgorithm) {
     size_t blockBytes;
   };
   const Case cases[] = {
-      {0, kRipemd128Abc, 16, 16}, {1, kRipemd256Abc, 32, 16}, {2, kRipemd128Abc, 8, 8},
-      {3, kRipemd128Abc, 16, 24}, {4, kRipemd256Abc, 32, 8},  {5, kRipemd128Abc, 16, 16},
-      {6, kRipemd256Abc, 32, 16}, {7, kRipemd128Abc, 16, 16},
+      {0, kRipemd128Abc, 16, 16}, {1, kRipemd256Abc, 32, 16}, {2, kRipemd128Abc, 8, 8},   {3, kRipemd128Abc, 16, 24},
+      {4, kRipemd256Abc, 32, 8},  {5, kRipemd128Abc, 16, 16}, {6, kRipemd256Abc, 32, 16}, {7, kRipemd128Abc, 16, 16},
   };
   for (const Case& c : cases) {
     Bytes want = FromHex(c.digest);

@@ -6,11 +6,11 @@
 #include <random>
 #include <string>
 
-#include "disk/BlobCompressedStream.h"
 #include "DiskTestUtil.h"
+#include "core/ZUDMemory.h"
+#include "disk/BlobCompressedStream.h"
 #include "disk/StreamFile.h"
 #include "disk/ZUDCompression.h"
-#include "core/ZUDMemory.h"
 
 namespace {
 
@@ -71,8 +71,7 @@ TEST(CompressBuffer, RefusesWhatItCannotDo) {
   EXPECT_FALSE(CompressBuffer(acaZlib, 0, input.data(), 1000, out, outSize));
   EXPECT_FALSE(CompressBuffer(acaBZip, 10, input.data(), 1000, out, outSize));
   EXPECT_FALSE(CompressBuffer(7, 1, input.data(), 1000, out, outSize));
-  ExpectEngineError([&] { CompressBuffer(acaPPM, 1, input.data(), 1000, out, outSize); }, 30039,
-                    "Not implemented yet");
+  ExpectEngineError([&] { CompressBuffer(acaPPM, 1, input.data(), 1000, out, outSize); }, 30039, "Not implemented yet");
   ExpectEngineError([&] { DecompressBuffer(acaPPM, input.data(), 1000, outSize, out); }, 30039);
 }
 
@@ -101,7 +100,7 @@ TEST(CompressionNames, IdsAndDefaultBlockSizes) {
   EXPECT_STREQ(CompressionAlgorithmName(acaBZip), "BZIP");
   EXPECT_EQ(CompressionAlgorithmByName("zlib"), acaZlib);
   EXPECT_EQ(CompressionAlgorithmByName("LZMA"), -1);
-  const std::pair<uint8_t, int32_t> sizes[] = {{0, 102400}, {1, 524288}, {3, 524288}, {4, 1048576},
+  const std::pair<uint8_t, int32_t> sizes[] = {{0, 102400},  {1, 524288},  {3, 524288}, {4, 1048576},
                                                {6, 1048576}, {7, 1572864}, {9, 1572864}};
   for (auto [level, size] : sizes) EXPECT_EQ(DefaultCompressionBlockSize(level), size) << int(level);
 }
@@ -146,7 +145,7 @@ TEST(CompressedBlobStream, RoundTripsValuesOfEverySizeWithEveryAlgorithm) {
     uint8_t alg, level;
     int32_t blockSize;
   };
-  const Case cases[] = {{acaNone, 0, 0},      {acaZlib, 1, 4096}, {acaZlib, 6, 0},  {acaZlib, 9, 65536},
+  const Case cases[] = {{acaNone, 0, 0},      {acaZlib, 1, 4096}, {acaZlib, 6, 0},   {acaZlib, 9, 65536},
                         {acaBZip, 1, 100000}, {acaBZip, 9, 0},    {acaBZip, 5, 4096}};
   const int64_t sizes[] = {0, 1, 4056, 3 * 4096 + 17, 3 * 1048576 + 5};
   for (const Case& c : cases) {
@@ -283,9 +282,9 @@ TEST(CompressedBlobStream, DamagedHeadersAreEngineErrors) {
   // The stream ends inside the last block header.
   int64_t third = 0;
   for (int i = 0; i < 3; ++i) third += zud::GetI64(good.data() + third + 12);
-  ExpectEngineError([&] { open(good.substr(0, static_cast<size_t>(third + 10)), d); }, 10081,
-                    "Stream size = " + std::to_string(third + 10) + " too small. Should be at least = " +
-                        std::to_string(third + 20));
+  ExpectEngineError(
+      [&] { open(good.substr(0, static_cast<size_t>(third + 10)), d); }, 10081,
+      "Stream size = " + std::to_string(third + 10) + " too small. Should be at least = " + std::to_string(third + 20));
   // The stream ends inside a block's compressed bytes.
   ExpectEngineError([&] { open(good.substr(0, static_cast<size_t>(third - 5)), d); }, 10083);
   // Partial keeps the blocks that are there.

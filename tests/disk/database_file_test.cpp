@@ -24,7 +24,8 @@ TEST_F(DatabaseFileTest, ClosedAndOpenedFileErrors) {
   ExpectEngineError([&] { f.OpenFile(path, 2, 1); }, 30366, "Unknown Access mode: '2'");
   ExpectEngineError([&] { f.OpenFile(path, 1, 3); }, 30367, "Unknown Share mode: '3'");
   f.OpenFile(path, 1, 1);
-  ExpectEngineError([&] { f.OpenFile(path, 1, 1); }, 30377, "Cannot perform this operation (OpenFile) on a opened file");
+  ExpectEngineError([&] { f.OpenFile(path, 1, 1); }, 30377,
+                    "Cannot perform this operation (OpenFile) on a opened file");
   ExpectEngineError([&] { f.CreateFile(path); }, 30377, "(CreateFile)");
   ExpectEngineError([&] { f.SetPosition(-1); }, 30372, "Cannot Set File Position to -1.");
 }
@@ -41,7 +42,9 @@ TEST_F(DatabaseFileTest, ReadsAndWritesAreExactOrFailWithTheirDetails) {
   EXPECT_EQ(0, memcmp(back, data, 6));
   // A read that runs past the end is a failure, with the file's numbers.
   EXPECT_FALSE(f.ReadBuffer(back, 12, 6));
-  EABSException e(10464, "Cannot Read from file: '%s' Position = %d, Count = %d, FilePosition = %d, FileSize = %d, ErrorCode:%d. ErrorMessage: %s",
+  EABSException e(10464,
+                  "Cannot Read from file: '%s' Position = %d, Count = %d, FilePosition = %d, FileSize = %d, "
+                  "ErrorCode:%d. ErrorMessage: %s",
                   f.FailureArgs());
   EXPECT_EQ(e.Message(), "Cannot Read from file: '" + path +
                              "' Position = 12, Count = 6, FilePosition = 16, FileSize = 16, ErrorCode:0. "
@@ -107,7 +110,8 @@ TEST_F(DatabaseFileTest, AFailedWriteIsRetriedOnceAfterReconnect) {
   EXPECT_EQ(f.LastFailure().error, EIO);
   EXPECT_EQ(f.LastFailure().text, "Input/output error");
   fs.FailSync(1, 2);
-  ExpectEngineError([&] { f.FlushFileBuffers(); }, 30379, "Cannot flush file buffers for file: '" + path + "'. ErrorCode:5.");
+  ExpectEngineError([&] { f.FlushFileBuffers(); }, 30379,
+                    "Cannot flush file buffers for file: '" + path + "'. ErrorCode:5.");
   EXPECT_EQ(ReadAll(path), Bytes({1, 2, 3}));
 }
 

@@ -7,13 +7,13 @@
 #include <cstring>
 #include <map>
 
+#include "DiskTestUtil.h"
+#include "core/ZUDRecordLayout.h"
+#include "core/ZUDVariant.h"
 #include "disk/DiskBytes.h"
 #include "disk/DiskCrc.h"
 #include "disk/DiskDatabase.h"
 #include "disk/DiskDatabaseData.h"
-#include "DiskTestUtil.h"
-#include "core/ZUDRecordLayout.h"
-#include "core/ZUDVariant.h"
 
 namespace {
 
@@ -143,8 +143,10 @@ PageCensus Census(const Bytes& file, uint8_t algorithm) {
     // The direct files and the PFS keep no DataCRC; their plain bytes are
     // mostly zero in a small database, which enciphered bytes never are.
     const bool mostlyZero = static_cast<size_t>(std::count(data, page + ps, 0)) > (ps - kPageHeaderSize) / 2;
-    if (crcMatches || mostlyZero) ++census.plain[type];
-    else if (page[kPgCryptoAlgorithm] == algorithm) ++census.enciphered[type];
+    if (crcMatches || mostlyZero)
+      ++census.plain[type];
+    else if (page[kPgCryptoAlgorithm] == algorithm)
+      ++census.enciphered[type];
   }
   return census;
 }
@@ -164,12 +166,14 @@ TEST_P(EncryptedTables, RoundTripRecordsIndexesAndBlobsAndKeepTheFileUnreadable)
     EXPECT_EQ(ReadThrough(c, "by_k"), expected);
     const auto byText = ReadThrough(c, "by_s");
     ASSERT_EQ(byText.size(), expected.size());
-    for (size_t i = 1; i < byText.size(); ++i) EXPECT_GE(Upper(byText[i - 1].second.text), Upper(byText[i].second.text));
+    for (size_t i = 1; i < byText.size(); ++i)
+      EXPECT_GE(Upper(byText[i - 1].second.text), Upper(byText[i].second.text));
     EXPECT_EQ(c.data.OpenTable(c.session, "secretos").GetRecordCount(c.session), kRecords);
   }
 
   const Bytes file = ReadAll(path);
-  for (const std::string& marker : {kRecordMarker, kBlobMarker, kMemoMarker, std::string("secretos"), std::string("by_s")})
+  for (const std::string& marker :
+       {kRecordMarker, kBlobMarker, kMemoMarker, std::string("secretos"), std::string("by_s")})
     EXPECT_FALSE(Contains(file, marker)) << marker;
 
   const PageCensus census = Census(file, password.CryptoAlgorithm);
@@ -184,8 +188,11 @@ TEST_P(EncryptedTables, RoundTripRecordsIndexesAndBlobsAndKeepTheFileUnreadable)
   }
 
   for (const std::string& wrong : {std::string("clave de prueba"), std::string("CLAVE DE PRUEBA"), std::string()}) {
-    ExpectEngineError([&] { TABSDiskDatabaseData("CRYPT").Open(path, TABSPassword{wrong, password.CryptoAlgorithm}, false, false); },
-                      30445, "Cannot open database - incorrect password");
+    ExpectEngineError(
+        [&] {
+          TABSDiskDatabaseData("CRYPT").Open(path, TABSPassword{wrong, password.CryptoAlgorithm}, false, false);
+        },
+        30445, "Cannot open database - incorrect password");
   }
 }
 

@@ -38,7 +38,7 @@ TEST_F(FreeSpaceTest, MapPagesSitAtTheirFixedPlaces) {
   struct Case {
     int32_t page;
     bool map;
-  } cases[] = {{0, true},      {1, true},      {2, false},      {32447, false}, {32448, true}, {32449, false},
+  } cases[] = {{0, true},      {1, true},      {2, false},      {32447, false}, {32448, true},  {32449, false},
                {129792, true}, {129793, true}, {129794, false}, {259584, true}, {259585, true}, {-3, false}};
   for (const Case& c : cases) EXPECT_EQ(fsm.IsMapPage(c.page), c.map) << c.page;
   EXPECT_EQ(fsm.PfsPageNo(4), 129792);

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <numeric>
 
-#include "disk/DiskDatabase.h"
 #include "DiskTestUtil.h"
+#include "disk/DiskDatabase.h"
 #include "disk/ZUDCompression.h"
 
 namespace {
@@ -81,9 +81,9 @@ TEST(TransactedFile, CompressedRoundTripAndShortRead) {
     f.ReadFile(kSys, back.data(), true, static_cast<int32_t>(n));
     EXPECT_EQ(back, data);
     Bytes more(n + 1);
-    ExpectEngineError([&] { f.ReadFile(kSys, more.data(), true, static_cast<int32_t>(n + 1)); }, 30387,
-                      "Cannot Read internal file. FileSize=" + std::to_string(n) + ". ReadSize=" +
-                          std::to_string(n + 1));
+    ExpectEngineError(
+        [&] { f.ReadFile(kSys, more.data(), true, static_cast<int32_t>(n + 1)); }, 30387,
+        "Cannot Read internal file. FileSize=" + std::to_string(n) + ". ReadSize=" + std::to_string(n + 1));
   }
 }
 
@@ -248,10 +248,8 @@ TEST(InternalFiles, DamagedChainsRaiseEngineErrors) {
          PutI32(&f[PageAt(p[0]) + 45], 1 << 30);
        },
        20300},
-      {"link back to the first page", [](Bytes& f, auto& p) { PutI32(&f[PageAt(p[1]) + kPgNextPageNo], p[0]); },
-       20301},
-      {"link past the page area", [](Bytes& f, auto& p) { PutI32(&f[PageAt(p[0]) + kPgNextPageNo], 99999); },
-       20301},
+      {"link back to the first page", [](Bytes& f, auto& p) { PutI32(&f[PageAt(p[1]) + kPgNextPageNo], p[0]); }, 20301},
+      {"link past the page area", [](Bytes& f, auto& p) { PutI32(&f[PageAt(p[0]) + kPgNextPageNo], 99999); }, 20301},
       {"link to a map page", [](Bytes& f, auto& p) { PutI32(&f[PageAt(p[0]) + kPgNextPageNo], 1); }, 20301},
       {"second page of another type", [](Bytes& f, auto& p) { PutU16(&f[PageAt(p[1]) + kPgType], ptTableRecord); },
        20153},
@@ -387,8 +385,11 @@ TEST(TableList, RoundTripOfManyNamesWithLongNamesCut) {
   EXPECT_EQ(list.FindTable(kSys, longName).TableID, 7);
   EXPECT_EQ(list.FindTable(kSys, longName.substr(0, 255)).TableID, 7);
   EXPECT_FALSE(list.TableExists(kSys, longName.substr(0, 254)));
-  ExpectEngineError([&] { list.AddTable(kSys, {longName + "other", 1, 1, 1, 1}); }, 30395,
-                    "Table '" + longName.substr(0, 255) + "' already exists");
+  ExpectEngineError(
+      [&] {
+        list.AddTable(kSys, {longName + "other", 1, 1, 1, 1});
+      },
+      30395, "Table '" + longName.substr(0, 255) + "' already exists");
   ExpectEngineError([&] { list.AddTable(kSys, {"Tabla3", 1, 1, 1, 1}); }, 30395, "'Tabla3' already exists");
   ExpectEngineError([&] { list.FindTable(kSys, "nada"); }, 30396, "Table 'nada' not exists.");
   ExpectEngineError([&] { list.DeleteTable(kSys, "nada"); }, 30397, "Table 'nada' not exists.");
@@ -444,8 +445,7 @@ TEST(DiskDatabase, DamagedDirectoryOrTableListIsNamed) {
          PutI32(&f[PageAt(2) + 45], 7);
        },
        20299, "Page No: 2, type 4"},
-      {"directory without the table list",
-       [](Bytes& f) { f[PageAt(2) + 40 + 15] = 9; }, 20299, "Page No: 2, type 4"},
+      {"directory without the table list", [](Bytes& f) { f[PageAt(2) + 40 + 15] = 9; }, 20299, "Page No: 2, type 4"},
       {"page 2 of another type", [](Bytes& f) { PutU16(&f[PageAt(2) + kPgType], ptTableList); }, 20153,
        "Expecting type 4"},
       {"table list of 300 bytes",

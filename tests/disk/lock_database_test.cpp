@@ -1,8 +1,8 @@
 // The lock layer over the real internal files of a database: the active
 // sessions file of TABSDiskDatabase and a locks file made like a table's.
 // Two opens of the file stand for two processes.
-#include "disk/DiskDatabase.h"
 #include "DiskTestUtil.h"
+#include "disk/DiskDatabase.h"
 #include "disk/LockDirectFileArea.h"
 #include "disk/LockManager.h"
 #include "disk/SessionsFile.h"

@@ -20,10 +20,18 @@ TEST(LockKindsTest, CompatibilityIsSymmetricAndCoverageFollowsIt) {
     int x, y;
     bool covers;
   } cases[] = {
-      {ltExclusive, ltOpen, true},   {ltExclusive, ltWrite, true},         {ltExclusive, ltRecord, false},
-      {ltWrite, ltRead, true},       {ltWrite, ltEdit, true},              {ltWrite, ltTransactionWrite, false},
-      {ltTransactionWrite, ltEdit, true}, {ltTransactionWrite, ltWrite, false}, {ltRead, ltOpen, true},
-      {ltOpen, ltRead, false},       {ltRecord, ltOpen, false},            {ltOpen, ltRecord, false},
+      {ltExclusive, ltOpen, true},
+      {ltExclusive, ltWrite, true},
+      {ltExclusive, ltRecord, false},
+      {ltWrite, ltRead, true},
+      {ltWrite, ltEdit, true},
+      {ltWrite, ltTransactionWrite, false},
+      {ltTransactionWrite, ltEdit, true},
+      {ltTransactionWrite, ltWrite, false},
+      {ltRead, ltOpen, true},
+      {ltOpen, ltRead, false},
+      {ltRecord, ltOpen, false},
+      {ltOpen, ltRecord, false},
   };
   for (const Case& c : cases) EXPECT_EQ(LockCovers(c.x, c.y), c.covers) << c.x << " covers " << c.y;
 }
@@ -121,9 +129,9 @@ TEST_F(LockTest, ExclusiveAccessKeepsEveryoneOutAndHandsItsLocksOverWhenItEnds) 
   auto& m = *a.manager;
   const TABSRecordID record{7, 3};
   ASSERT_TRUE(m.LockTable(0, ltExclusive, true, false, 0, 1, a.locks.get()));
-  ASSERT_TRUE(m.LockTable(0, ltOpen, true, false, 0, 1, a.locks.get()));    // covered
-  ASSERT_TRUE(m.LockRecord(0, a.locks.get(), 0, 1, record));                 // no byte
-  EXPECT_FALSE(m.LockRecord(0, a.locks.get(), 0, 1, TABSRecordID{8, 0}));    // one per table
+  ASSERT_TRUE(m.LockTable(0, ltOpen, true, false, 0, 1, a.locks.get()));   // covered
+  ASSERT_TRUE(m.LockRecord(0, a.locks.get(), 0, 1, record));               // no byte
+  EXPECT_FALSE(m.LockRecord(0, a.locks.get(), 0, 1, TABSRecordID{8, 0}));  // one per table
   // Every request of another process fails at once, delays 0 and 1 too.
   for (int delay : {0, 1})
     for (int kind : {ltOpen, ltRead, ltWrite, ltExclusive})

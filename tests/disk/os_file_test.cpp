@@ -70,14 +70,19 @@ TEST_F(OsFileTest, ShareModesRefuseConflictingOpens) {
     unsigned firstAccess, firstShare, secondAccess, secondShare;
     bool allowed;
   } cases[] = {
-      {RW, all, RW, all, true},   {RW, none, R, all, false},  {R, all, RW, none, false},
-      {R, rd, R, rd, true},       {R, rd, RW, all, false},    {RW, all, R, rd, false},
-      {RW, os::kShareWrite, R, all, false}, {R, all, RW, os::kShareWrite, false},
+      {RW, all, RW, all, true},
+      {RW, none, R, all, false},
+      {R, all, RW, none, false},
+      {R, rd, R, rd, true},
+      {R, rd, RW, all, false},
+      {RW, all, R, rd, false},
+      {RW, os::kShareWrite, R, all, false},
+      {R, all, RW, os::kShareWrite, false},
       {RW, os::kShareWrite, RW, os::kShareWrite, false},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.firstAccess << "/" << c.firstShare << " then " << c.secondAccess
-                                    << "/" << c.secondShare);
+    SCOPED_TRACE(testing::Message() << c.firstAccess << "/" << c.firstShare << " then " << c.secondAccess << "/"
+                                    << c.secondShare);
     auto first = OpenOrDie(path, c.firstAccess, c.firstShare);
     std::unique_ptr<os::FileHandle> second;
     os::Status s = os::FileSystem::Default().Open(path, {c.secondAccess, c.secondShare, false}, second);
@@ -149,12 +154,16 @@ TEST(OsRandom, GuidsAreVersion4TextAndDiffer) {
   EXPECT_NE(a, b);
   for (size_t i = 0; i < a.size(); ++i) {
     SCOPED_TRACE(i);
-    if (i == 0) EXPECT_EQ(a[i], '{');
-    else if (i == 37) EXPECT_EQ(a[i], '}');
-    else if (i == 9 || i == 14 || i == 19 || i == 24) EXPECT_EQ(a[i], '-');
-    else EXPECT_TRUE(std::isxdigit(static_cast<unsigned char>(a[i])) && !std::islower(a[i]));
+    if (i == 0)
+      EXPECT_EQ(a[i], '{');
+    else if (i == 37)
+      EXPECT_EQ(a[i], '}');
+    else if (i == 9 || i == 14 || i == 19 || i == 24)
+      EXPECT_EQ(a[i], '-');
+    else
+      EXPECT_TRUE(std::isxdigit(static_cast<unsigned char>(a[i])) && !std::islower(a[i]));
   }
-  EXPECT_EQ(a[15], '4');                                   // version
+  EXPECT_EQ(a[15], '4');                                          // version
   EXPECT_NE(std::string("89AB").find(a[20]), std::string::npos);  // variant
   for (int i = 0; i < 1000; ++i) {
     int64_t r = tiv::os::RandomBelow(10000);

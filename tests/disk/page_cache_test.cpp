@@ -216,7 +216,8 @@ TEST_F(PageCacheTest, ForeignOrDamagedPagesAreRefusedAndNotCached) {
   } cases[] = {
       {"wrong type", pages[0], ptTableIndex, 20153,
        "Invalid page type. Possible data corruption. Expecting type 12, but found 10"},
-      {"bad signature", pages[1], ptAny, 20299, "Error reading database file page. Page No: " + std::to_string(pages[1])},
+      {"bad signature", pages[1], ptAny, 20299,
+       "Error reading database file page. Page No: " + std::to_string(pages[1])},
       {"past the end", total + 3, ptAny, 20299, "Page No: " + std::to_string(total + 3) + ", type 255"},
       {"a PFS page", 0, ptPFS, 30434, "Cannot delete PFS or EAM page. PageNo=0"},
       {"an EAM page", 1, ptAny, 30434, "Cannot delete PFS or EAM page. PageNo=1"},
@@ -232,8 +233,7 @@ TEST_F(PageCacheTest, ForeignOrDamagedPagesAreRefusedAndNotCached) {
   pm.SetCacheCapacity(100);
   pm.PutPage(pm.GetPage(kS0, pages[0], true, ptTableRecord));
   ASSERT_EQ(pm.SharedCache().Count(), 1);
-  ExpectEngineError([&] { pm.GetPage(kS0, pages[0], true, ptTableIndex); }, 20153,
-                    "Expecting type 12, but found 10");
+  ExpectEngineError([&] { pm.GetPage(kS0, pages[0], true, ptTableIndex); }, 20153, "Expecting type 12, but found 10");
   pm.PutPage(pm.GetPage(kS0, pages[0], true, ptAny));
 }
 
@@ -422,7 +422,8 @@ TEST_F(PageCacheTest, EncipheredPagesKeepTheirHeaderAndTheMapPlain) {
   // A damaged data area fails its CRC.
   const uint8_t x = 0;
   pm.WritePageBytes(&x, page, 1, kPageHeaderSize + 9);
-  ExpectEngineError([&] { pm.GetPage(kS0, page); }, 30446, "Decrypt page error. Check CRC failed. PageNo: " + std::to_string(page));
+  ExpectEngineError([&] { pm.GetPage(kS0, page); }, 30446,
+                    "Decrypt page error. Check CRC failed. PageNo: " + std::to_string(page));
 }
 
 }  // namespace

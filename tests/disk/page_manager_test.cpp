@@ -53,11 +53,11 @@ TEST_F(PageManagerTest, FreshFileHasEveryFixedByte) {
     EXPECT_EQ(f[42], 2);                            // State consistent
     EXPECT_EQ(f[43], 0);                            // not encrypted
     EXPECT_EQ(Slice(f, 44, 32), Bytes(32, 0));
-    EXPECT_EQ(Slice(f, 76, 2), Le16(280));           // CheckBlockSize
-    EXPECT_EQ(Slice(f, 78, 278), Bytes(278, 0));     // algorithm, data, CRC, reserved
-    EXPECT_EQ(Slice(f, 356, 2), Le16(20));           // LockAreaSize
+    EXPECT_EQ(Slice(f, 76, 2), Le16(280));        // CheckBlockSize
+    EXPECT_EQ(Slice(f, 78, 278), Bytes(278, 0));  // algorithm, data, CRC, reserved
+    EXPECT_EQ(Slice(f, 356, 2), Le16(20));        // LockAreaSize
     EXPECT_EQ(Slice(f, 358, 18), Bytes(18, 0));
-    EXPECT_EQ(Slice(f, 376, 4), Le32(0));            // NextObjectID
+    EXPECT_EQ(Slice(f, 376, 4), Le32(0));  // NextObjectID
   }
 }
 
@@ -283,8 +283,8 @@ TEST_F(PageManagerTest, PageTransfersStayInsideTheirPage) {
   } cases[] = {{0, 4096, true}, {4095, 1, true}, {4096, 0, true}, {4095, 2, false}, {-1, 1, false}, {0, 4097, false}};
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.offset << "+" << c.count);
-    const std::string msg = "Error - invalid page offset = " + std::to_string(int64_t{c.offset} + c.count) +
-                            ", page size = 4096";
+    const std::string msg =
+        "Error - invalid page offset = " + std::to_string(int64_t{c.offset} + c.count) + ", page size = 4096";
     if (c.ok) {
       pm.WritePageBytes(buf, 1, c.count, c.offset);
       pm.ReadPageBytes(buf, 1, c.count, c.offset);

@@ -4,11 +4,11 @@
 #include <map>
 #include <random>
 
+#include "DiskTestUtil.h"
+#include "core/ZUDRecordLayout.h"
 #include "disk/DiskDatabase.h"
 #include "disk/DiskRecordManager.h"
-#include "DiskTestUtil.h"
 #include "disk/RecordPage.h"
-#include "core/ZUDRecordLayout.h"
 
 namespace {
 
@@ -122,7 +122,7 @@ TEST(RecordPage, SlotsAndLayout) {
   const int64_t data = st.PageAt(ids[0].pageNo) + kPageHeaderSize;
   EXPECT_EQ(GetU16(&file[st.PageAt(ids[0].pageNo) + kPgType]), ptTableRecord);
   EXPECT_EQ(GetI32(&file[st.PageAt(ids[0].pageNo) + kPgOwnerTableID]), kTableID);
-  EXPECT_EQ(file[data], 0b101);                 // slots 0 and 2 used
+  EXPECT_EQ(file[data], 0b101);                  // slots 0 and 2 used
   EXPECT_EQ(GetI32(&file[data + 5 + 1]), 1000);  // slot 0 after the 5 bitmap bytes and the null bitmap
   EXPECT_EQ(GetI32(&file[data + 5 + 200 + 1]), 1002);
   // A record no page can hold is refused when the manager is set up.
@@ -263,8 +263,7 @@ TEST(DiskRecordManager, DamagedRecordPagesAreNotFoundAndRebuildRecovers) {
   // An index that says the foreign page has room sends an insert there:
   // the disagreement is an error naming the page, not a write into it.
   st.rm->PageIndex().Update(kSession, pages[0].first, 10);
-  ExpectEngineError([&] { st.Insert({7, "i"}); }, 20299,
-                    "Page No: " + std::to_string(pages[0].first) + ", type 10");
+  ExpectEngineError([&] { st.Insert({7, "i"}); }, 20299, "Page No: " + std::to_string(pages[0].first) + ", type 10");
   st.db->PageManager().RollbackSession(kSession);
   // The repair path rebuilds the index from the pages that are this
   // table's: the foreign page drops out.

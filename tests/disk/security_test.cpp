@@ -6,9 +6,9 @@
 #include <cstring>
 #include <string>
 
+#include "DiskTestUtil.h"
 #include "disk/DiskBytes.h"
 #include "disk/DiskCrc.h"
-#include "DiskTestUtil.h"
 #include "disk/ZUDSecurity.h"
 
 using namespace tiv::disk;
@@ -78,10 +78,15 @@ TEST(PasswordBytes, AreTheWindows1252FormOfTheTypedText) {
 TEST_F(EncryptedFile, EachAlgorithmOpensWithItsPasswordOnly) {
   for (uint8_t alg = 0; alg < kCryptoAlgorithmCount; ++alg) {
     SCOPED_TRACE("algorithm " + std::to_string(alg));
-    Create("Contrase\xF1" "a", alg);
+    Create(
+        "Contrase\xF1"
+        "a",
+        alg);
     {
       TABSDiskPageManager pm;
-      Open(pm, "Contrase\xF1" "a");
+      Open(pm,
+           "Contrase\xF1"
+           "a");
       EXPECT_EQ(pm.Header().Encrypted, kEncryptedYes);
       EXPECT_EQ(pm.CheckBlock().CryptoAlgorithm, alg);
       // The check data is stored enciphered: it no longer matches its CRC.
@@ -89,14 +94,21 @@ TEST_F(EncryptedFile, EachAlgorithmOpensWithItsPasswordOnly) {
     }
     // Letter case, another password, none at all, or the UTF-8 bytes of the
     // same text (not its Windows-1252 form): all refused before any page.
-    for (const std::string wrong : {"contrase\xF1" "a", "CONTRASE\xD1" "A", "Contrasena", "", "Contrase\xC3\xB1" "a"}) {
+    for (const std::string wrong : {"contrase\xF1"
+                                    "a",
+                                    "CONTRASE\xD1"
+                                    "A",
+                                    "Contrasena", "",
+                                    "Contrase\xC3\xB1"
+                                    "a"}) {
       TABSDiskPageManager pm;
       ExpectEngineError([&] { Open(pm, wrong); }, 30445, "Cannot open database - incorrect password");
       EXPECT_FALSE(pm.IsOpened());
     }
     // The typed text, converted as every engine string is, opens it.
     TABSDiskPageManager pm;
-    Open(pm, PasswordBytesFromUtf8("Contrase\xC3\xB1" "a"));
+    Open(pm, PasswordBytesFromUtf8("Contrase\xC3\xB1"
+                                   "a"));
     EXPECT_TRUE(pm.IsOpened());
   }
 }
@@ -157,7 +169,8 @@ TEST_F(EncryptedFile, CommittedPagesAreEncipheredAndReadBackPlain) {
       }
       pm.CommitSession(0);
       // The cached pages stay plain.
-      EXPECT_EQ(std::memcmp(pm.SharedCache().Find(a)->DataBuffer(), plain.data() + kPageHeaderSize, ps - kPageHeaderSize), 0);
+      EXPECT_EQ(
+          std::memcmp(pm.SharedCache().Find(a)->DataBuffer(), plain.data() + kPageHeaderSize, ps - kPageHeaderSize), 0);
     }
     const Bytes file = ReadAll(path_);
     TABSDiskPageManager probe;
@@ -204,7 +217,7 @@ TEST(EncryptedPage, ADamagedPageAnotherKeyOrAnUnknownAlgorithmFailsTheCrcCheck) 
   struct Case {
     const char* what;
     TABSPassword password;
-    size_t flipAt;  // 0: nothing flipped
+    size_t flipAt;      // 0: nothing flipped
     int algorithmByte;  // -1: as written
   };
   const Case cases[] = {

@@ -71,8 +71,8 @@ TEST_F(SessionProcessTest, TwoProcessesInsertIntoOneTableAndEveryRowArrivesOnce)
   EXPECT_EQ(*ids.begin(), 0);
   EXPECT_EQ(*ids.rbegin(), 100000 + kRows - 1);
   std::cout << "soak: 2 processes x " << kRows << " rows (one row by row, one in transactions of 25) while a "
-            << "third counted " << counts << " times: " << ms << " ms; children said '" << done[0] << "', '"
-            << done[1] << "'" << std::endl;
+            << "third counted " << counts << " times: " << ms << " ms; children said '" << done[0] << "', '" << done[1]
+            << "'" << std::endl;
   reader.data.Disconnect(reader.session);
   reader.data.Close();
   ExpectCheckOk(path);

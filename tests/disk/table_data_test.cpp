@@ -2,17 +2,17 @@
 // values driven against a std::map through inserts, updates and deletes,
 // closed and read back; drop, rename and empty giving their pages back;
 // long names; damaged metadata.
-#include <map>
 #include <functional>
+#include <map>
 #include <random>
 
 #include "ChildProcess.h"
-#include "disk/DiskDatabaseData.h"
 #include "DiskTestUtil.h"
-#include "disk/FreeSpaceMap.h"
+#include "ZudadminRun.h"
 #include "core/ZUDRecordLayout.h"
 #include "core/ZUDVariant.h"
-#include "ZudadminRun.h"
+#include "disk/DiskDatabaseData.h"
+#include "disk/FreeSpaceMap.h"
 
 namespace {
 
@@ -25,15 +25,13 @@ struct Column {
 // Every field type a disk table stores (the autoincrement kinds by one
 // representative: they share their storage with the plain integers).
 const Column kColumns[] = {
-    {"k", aftInteger, 0},         {"c", aftChar, 10},          {"s", aftString, 30},
-    {"wc", aftWideChar, 6},       {"ws", aftWideString, 12},   {"i8", aftShortint, 0},
-    {"i16", aftSmallint, 0},      {"i64", aftLargeint, 0},     {"u8", aftByte, 0},
-    {"u16", aftWord, 0},          {"u32", aftCardinal, 0},     {"ai", aftAutoIncInteger, 0},
-    {"f32", aftSingle, 0},        {"f64", aftDouble, 0},       {"f80", aftExtended, 0},
-    {"b", aftLogical, 0},         {"cur", aftCurrency, 0},     {"d", aftDate, 0},
-    {"t", aftTime, 0},            {"dt", aftDateTime, 0},      {"ts", aftTimeStamp, 0},
-    {"by", aftBytes, 8},          {"vb", aftVarBytes, 8},      {"g", aftGuid, 0},
-    {"blob", aftBlob, 0},         {"memo", aftMemo, 0},
+    {"k", aftInteger, 0},      {"c", aftChar, 10},     {"s", aftString, 30},    {"wc", aftWideChar, 6},
+    {"ws", aftWideString, 12}, {"i8", aftShortint, 0}, {"i16", aftSmallint, 0}, {"i64", aftLargeint, 0},
+    {"u8", aftByte, 0},        {"u16", aftWord, 0},    {"u32", aftCardinal, 0}, {"ai", aftAutoIncInteger, 0},
+    {"f32", aftSingle, 0},     {"f64", aftDouble, 0},  {"f80", aftExtended, 0}, {"b", aftLogical, 0},
+    {"cur", aftCurrency, 0},   {"d", aftDate, 0},      {"t", aftTime, 0},       {"dt", aftDateTime, 0},
+    {"ts", aftTimeStamp, 0},   {"by", aftBytes, 8},    {"vb", aftVarBytes, 8},  {"g", aftGuid, 0},
+    {"blob", aftBlob, 0},      {"memo", aftMemo, 0},
 };
 constexpr int kKey = 0, kString = 2, kBlob = 24, kMemo = 25;
 
@@ -67,7 +65,6 @@ struct Defs {
 
 // The text of every non-BLOB field of a record, as the model keeps it.
 using Row = std::vector<std::string>;
-
 
 struct Db {
   ScratchDir dir;

@@ -9,14 +9,14 @@
 #include <random>
 #include <set>
 
-#include "core/ABSBTreeTableIndex.h"
-#include "disk/DiskBytes.h"
-#include "disk/DiskDatabaseData.h"
 #include "DiskTestUtil.h"
-#include "disk/FreeSpaceMap.h"
+#include "ZudadminRun.h"
+#include "core/ABSBTreeTableIndex.h"
 #include "core/ZUDRecordLayout.h"
 #include "core/ZUDVariant.h"
-#include "ZudadminRun.h"
+#include "disk/DiskBytes.h"
+#include "disk/DiskDatabaseData.h"
+#include "disk/FreeSpaceMap.h"
 
 namespace {
 
@@ -88,8 +88,12 @@ void BuildDatabase(const std::string& path) {
   AddIndex(personasIndexes, "pk", {"id"}, true);
   AddIndex(personasIndexes, "by_nombre", {"nombre", "id"}, false);
   TABSFieldDefs personasFields;
-  AddFields(personasFields, {{"id", aftInteger, 0}, {"nombre", aftString, 30}, {"alta", aftDate, 0},
-                             {"saldo", aftDouble, 0}, {"hecho", aftLogical, 0}, {"nota", aftMemo, 0},
+  AddFields(personasFields, {{"id", aftInteger, 0},
+                             {"nombre", aftString, 30},
+                             {"alta", aftDate, 0},
+                             {"saldo", aftDouble, 0},
+                             {"hecho", aftLogical, 0},
+                             {"nota", aftMemo, 0},
                              {"datos", aftBlob, 0}});
   TABSDiskTableData& p = db.data.CreateTable(db.s, "personas", personasFields, personasIndexes);
   const std::vector<size_t> large = LargeSizes(db.data.Pages().PageDataSize());
@@ -279,8 +283,8 @@ TEST_F(ZudadminCheckPages, APageInUseThatTheMapCallsFreeIsNamedWithItsOwner) {
       page = c.page(o);
       if (owner == "record") {
         const TABSRecordID id = LargeBlobPages(o).first;
-        owner = "table 'personas' record " + std::to_string(id.pageNo) + ":" + std::to_string(id.rowNo) +
-                " field datos";
+        owner =
+            "table 'personas' record " + std::to_string(id.pageNo) + ":" + std::to_string(id.rowNo) + " field datos";
       }
     }
     ASSERT_GT(page, 0);
@@ -306,8 +310,8 @@ TEST_F(ZudadminCheckPages, APageMarkedUsedThatNothingReachesIsALeak) {
   }
   ToolRun check = Zudadmin({"check", added});
   EXPECT_EQ(check.exitCode, 1);
-  EXPECT_EQ(check.lines,
-            std::vector<std::string>{"problem: page " + std::to_string(leaked) + " is marked used but nothing uses it"});
+  EXPECT_EQ(check.lines, std::vector<std::string>{"problem: page " + std::to_string(leaked) +
+                                                  " is marked used but nothing uses it"});
 
   // A page that is free in the map (given back by the deletes) set in use.
   const std::string set = Copy("set.zud");
@@ -355,7 +359,8 @@ TEST_F(ZudadminCheckPages, APageReachedByTwoTablesIsUsedTwice) {
   EXPECT_FALSE(check.HasPart("page " + std::to_string(orphan) + " "));
   EXPECT_TRUE(check.HasPart(" marked used not reached; not judged as leaks, the walk of table 'gastos' record page " +
                             std::to_string(shared) + " stopped at damage"));
-  EXPECT_TRUE(check.Has("problem: table 'gastos': record page " + std::to_string(shared) + " belongs to another table"));
+  EXPECT_TRUE(
+      check.Has("problem: table 'gastos': record page " + std::to_string(shared) + " belongs to another table"));
 }
 
 TEST(ZudadminCheckPageTypes, ACachedPageOfAnotherTypeIsStillRefused) {
@@ -391,8 +396,9 @@ TEST(ZudadminCheckPageTypes, ACachedPageOfAnotherTypeIsStillRefused) {
   WriteAll(db, bytes);
   const ToolRun check = Zudadmin({"check", db});
   EXPECT_EQ(check.exitCode, 1);
-  EXPECT_TRUE(check.Has("problem: table 'fotos': page index: Invalid page type. Possible data corruption. "
-                        "Expecting type 12, but found 10 - Native error: 20153"));
+  EXPECT_TRUE(
+      check.Has("problem: table 'fotos': page index: Invalid page type. Possible data corruption. "
+                "Expecting type 12, but found 10 - Native error: 20153"));
   EXPECT_FALSE(check.HasPart("nothing uses it"));
 }
 
@@ -414,9 +420,7 @@ TEST_F(ZudadminCheckPages, AWalkStoppedByDamageSumsUpWhatItCouldNotReachInsteadO
        },
        tiv::disk::kPgType, tiv::disk::ptTableMetaData, "table 'personas' index 'by_nombre'"},
       {"record page of another table",
-       [](TABSDiskTableData& t, TABSSessionInfo& s) {
-         return t.DiskRecords().IndexedPages(s.sessionID).at(2).first;
-       },
+       [](TABSDiskTableData& t, TABSSessionInfo& s) { return t.DiskRecords().IndexedPages(s.sessionID).at(2).first; },
        tiv::disk::kPgOwnerTableID, 0x7777, "table 'personas' record page "},
   };
   for (const Case& c : cases) {

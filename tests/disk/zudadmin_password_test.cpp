@@ -4,13 +4,17 @@
 #include <algorithm>
 #include <fstream>
 
-#include "ZudadminRun.h"
 #include "DiskTestUtil.h"
+#include "ZudadminRun.h"
 
 namespace {
 
-const std::string kTyped = "Contrase\xC3\xB1" "a";  // as a UTF-8 terminal sends it
-const std::string kWin1252 = "Contrase\xF1" "a";
+const std::string kTyped =
+    "Contrase\xC3\xB1"
+    "a";  // as a UTF-8 terminal sends it
+const std::string kWin1252 =
+    "Contrase\xF1"
+    "a";
 
 }  // namespace
 
@@ -25,8 +29,11 @@ TEST(ZudadminPassword, CreatesAnEncryptedDatabaseThatOpensOnlyWithItsPassword) {
   EXPECT_TRUE(ok.Has("CryptoAlgorithm: 5"));
   EXPECT_EQ(Zudadmin({"pages", db, "--password", kTyped}).exitCode, 0);
 
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"info", db}, {"info", db, "--password", "contrase\xC3\xB1" "a"}, {"pages", db}}) {
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"info", db},
+                                               {"info", db, "--password",
+                                                "contrase\xC3\xB1"
+                                                "a"},
+                                               {"pages", db}}) {
     const ToolRun bad = Zudadmin(args);
     EXPECT_EQ(bad.exitCode, 1);
     EXPECT_TRUE(bad.Has("zudadmin: Cannot open database - incorrect password - Native error: 30445"));
@@ -81,7 +88,10 @@ TEST(ZudadminPassword, TableCommandsOpenAnEncryptedDatabaseOnlyWithItsPassword) 
   EXPECT_EQ(check.lines, std::vector<std::string>{"ok"});
 
   const std::string refused = "Cannot open database - incorrect password - Native error: 30445";
-  for (const std::vector<std::string>& wrong : {std::vector<std::string>{}, {"--password", "contrase\xC3\xB1" "a"}}) {
+  for (const std::vector<std::string>& wrong : {std::vector<std::string>{},
+                                                {"--password",
+                                                 "contrase\xC3\xB1"
+                                                 "a"}}) {
     const std::vector<std::vector<std::string>> commands = {
         {"tables", db},
         {"dump", db, "personas"},
@@ -98,6 +108,8 @@ TEST(ZudadminPassword, TableCommandsOpenAnEncryptedDatabaseOnlyWithItsPassword) 
   }
   // Nothing was added by the refused commands.
   const ToolRun after = Zudadmin({"dump", db, "personas", "--password", kTyped});
-  EXPECT_EQ(std::count_if(after.lines.begin(), after.lines.end(), [](const std::string& l) { return l[0] == '1' || l[0] == '2'; }), 2);
+  EXPECT_EQ(std::count_if(after.lines.begin(), after.lines.end(),
+                          [](const std::string& l) { return l[0] == '1' || l[0] == '2'; }),
+            2);
   EXPECT_EQ(Zudadmin({"tables", db, "--password"}).exitCode, 2);
 }

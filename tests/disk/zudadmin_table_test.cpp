@@ -2,15 +2,13 @@
 // import with a bad row, tables, dump, and check finding flipped bytes.
 #include <fstream>
 
+#include "DiskTestUtil.h"
 #include "ZudadminRun.h"
 #include "disk/DiskDatabaseData.h"
-#include "DiskTestUtil.h"
 
 namespace {
 
-void WriteText(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
+void WriteText(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
 // A database with table "personas" (unique index on id, index on nombre)
 // holding `rows` rows from a CSV import.
@@ -18,14 +16,14 @@ std::string MakeDatabase(const ScratchDir& dir, int rows) {
   const std::string db = dir.File("t.zud");
   EXPECT_EQ(Zudadmin({"create", db}).exitCode, 0);
   EXPECT_EQ(Zudadmin({"create-table", db, "personas",
-                      "id INTEGER NOT NULL, nombre VARCHAR(30), alta DATE, nota MEMO, saldo DOUBLE",
-                      "--index", "pk:id:unique", "--index", "by_nombre:nombre,id"})
+                      "id INTEGER NOT NULL, nombre VARCHAR(30), alta DATE, nota MEMO, saldo DOUBLE", "--index",
+                      "pk:id:unique", "--index", "by_nombre:nombre,id"})
                 .exitCode,
             0);
   std::string csv = "id,nombre,alta,nota,saldo\n";
   for (int i = 1; i <= rows; ++i)
-    csv += std::to_string(i) + ",Nombre " + std::to_string(i * 37 % 101) + ",2024-01-" +
-           std::to_string(10 + i % 18) + ",\"nota " + std::to_string(i) + "\",\"" + std::to_string(i) + ",5\"\n";
+    csv += std::to_string(i) + ",Nombre " + std::to_string(i * 37 % 101) + ",2024-01-" + std::to_string(10 + i % 18) +
+           ",\"nota " + std::to_string(i) + "\",\"" + std::to_string(i) + ",5\"\n";
   WriteText(dir.File("rows.csv"), csv);
   EXPECT_EQ(Zudadmin({"import", db, "personas", dir.File("rows.csv")}).exitCode, 0);
   return db;

@@ -1,8 +1,8 @@
 // The admin tool as a user runs it: create, info (text and JSON), and the
 // errors it reports without crashing.
+#include "DiskTestUtil.h"
 #include "ZudadminRun.h"
 #include "disk/DiskDatabase.h"
-#include "DiskTestUtil.h"
 
 namespace {
 
@@ -13,13 +13,17 @@ TEST(Zudadmin, CreateThenInfoShowsEveryField) {
   ASSERT_EQ(c.exitCode, 0);
   ToolRun i = Zudadmin({"info", db});
   ASSERT_EQ(i.exitCode, 0);
-  const std::vector<std::string> want = {
-      "DatabaseStart: 0",      "Signature: ZORVANTEKSTORAGE", "HeaderSize: 76",        "Version: 6.09",
-      "PageSize: 8192",        "PageCountInExtent: 16",       "TotalPageCount: 6",     "LastUsedPageNo: 4",
-      "CommitCounter: 1",      "State: 2",                    "Encrypted: 0",          "CheckBlockSize: 280",
-      "CryptoAlgorithm: 0",    "CheckCRC: 0x00000000",        "LockAreaSize: 20",      "NextObjectID: 0",
-      "PageAreaOffset: 380",   "NeedRepair: false",           "MaxConnections: 500",   "PagesUsed: 5",
-      "PagesFree: 1",          "Extents: 1"};
+  const std::vector<std::string> want = {"DatabaseStart: 0",    "Signature: ZORVANTEKSTORAGE",
+                                         "HeaderSize: 76",      "Version: 6.09",
+                                         "PageSize: 8192",      "PageCountInExtent: 16",
+                                         "TotalPageCount: 6",   "LastUsedPageNo: 4",
+                                         "CommitCounter: 1",    "State: 2",
+                                         "Encrypted: 0",        "CheckBlockSize: 280",
+                                         "CryptoAlgorithm: 0",  "CheckCRC: 0x00000000",
+                                         "LockAreaSize: 20",    "NextObjectID: 0",
+                                         "PageAreaOffset: 380", "NeedRepair: false",
+                                         "MaxConnections: 500", "PagesUsed: 5",
+                                         "PagesFree: 1",        "Extents: 1"};
   EXPECT_EQ(i.lines, want);
   ToolRun j = Zudadmin({"info", db, "--json"});
   ASSERT_EQ(j.exitCode, 0);
@@ -35,8 +39,8 @@ TEST(Zudadmin, PagesListsEveryPageWithItsMapState) {
     TABSDiskPageManager pm;
     pm.CreateDatabaseFile(db, TABSPassword{});
     for (int i = 0; i < 3; ++i) {
-      TABSPage* p = pm.AddPage(TABSPageManager::kSystemSession, i == 0 ? tiv::disk::ptFileSystemDirectory
-                                                                       : tiv::disk::ptTableRecord);
+      TABSPage* p = pm.AddPage(TABSPageManager::kSystemSession,
+                               i == 0 ? tiv::disk::ptFileSystemDirectory : tiv::disk::ptTableRecord);
       p->SetNextPageNo(i == 0 ? 3 : -1);
       if (i) p->SetOwnerTableID(9);
       pm.PutPage(p);

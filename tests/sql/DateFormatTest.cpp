@@ -3,10 +3,10 @@
 
 #include <string>
 
-#include "sql/ZUDDateFormat.h"
 #include "core/ZUDExcept.h"
-#include "sql/ZUDLexer.h"
 #include "locale/Locale.h"
+#include "sql/ZUDDateFormat.h"
+#include "sql/ZUDLexer.h"
 
 namespace {
 
@@ -92,16 +92,14 @@ TEST(DateFormatRead, BadTextsAndIncompleteFormatsFail) {
     const char* format;
     const char* text;
   } cases[] = {
-      {"DD.MM.YYYY", "07.xx.2005"},  // not a number
-      {"DD.MM.YYYY", "07.03"},        // the text ends early
-      {"DD.MM.YYYY", "31.02.2005"},   // no such day
-      {"DD.MM.YYYY", "00.00.0000"},   // never the zero date
-      {"HH24:NN", "25:00"},
-      {"HH:NN AMPM", "12:00 PM"},     // hours of HH run 0..11
-      {"DD.MM", "07.03"},             // no year
-      {"MONTH", "marzo"},
-      {"DD MONTH YYYY", "07 MARCH 2005"},  // the month is only a skipped name
-      {"YYYY DY", "2005 66"},               // the day is only a skipped day of the year
+      {"DD.MM.YYYY", "07.xx.2005"},                                      // not a number
+      {"DD.MM.YYYY", "07.03"},                                           // the text ends early
+      {"DD.MM.YYYY", "31.02.2005"},                                      // no such day
+      {"DD.MM.YYYY", "00.00.0000"},                                      // never the zero date
+      {"HH24:NN", "25:00"},         {"HH:NN AMPM", "12:00 PM"},          // hours of HH run 0..11
+      {"DD.MM", "07.03"},                                                // no year
+      {"MONTH", "marzo"},           {"DD MONTH YYYY", "07 MARCH 2005"},  // the month is only a skipped name
+      {"YYYY DY", "2005 66"},                                            // the day is only a skipped day of the year
       {"YEAR-Q", "2005-5"},
   };
   for (const auto& c : cases) {
@@ -241,8 +239,7 @@ TEST(DateLiterals, TokenFormsRaiseTheParserErrors) {
       {"TIME x", 1, 20285, "Time string expected \"HH:MM:SS\", but found \"x\" at line 1, column 6"},
       {"TIME '1:2:3'", 1, 20286, "Token 'HH:MM:SS' expected, but '1:2:3' found at line 1, column 6"},
       {"TIMESTAMP [x]", 2, 20287, "Time string expected \"HH:MM:SS\", but found \"x\" at line 1, column 11"},
-      {"TIMESTAMP '2005-03-07'", 2, 20288,
-       "Token 'YYYY-MM-DD' expected, but '2005-03-07' found at line 1, column 11"},
+      {"TIMESTAMP '2005-03-07'", 2, 20288, "Token 'YYYY-MM-DD' expected, but '2005-03-07' found at line 1, column 11"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.sql);

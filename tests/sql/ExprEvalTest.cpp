@@ -2,8 +2,8 @@
 // rules of conditions, IN, BETWEEN, LIKE and the dialect's comparison rules.
 #include <chrono>
 
-#include "sql/ExprLike.h"
 #include "ExprTestUtil.h"
+#include "sql/ExprLike.h"
 
 namespace {
 
@@ -104,9 +104,9 @@ TEST_F(ExprEval, TypesAndSizes) {
     TABSDataType type;
     int32_t size;
   } cases[] = {
-      {"1", aftInteger, 0},           {"2147483647", aftLargeint, 0}, {"1.5", aftDouble, 0},
-      {"n + 1.5", aftDouble, 0},      {"'abc'", aftString, 3},        {"name || 'xy'", aftString, 22},
-      {"n + big", aftLargeint, 0},    {"d + 1", aftDate, 0},          {"name", aftString, 20},
+      {"1", aftInteger, 0},        {"2147483647", aftLargeint, 0}, {"1.5", aftDouble, 0},
+      {"n + 1.5", aftDouble, 0},   {"'abc'", aftString, 3},        {"name || 'xy'", aftString, 22},
+      {"n + big", aftLargeint, 0}, {"d + 1", aftDate, 0},          {"name", aftString, 20},
   };
   for (const auto& c : cases) {
     auto e = Parse(c.text, &rows, ParseAs::Value);
@@ -121,8 +121,10 @@ TEST_F(ExprEval, TypesAndSizes) {
 TEST_F(ExprEval, NullTruthTables) {
   enum V { T, F, N };
   auto set = [&](const char* col, V v) {
-    if (v == N) rows.SetNull(col);
-    else rows[col].SetAsLogical(v == T);
+    if (v == N)
+      rows.SetNull(col);
+    else
+      rows[col].SetAsLogical(v == T);
   };
   const char* names[] = {"true", "false", "NULL"};
   const V andTable[3][3] = {{T, F, N}, {F, F, F}, {N, F, N}};
@@ -158,8 +160,8 @@ TEST_F(ExprEval, NullTruthTables) {
 TEST_F(ExprEval, ComparisonsWithNull) {
   const struct {
     const char* text;
-    const char* nNull;    // n NULL, name NULL
-    const char* nValue;   // n = 7, name = 'abc'
+    const char* nNull;   // n NULL, name NULL
+    const char* nValue;  // n = 7, name = 'abc'
   } cases[] = {
       {"n = NULL", "true", "false"},  // INTEGER NULL keyword: no rewrite, raw flag clear
       {"n <> NULL", "false", "true"},
@@ -243,10 +245,14 @@ TEST_F(ExprEval, InAndBetween) {
       {"n BETWEEN 3 AND 1", "", 2, "false"},
   };
   for (const auto& c : cases) {
-    if (c.name) rows["name"].SetAsString(c.name);
-    else rows.SetNull("name");
-    if (c.n < 0) rows.SetNull("n");
-    else rows["n"].SetAsInteger(c.n);
+    if (c.name)
+      rows["name"].SetAsString(c.name);
+    else
+      rows.SetNull("name");
+    if (c.n < 0)
+      rows.SetNull("n");
+    else
+      rows["n"].SetAsInteger(c.n);
     EXPECT_EQ(Cond(c.text), c.expected) << c.text;
   }
 }
@@ -287,8 +293,10 @@ TEST_F(ExprEval, LikePatterns) {
   };
   rows["n"].SetAsInteger(12);
   for (const auto& c : cases) {
-    if (c.name) rows["name"].SetAsString(c.name);
-    else rows.SetNull("name");
+    if (c.name)
+      rows["name"].SetAsString(c.name);
+    else
+      rows.SetNull("name");
     EXPECT_EQ(Cond(c.text), c.expected) << c.text << " with " << (c.name ? c.name : "NULL");
   }
   // The case-insensitive option (cursor filters) reaches the matcher and the prefix form.
@@ -350,12 +358,17 @@ TEST_F(ExprEval, PeriodQueryCondition) {
   const struct {
     int from, to;  // day of June 2010; 0: NULL
     bool selected;
-  } cases[] = {{1, 30, true}, {15, 20, false}, {0, 5, true}, {0, 0, false}, {2, 0, false}, {28, 30, true}, {2, 29, false}};
+  } cases[] = {{1, 30, true}, {15, 20, false}, {0, 5, true},  {0, 0, false},
+               {2, 0, false}, {28, 30, true},  {2, 29, false}};
   for (const auto& c : cases) {
-    if (c.from) inicial["desde"].SetAsDate(EncodeDayNumber(2010, 6, c.from));
-    else inicial.SetNull("desde");
-    if (c.to) inicial["hasta"].SetAsDate(EncodeDayNumber(2010, 6, c.to));
-    else inicial.SetNull("hasta");
+    if (c.from)
+      inicial["desde"].SetAsDate(EncodeDayNumber(2010, 6, c.from));
+    else
+      inicial.SetNull("desde");
+    if (c.to)
+      inicial["hasta"].SetAsDate(EncodeDayNumber(2010, 6, c.to));
+    else
+      inicial.SetNull("hasta");
     EXPECT_EQ(e->IsTrue(), c.selected) << c.from << ".." << c.to;
   }
   std::vector<TABSScanSearchCondition> conditions;

@@ -67,29 +67,37 @@ TEST(ExprParse, ErrorsCarryLineAndColumn) {
       {"a = 1 OR\n  ,", "30070 Boolean expression expected, but ',' found at line 2, column 3"},
       {",", "30066 Boolean expression expected, but ',' found at line 1, column 1"},
       {"NOT ,", "30066 Boolean expression expected, but ',' found at line 1, column 5"},
-      {"(a = 1) IS MAYBE",
-       "30067 Token 'TRUE, FALSE or UNKNOWN' expected, but 'MAYBE' found at line 1, column 12"},
+      {"(a = 1) IS MAYBE", "30067 Token 'TRUE, FALSE or UNKNOWN' expected, but 'MAYBE' found at line 1, column 12"},
       {"a * FROM", "30160 Expression expected, but 'FROM' found at line 1, column 5"},
       {"a /", "30136 Unexpected end of SQL command found at line 1, column 3"},
       {"a LIKE 'x' ESCAPE 'ab'",
        "20294 Invalid escape character length (should be a single character) at line 1, column 19"},
-      {"DATE '2024-3-15' = d",
-       "20284 Token 'YYYY-MM-DD' expected, but '2024-3-15' found at line 1, column 6"},
+      {"DATE '2024-3-15' = d", "20284 Token 'YYYY-MM-DD' expected, but '2024-3-15' found at line 1, column 6"},
   };
   for (const auto& c : cases) {
     const std::string got = ShapeOf(c.text);
-    if (std::string(c.error).substr(0, 5) == "20284") EXPECT_EQ(got.substr(0, 5), "20284") << got;
-    else EXPECT_EQ(got, c.error) << c.text;
+    if (std::string(c.error).substr(0, 5) == "20284")
+      EXPECT_EQ(got.substr(0, 5), "20284") << got;
+    else
+      EXPECT_EQ(got, c.error) << c.text;
   }
 }
 
 // Functions, CAST, CASE, COALESCE, aggregates and subqueries are part of
 // the grammar, but evaluating them is not built yet.
 TEST(ExprParse, KindsNotBuiltYetRaise) {
-  const char* texts[] = {"UPPER(a) = 'X'",     "x IN (SELECT a FROM t)", "EXISTS (SELECT 1 FROM t)",
-                         "x > ALL (SELECT a FROM t)", "COUNT(*) > 1",     "CAST(a AS INTEGER) = 1",
-                         "CASE a WHEN 1 THEN 2 END = 2", "COALESCE(a, 1) = 1", "NOW > d",
-                         "a = (SELECT b FROM t)", "ROUND(x) = 1",    "1 + LENGTH(a) = 2"};
+  const char* texts[] = {"UPPER(a) = 'X'",
+                         "x IN (SELECT a FROM t)",
+                         "EXISTS (SELECT 1 FROM t)",
+                         "x > ALL (SELECT a FROM t)",
+                         "COUNT(*) > 1",
+                         "CAST(a AS INTEGER) = 1",
+                         "CASE a WHEN 1 THEN 2 END = 2",
+                         "COALESCE(a, 1) = 1",
+                         "NOW > d",
+                         "a = (SELECT b FROM t)",
+                         "ROUND(x) = 1",
+                         "1 + LENGTH(a) = 2"};
   for (const char* t : texts) EXPECT_EQ(ShapeOf(t), "30350 Not implemented yet") << t;
   TABSLexer lexer("SELECT a FROM t", false, nullptr);
   lexer.NextCommand();
@@ -125,8 +133,8 @@ TEST(ExprParse, DepthAndSizeAreBounded) {
   EXPECT_TRUE(Parse(ands, &rows)->IsTrue());
 
   // Nesting within the bound, with many places to step back at.
-  const std::string nested = std::string(60, '(') + "a = 1" + std::string(60, ')') + " AND " +
-                             std::string(60, '(') + "'x'" + std::string(60, ')') + " || 'y' = 'xy'";
+  const std::string nested = std::string(60, '(') + "a = 1" + std::string(60, ')') + " AND " + std::string(60, '(') +
+                             "'x'" + std::string(60, ')') + " || 'y' = 'xy'";
   const auto start = std::chrono::steady_clock::now();
   EXPECT_TRUE(Parse(nested, &rows)->IsTrue());
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));

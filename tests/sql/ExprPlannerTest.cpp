@@ -1,8 +1,8 @@
 // Planner and index services, binding to record buffers and cursors,
 // locate conditions and expression defaults of fields.
-#include "sql/ExprDefaults.h"
 #include "ExprTestUtil.h"
 #include "core/ZUDBytes.h"
+#include "sql/ExprDefaults.h"
 
 namespace {
 
@@ -142,7 +142,7 @@ TEST_F(ExprPlanner, SearchConditionsForIndexes) {
   EXPECT_EQ(conditionsOf("id = 5 OR id = 6", 1), "");
   EXPECT_EQ(conditionsOf("id <> 5", 1), "");
   EXPECT_EQ(conditionsOf("5 < id", 1), "1:3:int:5 3:3:int:5");  // id > 5
-  EXPECT_EQ(conditionsOf("x >= 2", 1), "4:4:int:2");           // descending: lower or equal
+  EXPECT_EQ(conditionsOf("x >= 2", 1), "4:4:int:2");            // descending: lower or equal
   EXPECT_EQ(conditionsOf("x >= 2", 9), "4:4:int:2 5:5:int:2");  // the owner sees its temporary index
   EXPECT_EQ(conditionsOf("x IS NULL AND id IS NOT NULL", 1), "4:1:NULL 1:3:NULL 3:3:NULL");
   EXPECT_EQ(conditionsOf("name LIKE 'ab%'", 1), "");  // prefix comparisons do not drive a range
@@ -189,8 +189,10 @@ TEST_F(ExprPlanner, RecordBufferBindingAndLocate) {
   auto record = [&](int id, const char* name, bool dayNull) {
     std::vector<char> r(static_cast<size_t>(fields.MemoryRecordSize()), 0);
     zud::PutU32(r.data() + fields[0]->MemoryOffset(), static_cast<uint32_t>(id));
-    if (name) std::snprintf(r.data() + fields[1]->MemoryOffset(), 11, "%s", name);
-    else r[0] |= 2;
+    if (name)
+      std::snprintf(r.data() + fields[1]->MemoryOffset(), 11, "%s", name);
+    else
+      r[0] |= 2;
     zud::PutU32(r.data() + fields[2]->MemoryOffset(), static_cast<uint32_t>(EncodeDayNumber(2024, 1, 31)));
     if (dayNull) r[0] |= 4;
     return r;
@@ -244,15 +246,12 @@ TEST_F(ExprPlanner, FieldDefaultsThroughTheCoreHook) {
     const char* text;
     const char* value;  // nullptr: a literal default
   } cases[] = {
-      {"1 + 1", "int:2"},
-      {"DATE '2024-03-15' + 1", "date:2024-03-16"},
-      {"'a' || 'b'", "str:ab"},
-      {"5", nullptr},
-      {"abc", nullptr},        // a column reference is no default expression
-      {"a + 1", nullptr},
-      {"hello world", nullptr},
-      {"1 / 0", nullptr},      // fails to evaluate: a literal
-      {"NOW", nullptr},        // not built yet: a literal for now
+      {"1 + 1", "int:2"},       {"DATE '2024-03-15' + 1", "date:2024-03-16"},
+      {"'a' || 'b'", "str:ab"}, {"5", nullptr},
+      {"abc", nullptr},  // a column reference is no default expression
+      {"a + 1", nullptr},       {"hello world", nullptr},
+      {"1 / 0", nullptr},  // fails to evaluate: a literal
+      {"NOW", nullptr},    // not built yet: a literal for now
   };
   for (const auto& c : cases) {
     auto def = ParseDefaultExpression(text(c.text));

@@ -85,8 +85,10 @@ class TestJoin : public TABSExprOperator {
   }
   TABSExprColumn Column(int32_t c) const override { return c >= kRightBase ? r_.Column(c - kRightBase) : l_.Column(c); }
   void ReadValue(int32_t c, TABSVariant& v) override {
-    if (c >= kRightBase) r_.ReadValue(c - kRightBase, v);
-    else l_.ReadValue(c, v);
+    if (c >= kRightBase)
+      r_.ReadValue(c - kRightBase, v);
+    else
+      l_.ReadValue(c, v);
   }
   bool outerJoin = false;
   bool IsOuterJoin() const override { return outerJoin; }

@@ -10,8 +10,8 @@
 
 #include "ExprTestRows.h"
 #include "core/ZUDExcept.h"
-#include "sql/ZUDExpressions.h"
 #include "locale/Locale.h"
+#include "sql/ZUDExpressions.h"
 
 inline std::string Render(const TABSVariant* v) {
   if (!v) return "none";
@@ -55,8 +55,10 @@ inline std::unique_ptr<TABSExpression> Parse(const std::string& text, TABSExprOp
   if (!lexer.NextCommand()) throw std::runtime_error("no statement");
   auto e = std::make_unique<TABSExpression>();
   e->CaseInsensitive = caseInsensitive;
-  if (as == ParseAs::Condition) e->ParseCondition(lexer);
-  else e->ParseValue(lexer);
+  if (as == ParseAs::Condition)
+    e->ParseCondition(lexer);
+  else
+    e->ParseValue(lexer);
   TToken rest;
   if (lexer.GetCurrentToken(rest)) throw std::runtime_error("not taken whole, left at '" + rest.Text + "'");
   if (rows) e->Bind(rows, nullptr, 0);

@@ -85,8 +85,7 @@ TEST(LexerTokens, StatementTextGivesTokens) {
       {"select\r\n\ta", "R:select@1:1 S:a@2:2"},
       {"'a\nb' x", "Q:a\nb@1:1 S:x@2:4"},
       // Names in backticks and brackets.
-      {"`select` [order] `a``b` `a\\b` `a\\\\b`",
-       "R:select@1:1 B:order@1:10 S:a`b@1:18 S:ab@1:25 S:a\\b@1:31"},
+      {"`select` [order] `a``b` `a\\b` `a\\\\b`", "R:select@1:1 B:order@1:10 S:a`b@1:18 S:ab@1:25 S:a\\b@1:31"},
       {"`:x`", "S::x@1:1"},
       {"x\xe9t\xe9 @v", "S:x\xe9t\xe9@1:1 S:@v@1:6"},
   };
@@ -199,8 +198,8 @@ TEST_F(LexerParams, NamedReferencesTakeCopiesOfTheirValues) {
   Add("my param")->SetAsString("x");
   TABSSQLParam* empty = Add("nada");
   empty->Clear(bftDate);
-  auto lexer = std::make_unique<TABSLexer>(":PAR1 = :par1 :\"my param\" :'MY PARAM' :[my param] :nada", false,
-                                           &params_);
+  auto lexer =
+      std::make_unique<TABSLexer>(":PAR1 = :par1 :\"my param\" :'MY PARAM' :[my param] :nada", false, &params_);
   EXPECT_EQ(Render(*lexer),
             "P:PAR1@1:1 S:=@1:7 P:par1@1:9 P:my param@1:15 P:MY PARAM@1:27 P:my param@1:39 P:nada@1:51");
   const auto& tokens = lexer->Commands().at(0).Tokens;
@@ -223,8 +222,9 @@ TEST_F(LexerParams, NamedReferencesTakeCopiesOfTheirValues) {
 TEST_F(LexerParams, QuestionMarksTakeTheListInOrderAcrossStatements) {
   for (int i = 1; i <= 3; ++i) Add("ignored")->SetAsInteger(i * 10);
   TABSLexer lexer("select ?, ? from t; select ?", false, &params_);
-  EXPECT_EQ(Render(lexer), "R:select@1:1 P:Param1@1:8 ,:,@1:9 P:Param2@1:11 R:from@1:13 S:t@1:18 | "
-                           "R:select@1:21 P:Param3@1:28");
+  EXPECT_EQ(Render(lexer),
+            "R:select@1:1 P:Param1@1:8 ,:,@1:9 P:Param2@1:11 R:from@1:13 S:t@1:18 | "
+            "R:select@1:21 P:Param3@1:28");
   EXPECT_EQ(lexer.Commands()[0].Tokens[1].ParamValue->AsInteger(), 10);
   EXPECT_EQ(lexer.Commands()[0].Tokens[3].ParamValue->AsInteger(), 20);
   EXPECT_EQ(lexer.Commands()[1].Tokens[1].ParamValue->AsInteger(), 30);
@@ -251,8 +251,9 @@ TEST_F(LexerParams, MoreReferencesThanValuesIsAnError) {
 
 TEST_F(LexerParams, SkipParamsLeavesReferencesAsWords) {
   TABSLexer lexer("a = :x or b = ? or c = :\"y z\"", true, nullptr);
-  EXPECT_EQ(Render(lexer), "S:a@1:1 S:=@1:3 S::x@1:5 R:or@1:8 S:b@1:11 S:=@1:13 S:?@1:15 R:or@1:17 S:c@1:20 "
-                           "S:=@1:22 S::y z@1:24");
+  EXPECT_EQ(Render(lexer),
+            "S:a@1:1 S:=@1:3 S::x@1:5 R:or@1:8 S:b@1:11 S:=@1:13 S:?@1:15 R:or@1:17 S:c@1:20 "
+            "S:=@1:22 S::y z@1:24");
 }
 
 // ---------------------------------------------------------------------------

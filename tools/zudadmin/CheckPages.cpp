@@ -3,10 +3,10 @@
 #include <algorithm>
 
 #include "core/ABSBTreeTableIndex.h"
+#include "core/ZUDRecordLayout.h"
 #include "disk/DiskBytes.h"
 #include "disk/DiskFormat.h"
 #include "disk/FreeSpaceMap.h"
-#include "core/ZUDRecordLayout.h"
 
 using namespace tiv::disk;
 
@@ -72,9 +72,8 @@ void TABSPageUse::Compare(TABSDiskPageManager& pm, int32_t otherConnections, std
                        " stopped at damage");
   if (unowned > 0)
     notes.push_back(std::to_string(unowned) + (unowned == 1 ? " page" : " pages") +
-                    " marked used that nothing reaches; not judged as leaks while " +
-                    std::to_string(otherConnections) + (otherConnections == 1 ? " other connection is" : " other connections are") +
-                    " open");
+                    " marked used that nothing reaches; not judged as leaks while " + std::to_string(otherConnections) +
+                    (otherConnections == 1 ? " other connection is" : " other connections are") + " open");
 }
 
 namespace {
@@ -153,8 +152,8 @@ void ClaimRecordBlobs(TABSDiskTableData& t, TABSSessionInfo& s, const char* reco
   for (int n = 0; n < fields.Count(); ++n) {
     if (!fields[n]->IsBlob() || IsFieldNull(record, n)) continue;
     const TABSBlobReference ref = TABSBlobReference::Read(record + fields[n]->MemoryOffset());
-    const std::string owner = table + " record " + std::to_string(id.pageNo) + ":" + std::to_string(id.rowNo) +
-                              " field " + fields[n]->Name();
+    const std::string owner =
+        table + " record " + std::to_string(id.pageNo) + ":" + std::to_string(id.rowNo) + " field " + fields[n]->Name();
     Walking(use, owner, [&] {
       bool small = false;
       const std::vector<int32_t> pages = blobs->ValuePages(s.sessionID, ref, small);

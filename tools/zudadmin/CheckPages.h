@@ -74,7 +74,8 @@ class TABSPageUse {
   void WalkFailed(const std::string& what);
   bool Complete() const { return failedWalk_.empty(); }
   bool Claimed(int32_t pageNo) const {
-    return pageNo >= 0 && static_cast<size_t>(pageNo) < owner_.size() && !owner_[static_cast<size_t>(pageNo)].name.empty();
+    return pageNo >= 0 && static_cast<size_t>(pageNo) < owner_.size() &&
+           !owner_[static_cast<size_t>(pageNo)].name.empty();
   }
 
   // Contracts 1 to 5; appends the problem lines and the notes.
@@ -88,7 +89,7 @@ class TABSPageUse {
   };
   std::vector<Owner> owner_;  // per page
   std::vector<std::string> conflicts_;
-  std::vector<bool> reported_;      // a page already in conflicts_
+  std::vector<bool> reported_;  // a page already in conflicts_
   std::string failedWalk_;
 };
 

@@ -23,12 +23,12 @@
 #include <optional>
 #include <sstream>
 
-#include "core/ABSBTreeTableIndex.h"
 #include "CheckPages.h"
+#include "core/ABSBTreeTableIndex.h"
+#include "core/ZUDVariant.h"
 #include "disk/DiskDatabaseData.h"
 #include "disk/DiskFormat.h"
 #include "disk/ZUDDiskEngine.h"
-#include "core/ZUDVariant.h"
 
 namespace {
 
@@ -231,8 +231,8 @@ int ImportCommand(const std::string& file, const TABSPassword& password, const s
   while (ReadCsvRecord(in, values, quoted, line, nextLine)) {
     if (values.size() == 1 && values[0].empty() && !quoted[0]) continue;  // blank line
     if (values.size() != columns.size()) {
-      std::cerr << "zudadmin: line " << line << ": " << values.size() << " values, the header names "
-                << columns.size() << " fields\n";
+      std::cerr << "zudadmin: line " << line << ": " << values.size() << " values, the header names " << columns.size()
+                << " fields\n";
       std::cout << imported << " records imported\n";
       return 1;
     }

@@ -18,16 +18,16 @@
 // Errors go to stderr as the engine's message (with its native error code)
 // and the exit code is 1; a wrong command line exits with 2 and the usage.
 #include <charconv>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
 
-#include "disk/DiskDatabase.h"
 #include "TableCommands.h"
+#include "disk/DiskDatabase.h"
 #include "disk/ZUDDiskEngine.h"
 #include "disk/ZUDSecurity.h"
 
@@ -51,7 +51,8 @@ TABSPassword TakePassword(std::vector<std::string>& options) {
     }
     if (i + 1 >= options.size()) throw UsageError{"missing value for --password"};
     password.Password = PasswordBytesFromUtf8(options[i + 1]);
-    options.erase(options.begin() + static_cast<std::ptrdiff_t>(i), options.begin() + static_cast<std::ptrdiff_t>(i) + 2);
+    options.erase(options.begin() + static_cast<std::ptrdiff_t>(i),
+                  options.begin() + static_cast<std::ptrdiff_t>(i) + 2);
   }
   return password;
 }
@@ -122,9 +123,12 @@ int Info(const std::string& file, const std::vector<std::string>& options) {
   TABSPassword password;
   for (size_t i = 0; i < options.size(); ++i) {
     const std::string& o = options[i];
-    if (o == "--json") json = true;
-    else if (o == "--password" && i + 1 < options.size()) password.Password = PasswordBytesFromUtf8(options[++i]);
-    else throw UsageError{"unknown option or missing value: " + o};
+    if (o == "--json")
+      json = true;
+    else if (o == "--password" && i + 1 < options.size())
+      password.Password = PasswordBytesFromUtf8(options[++i]);
+    else
+      throw UsageError{"unknown option or missing value: " + o};
   }
   TABSDiskPageManager pm;
   bool multiUser = true, needRepair = false, readOnly = true;
@@ -202,8 +206,10 @@ int Info(const std::string& file, const std::vector<std::string>& options) {
 int Pages(const std::string& file, const std::vector<std::string>& options) {
   TABSPassword password;
   for (size_t i = 0; i < options.size(); ++i) {
-    if (options[i] == "--password" && i + 1 < options.size()) password.Password = PasswordBytesFromUtf8(options[++i]);
-    else throw UsageError{"unknown option or missing value: " + options[i]};
+    if (options[i] == "--password" && i + 1 < options.size())
+      password.Password = PasswordBytesFromUtf8(options[++i]);
+    else
+      throw UsageError{"unknown option or missing value: " + options[i]};
   }
   TABSDiskPageManager pm;
   bool multiUser = true, needRepair = false, readOnly = true;
