@@ -22,9 +22,17 @@
 //               ZUDBasePageManager (the abstract parts the storage kinds
 //               implement), ZUDTableCursor and ZUDTableDataCursor.cpp (what
 //               the table data offers cursors), ZUDBitsArray (bitmaps)
+//   pages       PageFormat (the page header and page types), PageManager
+//               (TABSPage, TABSSortedPageList, the abstract TABSPageManager:
+//               page cache, pins, per-session page transactions),
+//               MemoryPageManager (TABSMemoryPageManager: pages in memory);
+//               the disk page manager is engine/disk's
 //   B+-trees    ABSBTree (main header of the trees), ABSBTreePage,
 //               ABSBTreeRecordKey, ABSBTreeRecordIndex, ABSBTreePageIndex,
 //               ABSBTreeTableIndex (the abstract index served by a B-tree)
+//
+// The core includes nothing from engine/disk or engine/sql: they build on
+// it (the scan test in tests/core/SourceScanTest.cpp holds that).
 #pragma once
 
 #include "core/ZUDBasePageManager.h"

@@ -1,7 +1,8 @@
 // ZUDExcept: the one exception class of the engine.
 //
 // Contract
-//  1. Every failure inside the engine is raised as EABSException carrying a
+//  1. Every failure that a file, a user's input, another process or the
+//     operating system can cause is raised as EABSException carrying a
 //     native error code (signed 32-bit) and a message. Codes belong to raise
 //     sites: each place that raises has its own literal code, written where
 //     it raises, together with the literal message format of the catalogue
@@ -13,6 +14,14 @@
 //     the arguments do not fit the format (wrong count or kind), the text is
 //     the format followed by " Arguments are invalid!"; raising never throws
 //     anything else.
+//  4. Programmer errors are not engine errors: a broken contract between our
+//     own functions (an argument the callee's header forbids, an invariant
+//     of our own structures found broken) throws std::logic_error, or
+//     std::invalid_argument for an argument outside its documented range,
+//     with a message naming the contract. Nothing catches them to carry on,
+//     they carry no native code, and no assert stands in for them (asserts
+//     vanish from release builds; an engine that goes on past a broken
+//     invariant damages files).
 //
 // Raise sites read:
 //     throw EABSException(30016, "Value is Null");

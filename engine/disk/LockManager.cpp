@@ -1,6 +1,6 @@
 #include "disk/LockManager.h"
 
-#include <cassert>
+#include <stdexcept>
 
 #include "os/OsClock.h"
 #include "os/OsRandom.h"
@@ -67,8 +67,8 @@ bool TABSDatabaseTableLockManager::LockTable(int32_t slot, TABSLockKind kind, bo
   if (exclusiveDatabase_) return true;
   if (!file) throw EABSException(10489, "Nil pointer occured");
   // Record locks go through LockRecord, which stores the record too.
-  assert(IsLockKind(kind) && kind != ltRecord);
-  if (!IsLockKind(kind) || kind == ltRecord) return false;
+  if (!IsLockKind(kind) || kind == ltRecord)
+    throw std::logic_error("LockTable takes a table lock kind; record locks go through LockRecord");
   std::unique_lock guard(mutex_, std::defer_lock);
   if (!insideLock) guard.lock();
   TABSTableLockList* list = List(slot);

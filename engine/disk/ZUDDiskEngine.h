@@ -15,8 +15,6 @@
 //                              growth, commit states; and the page
 //                              level (DiskPageManager.cpp): page reads and
 //                              writes, the disk commit
-//       ZUDPage.h              TABSPage, TABSSortedPageList, the abstract
-//                              TABSPageManager (cache, pins, sessions)
 //       FreeSpaceMap.h         TABSDatabaseFreeSpaceManager: PFS/EAM pages
 //       TablePagesCache.h      multi-user table stamps of cached pages
 //       InternalFile.h         transacted and direct internal files (page
@@ -47,8 +45,10 @@
 //       LockList.h             the locks one slot holds
 //       LockManager.h          TABSDatabaseTableLockManager and the whole
 //                              multi-process lock protocol
-//  3. Calls go down only: this area uses engine/core (EABSException) and
-//     platform/os, nothing above it.
+//  3. Calls go down only: this area builds on engine/core (EABSException,
+//     the generic page layer core/PageManager.h with its cache, pins and
+//     per-session page transactions, which TABSDiskPageManager implements
+//     over the file; the B-trees) and platform/os, nothing above it.
 //  4. Every failure is an EABSException with the code of its raise site;
 //     a file that is damaged or not a database never crashes a reader.
 #pragma once
