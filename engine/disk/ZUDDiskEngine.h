@@ -47,6 +47,10 @@
 //       LockList.h             the locks one slot holds
 //       LockManager.h          TABSDatabaseTableLockManager and the whole
 //                              multi-process lock protocol
+//       DatabaseCheck.h        CheckDatabase: every page, table, index and
+//                              BLOB of a file and the free-space map
+//                              against the pages in use, as a report of
+//                              problem and note lines; never writes
 //  3. Calls go down only: this area uses engine/core (EABSException) and
 //     platform/os, nothing above it.
 //  4. Every failure is an EABSException with the code of its raise site;
@@ -57,6 +61,7 @@
 #include "disk/BlobFieldStream.h"
 #include "disk/BlobPageIndexSpace.h"
 #include "disk/BlobPages.h"
+#include "disk/DatabaseCheck.h"
 #include "disk/DatabaseFile.h"
 #include "disk/DiskBytes.h"
 #include "disk/DiskCrc.h"
