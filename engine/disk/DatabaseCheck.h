@@ -74,7 +74,8 @@
 //     empty, drop, rename, index changes and the creation of tables wait
 //     meanwhile, so what the pages say does not move under the walks. A
 //     table whose read lock cannot be had is reported by its check
-//     ("table 'T': MESSAGE") and its pages are not judged. The read locks
+//     ("table 'T': MESSAGE") and not walked, so the pages marked used
+//     that nothing reached are summed up as contract 2 says. The read locks
 //     do not keep out a transaction already under way, and pages another
 //     connection allocated for changes it has not committed yet are marked
 //     used and reached by nothing, exactly like leaks. So while other

@@ -55,6 +55,8 @@
 //     platform/os, nothing above it.
 //  4. Every failure is an EABSException with the code of its raise site;
 //     a file that is damaged or not a database never crashes a reader.
+//     CheckDatabase alone answers the engine errors it meets as lines of
+//     its report instead.
 #pragma once
 
 #include "core/PageManager.h"

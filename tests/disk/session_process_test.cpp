@@ -240,8 +240,9 @@ TEST_F(SessionProcessTest, SingleUserClaimsEverySlotOrGetsReadOnly) {
 }
 
 // The admin tool is one more multi-user connection: it imports into, lists
-// and checks a table that two other processes have open, and what it
-// stores is seen by them at their next operation.
+// and checks a table that two other processes have open (its check prints
+// what the engine's check answers beside them), and what it stores is seen
+// by them at their next operation.
 TEST_F(SessionProcessTest, TheAdminToolWorksBesideRunningPrograms) {
   CreateSharedTableDb(path, 8);
   ChildProcess other = Helper({"hold", path});
