@@ -45,18 +45,25 @@
 //       LockList.h             the locks one slot holds
 //       LockManager.h          TABSDatabaseTableLockManager and the whole
 //                              multi-process lock protocol
+//       DatabaseCheck.h        CheckDatabase: every page, table, index and
+//                              BLOB of a file and the free-space map
+//                              against the pages in use, as a report of
+//                              problem and note lines; never writes
 //  3. Calls go down only: this area builds on engine/core (EABSException,
 //     the generic page layer core/PageManager.h with its cache, pins and
 //     per-session page transactions, which TABSDiskPageManager implements
 //     over the file; the B-trees) and platform/os, nothing above it.
 //  4. Every failure is an EABSException with the code of its raise site;
 //     a file that is damaged or not a database never crashes a reader.
+//     CheckDatabase alone answers the engine errors it meets as lines of
+//     its report instead.
 #pragma once
 
 #include "core/PageManager.h"
 #include "disk/BlobFieldStream.h"
 #include "disk/BlobPageIndexSpace.h"
 #include "disk/BlobPages.h"
+#include "disk/DatabaseCheck.h"
 #include "disk/DatabaseFile.h"
 #include "disk/DiskBytes.h"
 #include "disk/DiskCrc.h"

@@ -1,5 +1,6 @@
 // Helpers shared by the disk tests: a scratch folder per test, whole-file
-// reads and writes, and a check of the engine error a call raises.
+// reads and writes, a check of the engine error a call raises, and the
+// engine's check of a whole database file.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -71,4 +72,12 @@ inline OpenResult OpenDb(TABSDiskPageManager& pm, const std::string& path, bool 
   OpenResult r{multiUser, readOnly, false};
   pm.OpenDatabaseFile(path, TABSPassword{}, r.multiUser, exclusive, r.needRepair, r.readOnly);
   return r;
+}
+
+// What the engine's check says of a database nobody changes meanwhile: "ok"
+// alone, no problem and no note.
+inline void ExpectCheckOk(const std::string& path, const TABSPassword& password = TABSPassword{}) {
+  const TABSCheckReport report = CheckDatabase(path, password);
+  EXPECT_TRUE(report.Ok());
+  EXPECT_EQ(report.Lines(), std::vector<std::string>{"ok"});
 }

@@ -8,7 +8,6 @@
 
 #include "ChildProcess.h"
 #include "DiskTestUtil.h"
-#include "ZudadminRun.h"
 #include "core/ZUDRecordLayout.h"
 #include "core/ZUDVariant.h"
 #include "disk/DiskDatabaseData.h"

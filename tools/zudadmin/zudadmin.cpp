@@ -4,7 +4,8 @@
 //                        [--password P [--algorithm N]]
 //   zudadmin info FILE [--json] [--password P]
 //   zudadmin pages FILE [--password P]
-//   zudadmin create-table | import | tables | dump | check (TableCommands.h),
+//   zudadmin create-table | import | tables | schema | dump | check
+//            (TableCommands.h),
 //            each with [--password P]
 //
 // create makes a complete empty database: the fixed blocks, the system
@@ -66,6 +67,7 @@ void PrintUsage(std::ostream& out) {
          "                             [--index NAME:FIELD[,FIELD...][:unique]]...\n"
          "       zudadmin import FILE TABLE CSVFILE [--password P]\n"
          "       zudadmin tables FILE [--password P]\n"
+         "       zudadmin schema FILE TABLE [--password P]\n"
          "       zudadmin dump FILE TABLE [--csv] [--password P]\n"
          "       zudadmin check FILE [--password P]\n";
 }
@@ -253,6 +255,7 @@ int main(int argc, char** argv) {
     if (command == "create-table") return CreateTableCommand(file, TakePassword(options), options);
     if (command == "import") return ImportCommand(file, TakePassword(options), options);
     if (command == "tables") return TablesCommand(file, TakePassword(options), options);
+    if (command == "schema") return SchemaCommand(file, TakePassword(options), options);
     if (command == "dump") return DumpCommand(file, TakePassword(options), options);
     if (command == "check") return CheckCommand(file, TakePassword(options), options);
     throw UsageError{"unknown command: " + command};
