@@ -72,7 +72,7 @@ TEST_F(VariantTest, DamagedStreamsRaiseTheCallersCode) {
     TABSMemoryStream stream(c.bytes);
     TABSVariant v = Int(1);
     std::string message;
-    EXPECT_EQ(ErrorCodeOf([&] { v.LoadFromStream(stream, 10349); }, &message), c.code) << c.name;
+    EXPECT_EQ(NativeCodeOf([&] { v.LoadFromStream(stream, 10349); }, &message), c.code) << c.name;
     if (c.code == 10349) {
       EXPECT_EQ(message.rfind("Cannot read from stream. Position = ", 0), 0u) << message;
     }
