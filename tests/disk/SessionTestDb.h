@@ -13,6 +13,7 @@
 #include "core/ZUDVariant.h"
 #include "disk/DiskDatabase.h"
 #include "disk/DiskDatabaseData.h"
+#include "support/FieldList.h"
 
 constexpr const char* kSharedTable = "filas";
 
@@ -24,16 +25,7 @@ inline void CreateSharedTableDb(const std::string& path, int32_t maxConnections)
   data.Open(path, TABSPassword{}, true, false);
   data.Connect(session);
   TABSFieldDefs fields;
-  const struct {
-    const char* name;
-    TABSDataType type;
-    int32_t size;
-  } columns[] = {{"id", aftInteger, 0}, {"owner", aftInteger, 0}, {"nombre", aftString, 20}};
-  for (const auto& c : columns) {
-    TABSFieldDef* f = fields.AddNew();
-    f->SetName(c.name);
-    f->SetDataType(c.type, c.size);
-  }
+  AddFields(fields, {{"id", aftInteger}, {"owner", aftInteger}, {"nombre", aftString, 20}});
   TABSIndexDefs indexes;
   TABSIndexDef* byId = indexes.AddNew();
   byId->SetName("por_id");

@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "ChildProcess.h"
+#include "support/ChildProcess.h"
 #include "disk/ZUDDiskEngine.h"
 
 struct ToolRun {

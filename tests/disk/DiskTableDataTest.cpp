@@ -6,24 +6,19 @@
 #include <map>
 #include <random>
 
-#include "ChildProcess.h"
 #include "DiskTestUtil.h"
 #include "core/ZUDRecordLayout.h"
 #include "core/ZUDVariant.h"
 #include "disk/DiskDatabaseData.h"
 #include "disk/FreeSpaceMap.h"
+#include "support/ChildProcess.h"
+#include "support/FieldList.h"
 
 namespace {
 
-struct Column {
-  const char* name;
-  TABSDataType type;
-  int32_t size;
-};
-
 // Every field type a disk table stores (the autoincrement kinds by one
 // representative: they share their storage with the plain integers).
-const Column kColumns[] = {
+const std::vector<FieldSpec> kColumns = {
     {"k", aftInteger, 0},      {"c", aftChar, 10},     {"s", aftString, 30},    {"wc", aftWideChar, 6},
     {"ws", aftWideString, 12}, {"i8", aftShortint, 0}, {"i16", aftSmallint, 0}, {"i64", aftLargeint, 0},
     {"u8", aftByte, 0},        {"u16", aftWord, 0},    {"u32", aftCardinal, 0}, {"ai", aftAutoIncInteger, 0},
@@ -34,13 +29,7 @@ const Column kColumns[] = {
 };
 constexpr int kKey = 0, kString = 2, kBlob = 24, kMemo = 25;
 
-void AllTypes(TABSFieldDefs& fields) {
-  for (const Column& c : kColumns) {
-    TABSFieldDef* f = fields.AddNew();
-    f->SetName(c.name);
-    f->SetDataType(c.type, c.size);
-  }
-}
+void AllTypes(TABSFieldDefs& fields) { AddFields(fields, kColumns); }
 
 void Indexes(TABSIndexDefs& defs) {
   TABSIndexDef* byKey = defs.AddNew();
@@ -313,9 +302,7 @@ TEST(DiskTableDataTest, CreationRefusalsLeaveNothingBehind) {
   const int64_t before = db.PagesInUse();
   ExpectEngineError([&] { db.data->CreateTable(db.session, "vacia", TABSFieldDefs(), TABSIndexDefs()); }, 20128);
   TABSFieldDefs huge;
-  TABSFieldDef* f = huge.AddNew();
-  f->SetName("grande");
-  f->SetDataType(aftString, 5000);
+  AddFields(huge, {{"grande", aftString, 5000}});
   ExpectEngineError([&] { db.data->CreateTable(db.session, "grande", huge, TABSIndexDefs()); }, 20174);
   db.data->CreateTable(db.session, "t", Defs(false).fields, Defs(false).indexes);
   ExpectEngineError([&] { db.data->CreateTable(db.session, "T", Defs(false).fields, Defs(false).indexes); }, 30395);

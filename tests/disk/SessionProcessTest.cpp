@@ -7,10 +7,10 @@
 #include <iostream>
 #include <set>
 
-#include "ChildProcess.h"
 #include "DiskTestUtil.h"
 #include "SessionTestDb.h"
 #include "ZudadminRun.h"
+#include "support/ChildProcess.h"
 
 namespace {
 
