@@ -33,6 +33,8 @@
 
 namespace {
 
+bool IsByteStorage(TABSStorageType st) { return st == bftBytes || st == bftVarBytes; }
+
 std::string Trim(const std::string& s) {
   size_t b = 0, e = s.size();
   while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
@@ -140,6 +142,9 @@ std::optional<std::string> FieldText(TABSDiskTableData& t, TABSSessionInfo& s, c
   TABSVariant v;
   ReadFieldValue(t.FieldDefs(), record, n, v);
   if (v.IsNull()) return std::nullopt;
+  // Byte strings have no text form: their stored bytes stand as they are,
+  // as a BLOB's do, and import takes them back the same way.
+  if (IsByteStorage(f.StorageType())) return std::string(v.Buffer(), static_cast<size_t>(v.ValueSize()));
   return v.AsString();
 }
 
@@ -279,6 +284,12 @@ int ImportCommand(const std::string& file, const TABSPassword& password, const s
         }
         if (f.IsBlob()) {
           t.WriteBlobBuffer(c.session, record.data(), n, text.data(), static_cast<int64_t>(text.size()));
+          continue;
+        }
+        if (IsByteStorage(f.StorageType())) {
+          TABSVariant bytes;
+          bytes.SetBuffer(text.data(), static_cast<int32_t>(text.size()), true, f.StorageType());
+          WriteFieldValue(t.FieldDefs(), record.data(), n, bytes);
           continue;
         }
         // yyyy-mm-dd[ time] becomes dd/mm/yyyy[ time], the short date form.
