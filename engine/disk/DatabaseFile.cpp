@@ -201,8 +201,10 @@ std::vector<TABSErrorArg> TABSDatabaseFile::FailureArgs() const {
 
 void TABSDatabaseFile::FlushFileBuffers() {
   CheckOpen("FlushFileBuffers");
+  // Never retried (contract 4): a failed fsync may have dropped the pages it
+  // could not write and marked them clean, and a second one would then
+  // succeed over nothing.
   os::Status s = handle_->Sync();
-  if (!s.ok() && Reconnect()) s = handle_->Sync();
   if (!s.ok())
     throw EABSException(30379, "Cannot flush file buffers for file: '%s'. ErrorCode:%d. ErrorMessage: %s",
                         {fileName_, s.error, s.text});

@@ -15,7 +15,10 @@
 //  4. A failed platform call is retried once after a successful Reconnect:
 //     a handle that still answers a size query is kept; otherwise it is
 //     closed and reopened with the same name and modes, up to 3 attempts
-//     1000 ms apart, and the ranges it held are locked again.
+//     1000 ms apart, and the ranges it held are locked again. The flush is
+//     the exception: a failed FlushFileBuffers raises 30379 at once and is
+//     never retried, since the kernel may have dropped the pages it failed
+//     to write and a second sync would report success over nothing.
 //  5. Locks are non-blocking and belong to this open. A byte held through
 //     this object counts as locked for it too: a second LockByte of it fails
 //     and IsByteLocked/IsRegionLocked answer true without releasing it.

@@ -625,12 +625,29 @@ void TABSDiskPageManager::BeginCommit() {
   }
 }
 
-void TABSDiskPageManager::EndCommit() {
+void TABSDiskPageManager::EndCommit(bool flush) {
   Access access(*this);
   try {
     header_.CommitCounter = static_cast<int32_t>(static_cast<uint32_t>(header_.CommitCounter) + 1u);
     header_.State = kStateConsistent;
     WriteHeader(false);
+    if (flush) {
+      try {
+        FlushFileBuffers();
+      } catch (...) {
+        // The State 2 just written may or may not reach the disk; the file
+        // is put back to State 1, so that it asks for repair instead of
+        // being trusted on a flush that failed.
+        header_.State = kStateCommitting;
+        try {
+          WriteHeader(false);
+        } catch (const EABSException&) {
+          // The flush error is the one to report; State 1 of BeginCommit
+          // is on the disk already.
+        }
+        throw;
+      }
+    }
   } catch (...) {
     UnlockHeader();
     throw;
