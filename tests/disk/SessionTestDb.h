@@ -77,6 +77,18 @@ struct SharedTableConnection {
   }
 
   TABSRecordID Insert(int32_t id, int32_t owner) {
+    Fill(id, owner);
+    return table->InsertRecord(session, record.data());
+  }
+  // The record `at` becomes row `id` of `owner`.
+  void Update(const TABSRecordID& at, int32_t id, int32_t owner) {
+    Fill(id, owner);
+    table->UpdateRecord(session, at, record.data());
+  }
+  bool Delete(const TABSRecordID& at) { return table->DeleteRecord(session, at); }
+
+  // The record buffer as row `id` of `owner`, named "fila <id>".
+  void Fill(int32_t id, int32_t owner) {
     table->InitRecordForInsert(record.data());
     TABSVariant v;
     v.SetAsInteger(id);
@@ -87,7 +99,6 @@ struct SharedTableConnection {
     TABSVariant n;
     n.SetAsString("fila " + std::to_string(id));
     WriteFieldValue(table->FieldDefs(), record.data(), Field("nombre"), n);
-    return table->InsertRecord(session, record.data());
   }
 
   // id -> owner of every record, stepped through like a cursor in physical
