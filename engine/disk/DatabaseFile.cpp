@@ -75,6 +75,7 @@ void TABSDatabaseFile::CreateFile(const std::string& fileName) {
                         {fileName, s.error, s.text});
   }
   lockingUnsupported_ = false;
+  unsupportedLock_ = {};
   held_.clear();
   openCount_ = 0;
 }
@@ -92,6 +93,7 @@ void TABSDatabaseFile::OpenFile(const std::string& fileName, uint8_t accessMode,
     throw EABSException(30364, "Cannot open file:'%s' Error code: %d. ErrorMessage: %s", {fileName, s.error, s.text});
   }
   lockingUnsupported_ = false;
+  unsupportedLock_ = {};
   held_.clear();
   openCount_ = 0;
 }
@@ -219,6 +221,7 @@ bool TABSDatabaseFile::LockOnce(int64_t count, int64_t position, bool& held) {
   }
   if (os::IsLockingUnsupported(s.error)) {
     lockingUnsupported_ = true;
+    unsupportedLock_ = s;
     return true;
   }
   held = s.error == os::kLockHeld;
@@ -256,6 +259,7 @@ bool TABSDatabaseFile::UnlockByte(int64_t count, int64_t position) {
   }
   if (os::IsLockingUnsupported(s.error)) {
     lockingUnsupported_ = true;
+    unsupportedLock_ = s;
     return true;
   }
   return false;

@@ -28,6 +28,10 @@
 //     platform, and where tests make it fail (os::FaultFileSystem).
 //  7. Under DesignMode each operation is bracketed by BeginAccess/EndAccess
 //     of the file, which is closed between operations.
+//  8. A multi-user open of a file whose file system has no byte-range locks
+//     (TABSDatabaseFile::LockingUnsupported after the header lock) is
+//     refused with 30364 naming the reason: every lock would be granted to
+//     every process. Single-user and exclusive opens go on without locks.
 //
 // Multi-process lock protocol (bytes of the database file, each locked
 // alone, never waited on inside the platform):
