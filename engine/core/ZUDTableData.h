@@ -20,7 +20,15 @@
 //  3. A failed insert, update or delete leaves the record manager, every
 //     index and the autoincrement counters (with the session's record of
 //     them) exactly as before: completed steps are undone in reverse order
-//     before the error is re-raised. Change stamps only ever grow.
+//     before the error is re-raised. Change stamps only ever grow. Outside
+//     a transaction the change is its own commit: when any step fails, the
+//     commit included, the session is rolled back through the table's page
+//     manager (RollbackSession) before the error is re-raised, so no page it
+//     changed stays pending for the session's next commit, and the storage
+//     kind brings what its table data caches back to the committed state
+//     (ZUDBasePageManager.h contract 2). BLOB values stored for the record
+//     in the same session before the change go with it. Inside a
+//     transaction the transaction decides.
 //  4. Object identifiers come from the database data's generator and are
 //     never reused within the database.
 //  5. Cursor operations (ZUDTableCursor.h) step in the cursor's order: its
@@ -246,6 +254,10 @@ class TABSTableData {
  protected:
   // Contract 9.
   void CommitChanges(TABSSessionInfo& session);
+  // Contract 3: a change outside a transaction that failed, its commit
+  // included, leaves nothing in the session. A rollback that fails itself is
+  // reported on the standard error stream; the change's error is raised.
+  void RollbackFailedChange(TABSSessionInfo& session) noexcept;
   // Reads the current bytes of a record; false when it does not exist.
   bool ReadRecord(TABSSessionInfo& session, const TABSRecordID& id, std::vector<char>& record);
   TABSBlobManager& BlobManager();

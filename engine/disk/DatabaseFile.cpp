@@ -75,6 +75,7 @@ void TABSDatabaseFile::CreateFile(const std::string& fileName) {
                         {fileName, s.error, s.text});
   }
   lockingUnsupported_ = false;
+  unsupportedLock_ = {};
   held_.clear();
   openCount_ = 0;
 }
@@ -92,6 +93,7 @@ void TABSDatabaseFile::OpenFile(const std::string& fileName, uint8_t accessMode,
     throw EABSException(30364, "Cannot open file:'%s' Error code: %d. ErrorMessage: %s", {fileName, s.error, s.text});
   }
   lockingUnsupported_ = false;
+  unsupportedLock_ = {};
   held_.clear();
   openCount_ = 0;
 }
@@ -201,8 +203,10 @@ std::vector<TABSErrorArg> TABSDatabaseFile::FailureArgs() const {
 
 void TABSDatabaseFile::FlushFileBuffers() {
   CheckOpen("FlushFileBuffers");
+  // Never retried (contract 4): a failed fsync may have dropped the pages it
+  // could not write and marked them clean, and a second one would then
+  // succeed over nothing.
   os::Status s = handle_->Sync();
-  if (!s.ok() && Reconnect()) s = handle_->Sync();
   if (!s.ok())
     throw EABSException(30379, "Cannot flush file buffers for file: '%s'. ErrorCode:%d. ErrorMessage: %s",
                         {fileName_, s.error, s.text});
@@ -217,6 +221,7 @@ bool TABSDatabaseFile::LockOnce(int64_t count, int64_t position, bool& held) {
   }
   if (os::IsLockingUnsupported(s.error)) {
     lockingUnsupported_ = true;
+    unsupportedLock_ = s;
     return true;
   }
   held = s.error == os::kLockHeld;
@@ -254,6 +259,7 @@ bool TABSDatabaseFile::UnlockByte(int64_t count, int64_t position) {
   }
   if (os::IsLockingUnsupported(s.error)) {
     lockingUnsupported_ = true;
+    unsupportedLock_ = s;
     return true;
   }
   return false;

@@ -138,6 +138,5 @@ void TABSDiskPageManager::CommitSession(int32_t sessionID, bool flush) {
     AbortCommit();
     throw;
   }
-  EndCommit();
-  if (flush) FlushFileBuffers();
+  EndCommit(flush);
 }

@@ -1,5 +1,6 @@
 #include "disk/DiskPageManagerFile.h"
 
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 
@@ -83,7 +84,13 @@ class TABSDiskPageManager::Access {
 
 TABSDiskPageManager::TABSDiskPageManager(os::FileSystem& fs) : file_(fs) {}
 
-TABSDiskPageManager::~TABSDiskPageManager() { CloseDatabaseFile(); }
+TABSDiskPageManager::~TABSDiskPageManager() {
+  try {
+    CloseDatabaseFile();
+  } catch (const std::exception& x) {
+    std::fprintf(stderr, "tivoran: closing a database file: %s\n", x.what());
+  }
+}
 
 void TABSDiskPageManager::ResetToDefaults() {
   header_ = TABSDatabaseHeader();
@@ -236,12 +243,22 @@ void TABSDiskPageManager::OpenDatabaseFile(const std::string& fileName, const TA
   }
 }
 
-void TABSDiskPageManager::OpenChecked(const std::string&, const TABSPassword& password, bool& needRepair) {
+void TABSDiskPageManager::OpenChecked(const std::string& fileName, const TABSPassword& password, bool& needRepair) {
   Access access(*this);
   // The database start and the header's size are fixed once written, so
   // they are found before the header lock, which lives at S + 360.
   SetOffsets(file_.FindSignature(), kHeaderSize);
   if (!LockHeader()) throw EABSException(20230, "Database is locked");
+  if (multiUser_ && file_.LockingUnsupported()) {
+    // Every lock would "succeed" for every process at once: two of them
+    // would commit under the same header lock.
+    UnlockHeader();
+    const os::Status& s = file_.UnsupportedLockStatus();
+    throw EABSException(30364, "Cannot open file:'%s' Error code: %d. ErrorMessage: %s",
+                        {fileName, s.error,
+                         s.text + " - byte-range locks are not supported by this file system, and a multi-user "
+                                  "open needs them; open the database single-user"});
+  }
   bool readOk = false;
   try {
     uint8_t buf[kHeaderSize] = {};
@@ -625,12 +642,29 @@ void TABSDiskPageManager::BeginCommit() {
   }
 }
 
-void TABSDiskPageManager::EndCommit() {
+void TABSDiskPageManager::EndCommit(bool flush) {
   Access access(*this);
   try {
     header_.CommitCounter = static_cast<int32_t>(static_cast<uint32_t>(header_.CommitCounter) + 1u);
     header_.State = kStateConsistent;
     WriteHeader(false);
+    if (flush) {
+      try {
+        FlushFileBuffers();
+      } catch (...) {
+        // The State 2 just written may or may not reach the disk; the file
+        // is put back to State 1, so that it asks for repair instead of
+        // being trusted on a flush that failed.
+        header_.State = kStateCommitting;
+        try {
+          WriteHeader(false);
+        } catch (const EABSException&) {
+          // The flush error is the one to report; State 1 of BeginCommit
+          // is on the disk already.
+        }
+        throw;
+      }
+    }
   } catch (...) {
     UnlockHeader();
     throw;

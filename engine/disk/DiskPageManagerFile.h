@@ -28,6 +28,10 @@
 //     platform, and where tests make it fail (os::FaultFileSystem).
 //  7. Under DesignMode each operation is bracketed by BeginAccess/EndAccess
 //     of the file, which is closed between operations.
+//  8. A multi-user open of a file whose file system has no byte-range locks
+//     (TABSDatabaseFile::LockingUnsupported after the header lock) is
+//     refused with 30364 naming the reason: every lock would be granted to
+//     every process. Single-user and exclusive opens go on without locks.
 //
 // Multi-process lock protocol (bytes of the database file, each locked
 // alone, never waited on inside the platform):
@@ -58,12 +62,19 @@
 //    |  free-space map (flush)
 //    |  a failure here: AbortCommit releases the lock, the file stays [B]
 //    |  and opens with NeedRepair
-//    v  EndCommit: counter c + 1, State 2, header written, lock released
-//   [C] State 2, counter c + 1, new pages (flush)
+//    v  EndCommit: counter c + 1, State 2, header written (flush), lock
+//    |  released
+//   [C] State 2, counter c + 1, new pages
 //
 // So a header that says State 2 never stands over pages that are missing
 // when the caller flushed, and a page that a deleted page was pointed at by
 // is rewritten before the deleted page can be handed out again.
+//
+// A flush that fails, at any of the three steps, fails the commit with
+// 30379 and is never tried again (TABSDatabaseFile contract 4): the header
+// is left at State 1 (the failure of the last flush writes State 1 back
+// over the State 2 it could not make durable), so the file opens with
+// NeedRepair and every later commit is refused with 20196.
 //
 // Thread use: one caller at a time (the database lock of the caller).
 #pragma once
@@ -173,9 +184,10 @@ class TABSDiskPageManager : public TABSPageManager {
   void FlushFileBuffers();
 
   // 20213 when the header lock is not obtained; 20196 when the header is
-  // found at State 1 (an earlier commit died half-way).
+  // found at State 1 (an earlier commit died half-way). EndCommit flushes
+  // the State 2 header when `flush`; a failed flush puts State 1 back.
   void BeginCommit();
-  void EndCommit();
+  void EndCommit(bool flush = false);
   void AbortCommit();
 
   // Page level (DiskPageManager.cpp).

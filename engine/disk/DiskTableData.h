@@ -35,7 +35,14 @@
 //     file in the same session before it is committed, so what another
 //     open reads back always matches the record pages. A rollback reloads
 //     the most-updated state. In multi-user mode a record change and the
-//     record count reread that state first (outside a transaction).
+//     record count reread that state first (outside a transaction). A
+//     record change outside a transaction that fails, its commit included,
+//     rolls the session back (ZUDTableData.h contract 3) while it still
+//     holds the write lock: the pages go, and the count, the modification
+//     counter and the autoincrement counters are reread from the committed
+//     most-updated file. (The record manager's hint of a page with room is
+//     checked against the record page index before each use, so a hint
+//     left by the failed change is never trusted.)
 //  5. Drop and empty give every page of the table back to the free-space
 //     map (drop: also the index roots and the three files); the
 //     modification counter keeps growing when the table is emptied

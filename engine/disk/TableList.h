@@ -59,7 +59,9 @@ struct TABSTableListEntry {
 std::string TableListName(const std::string& name);
 
 // Holds the database tables lock (lock area + 3) for its lifetime: 20210
-// when it is not obtained in 4500 x 20 ms.
+// when it is not obtained in 4500 x 20 ms. The destructor never raises: a
+// release that fails (the file's handle gone) is reported on the standard
+// error stream.
 class TABSDatabaseTablesLock {
  public:
   explicit TABSDatabaseTablesLock(TABSDiskPageManager& pm);
