@@ -18,7 +18,8 @@
 //     the page out of the index and gives it back (DeletePage), so a freed
 //     page is never offered to a later insert.
 //  3. The modification counter only grows: +1 for every insert, update and
-//     delete, and +1 when the table is emptied. (A counter that went back
+//     delete, +1 when the table is emptied, and +1 for a BLOB value stored
+//     or freed outside a record change (NoteChange). (A counter that went back
 //     to 0 on emptying would let another process trust pages it cached
 //     when the counter last had the value it climbs back to.)
 //  4. Every page is fetched and released on every path; all page work is
@@ -51,6 +52,9 @@ class TABSDiskRecordManager : public TABSBaseRecordManager {
   int32_t ModificationCounter() const { return changeCounter_; }
   // The state kept in the most-updated file, as read back from it.
   void SetState(int32_t modificationCounter, int64_t recordCount);
+  // A change of the table's pages that is no record change (a BLOB value
+  // stored or freed on its own): the counter moves (contract 3).
+  void NoteChange() { changeCounter_ += 1; }
 
   void Clear(int32_t sessionID) override;
   bool Insert(int32_t sessionID, const char* record, TABSRecordID& newID) override;
