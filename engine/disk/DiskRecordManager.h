@@ -26,6 +26,14 @@
 //     inside the caller's session, so a rollback forgets it.
 //  5. Record size R and slots S are fixed at construction; a record that
 //     fits no page is refused with 20174.
+//  6. An insert goes to a page the index lists with fewer than S records,
+//     found among the pages this manager remembers with a free slot
+//     (PageRoomCache.h: each looked up in the index first, so a page
+//     another process filled is never used; the lowest page number
+//     first), else to a new page. Its cost does not grow with the table: no walk
+//     of the index but the ones PageRoomCache.h contract 2 spreads out. A
+//     most-updated state with another modification counter (SetState)
+//     tells the manager that pages may have free slots it did not make.
 //
 // Thread use: under the table data's lock.
 #pragma once
@@ -36,6 +44,7 @@
 #include "core/ABSBTreePageIndex.h"
 #include "core/ZUDFieldDefs.h"
 #include "core/ZUDRecordManager.h"
+#include "disk/PageRoomCache.h"
 
 class TABSDiskPageManager;
 class TABSPage;
@@ -92,5 +101,6 @@ class TABSDiskRecordManager : public TABSBaseRecordManager {
   int32_t slots_ = 0;
   TABSBTreeRecordPageIndex index_;
   std::vector<char> stored_;
-  int32_t roomHint_ = -1;  // a page that had a free slot; checked before use
+  // Pages that had a free slot (PageRoomCache.h: checked before use).
+  TABSPageRoomCache room_{TABSPageRoomCache::kLowestPage, 0};
 };

@@ -236,6 +236,9 @@ void TABSDiskTableData::ReadMostUpdated(int32_t sessionID) {
   const int32_t counter = ReadInt32(stream);
   const int32_t count = ReadInt32(stream);
   if (count < 0) throw EABSException(20164, "Invalid table header data");
+  // Another process committed a change of the table, or a rollback took
+  // this process's back: BLOB pages may have room the cache does not know.
+  if (blobSpace_ && counter != DiskRecords().ModificationCounter()) blobSpace_->MayHaveGained();
   DiskRecords().SetState(counter, count);
 }
 
