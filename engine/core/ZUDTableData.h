@@ -192,12 +192,14 @@ class TABSTableData {
   virtual bool SetPhysicalRecNo(TABSSessionInfo& session, int64_t recNo, TABSRecordID& id) = 0;
 
   // ---- BLOB values (contract 8) ----
-  void StoreBlobStream(TABSSessionInfo& session, char* record, int fieldNo, TABSStream& content);
-  void FreeFieldBlob(TABSSessionInfo& session, char* record, int fieldNo);
+  // Virtual so that a storage kind shared between processes can bracket
+  // them with its table locks, as it does its record changes and reads.
+  virtual void StoreBlobStream(TABSSessionInfo& session, char* record, int fieldNo, TABSStream& content);
+  virtual void FreeFieldBlob(TABSSessionInfo& session, char* record, int fieldNo);
   void FreeRecordBlobs(TABSSessionInfo& session, char* record);
-  std::unique_ptr<TABSStream> OpenBlobStream(TABSSessionInfo& session, const char* record, int fieldNo);
-  std::string ReadBlobBuffer(TABSSessionInfo& session, const char* record, int fieldNo);
-  void WriteBlobBuffer(TABSSessionInfo& session, char* record, int fieldNo, const char* data, int64_t size);
+  virtual std::unique_ptr<TABSStream> OpenBlobStream(TABSSessionInfo& session, const char* record, int fieldNo);
+  virtual std::string ReadBlobBuffer(TABSSessionInfo& session, const char* record, int fieldNo);
+  virtual void WriteBlobBuffer(TABSSessionInfo& session, char* record, int fieldNo, const char* data, int64_t size);
   // Whether the BLOB streams a cursor opens for new values keep their
   // content in memory rather than in a temporary file.
   bool TemporaryBlobsInMemory() const { return temporaryBlobsInMemory_; }

@@ -91,6 +91,10 @@ void TABSDiskDatabaseData::Disconnect(TABSSessionInfo& session) {
     }
   }
   session.inTransaction = false;
+  // A BLOB change outside a transaction keeps its table's transaction-write
+  // lock until its record is stored (DiskTableData.h contract 10): leaving
+  // without storing it gives the lock back with the session's pages.
+  if (wasConnected) EndTransactionLocks(session);
   DetachSession(session);
   session.sessionID = -1;
   if (!wasConnected) return;

@@ -24,6 +24,8 @@
 //       DiskDatabase.h         a database file as a whole: create and open
 //       RecordPage.h           the slot layout of a record page
 //       DiskRecordManager.h    records in record pages, the record page index
+//       PageRoomCache.h        the pages of a page index one process
+//                              remembers with room
 //       DiskTableData.h        TABSDiskTableData: one table (metadata,
 //                              most-updated and locks files; create, drop,
 //                              rename, empty; records, indexes, BLOBs; the
@@ -78,6 +80,7 @@
 #include "disk/InternalFile.h"
 #include "disk/LockManager.h"
 #include "disk/LockTablesFile.h"
+#include "disk/PageRoomCache.h"
 #include "disk/RecordPage.h"
 #include "disk/SessionsFile.h"
 #include "disk/StreamFile.h"
