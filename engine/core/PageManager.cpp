@@ -384,6 +384,21 @@ void TABSPageManager::DeletePage(int32_t sessionID, int32_t pageNo) {
     s.DeletedPages.push_back(pageNo);
 }
 
+bool TABSPageManager::IsPageOf(int32_t sessionID, int32_t pageNo, uint16_t pageType, int32_t ownerTableID) {
+  if (pageNo < 0 || pageNo >= GetPageCount()) return false;
+  TABSPage* page = nullptr;
+  try {
+    page = GetPage(sessionID, pageNo, true, tiv::page::ptAny);
+  } catch (const EABSException& e) {
+    if (e.NativeError() == 20299 || e.NativeError() == 20064) return false;  // not there, unreadable
+    throw;
+  }
+  const bool matches = (pageType == tiv::page::ptAny || page->PageType() == pageType) &&
+                       (ownerTableID == kAnyOwner || page->OwnerTableID() == ownerTableID);
+  PutPage(page);
+  return matches;
+}
+
 void TABSPageManager::CheckCommit(int32_t sessionID, Session& s) {
   for (int32_t i = 0; i < cache_.Count(); ++i) {
     const TABSPage* p = cache_.At(i);

@@ -403,6 +403,12 @@ void TABSDiskBlobManager::DeleteLarge(int32_t sessionID, int32_t firstPage) {
   const LargeLayout l = ReadLargeLayout(sessionID, firstPage);
   std::set<int32_t> all(l.dataPages.begin(), l.dataPages.end());
   all.insert(l.listPages.begin(), l.listPages.end());
+  // Contract 4: the list is stored bytes. A page it names that is no BLOB
+  // page (the system directory, a record page of another table, a page past
+  // the end) is damage, and then no page of the value is given back.
+  for (int32_t p : all)
+    if (!pages_.IsPageOf(sessionID, p, ptTableBlob, TABSPageManager::kAnyOwner))
+      throw EABSException(20162, "Cannot read BLOB field value");
   for (int32_t p : all) pages_.DeletePage(sessionID, p);
 }
 

@@ -37,7 +37,8 @@
 //     (20171), never a read out of bounds.
 //  4. Deleting a value gives back every page it alone used (DeletePage) and
 //     updates the BLOB page index; a small page left empty is deleted and
-//     leaves the index.
+//     leaves the index. A large value's pages are given back only when every
+//     page its list names is a BLOB page (IsPageOf); else 20162 and none is.
 //  5. All page work goes through the page manager inside the session's
 //     transaction: a rollback forgets stored and deleted values alike.
 //  6. Cached values (record level) belong to the manager until the record

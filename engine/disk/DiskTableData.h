@@ -34,7 +34,9 @@
 //  4. Every change of a record is followed by a rewrite of the most-updated
 //     file in the same session before it is committed, so what another
 //     open reads back always matches the record pages. A rollback reloads
-//     the most-updated state. In multi-user mode a record change and the
+//     the most-updated state. A delete or an empty outside a transaction
+//     that fails rolls the session back: nothing of it reaches a later
+//     commit. In multi-user mode a record change and the
 //     record count reread that state first (outside a transaction).
 //  5. Drop and empty give every page of the table back to the free-space
 //     map (drop: also the index roots and the three files); the
