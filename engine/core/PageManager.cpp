@@ -222,6 +222,7 @@ void TABSPageManager::SetPageGeometry(uint16_t pageSize, uint16_t headerSize) {
 }
 
 int32_t TABSPageManager::GetPageCount() { return pageCount_; }
+bool TABSPageManager::HoldsPages(int64_t pages) { return pages <= GetPageCount(); }
 bool TABSPageManager::IsPageValidated(int32_t, TABSPage*) { return false; }
 TABSPage::Refresh TABSPageManager::RefreshCachedPage(TABSPage*) { return TABSPage::Refresh::kUnchanged; }
 void TABSPageManager::MarkPageValidated(int32_t, TABSPage*) {}

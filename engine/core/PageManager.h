@@ -167,6 +167,10 @@ class TABSPageManager : public TABSBasePageManager {
   static constexpr int32_t kMaxCacheCapacity = 1000;
 
   virtual int32_t GetPageCount();
+  // Whether the storage holds at least `pages` pages: the bound of a page
+  // count read from stored bytes. The disk answers from its header in
+  // memory and rereads it only for more (another process may have grown it).
+  virtual bool HoldsPages(int64_t pages);
   virtual bool IsPageValidated(int32_t sessionID, TABSPage* page);
   // Checks a cached page against the storage another process may have
   // changed, rereading it when its version moved. Storage that only this

@@ -21,6 +21,8 @@ TABSDatabaseFreeSpaceManager& TABSDiskPageManager::FreeSpaceManager() {
 
 int32_t TABSDiskPageManager::GetPageCount() { return GetTotalPageCount(); }
 
+bool TABSDiskPageManager::HoldsPages(int64_t pages) { return chain::PageAreaHolds(*this, pages); }
+
 // ---------------------------------------------------------------------------
 // Multi-user checks
 

@@ -180,6 +180,7 @@ class TABSDiskPageManager : public TABSPageManager {
 
   // Page level (DiskPageManager.cpp).
   int32_t GetPageCount() override;
+  bool HoldsPages(int64_t pages) override;
   bool IsPageValidated(int32_t sessionID, TABSPage* page) override;
   TABSPage::Refresh RefreshCachedPage(TABSPage* page) override;
   void MarkPageValidated(int32_t sessionID, TABSPage* page) override;
