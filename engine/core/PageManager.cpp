@@ -222,6 +222,7 @@ void TABSPageManager::SetPageGeometry(uint16_t pageSize, uint16_t headerSize) {
 }
 
 int32_t TABSPageManager::GetPageCount() { return pageCount_; }
+bool TABSPageManager::HoldsPages(int64_t pages) { return pages <= GetPageCount(); }
 bool TABSPageManager::IsPageValidated(int32_t, TABSPage*) { return false; }
 TABSPage::Refresh TABSPageManager::RefreshCachedPage(TABSPage*) { return TABSPage::Refresh::kUnchanged; }
 void TABSPageManager::MarkPageValidated(int32_t, TABSPage*) {}
@@ -382,6 +383,21 @@ void TABSPageManager::DeletePage(int32_t sessionID, int32_t pageNo) {
   Session& s = FindOrCreateSession(sessionID);
   if (std::find(s.DeletedPages.begin(), s.DeletedPages.end(), pageNo) == s.DeletedPages.end())
     s.DeletedPages.push_back(pageNo);
+}
+
+bool TABSPageManager::IsPageOf(int32_t sessionID, int32_t pageNo, uint16_t pageType, int32_t ownerTableID) {
+  if (pageNo < 0 || pageNo >= GetPageCount()) return false;
+  TABSPage* page = nullptr;
+  try {
+    page = GetPage(sessionID, pageNo, true, tiv::page::ptAny);
+  } catch (const EABSException& e) {
+    if (e.NativeError() == 20299 || e.NativeError() == 20064) return false;  // not there, unreadable
+    throw;
+  }
+  const bool matches = (pageType == tiv::page::ptAny || page->PageType() == pageType) &&
+                       (ownerTableID == kAnyOwner || page->OwnerTableID() == ownerTableID);
+  PutPage(page);
+  return matches;
 }
 
 void TABSPageManager::CheckCommit(int32_t sessionID, Session& s) {

@@ -23,11 +23,17 @@
 //     -1 (and anything below -2) is refused with "Invalid Session ID".
 //  6. Page lists find pages by binary search on PageNo; the stamp counter of
 //     a list is 64-bit and only grows.
+//  7. DeletePage trusts its caller to name a page the caller owns. A page
+//     number read from stored bytes (a list, an index entry) is first held
+//     to what it claims with IsPageOf, for every page, before the first one
+//     is deleted: a damaged number must fail the operation, never free a
+//     page of someone else.
 //
 // Thread use: every entry point is called under the caller's database lock;
 // the lists have no locks of their own. CriticalSection is for callers.
 #pragma once
 
+#include <climits>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -161,6 +167,10 @@ class TABSPageManager : public TABSBasePageManager {
   static constexpr int32_t kMaxCacheCapacity = 1000;
 
   virtual int32_t GetPageCount();
+  // Whether the storage holds at least `pages` pages: the bound of a page
+  // count read from stored bytes. The disk answers from its header in
+  // memory and rereads it only for more (another process may have grown it).
+  virtual bool HoldsPages(int64_t pages);
   virtual bool IsPageValidated(int32_t sessionID, TABSPage* page);
   // Checks a cached page against the storage another process may have
   // changed, rereading it when its version moved. Storage that only this
@@ -174,6 +184,12 @@ class TABSPageManager : public TABSBasePageManager {
   virtual bool ReadPage(TABSPage* page) = 0;
   virtual void WritePage(TABSPage* page) = 0;
   virtual void DeletePage(int32_t sessionID, int32_t pageNo);
+  // Contract 7: whether `pageNo` is, as this session sees it, a page of
+  // `pageType` (ptAny: of any type) whose OwnerTableID is `ownerTableID`
+  // (kAnyOwner: any). False, never an error, for a page that is not there,
+  // unreadable or released; storage adds the pages it never hands out.
+  static constexpr int32_t kAnyOwner = INT32_MIN;
+  virtual bool IsPageOf(int32_t sessionID, int32_t pageNo, uint16_t pageType, int32_t ownerTableID);
   virtual TABSPage* GetPage(int32_t sessionID, int32_t pageNo, bool checkCache = true,
                             uint16_t pageType = tiv::page::ptAny);
   // flush: the committing layer asks for the data to be on the disk.

@@ -288,28 +288,39 @@ TABSDiskBlobManager::LargeLayout TABSDiskBlobManager::ReadLargeLayout(int32_t se
     l.storedSize = h.storedSize;
     l.uncompressedSize = h.uncompressedSize;
   }
-  // The count must be the one the size gives: the list and the data are
-  // then known to stay inside their pages.
+  // Count and size come from the same page, so only the file bounds them:
+  // at least one page and no more than the file holds, and the count the
+  // one the size gives (the list and the data then stay inside their
+  // pages), all before anything is allocated for them.
   const int64_t firstRoom = dataSize - kLargeBlobDataOffset;
   const int64_t expected =
       l.storedSize < 0 ? -1 : 1 + (std::max<int64_t>(l.storedSize - firstRoom, 0) + dataSize - 1) / dataSize;
-  if (count != expected || listOffset > dataSize) throw EABSException(20162, "Cannot read BLOB field value");
-  std::vector<uint8_t> list(static_cast<size_t>(count) * 4);
-  size_t got = 0;
+  if (count < 1 || count != expected || listOffset > dataSize || !pages_.HoldsPages(count))
+    throw EABSException(20162, "Cannot read BLOB field value");
+  // The list page by page; an int32 entry may straddle two of them.
+  const int64_t listBytes = int64_t{count} * 4;
+  const size_t maxPages = static_cast<size_t>(listBytes / dataSize + 2);
+  uint8_t entry[4];
+  int filled = 0;
+  int64_t got = 0;
   int32_t pageNo = listPage;
   int32_t offset = listOffset;
-  const size_t maxPages = list.size() / static_cast<size_t>(dataSize) + 2;
-  while (got < list.size()) {
+  while (got < listBytes) {
     if (l.listPages.size() >= maxPages || pageNo < 0) throw EABSException(20162, "Cannot read BLOB field value");
     PinnedPage p(pages_, pages_.GetPage(sessionID, pageNo, true, ptTableBlob));
     l.listPages.push_back(pageNo);
-    const size_t k = std::min(static_cast<size_t>(dataSize - offset), list.size() - got);
-    std::memcpy(list.data() + got, p->DataBuffer() + offset, k);
+    const int64_t k = std::min<int64_t>(dataSize - offset, listBytes - got);
+    for (const uint8_t* b = p->DataBuffer() + offset; b < p->DataBuffer() + offset + k; ++b) {
+      entry[filled++] = *b;
+      if (filled == 4) {
+        l.dataPages.push_back(GetI32(entry));
+        filled = 0;
+      }
+    }
     got += k;
     pageNo = p->NextPageNo();
     offset = 0;
   }
-  for (int32_t i = 0; i < count; ++i) l.dataPages.push_back(GetI32(list.data() + 4 * i));
   if (l.dataPages.front() != firstPage) throw EABSException(20162, "Cannot read BLOB field value");
   return l;
 }
@@ -403,6 +414,12 @@ void TABSDiskBlobManager::DeleteLarge(int32_t sessionID, int32_t firstPage) {
   const LargeLayout l = ReadLargeLayout(sessionID, firstPage);
   std::set<int32_t> all(l.dataPages.begin(), l.dataPages.end());
   all.insert(l.listPages.begin(), l.listPages.end());
+  // Contract 4: the list is stored bytes. A page it names that is no BLOB
+  // page (the system directory, a record page of another table, a page past
+  // the end) is damage, and then no page of the value is given back.
+  for (int32_t p : all)
+    if (!pages_.IsPageOf(sessionID, p, ptTableBlob, TABSPageManager::kAnyOwner))
+      throw EABSException(20162, "Cannot read BLOB field value");
   for (int32_t p : all) pages_.DeletePage(sessionID, p);
 }
 

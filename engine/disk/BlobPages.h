@@ -34,10 +34,15 @@
 //     page, a count that does not match the value's size, or a chain that
 //     does not end raises "Cannot read BLOB field value" (20291 while
 //     reading, 20162 for a large value) or "Cannot find blob field"
-//     (20171), never a read out of bounds.
+//     (20171), never a read out of bounds. A large value's page count is
+//     at least 1 and at most the file's page count (HoldsPages) before any
+//     memory is taken for its list or its data, and the list is read page
+//     by page: what a damaged header claims costs no more memory than the
+//     file could hold.
 //  4. Deleting a value gives back every page it alone used (DeletePage) and
 //     updates the BLOB page index; a small page left empty is deleted and
-//     leaves the index.
+//     leaves the index. A large value's pages are given back only when every
+//     page its list names is a BLOB page (IsPageOf); else 20162 and none is.
 //  5. All page work goes through the page manager inside the session's
 //     transaction: a rollback forgets stored and deleted values alike.
 //  6. Cached values (record level) belong to the manager until the record

@@ -2,12 +2,14 @@
 // map, reads and writes of whole pages with their PageVersion and the place
 // of encryption, the multi-user checks of cached pages, and the disk commit
 // (its state diagram is in DiskPageManagerFile.h).
+#include <array>
 #include <cstring>
 #include <stdexcept>
 
 #include "disk/DiskBytes.h"
 #include "disk/DiskCrc.h"
 #include "disk/DiskPageManagerFile.h"
+#include "disk/InternalFileChain.h"
 #include "disk/ZUDSecurity.h"
 
 using namespace tiv::disk;
@@ -18,6 +20,8 @@ TABSDatabaseFreeSpaceManager& TABSDiskPageManager::FreeSpaceManager() {
 }
 
 int32_t TABSDiskPageManager::GetPageCount() { return GetTotalPageCount(); }
+
+bool TABSDiskPageManager::HoldsPages(int64_t pages) { return chain::PageAreaHolds(*this, pages); }
 
 // ---------------------------------------------------------------------------
 // Multi-user checks
@@ -63,7 +67,37 @@ void TABSDiskPageManager::FreePageNo(int32_t pageNo) {
 
 void TABSDiskPageManager::DeletePage(int32_t sessionID, int32_t pageNo) {
   FreeSpaceManager().CheckNotMapPage(pageNo);
+  // Refused now: the commit would only fail on it half-way, at State 1.
+  if (!chain::InPageArea(*this, pageNo)) throw EABSException(10471, "Invalid PageNo = %d", {pageNo});
   TABSPageManager::DeletePage(sessionID, pageNo);
+}
+
+bool TABSDiskPageManager::IsPageOf(int32_t sessionID, int32_t pageNo, uint16_t pageType, int32_t ownerTableID) {
+  CheckSessionID(sessionID);
+  // No list or index of a table may name the map or the system directory.
+  if (pageNo <= kSystemDirectoryPageNo || FreeSpaceManager().IsMapPage(pageNo) || !chain::InPageArea(*this, pageNo))
+    return false;
+  // The session's own changed copy is what it sees; otherwise the file is
+  // (a clean cached copy is the file's page, or older than it).
+  const TABSPage* held = nullptr;
+  if (const Session* s = FindSession(sessionID)) held = s->DirtyPages.Find(pageNo);
+  if (const TABSPage* cached = held ? nullptr : cache_.Find(pageNo); cached && cached->IsDirty)
+    held = cached->SessionID == sessionID ? cached : nullptr;
+  std::array<uint8_t, kPageHeaderSize> header{};
+  if (held) {
+    std::memcpy(header.data(), held->Buffer(), kPageHeaderSize);
+  } else {
+    try {
+      ReadPageBytes(header.data(), pageNo, kPageHeaderSize, 0);
+    } catch (const EABSException& e) {
+      if (e.NativeError() == 10474) return false;  // cut short: no page there
+      throw;
+    }
+  }
+  return std::memcmp(header.data() + kPgSignature, kPageSignature, 4) == 0 &&
+         GetI32(header.data() + kPgVersion) <= kPageVersionWrapAt &&
+         (pageType == ptAny || GetU16(header.data() + kPgType) == pageType) &&
+         (ownerTableID == kAnyOwner || GetI32(header.data() + kPgOwnerTableID) == ownerTableID);
 }
 
 TABSPage* TABSDiskPageManager::GetPage(int32_t sessionID, int32_t pageNo, bool checkCache, uint16_t pageType) {

@@ -192,6 +192,7 @@ class TABSDiskPageManager : public TABSPageManager {
 
   // Page level (DiskPageManager.cpp).
   int32_t GetPageCount() override;
+  bool HoldsPages(int64_t pages) override;
   bool IsPageValidated(int32_t sessionID, TABSPage* page) override;
   TABSPage::Refresh RefreshCachedPage(TABSPage* page) override;
   void MarkPageValidated(int32_t sessionID, TABSPage* page) override;
@@ -199,7 +200,11 @@ class TABSDiskPageManager : public TABSPageManager {
   void FreePageNo(int32_t pageNo) override;
   bool ReadPage(TABSPage* page) override;
   void WritePage(TABSPage* page) override;
+  // Refuses the map pages (30434) and numbers outside the page area (10471).
   void DeletePage(int32_t sessionID, int32_t pageNo) override;
+  // Also false for the fixed pages 0..2 and the map pages; reads the page
+  // header only (it is never enciphered) unless the session holds the page.
+  bool IsPageOf(int32_t sessionID, int32_t pageNo, uint16_t pageType, int32_t ownerTableID) override;
   TABSPage* GetPage(int32_t sessionID, int32_t pageNo, bool checkCache = true,
                     uint16_t pageType = tiv::disk::ptAny) override;
   void CommitSession(int32_t sessionID, bool flush = false) override;

@@ -124,7 +124,19 @@ bool TABSDiskRecordManager::Delete(int32_t sessionID, const TABSRecordID& id) {
 
 void TABSDiskRecordManager::Clear(int32_t sessionID) {
   const int32_t session = sessionID == -2 ? TABSPageManager::kSystemSession : sessionID;
-  for (const auto& [pageNo, count] : IndexedPages(session)) {
+  const std::vector<std::pair<int32_t, uint16_t>> pages = IndexedPages(session);
+  // Contract 2: every page the index names must be a record page of this
+  // table before the first one is given back (a damaged entry must not free
+  // the system directory or a page of another table).
+  const bool checked = !pm_.FreeSpaceManager().SkipRecordPageCheck && pm_.Header().Version >= kOldFormatBelow;
+  for (const auto& [pageNo, count] : pages) {
+    (void)count;
+    if (!pm_.IsPageOf(session, pageNo, checked ? ptTableRecord : ptAny,
+                      checked ? tableID_ : TABSPageManager::kAnyOwner))
+      throw EABSException(20299, "Error reading database file page. Page No: %d, type %d",
+                          {pageNo, static_cast<int>(ptTableRecord)});
+  }
+  for (const auto& [pageNo, count] : pages) {
     (void)count;
     pm_.DeletePage(session, pageNo);
   }

@@ -16,7 +16,10 @@
 //  2. The record page index holds exactly the table's record pages that
 //     hold records, each with its count. A delete that empties a page takes
 //     the page out of the index and gives it back (DeletePage), so a freed
-//     page is never offered to a later insert.
+//     page is never offered to a later insert. Clear gives back the pages
+//     the index names only when each one is a record page of this table
+//     (contract 1; pages 0..2 and map pages never are); otherwise it raises
+//     20299 for the first other page and gives back none.
 //  3. The modification counter only grows: +1 for every insert, update and
 //     delete, +1 when the table is emptied, and +1 for a BLOB value stored
 //     or freed outside a record change (NoteChange). (A counter that went back

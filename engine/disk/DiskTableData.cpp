@@ -522,9 +522,17 @@ bool TABSDiskTableData::DeleteRecord(TABSSessionInfo& session, const TABSRecordI
   CheckLoaded();
   CheckWritable();
   WriteScope write(*this, session, true);
-  const bool deleted = TABSTableData::DeleteRecord(session, id);
-  if (deleted && session.inTransaction) WriteMostUpdated(session.sessionID);
-  return deleted;
+  try {
+    const bool deleted = TABSTableData::DeleteRecord(session, id);
+    if (deleted && session.inTransaction) WriteMostUpdated(session.sessionID);
+    return deleted;
+  } catch (...) {
+    // Outside a transaction the delete is the session's only change: one
+    // that failed half-way (the record gone, its BLOB refused as damaged)
+    // must leave nothing for the next commit of this session to write.
+    if (!session.inTransaction) commitPages_.RollbackSession(session.sessionID);
+    throw;
+  }
 }
 
 void TABSDiskTableData::CommitHook(TABSSessionInfo& session, bool inTransaction) {

@@ -43,6 +43,8 @@
 //     most-updated file. (The record manager's hint of a page with room is
 //     checked against the record page index before each use, so a hint
 //     left by the failed change is never trusted.)
+//     An empty outside a transaction that fails rolls the session back the
+//     same way: nothing of it reaches a later commit.
 //  5. Drop and empty give every page of the table back to the free-space
 //     map (drop: also the index roots and the three files); the
 //     modification counter keeps growing when the table is emptied
