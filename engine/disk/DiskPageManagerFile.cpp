@@ -192,13 +192,13 @@ bool TABSDiskPageManager::ProbeReadOnly(const std::string& fileName, bool multiU
   os::OpenOptions o;
   o.access = os::kAccessRead | os::kAccessWrite;
   o.share = multiUser ? (os::kShareRead | os::kShareWrite) : os::kShareWrite;
+  // Whether the open for writing is granted is the whole answer: nothing is
+  // read or written, so opening never changes a byte (and byte 0 of a
+  // database that follows other data is not the database's).
   std::unique_ptr<os::FileHandle> h;
   if (!fs.Open(fileName, o, h).ok()) return true;
-  uint8_t b = 0;
-  size_t done = 0;
-  bool writable = h->ReadAt(0, &b, 1, done).ok() && done == 1 && h->WriteAt(0, &b, 1).ok();
   h->Close();
-  return !writable;
+  return false;
 }
 
 void TABSDiskPageManager::OpenDatabaseFile(const std::string& fileName, const TABSPassword& password, bool& multiUser,

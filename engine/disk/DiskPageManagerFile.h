@@ -13,9 +13,12 @@
 //     is at S + HeaderSize, the lock area 280 after it, the NextObjectID
 //     slot LockAreaSize after that and the page area 4 bytes later. Page n
 //     starts at page area + n * PageSize; a negative n is refused (10471).
-//  3. Opening for reading never writes to the file. Bad input (a file that
-//     is not a database, a cut header, impossible sizes) raises an engine
-//     error; nothing read from the file is trusted before it is checked.
+//  3. Opening never writes to the file, for reading or for writing: whether
+//     the file is writable is told by whether an open for writing (with the
+//     share modes asked for) is granted, never by writing a byte. Bad input
+//     (a file that is not a database, a cut header, impossible sizes) raises
+//     an engine error; nothing read from the file is trusted before it is
+//     checked.
 //  4. The header lock (lock area + 4) is re-entrant within this manager: a
 //     counter counts nested acquisitions, the first one locks the byte, the
 //     release that brings the counter back to 0 unlocks it.
