@@ -139,6 +139,9 @@ void TABSDiskPageManager::CreateDatabaseFile(const std::string& fileName, const 
   if (pageCountInExtent == 0)
     throw EABSException(30449, "Create database error: '%s'", {"an extent must hold at least one page"});
   const bool encrypted = !password.Password.empty();
+  // Typed text that lost characters to '?' would make a key that other text
+  // shares (DiskCrypto.h contract 1); refused before any file exists.
+  if (password.Unmappable) throw EABSException(20298, "Database password is invalid.");
   if (encrypted) Cipher();
   ResetToDefaults();
   password_ = password;
@@ -271,7 +274,7 @@ void TABSDiskPageManager::OpenChecked(const std::string&, const TABSPassword& pa
   if (header_.Encrypted == kEncryptedYes) {
     auto plain = checkBlock_.CheckData;
     Cipher().Decipher(plain.data(), kCheckDataSize, password, checkBlock_.CryptoAlgorithm);
-    if (Crc32(plain.data(), kCheckDataSize) != checkBlock_.CheckCRC)
+    if (password.Unmappable || Crc32(plain.data(), kCheckDataSize) != checkBlock_.CheckCRC)
       throw EABSException(30445, "Cannot open database - incorrect password");
   }
   if (checkBlockOffset_ + checkBlock_.CheckBlockSize != lockAreaOffset_)
@@ -280,6 +283,11 @@ void TABSDiskPageManager::OpenChecked(const std::string&, const TABSPassword& pa
   if (lockAreaSize_ < kMinLockAreaSize) throw EABSException(20237, "Invalid database format");
   nextObjectIdOffset_ = lockAreaOffset_ + lockAreaSize_;
   pageAreaOffset_ = nextObjectIdOffset_ + kNextObjectIdSize;
+  // The check block passes a wrong password with probability 2^-32: the
+  // system directory's page must decipher to its DataCRC as well.
+  if (header_.Encrypted == kEncryptedYes && header_.TotalPageCount > kSystemDirectoryPageNo &&
+      !PageDeciphersWith(*this, Cipher(), password, kSystemDirectoryPageNo))
+    throw EABSException(30445, "Cannot open database - incorrect password");
   freeSpace_ = std::make_unique<TABSDatabaseFreeSpaceManager>(*this);
 }
 

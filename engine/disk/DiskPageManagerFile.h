@@ -31,6 +31,11 @@
 //     platform, and where tests make it fail (os::FaultFileSystem).
 //  7. Under DesignMode each operation is bracketed by BeginAccess/EndAccess
 //     of the file, which is closed between operations.
+//  8. A password refused by DiskCrypto.h contract 1 fails the create
+//     (20298, before any file exists) and the open of an encrypted file
+//     (30445). An encrypted open succeeds only when the check block's CRC
+//     matches and, when the file has a page 2, that page deciphers to its
+//     DataCRC too (ZUDSecurity.h contract 8); else 30445.
 //
 // Multi-process lock protocol (bytes of the database file, each locked
 // alone, never waited on inside the platform):
