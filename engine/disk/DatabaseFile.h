@@ -31,6 +31,14 @@
 //     accesses: BeginAccess opens it with the recorded modes when OpenCount
 //     is 0, EndAccess closes it when OpenCount returns to 0. Outside
 //     DesignMode both do nothing.
+//  7. FindSignature answers the first offset that starts a whole database
+//     header with fields a database can have (HeaderSize 76, a finite
+//     Version below 100, PageSize >= 512, PageCountInExtent >= 1, counts
+//     not negative, Encrypted 0 or 0xFF), a CheckBlockSize of 280 after it,
+//     a LockAreaSize >= 5, and, when TotalPageCount > 0, a first page that
+//     is a PFS page. The 16 signature bytes alone (a program's constant, a
+//     stored string) never make a start. Without a start it answers 0.
+//     It only reads.
 //
 // Thread use: one caller at a time (the database lock of the caller).
 #pragma once
@@ -111,6 +119,7 @@ class TABSDatabaseFile {
   void CheckOpen(const char* operation);
   tiv::os::Status OpenHandle();
   bool ReadOnce(void* buffer, int64_t position, int32_t count);
+  bool IsDatabaseStart(int64_t at);  // contract 7
   bool LockOnce(int64_t count, int64_t position, bool& held);
   void Fail(int64_t position, int64_t count, const tiv::os::Status& s);
 

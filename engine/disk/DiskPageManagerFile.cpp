@@ -146,6 +146,9 @@ void TABSDiskPageManager::CreateDatabaseFile(const std::string& fileName, const 
   if (pageCountInExtent == 0)
     throw EABSException(30449, "Create database error: '%s'", {"an extent must hold at least one page"});
   const bool encrypted = !password.Password.empty();
+  // Typed text that lost characters to '?' would make a key that other text
+  // shares (DiskCrypto.h contract 1); refused before any file exists.
+  if (password.Unmappable) throw EABSException(20298, "Database password is invalid.");
   if (encrypted) Cipher();
   ResetToDefaults();
   password_ = password;
@@ -199,13 +202,13 @@ bool TABSDiskPageManager::ProbeReadOnly(const std::string& fileName, bool multiU
   os::OpenOptions o;
   o.access = os::kAccessRead | os::kAccessWrite;
   o.share = multiUser ? (os::kShareRead | os::kShareWrite) : os::kShareWrite;
+  // Whether the open for writing is granted is the whole answer: nothing is
+  // read or written, so opening never changes a byte (and byte 0 of a
+  // database that follows other data is not the database's).
   std::unique_ptr<os::FileHandle> h;
   if (!fs.Open(fileName, o, h).ok()) return true;
-  uint8_t b = 0;
-  size_t done = 0;
-  bool writable = h->ReadAt(0, &b, 1, done).ok() && done == 1 && h->WriteAt(0, &b, 1).ok();
   h->Close();
-  return !writable;
+  return false;
 }
 
 void TABSDiskPageManager::OpenDatabaseFile(const std::string& fileName, const TABSPassword& password, bool& multiUser,
@@ -288,7 +291,7 @@ void TABSDiskPageManager::OpenChecked(const std::string& fileName, const TABSPas
   if (header_.Encrypted == kEncryptedYes) {
     auto plain = checkBlock_.CheckData;
     Cipher().Decipher(plain.data(), kCheckDataSize, password, checkBlock_.CryptoAlgorithm);
-    if (Crc32(plain.data(), kCheckDataSize) != checkBlock_.CheckCRC)
+    if (password.Unmappable || Crc32(plain.data(), kCheckDataSize) != checkBlock_.CheckCRC)
       throw EABSException(30445, "Cannot open database - incorrect password");
   }
   if (checkBlockOffset_ + checkBlock_.CheckBlockSize != lockAreaOffset_)
@@ -297,6 +300,11 @@ void TABSDiskPageManager::OpenChecked(const std::string& fileName, const TABSPas
   if (lockAreaSize_ < kMinLockAreaSize) throw EABSException(20237, "Invalid database format");
   nextObjectIdOffset_ = lockAreaOffset_ + lockAreaSize_;
   pageAreaOffset_ = nextObjectIdOffset_ + kNextObjectIdSize;
+  // The check block passes a wrong password with probability 2^-32: the
+  // system directory's page must decipher to its DataCRC as well.
+  if (header_.Encrypted == kEncryptedYes && header_.TotalPageCount > kSystemDirectoryPageNo &&
+      !PageDeciphersWith(*this, Cipher(), password, kSystemDirectoryPageNo))
+    throw EABSException(30445, "Cannot open database - incorrect password");
   freeSpace_ = std::make_unique<TABSDatabaseFreeSpaceManager>(*this);
 }
 

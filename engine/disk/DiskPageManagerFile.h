@@ -13,9 +13,12 @@
 //     is at S + HeaderSize, the lock area 280 after it, the NextObjectID
 //     slot LockAreaSize after that and the page area 4 bytes later. Page n
 //     starts at page area + n * PageSize; a negative n is refused (10471).
-//  3. Opening for reading never writes to the file. Bad input (a file that
-//     is not a database, a cut header, impossible sizes) raises an engine
-//     error; nothing read from the file is trusted before it is checked.
+//  3. Opening never writes to the file, for reading or for writing: whether
+//     the file is writable is told by whether an open for writing (with the
+//     share modes asked for) is granted, never by writing a byte. Bad input
+//     (a file that is not a database, a cut header, impossible sizes) raises
+//     an engine error; nothing read from the file is trusted before it is
+//     checked.
 //  4. The header lock (lock area + 4) is re-entrant within this manager: a
 //     counter counts nested acquisitions, the first one locks the byte, the
 //     release that brings the counter back to 0 unlocks it.
@@ -32,6 +35,11 @@
 //     (TABSDatabaseFile::LockingUnsupported after the header lock) is
 //     refused with 30364 naming the reason: every lock would be granted to
 //     every process. Single-user and exclusive opens go on without locks.
+//  9. A password refused by DiskCrypto.h contract 1 fails the create
+//     (20298, before any file exists) and the open of an encrypted file
+//     (30445). An encrypted open succeeds only when the check block's CRC
+//     matches and, when the file has a page 2, that page deciphers to its
+//     DataCRC too (ZUDSecurity.h contract 8); else 30445.
 //
 // Multi-process lock protocol (bytes of the database file, each locked
 // alone, never waited on inside the platform):

@@ -123,7 +123,7 @@ void TABSDiskTableData::CommitPages::RollbackSession(int32_t sessionID) {
 // ---- life -------------------------------------------------------------------
 
 TABSDiskTableData::TABSDiskTableData(TABSDiskDatabaseData& database, std::string tableName)
-    : TABSTableData(database, TableListName(tableName)),
+    : TABSTableData(database, std::move(tableName)),
       db_(database),
       pm_(database.Pages()),
       commitPages_(*this),
@@ -296,6 +296,7 @@ void TABSDiskTableData::CreateTable(TABSSessionInfo& session) {
   CheckWritable();
   if (session.inTransaction)
     throw EABSException(20182, "Cannot perform '%s' operation on a database in transaction", {"CreateTable"});
+  CheckNewTableName(database_.DatabaseName(), tableName_);
   if (FieldDefs().Count() == 0) throw EABSException(20142, "Error creating table - no fields were specified");
   if (loaded_) throw EABSException(30395, "Cannot create table. Table '%s' already exists", {tableName_});
   TABSDatabaseTablesLock tablesLock(pm_);
@@ -435,7 +436,8 @@ void TABSDiskTableData::RenameTable(TABSSessionInfo& session, const std::string&
   CheckWritable();
   if (session.inTransaction)
     throw EABSException(20177, "Cannot perform '%s' operation on a database in transaction", {"RenameTable"});
-  const std::string stored = TableListName(newName);
+  CheckRenamedTableName(newName);
+  const std::string& stored = newName;
   const std::string oldName = tableName_;
   if (!cursors_.empty())
     throw EABSException(10150, "Cannot rename table '%s'. Table is open by another dataset", {tableName_});

@@ -25,7 +25,9 @@
 //     table list entry, then a flushed commit. Any failure rolls the system
 //     session back and raises the error again; nothing of the table stays.
 //  2. A table without fields is refused (20142); a record too large for a
-//     page is refused (20174) before anything is written.
+//     page is refused (20174) before anything is written; so is a name the
+//     table list cannot store (TableList.h contract 1: 30450 at create,
+//     30347 at rename), never cut into a name another table may have.
 //  3. Load (the first open) reads the list entry, the metadata and the
 //     most-updated file in the caller's session; reading never writes.
 //     Metadata or most-updated contents that are cut short, or that hold

@@ -311,16 +311,21 @@ TEST(DiskTableDataTest, CreationRefusalsLeaveNothingBehind) {
   EXPECT_EQ(db.PagesInUse(), before);
 }
 
-TEST(DiskTableDataTest, ALongNameIsCutTo255BothWhenStoredAndWhenLookedUp) {
+// 255 bytes are the most a table name holds; a longer one is refused, never
+// cut into the name of another table.
+TEST(DiskTableDataTest, ALongNameIsRefusedAndThe255ByteNameIsKeptWhole) {
   Db db;
   const std::string name(300, 'x');
-  db.data->CreateTable(db.session, name, Defs(false).fields, Defs(false).indexes);
+  ExpectEngineError([&] { db.data->CreateTable(db.session, name, Defs(false).fields, Defs(false).indexes); }, 30450,
+                    "a table name has at most 255 bytes");
+  db.data->CreateTable(db.session, std::string(255, 'x'), Defs(false).fields, Defs(false).indexes);
   db.Reopen();
   const auto tables = db.data->Tables(db.session);
   ASSERT_EQ(tables.size(), 1u);
   EXPECT_EQ(tables[0].TableName, std::string(255, 'x'));
-  EXPECT_EQ(db.data->OpenTable(db.session, name).GetRecordCount(db.session), 0);
-  EXPECT_EQ(db.data->OpenTable(db.session, std::string(255, 'x') + "yy").GetRecordCount(db.session), 0);
+  EXPECT_EQ(db.data->OpenTable(db.session, std::string(255, 'x')).GetRecordCount(db.session), 0);
+  ExpectEngineError([&] { db.data->OpenTable(db.session, name); }, 30396, "not exists");
+  ExpectEngineError([&] { db.data->OpenTable(db.session, std::string(255, 'x') + "yy"); }, 30396, "not exists");
   db.Close();
   ExpectCheckOk(db.path);
 }

@@ -51,7 +51,7 @@ TABSPassword TakePassword(std::vector<std::string>& options) {
       continue;
     }
     if (i + 1 >= options.size()) throw UsageError{"missing value for --password"};
-    password.Password = PasswordBytesFromUtf8(options[i + 1]);
+    password = PasswordFromUtf8(options[i + 1]);
     options.erase(options.begin() + static_cast<std::ptrdiff_t>(i),
                   options.begin() + static_cast<std::ptrdiff_t>(i) + 2);
   }
@@ -95,7 +95,7 @@ int Create(const std::string& file, const std::vector<std::string>& options) {
     } else if (o == "--extent") {
       extent = static_cast<uint16_t>(ParseNumber(o, v, 1, 65535));
     } else if (o == "--password") {
-      password.Password = PasswordBytesFromUtf8(v);
+      password = PasswordFromUtf8(v, password.CryptoAlgorithm);
     } else if (o == "--algorithm") {
       password.CryptoAlgorithm = static_cast<uint8_t>(ParseNumber(o, v, 0, tiv::disk::kCryptoAlgorithmCount - 1));
     } else if (o == "--max-connections") {
@@ -128,7 +128,7 @@ int Info(const std::string& file, const std::vector<std::string>& options) {
     if (o == "--json")
       json = true;
     else if (o == "--password" && i + 1 < options.size())
-      password.Password = PasswordBytesFromUtf8(options[++i]);
+      password = PasswordFromUtf8(options[++i]);
     else
       throw UsageError{"unknown option or missing value: " + o};
   }
@@ -209,7 +209,7 @@ int Pages(const std::string& file, const std::vector<std::string>& options) {
   TABSPassword password;
   for (size_t i = 0; i < options.size(); ++i) {
     if (options[i] == "--password" && i + 1 < options.size())
-      password.Password = PasswordBytesFromUtf8(options[++i]);
+      password = PasswordFromUtf8(options[++i]);
     else
       throw UsageError{"unknown option or missing value: " + options[i]};
   }
