@@ -14,7 +14,7 @@ struct FieldSpec {
   int32_t size = 0;  // declared size: characters of a string, bytes of a byte string, else 0
 };
 
-// Appends one field per spec, in order, to `fields` and lays the record
+// Appends one field per entry, in order, to `fields` and lays the record
 // out again (CalculateOffsets), so offsets and record sizes are ready to
 // read. Returns `fields`.
 TABSFieldDefs& AddFields(TABSFieldDefs& fields, const std::vector<FieldSpec>& specs);
