@@ -3,7 +3,8 @@
 // through each index in order. The multi-user runs pay for the table locks
 // (a write lock around each change, a read lock around each cursor step)
 // and the reread of the table's state; the transaction run commits every
-// 1,000 inserts.
+// 1,000 inserts. And the cost of one insert as the table grows, with and
+// without a memo column (BM_InsertAtTableSize).
 #include <benchmark/benchmark.h>
 
 #include <filesystem>
@@ -142,6 +143,88 @@ void BM_ReadBackByIndex(benchmark::State& state) {
   state.SetLabel(index);
 }
 BENCHMARK(BM_ReadBackByIndex)->Arg(0)->Arg(1)->Iterations(3)->Unit(benchmark::kMillisecond);
+
+// A table of N rows already, then 10,000 more in transactions of 1,000 (so
+// the commits do not hide the placement): the time of an insert must not
+// grow with N. Column k (unique index), s, and with the memo variant a memo
+// of 100 to 700 bytes, so small BLOB pages hold several values of mixed
+// sizes and a page can be short of room for the next one. Single-user:
+// the placement is what is measured, not the locks.
+struct GrowingTable {
+  std::filesystem::path path =
+      std::filesystem::temp_directory_path() / ("tivoran-bench-" + tiv::os::NewGuidText() + ".zud");
+  TABSDiskDatabaseData data{"BENCH"};
+  TABSSessionInfo session;
+  TABSDiskTableData* table = nullptr;
+  bool memo;
+  int32_t next = 0;
+  std::vector<char> record;
+
+  explicit GrowingTable(bool withMemo) : memo(withMemo) {
+    TABSDiskDatabase().CreateDatabase(path.string(), TABSPassword{});
+    session.multiUser = false;
+    data.Open(path.string(), TABSPassword{}, false, false);
+    data.Connect(session);
+    TABSFieldDefs fields;
+    TABSFieldDef* k = fields.AddNew();
+    k->SetName("k");
+    k->SetDataType(aftInteger);
+    TABSFieldDef* s = fields.AddNew();
+    s->SetName("s");
+    s->SetDataType(aftString, 40);
+    if (memo) {
+      TABSFieldDef* m = fields.AddNew();
+      m->SetName("m");
+      m->SetDataType(aftMemo);
+    }
+    TABSIndexDefs indexes;
+    TABSIndexDef* byK = indexes.AddNew();
+    byK->SetName("by_k");
+    byK->unique = true;
+    byK->FillColumns({"k"}, {"ASC"}, {"CASE"});
+    table = &data.CreateTable(session, "growing", fields, indexes);
+    record.resize(static_cast<size_t>(table->FieldDefs().MemoryRecordSize()));
+  }
+  ~GrowingTable() {
+    data.Disconnect(session);
+    data.Close();
+    std::error_code ec;
+    std::filesystem::remove(path, ec);
+  }
+  // `count` inserts in transactions of `batch`.
+  void Insert(int64_t count, int64_t batch) {
+    for (int64_t i = 0; i < count; ++i) {
+      if (i % batch == 0) data.StartTransaction(session);
+      const int32_t key = next++;
+      table->InitRecordForInsert(record.data());
+      TABSVariant k, s;
+      k.SetAsInteger(key);
+      WriteFieldValue(table->FieldDefs(), record.data(), 0, k);
+      s.SetAsString("fila " + std::to_string(key));
+      WriteFieldValue(table->FieldDefs(), record.data(), 1, s);
+      if (memo) {
+        const std::string text(static_cast<size_t>(100 + int64_t{key} * 7919 % 601), static_cast<char>('a' + key % 26));
+        table->WriteBlobBuffer(session, record.data(), 2, text.data(), static_cast<int64_t>(text.size()));
+      }
+      table->InsertRecord(session, record.data());
+      if (i % batch == batch - 1 || i == count - 1) data.Commit(session, false);
+    }
+  }
+};
+
+void BM_InsertAtTableSize(benchmark::State& state) {
+  constexpr int64_t kMeasured = 10000;
+  const int64_t rows = state.range(0);
+  GrowingTable t(state.range(1) != 0);
+  t.Insert(rows, 10000);
+  for (auto _ : state) t.Insert(kMeasured, 1000);
+  state.SetItemsProcessed(state.iterations() * kMeasured);
+  state.SetLabel(std::to_string(rows) + " rows before" + (state.range(1) ? ", with a memo" : ""));
+}
+BENCHMARK(BM_InsertAtTableSize)
+    ->ArgsProduct({{10000, 100000, 1000000}, {0, 1}})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

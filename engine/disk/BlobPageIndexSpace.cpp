@@ -8,7 +8,13 @@ TABSBTreeBlobPageSpace::TABSBTreeBlobPageSpace(TABSPageManager& pm)
     : pm_(pm), index_(&pm), room_(TABSPageRoomCache::kFullestFit, pm.PageDataSize() - 3 - (kBlobHeaderSize + 1)) {}
 
 int32_t TABSBTreeBlobPageSpace::FindPageWithRoom(int32_t sessionID, int32_t size) {
-  // Room (ABSBTreePageIndex.h contract 4): used + size < D - 2.
+  // Room (ABSBTreePageIndex.h contract 4): used + size < D - 2. The page of
+  // the last value first: values stored one after another share a page
+  // that is in the cache already.
+  TABSBTreePath path;
+  if (lastPage_ != -1 && index_.Find(sessionID, lastPage_, path) &&
+      index_.HasRoom(index_.ValueAt(sessionID, path), size))
+    return lastPage_;
   return room_.Find(sessionID, index_, pm_.PageDataSize() - 3 - size);
 }
 int32_t TABSBTreeBlobPageSpace::UsedSpaceOf(int32_t sessionID, int32_t pageNo) {
@@ -24,14 +30,17 @@ void TABSBTreeBlobPageSpace::SetUsedSpace(int32_t sessionID, int32_t pageNo, int
   else
     index_.Insert(sessionID, pageNo, static_cast<uint16_t>(used));
   room_.Note(pageNo, used);
+  lastPage_ = pageNo;
 }
 
 void TABSBTreeBlobPageSpace::RemovePage(int32_t sessionID, int32_t pageNo) {
   index_.Delete(sessionID, pageNo);
   room_.Forget(pageNo);
+  if (lastPage_ == pageNo) lastPage_ = -1;
 }
 
 void TABSBTreeBlobPageSpace::Clear(int32_t sessionID) {
   index_.Empty(sessionID);
   room_.Clear();
+  lastPage_ = -1;
 }

@@ -9,8 +9,10 @@
 //     RemovePage takes a page out, Clear leaves an empty tree (its root
 //     page stays, so the root page number kept in the metadata holds).
 //  2. FindPageWithRoom answers a listed page with used + size below the
-//     page data size - 2, else -1: among the pages this process remembers
-//     with room (PageRoomCache.h), the fullest one that takes the value,
+//     page data size - 2, else -1: the page the last value went to when it
+//     still has room (consecutive values share a page already cached),
+//     else among the pages this process remembers with room
+//     (PageRoomCache.h) the fullest one that takes the value. Either is
 //     looked up in the index before it is answered, so a page another
 //     process filled or freed is never trusted beyond what the index says.
 //     Its cost does not grow with the number of BLOB pages (no walk of the
@@ -46,4 +48,5 @@ class TABSBTreeBlobPageSpace : public TABSBlobPageSpace {
   TABSPageManager& pm_;
   TABSBTreeBlobPageIndex index_;
   TABSPageRoomCache room_;
+  int32_t lastPage_ = -1;  // where the last value went; checked before use
 };
