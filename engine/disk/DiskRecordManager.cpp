@@ -89,7 +89,7 @@ bool TABSDiskRecordManager::Insert(int32_t sessionID, const char* record, TABSRe
     index_.Update(sessionID, pageNo, count);
   roomHint_ = count < slots_ ? pageNo : -1;
   recordCount_ += 1;
-  changeCounter_ += 1;
+  CountChange();
   return true;
 }
 
@@ -100,7 +100,7 @@ bool TABSDiskRecordManager::Update(int32_t sessionID, const char* record, const 
   MemoryToStoredRecord(fields_, record, stored_.data());
   TABSSmallRecordPage rp(*page.Get(), slots_, recordSize_);
   if (!rp.UpdateRecord(stored_.data(), id)) return false;
-  changeCounter_ += 1;
+  CountChange();
   return true;
 }
 
@@ -124,7 +124,7 @@ bool TABSDiskRecordManager::Delete(int32_t sessionID, const TABSRecordID& id) {
     roomHint_ = id.pageNo;
   }
   recordCount_ -= 1;
-  changeCounter_ += 1;
+  CountChange();
   return true;
 }
 
@@ -137,7 +137,7 @@ void TABSDiskRecordManager::Clear(int32_t sessionID) {
   index_.Empty(session);
   roomHint_ = -1;
   recordCount_ = 0;
-  changeCounter_ += 1;  // contract 3
+  CountChange();  // contract 3
 }
 
 // ---------------------------------------------------------------------------

@@ -17,10 +17,12 @@
 //     hold records, each with its count. A delete that empties a page takes
 //     the page out of the index and gives it back (DeletePage), so a freed
 //     page is never offered to a later insert.
-//  3. The modification counter only grows: +1 for every insert, update and
-//     delete, and +1 when the table is emptied. (A counter that went back
-//     to 0 on emptying would let another process trust pages it cached
-//     when the counter last had the value it climbs back to.)
+//  3. The modification counter only moves on: +1 for every insert, update
+//     and delete, and +1 when the table is emptied; from INT32_MAX it wraps
+//     to INT32_MIN (ZUDRecordManager.h contract 1), since it is read from
+//     the most-updated file and compared for equality only. (A counter that
+//     went back to 0 on emptying would let another process trust pages it
+//     cached when the counter last had the value it climbs back to.)
 //  4. Every page is fetched and released on every path; all page work is
 //     inside the caller's session, so a rollback forgets it.
 //  5. Record size R and slots S are fixed at construction; a record that
