@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "core/ZUDExcept.h"
+#include "core/ZUDRecordManager.h"
 
 TABSBTreeRecordIndex::TABSBTreeRecordIndex(TABSPageManager* manager, const TABSFieldDefs& fields,
                                            TABSIndexRecordSource* records)
@@ -85,7 +86,7 @@ void TABSBTreeRecordIndex::InsertKey(int32_t sessionID, const char* record, cons
   uint8_t value[kRecordIDSize];
   const TABSBTreeSearchKey search = ExactEntry(record, id, key, value);
   RootedTree().Insert(sessionID, search);
-  ++def_.changeStamp;
+  def_.changeStamp = NextChangeCount(def_.changeStamp);
 }
 
 void TABSBTreeRecordIndex::DeleteKey(int32_t sessionID, const char* record, const TABSRecordID& id) {
@@ -93,7 +94,7 @@ void TABSBTreeRecordIndex::DeleteKey(int32_t sessionID, const char* record, cons
   uint8_t value[kRecordIDSize];
   const TABSBTreeSearchKey search = ExactEntry(record, id, key, value);
   RootedTree().Delete(sessionID, search);
-  ++def_.changeStamp;
+  def_.changeStamp = NextChangeCount(def_.changeStamp);
 }
 
 bool TABSBTreeRecordIndex::SameFullKey(const char* a, const char* b) const {

@@ -95,8 +95,10 @@ void TABSConstraintDef::RaiseNameTooLong(const std::string& name) const {
 
 void TABSConstraintDef::Assign(const TABSMetaObjectDef& source) {
   const auto& c = dynamic_cast<const TABSConstraintDef&>(source);
+  // ZUDMetaObjectDef.h contract 6: copies first, then swaps that cannot fail.
+  std::array<TABSConstraintSlot, 3> copied = c.slots;
   TABSMetaObjectDef::Assign(c);
-  slots = c.slots;
+  slots.swap(copied);
 }
 
 void TABSConstraintDefNotNull::SaveToStream(TABSStream& stream) const {
@@ -112,10 +114,13 @@ void TABSConstraintDefNotNull::LoadFromStream(TABSStream& stream) {
 }
 
 void TABSConstraintDefCheck::Assign(const TABSMetaObjectDef& source) {
-  TABSConstraintDef::Assign(source);
   const auto& c = dynamic_cast<const TABSConstraintDefCheck&>(source);
-  minValue.Assign(c.minValue, true);
-  maxValue.Assign(c.maxValue, true);
+  TABSVariant low, high;
+  low.Assign(c.minValue, true);
+  high.Assign(c.maxValue, true);
+  TABSConstraintDef::Assign(source);
+  minValue = std::move(low);
+  maxValue = std::move(high);
 }
 
 void TABSConstraintDefCheck::SaveToStream(TABSStream& stream) const {
@@ -135,8 +140,9 @@ void TABSConstraintDefCheck::LoadFromStream(TABSStream& stream) {
 }
 
 void TABSConstraintDefUnique::Assign(const TABSMetaObjectDef& source) {
+  std::vector<TABSConstraintColumn> copied = dynamic_cast<const TABSConstraintDefUnique&>(source).columns;
   TABSConstraintDef::Assign(source);
-  columns = dynamic_cast<const TABSConstraintDefUnique&>(source).columns;
+  columns.swap(copied);
 }
 
 void TABSConstraintDefUnique::SaveToStream(TABSStream& stream) const {
@@ -204,16 +210,12 @@ TABSConstraintDefUnique* TABSConstraintDefs::AddNewUnique() {
 }
 
 void TABSConstraintDefs::Assign(const TABSMetaObjectDefs& source) {
-  Clear();
-  for (int i = 0; i < source.Count(); ++i) {
-    const auto* from = static_cast<const TABSConstraintDef*>(source.Get(i));
-    if (IndexOfName(from->Name()) >= 0 && !from->Name().empty())
-      throw EABSException(10424, "Duplicate field name %s", {from->Name()});
-    auto copy = CreateConstraintDef(from->Kind());
+  // Unnamed constraints (named later by NameConstraints) may repeat.
+  AssignCopies(source, true, [](const TABSMetaObjectDef& from) -> std::unique_ptr<TABSMetaObjectDef> {
+    auto copy = CreateConstraintDef(static_cast<const TABSConstraintDef&>(from).Kind());
     if (!copy) throw EABSException(30035, "Not implemented yet");
-    copy->Assign(*from);
-    Add(std::move(copy));
-  }
+    return copy;
+  });
 }
 
 std::unique_ptr<TABSMetaObjectDef> TABSConstraintDefs::LoadItem(TABSStream& stream) {

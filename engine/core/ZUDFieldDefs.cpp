@@ -60,10 +60,14 @@ void TABSFieldDef::SetDefaultValue(const TABSVariant& value) {
   RebuildDefaultExpression();
 }
 
+std::unique_ptr<TABSDefaultExpression> TABSFieldDef::ExpressionFor(const TABSVariant& value) {
+  if (value.IsNull() || !IsStringStorage(value.StorageType()) || !Parser()) return nullptr;
+  return Parser()(value);
+}
+
 void TABSFieldDef::RebuildDefaultExpression() {
   defaultExpression_.reset();
-  if (defaultValue_.IsNull() || !IsStringStorage(defaultValue_.StorageType()) || !Parser()) return;
-  defaultExpression_ = Parser()(defaultValue_);
+  defaultExpression_ = ExpressionFor(defaultValue_);
 }
 
 void TABSFieldDef::SetBlobSettings(int algorithm, uint8_t mode, int32_t blockSize) {
@@ -83,6 +87,11 @@ void TABSFieldDef::SetAutoincSettings(int64_t increment, int64_t initial, int64_
 
 void TABSFieldDef::Assign(const TABSMetaObjectDef& source) {
   const auto& f = dynamic_cast<const TABSFieldDef&>(source);
+  // ZUDMetaObjectDef.h contract 6: the default and its expression are built
+  // aside first (the parser may refuse it); what follows cannot fail.
+  TABSVariant value;
+  value.Assign(f.defaultValue_, true);
+  std::unique_ptr<TABSDefaultExpression> expression = ExpressionFor(value);
   TABSMetaObjectDef::Assign(f);
   storageType_ = f.storageType_;
   dataType_ = f.dataType_;
@@ -100,7 +109,8 @@ void TABSFieldDef::Assign(const TABSMetaObjectDef& source) {
   minValue_ = f.minValue_;
   maxValue_ = f.maxValue_;
   cycled_ = f.cycled_;
-  SetDefaultValue(f.defaultValue_);
+  defaultValue_ = std::move(value);
+  defaultExpression_ = std::move(expression);
 }
 
 void TABSFieldDef::SaveToStream(TABSStream& stream) const {

@@ -112,6 +112,8 @@ class TABSFieldDef : public TABSMetaObjectDef {
 
  private:
   void RebuildDefaultExpression();
+  // The expression of a default value, null for a literal (contract 5).
+  static std::unique_ptr<TABSDefaultExpression> ExpressionFor(const TABSVariant& value);
   static void Validate(TABSDataType type, int32_t size);
 
   TABSStorageType storageType_ = bftUnknown;

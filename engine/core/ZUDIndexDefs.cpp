@@ -81,6 +81,8 @@ void TABSIndexDef::FillColumns(const std::vector<std::string>& names, const std:
 
 void TABSIndexDef::Assign(const TABSMetaObjectDef& source) {
   const auto& d = dynamic_cast<const TABSIndexDef&>(source);
+  // ZUDMetaObjectDef.h contract 6: copies first, then what cannot fail.
+  std::vector<TABSIndexColumn> copied = d.columns_;
   TABSMetaObjectDef::Assign(d);
   kind = d.kind;
   unique = d.unique;
@@ -90,7 +92,7 @@ void TABSIndexDef::Assign(const TABSMetaObjectDef& source) {
   ownerSessionID = d.ownerSessionID;
   changeStamp = d.changeStamp;
   reserved = d.reserved;
-  columns_ = d.columns_;
+  columns_.swap(copied);
 }
 
 void TABSIndexDef::SaveToStream(TABSStream& stream) const {

@@ -1,5 +1,6 @@
 #include "core/ZUDMetaObjectDef.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "core/ZUDBytes.h"
@@ -91,7 +92,9 @@ void TABSMetaObjectDef::RaiseNameTooLong(const std::string& name) const {
 }
 
 void TABSMetaObjectDef::Assign(const TABSMetaObjectDef& source) {
-  name_ = source.name_;
+  // Contract 6: the copy is made before anything changes.
+  std::string name = source.name_;
+  name_.swap(name);
   objectId_ = source.objectId_;
 }
 
@@ -160,15 +163,38 @@ void TABSMetaObjectDefs::SaveToStream(TABSStream& stream) const {
 }
 
 void TABSMetaObjectDefs::Assign(const TABSMetaObjectDefs& source) {
-  Clear();
+  AssignCopies(source, false, [this](const TABSMetaObjectDef&) { return CreateItem(); });
+}
+
+void TABSMetaObjectDefs::AssignCopies(
+    const TABSMetaObjectDefs& source, bool unnamedMayRepeat,
+    const std::function<std::unique_ptr<TABSMetaObjectDef>(const TABSMetaObjectDef&)>& create) {
+  // Contract 6: the copies are made aside and swapped in whole, so a source
+  // that fails half-way (a repeated name, an item that cannot be copied)
+  // leaves this collection as it was.
+  std::vector<std::unique_ptr<TABSMetaObjectDef>> copies;
+  copies.reserve(static_cast<size_t>(source.Count()));
+  std::vector<std::string> upper;
   for (int i = 0; i < source.Count(); ++i) {
     const TABSMetaObjectDef* from = source.Get(i);
-    if (IndexOfName(from->Name()) >= 0) throw EABSException(10424, "Duplicate field name %s", {from->Name()});
-    auto copy = CreateItem();
+    const std::string name = UpperName(from->Name());
+    const bool repeated = std::find(upper.begin(), upper.end(), name) != upper.end();
+    if (repeated && !(unnamedMayRepeat && from->Name().empty()))
+      throw EABSException(10424, "Duplicate field name %s", {from->Name()});
+    upper.push_back(name);
+    auto copy = create(*from);
     copy->Assign(*from);
-    items_.push_back(std::move(copy));
+    copies.push_back(std::move(copy));
   }
-  ListChanged();
+  items_.swap(copies);
+  try {
+    ListChanged();
+  } catch (...) {
+    // The items held before were consistent: put them back as they were.
+    items_.swap(copies);
+    ListChanged();
+    throw;
+  }
 }
 
 void TABSMetaObjectDefs::Delete(int index) {

@@ -20,12 +20,17 @@
 //  5. Every read of stored bytes is bounded by the stream: a count or a
 //     length that the remaining bytes cannot hold raises the short-read
 //     error of its site before anything is allocated.
+//  6. Assign is all or nothing, for a collection and for one definition:
+//     everything that can fail (copies, checks, rebuilt parts) is done
+//     aside first and then swapped in, so a raise leaves the target
+//     exactly as it was.
 //
 // Thread use: definitions belong to one table data object and are changed
 // under its database's lock.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -71,7 +76,8 @@ class TABSMetaObjectDefs {
   virtual TABSMetaObjectDef* AddCreated();
   virtual void LoadFromStream(TABSStream& stream);
   virtual void SaveToStream(TABSStream& stream) const;
-  // Clears, then copies each item; a name already present raises 10424.
+  // Replaces the items with copies of the source's (contract 6); a name
+  // that repeats in the source raises 10424.
   virtual void Assign(const TABSMetaObjectDefs& source);
   virtual void Delete(int index);
   virtual void Insert(int index, std::unique_ptr<TABSMetaObjectDef> item);
@@ -96,6 +102,10 @@ class TABSMetaObjectDefs {
   virtual bool IsStored(const TABSMetaObjectDef&) const { return true; }
   virtual void SaveItem(TABSStream& stream, const TABSMetaObjectDef& item) const;
   void CheckPosition(int index, bool allowEnd) const;
+  // Assign's work (contract 6): `create` makes the empty item that copies
+  // each source item; empty names may repeat when `unnamedMayRepeat`.
+  void AssignCopies(const TABSMetaObjectDefs& source, bool unnamedMayRepeat,
+                    const std::function<std::unique_ptr<TABSMetaObjectDef>(const TABSMetaObjectDef&)>& create);
   // Called after every change of the list itself.
   virtual void ListChanged() {}
 

@@ -4,9 +4,12 @@
 //
 // Contract
 //  1. RecordCount, ChangeCounter and RecordSize are kept current by every
-//     implementation; the change counter grows by 1 on every insert,
+//     implementation; the change counter moves on by 1 on every insert,
 //     update and delete (and on Clear), so a cursor can tell that anything
 //     it derived from the records (filter bitmap, index path) is stale.
+//     Counters are compared for equality only and may come from a file at
+//     any value: they step on with NextChangeCount, INT32_MAX to
+//     INT32_MIN, never by a signed overflow.
 //  2. Insert returns the new record identifier; Update and Delete report
 //     false when the record does not exist.
 //  3. GetRecord answers a request: mode current re-reads the record of
@@ -36,6 +39,9 @@ struct TABSGetRecordRequest {
   TABSGetRecordResult result = grrNotFound;
 };
 
+// Contract 1: a change counter or change stamp one step on.
+inline int32_t NextChangeCount(int32_t counter) { return static_cast<int32_t>(static_cast<uint32_t>(counter) + 1u); }
+
 class TABSBaseRecordManager {
  public:
   virtual ~TABSBaseRecordManager() = default;
@@ -52,6 +58,8 @@ class TABSBaseRecordManager {
   virtual int64_t ApproxRecNo(int32_t sessionID, const TABSRecordID& id) = 0;
 
  protected:
+  void CountChange() { changeCounter_ = NextChangeCount(changeCounter_); }
+
   int64_t recordCount_ = 0;
   int32_t changeCounter_ = 0;
   int32_t recordSize_ = 0;

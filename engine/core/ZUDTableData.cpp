@@ -184,11 +184,29 @@ void TABSTableData::RenameField(const std::string& oldName, const std::string& n
   if (!field) throw EABSException(30343, "Field '%s' not found", {oldName});
   if (fields.FieldByName(newName) && fields.FieldByName(newName) != field)
     throw EABSException(30344, "Cannot rename field '%s'. Field '%s' already exists", {oldName, newName});
+  // Contract 11: the constraints that name the field take the new name, so
+  // every refusal comes before the first change.
+  TABSConstraintDefs& constraints = constraintManager_->ConstraintDefs();
+  auto namesField = [&](const TABSConstraintDef& c) {
+    return (c.Kind() == actNotNull || c.Kind() == actCheck) && SameName(c.SubjectSlot().name, oldName);
+  };
+  for (int i = 0; i < constraints.Count(); ++i)
+    if (namesField(*constraints[i]) && newName.size() > kMaxByteSlotNameLength)
+      throw EABSException(30347, "Restructure table error: '%s'",
+                          {"constraint '" + constraints[i]->Name() + "' holds field names of at most " +
+                           std::to_string(kMaxByteSlotNameLength) + " bytes"});
   field->SetName(newName);
   TABSIndexDefs& indexes = indexManager_->IndexDefs();
   for (int i = 0; i < indexes.Count(); ++i)
     for (int k = 0; k < indexes[i]->ColumnCount(); ++k)
       if (SameName(indexes[i]->Column(k).fieldName, oldName)) indexes[i]->Column(k).fieldName = newName;
+  for (int i = 0; i < constraints.Count(); ++i) {
+    TABSConstraintDef& c = *constraints[i];
+    if (namesField(c)) c.SubjectSlot().name = newName;
+    if (c.Kind() == actPrimaryKey || c.Kind() == actUnique)
+      for (auto& column : static_cast<TABSConstraintDefUnique&>(c).columns)
+        if (SameName(column.name, oldName)) column.name = newName;
+  }
 }
 
 int32_t TABSTableData::CreateIndex(TABSSessionInfo& session, const TABSIndexDef& def) {

@@ -52,6 +52,11 @@
 //     the autoincrement counters and frees the records' BLOB values through
 //     the BLOB manager. When the record manager fails to drop the records,
 //     nothing has changed.
+// 11. RenameField renames the field everywhere it is named: index columns,
+//     the subject slot of its not-null and check constraints, the columns
+//     of unique and primary-key constraints. A name those slots cannot
+//     hold (ZUDConstraintDefs.h contract 6) is refused with "Restructure
+//     table error: '%s'" (30347) before anything changes.
 //
 // Thread use: any thread, serialised by the database data's lock.
 #pragma once

@@ -145,7 +145,7 @@ void TABSBaseIndexManager::Stamp(TABSIndexDef& def, TABSIndex& index) {
   if (def.IsTemporary())
     def.changeStamp = table_.RecordManager().ChangeCounter();
   else
-    ++def.changeStamp;
+    def.changeStamp = NextChangeCount(def.changeStamp);
   def.rootPageNo = index.Definition().rootPageNo;
 }
 

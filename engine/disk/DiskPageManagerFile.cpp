@@ -496,7 +496,15 @@ int32_t TABSDiskPageManager::GetNextObjectID() {
                           "Cannot Read from file: '%s' Position = %d, Count = %d, FilePosition = %d, FileSize = %d, "
                           "ErrorCode:%d. ErrorMessage: %s",
                           file_.FailureArgs());
-    value = static_cast<int32_t>(GetU32(buf) + 1u);
+    // Identifiers are never reused: a counter that is used up is refused,
+    // never wrapped to negative identifiers; a negative one no open of
+    // ours wrote.
+    const int32_t stored = GetI32(buf);
+    if (stored < 0) throw EABSException(20237, "Invalid database format");
+    int64_t next = int64_t{stored} + 1;
+    if (file_.AccessMode() != 1) next += os::RandomBelow(10000);
+    if (next > INT32_MAX) throw EABSException(10126, "Invalid record count = %d. Limit is %d", {next, INT32_MAX});
+    value = static_cast<int32_t>(next);
     if (file_.AccessMode() == 1) {
       PutI32(buf, value);
       if (!file_.WriteBuffer(buf, nextObjectIdOffset_, kNextObjectIdSize))
@@ -504,8 +512,6 @@ int32_t TABSDiskPageManager::GetNextObjectID() {
                             "Cannot Write to file: '%s' Position = %d, Count = %d, FilePosition = %d, FileSize = %d, "
                             "ErrorCode:%d. ErrorMessage: %s",
                             file_.FailureArgs());
-    } else {
-      value = static_cast<int32_t>(static_cast<uint32_t>(value) + static_cast<uint32_t>(os::RandomBelow(10000)));
     }
   } catch (...) {
     UnlockNextObjectID();

@@ -159,6 +159,9 @@ class TABSDiskPageManager : public TABSPageManager {
   void WriteLockArea();  // all 20 bytes
 
   int32_t GetTotalPageCount();
+  // Stored value + 1, written back (read-only: + a random 0..9999, not
+  // written). Never wraps: a value past INT32_MAX is 10126, a negative
+  // stored value 20237.
   int32_t GetNextObjectID();
   int32_t PeekNextObjectID();  // the stored value, neither locked nor changed
 

@@ -83,7 +83,7 @@ bool TABSDiskRecordManager::Insert(int32_t sessionID, const char* record, TABSRe
     index_.Update(sessionID, pageNo, count);
   room_.Note(pageNo, count);
   recordCount_ += 1;
-  changeCounter_ += 1;
+  CountChange();
   return true;
 }
 
@@ -94,7 +94,7 @@ bool TABSDiskRecordManager::Update(int32_t sessionID, const char* record, const 
   MemoryToStoredRecord(fields_, record, stored_.data());
   TABSSmallRecordPage rp(*page.Get(), slots_, recordSize_);
   if (!rp.UpdateRecord(stored_.data(), id)) return false;
-  changeCounter_ += 1;
+  CountChange();
   return true;
 }
 
@@ -118,7 +118,7 @@ bool TABSDiskRecordManager::Delete(int32_t sessionID, const TABSRecordID& id) {
     room_.Note(id.pageNo, left);
   }
   recordCount_ -= 1;
-  changeCounter_ += 1;
+  CountChange();
   return true;
 }
 
@@ -143,7 +143,7 @@ void TABSDiskRecordManager::Clear(int32_t sessionID) {
   index_.Empty(session);
   room_.Clear();
   recordCount_ = 0;
-  changeCounter_ += 1;  // contract 3
+  CountChange();  // contract 3
 }
 
 // ---------------------------------------------------------------------------

@@ -20,11 +20,14 @@
 //     the index names only when each one is a record page of this table
 //     (contract 1; pages 0..2 and map pages never are); otherwise it raises
 //     20299 for the first other page and gives back none.
-//  3. The modification counter only grows: +1 for every insert, update and
-//     delete, +1 when the table is emptied, and +1 for a BLOB value stored
-//     or freed outside a record change (NoteChange). (A counter that went back
-//     to 0 on emptying would let another process trust pages it cached
-//     when the counter last had the value it climbs back to.)
+//  3. The modification counter only moves on: +1 for every insert, update
+//     and delete, +1 when the table is emptied, and +1 for a BLOB value
+//     stored or freed outside a record change (NoteChange); from INT32_MAX
+//     it wraps to INT32_MIN (ZUDRecordManager.h contract 1), since it is
+//     read from the most-updated file and compared for equality only. (A
+//     counter that went back to 0 on emptying would let another process
+//     trust pages it cached when the counter last had the value it climbs
+//     back to.)
 //  4. Every page is fetched and released on every path; all page work is
 //     inside the caller's session, so a rollback forgets it.
 //  5. Record size R and slots S are fixed at construction; a record that

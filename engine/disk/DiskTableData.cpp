@@ -215,6 +215,10 @@ void TABSDiskTableData::WriteMostUpdated(int32_t sessionID) {
   fieldManager_->SaveCountersToStream(stream);
   TABSDiskRecordManager& records = DiskRecords();
   WriteInt32(stream, records.ModificationCounter());
+  // The stored count is an int32; InsertRecord refuses the record that
+  // would pass it, so a larger count here is never cut into a negative one.
+  if (records.RecordCount() > INT32_MAX)
+    throw EABSException(10126, "Invalid record count = %d. Limit is %d", {records.RecordCount(), INT32_MAX});
   WriteInt32(stream, static_cast<int32_t>(records.RecordCount()));
   const std::string& bytes = stream.Bytes();
   const int64_t limit = 4 * (8 * static_cast<int64_t>(FieldDefs().Count()) + 8);
@@ -504,6 +508,9 @@ TABSRecordID TABSDiskTableData::InsertRecord(TABSSessionInfo& session, char* rec
   CheckLoaded();
   CheckWritable();
   WriteScope write(*this, session, false);
+  // The most-updated file stores RecordCount as an int32 (contract 4).
+  if (DiskRecords().RecordCount() >= INT32_MAX)
+    throw EABSException(10126, "Invalid record count = %d. Limit is %d", {DiskRecords().RecordCount(), INT32_MAX});
   TABSRecordID id = TABSTableData::InsertRecord(session, record, checkConstraints);
   if (session.inTransaction) WriteMostUpdated(session.sessionID);
   return id;

@@ -35,7 +35,10 @@
 //     (20164); a missing table raises "Table '%s' not exists.".
 //  4. Every change of a record is followed by a rewrite of the most-updated
 //     file in the same session before it is committed, so what another
-//     open reads back always matches the record pages. A rollback reloads
+//     open reads back always matches the record pages. Its RecordCount is
+//     an int32: the insert that would take the count past INT32_MAX is
+//     refused before anything changes ("Invalid record count = %d. Limit
+//     is %d", 10126), never written cut. A rollback reloads
 //     the most-updated state. In multi-user mode a record change and the
 //     record count reread that state first (outside a transaction). A
 //     record change outside a transaction that fails, its commit included,

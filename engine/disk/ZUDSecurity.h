@@ -9,6 +9,9 @@
 // are enciphered; this unit does the work for one page. Page headers, the
 // database header, the lock area and the NextObjectID slot stay plain; in
 // the crypto check block only the 256 CheckData bytes are enciphered.
+// The limits (a fixed initial vector, so equal pages encipher equally; the
+// plain data's CRC stored in clear; no integrity) are written down in
+// docs/file-format.md, "What the encryption does and does not protect".
 //
 // Enciphered page header fields (offsets in DiskFormat.h):
 //   14 uint32 DataCRC          CRC-32 (DiskCrc.h) of the plain data area
