@@ -19,18 +19,28 @@ using namespace tiv::disk;
 // ---------------------------------------------------------------------------
 // Password bytes
 
-std::string PasswordBytesFromUtf8(std::string_view utf8) {
-  if (utf8.empty()) return {};
+namespace {
+// UTF-8 as UTF-16, bytes that are not UTF-8 becoming U+FFFD; false when ICU
+// cannot convert at all.
+bool Utf16FromUtf8(std::string_view utf8, std::u16string& text) {
+  text.clear();
+  if (utf8.empty()) return true;
   UErrorCode status = U_ZERO_ERROR;
   int32_t length = 0;
   const auto srcLength = static_cast<int32_t>(utf8.size());
   u_strFromUTF8WithSub(nullptr, 0, &length, utf8.data(), srcLength, 0xFFFD, nullptr, &status);
-  if (status != U_BUFFER_OVERFLOW_ERROR && U_FAILURE(status)) return std::string(utf8.size(), '?');
-  std::u16string text(static_cast<size_t>(length), u'\0');
+  if (status != U_BUFFER_OVERFLOW_ERROR && U_FAILURE(status)) return false;
+  text.assign(static_cast<size_t>(length), u'\0');
   status = U_ZERO_ERROR;
   u_strFromUTF8WithSub(reinterpret_cast<UChar*>(text.data()), length, &length, utf8.data(), srcLength, 0xFFFD, nullptr,
                        &status);
-  if (U_FAILURE(status)) return std::string(utf8.size(), '?');
+  return !U_FAILURE(status);
+}
+}  // namespace
+
+std::string PasswordBytesFromUtf8(std::string_view utf8) {
+  std::u16string text;
+  if (!Utf16FromUtf8(utf8, text)) return std::string(utf8.size(), '?');
   return PasswordBytesFromUtf16(text);
 }
 
@@ -47,25 +57,8 @@ TABSPassword PasswordFromUtf16(std::u16string_view text, uint8_t algorithm) {
 }
 
 TABSPassword PasswordFromUtf8(std::string_view utf8, uint8_t algorithm) {
-  TABSPassword p;
-  p.CryptoAlgorithm = algorithm;
-  if (utf8.empty()) return p;
-  UErrorCode status = U_ZERO_ERROR;
-  int32_t length = 0;
-  const auto srcLength = static_cast<int32_t>(utf8.size());
-  u_strFromUTF8WithSub(nullptr, 0, &length, utf8.data(), srcLength, 0xFFFD, nullptr, &status);
   std::u16string text;
-  if (status == U_BUFFER_OVERFLOW_ERROR || U_SUCCESS(status)) {
-    text.assign(static_cast<size_t>(length), u'\0');
-    status = U_ZERO_ERROR;
-    u_strFromUTF8WithSub(reinterpret_cast<UChar*>(text.data()), length, &length, utf8.data(), srcLength, 0xFFFD,
-                         nullptr, &status);
-  }
-  if (U_FAILURE(status)) {
-    p.Password = std::string(utf8.size(), '?');
-    p.Unmappable = true;
-    return p;
-  }
+  if (!Utf16FromUtf8(utf8, text)) return TABSPassword{std::string(utf8.size(), '?'), algorithm, true};
   return PasswordFromUtf16(text, algorithm);
 }
 
