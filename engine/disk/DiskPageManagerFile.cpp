@@ -1,5 +1,6 @@
 #include "disk/DiskPageManagerFile.h"
 
+#include <climits>
 #include <cstring>
 #include <stdexcept>
 
@@ -241,17 +242,23 @@ void TABSDiskPageManager::OpenChecked(const std::string&, const TABSPassword& pa
   // The database start and the header's size are fixed once written, so
   // they are found before the header lock, which lives at S + 360.
   SetOffsets(file_.FindSignature(), kHeaderSize);
+  // Held from the header read to the check of the page area against the
+  // file's size: another process's release writes a smaller page count and
+  // only then cuts the file (TruncateFile), so the two are read as one.
   if (!LockHeader()) throw EABSException(20230, "Database is locked");
-  bool readOk = false;
   try {
-    uint8_t buf[kHeaderSize] = {};
-    readOk = file_.ReadBuffer(buf, databaseStart_, kHeaderSize);
-    header_.Decode(buf);
+    OpenLocked(password, needRepair);
   } catch (...) {
     UnlockHeader();
     throw;
   }
   UnlockHeader();
+}
+
+void TABSDiskPageManager::OpenLocked(const TABSPassword& password, bool& needRepair) {
+  uint8_t buf[kHeaderSize] = {};
+  const bool readOk = file_.ReadBuffer(buf, databaseStart_, kHeaderSize);
+  header_.Decode(buf);
   if (std::memcmp(header_.Signature.data(), kSignature, kSignatureSize) != 0)
     throw EABSException(10470, "Invalid file format. Found signature: '%s', expected: '%s'",
                         {header_.SignatureText(), kSignature});
@@ -262,8 +269,10 @@ void TABSDiskPageManager::OpenChecked(const std::string&, const TABSPassword& pa
                         file_.FailureArgs());
   needRepair = header_.State != kStateConsistent || header_.Version < kOldFormatBelow;
   // Sizes that no database of ours has: refuse before anything trusts them.
+  // LastUsedPageNo lies in the page area (-1 when no page is in use), so
+  // every sum of it with a page count stays far from overflow.
   if (header_.HeaderSize != kHeaderSize || header_.PageSize < kMinPageSize || header_.PageCountInExtent == 0 ||
-      header_.TotalPageCount < 0 || header_.LastUsedPageNo < -1 ||
+      header_.TotalPageCount < 0 || header_.LastUsedPageNo < -1 || header_.LastUsedPageNo >= header_.TotalPageCount ||
       (header_.Encrypted != kEncryptedNo && header_.Encrypted != kEncryptedYes))
     throw EABSException(20237, "Invalid database format");
   SetPageSize(header_.PageSize);
@@ -280,6 +289,10 @@ void TABSDiskPageManager::OpenChecked(const std::string&, const TABSPassword& pa
   if (lockAreaSize_ < kMinLockAreaSize) throw EABSException(20237, "Invalid database format");
   nextObjectIdOffset_ = lockAreaOffset_ + lockAreaSize_;
   pageAreaOffset_ = nextObjectIdOffset_ + kNextObjectIdSize;
+  // Pages the header counts but the file does not hold: growing from such a
+  // count would start past the end (a longer file is a growth cut short and
+  // is fine: the next growth sets its size from the count).
+  if (PageAreaEnd(header_.TotalPageCount) > file_.GetSize()) throw EABSException(20237, "Invalid database format");
   freeSpace_ = std::make_unique<TABSDatabaseFreeSpaceManager>(*this);
 }
 
@@ -573,32 +586,44 @@ void TABSDiskPageManager::WritePageVersion(int32_t pageNo, int32_t version) {
 // ---------------------------------------------------------------------------
 // Growing and shrinking
 
+int64_t TABSDiskPageManager::PageAreaEnd(int64_t pages) const { return pageAreaOffset_ + pages * pageSize_; }
+
 void TABSDiskPageManager::ExtendFile(int32_t pages) {
   if (pages <= 0) return;
+  // Page numbers are int32: a count past 2^31 - 1 has no page to address.
+  const int64_t total = int64_t{header_.TotalPageCount} + pages;
+  if (total > INT32_MAX)
+    throw EABSException(30431, "Page: %d cannot be addressed. TotalPageCount=%d", {total - 1, header_.TotalPageCount});
   Access access(*this);
   // The new end follows from the header's page count, not from the size of
-  // the file: a file left longer by a cut-off growth, or shorter than its
-  // pages, still ends exactly after its last page.
-  const int32_t total = header_.TotalPageCount + pages;
-  file_.SetSize(pageAreaOffset_ + static_cast<int64_t>(total) * pageSize_);
-  header_.TotalPageCount = total;
+  // the file: a file left longer by a cut-off growth still ends exactly
+  // after its last page.
+  file_.SetSize(PageAreaEnd(total));
+  header_.TotalPageCount = static_cast<int32_t>(total);
 }
 
 void TABSDiskPageManager::TruncateFile(int32_t pages) {
   if (pages <= 0 || pages > header_.TotalPageCount) return;
   Access access(*this);
-  // The new end is computed from the page area, not from the current size,
-  // so a file that is longer or shorter than its pages never loses a page
-  // that stays in use.
-  const int32_t remaining = header_.TotalPageCount - pages;
-  file_.SetSize(pageAreaOffset_ + static_cast<int64_t>(remaining) * pageSize_);
-  header_.TotalPageCount = remaining;
-  WriteHeader(true);
+  // The header first, then the file: a failure or a crash in between
+  // leaves a file longer than its page area, which opens, never a header
+  // that counts pages past the end of the file, which does not. The new end
+  // is computed from the page area, not from the current size, so a file
+  // that is longer than its pages never loses a page that stays in use.
+  const int32_t before = header_.TotalPageCount;
+  header_.TotalPageCount = before - pages;
+  try {
+    WriteHeader(true);
+  } catch (...) {
+    header_.TotalPageCount = before;
+    throw;
+  }
+  file_.SetSize(PageAreaEnd(header_.TotalPageCount));
 }
 
 void TABSDiskPageManager::TruncateUnusedTail() {
-  const int32_t unused = header_.TotalPageCount - 1 - header_.LastUsedPageNo;
-  if (unused > 0) TruncateFile(unused);
+  const int64_t unused = int64_t{header_.TotalPageCount} - 1 - header_.LastUsedPageNo;
+  if (unused > 0) TruncateFile(static_cast<int32_t>(unused));
 }
 
 void TABSDiskPageManager::FlushFileBuffers() {

@@ -24,7 +24,10 @@
 //     disk page manager. They are never enciphered and never handed out as
 //     data pages (CheckNotMapPage).
 //  3. Growing and shrinking work from TotalPageCount of the header, never
-//     from the size of the file; the file never ends with a map page.
+//     from the size of the file; the file never ends with a map page. The
+//     reread header must have -1 <= LastUsedPageNo < TotalPageCount (else
+//     30431), and growth is computed in 64 bits: one that would pass
+//     2^31 - 1 pages is refused (30431) before the file changes.
 //  4. Stored bytes are not trusted: a map page of the wrong type, a page
 //     number outside 0..TotalPageCount-1 and a double allocation or release
 //     are engine errors, never a read out of bounds.
