@@ -9,7 +9,8 @@
 //     manager durable (for the disk kind: written under the commit
 //     protocol, flushed when `flush` is set).
 //  2. RollbackSession forgets every change the session made since its last
-//     commit.
+//     commit; a table's page manager also brings what the table data caches
+//     of its stored state (counts, counters) back to what is committed.
 //
 // Thread use: under the database data's lock.
 #pragma once

@@ -1,6 +1,7 @@
 #include "core/ZUDConstraintDefs.h"
 
 #include <random>
+#include <stdexcept>
 
 #include "core/ZUDErrorCatalogue.h"
 #include "core/ZUDExcept.h"
@@ -24,10 +25,15 @@ constexpr int32_t kUniqueWriteColumnNameText = 10182, kUniqueReadColumnNameText 
 // an int32), then the length byte L and the L bytes of text.
 void WriteCountedName(TABSStream& s, const std::string& name, bool wideCount, int32_t countCode, int32_t textCode) {
   const size_t length = name.size() > 255 ? 255 : name.size();
+  // A byte count holds length + 1 up to 255: Resolve refuses longer slot
+  // names (contract 6), so one here is our own broken contract.
+  if (!wideCount && name.size() > kMaxByteSlotNameLength)
+    throw std::logic_error("constraint slot name of " + std::to_string(name.size()) +
+                           " bytes reached a one-byte count; Resolve refuses it");
   if (wideCount)
     WriteI32(s, static_cast<int32_t>(length + 1), countCode);
   else
-    WriteU8(s, static_cast<uint8_t>(length + 1), countCode);  // 256 wraps: refused by SetName first
+    WriteU8(s, static_cast<uint8_t>(length + 1), countCode);
   std::string bytes(1, static_cast<char>(length));
   bytes.append(name, 0, length);
   WriteStreamExact(s, bytes.data(), static_cast<int64_t>(bytes.size()), textCode);
@@ -265,6 +271,12 @@ void TABSConstraintDefs::Resolve(const TABSFieldDefs& fields, const TABSIndexDef
       case actCheck: {
         const TABSFieldDef* field = fields.FieldByName(c.SubjectSlot().name);
         if (!field) throw EABSException(30027, "Field '%s' not found", {c.SubjectSlot().name});
+        // Contract 6: a slot name the one-byte count cannot hold would make
+        // the table's metadata unreadable once written.
+        for (const TABSConstraintSlot& slot : c.slots)
+          if (slot.name.size() > kMaxByteSlotNameLength)
+            throw EABSException(30453, "Cannot create table '%s' with field: %s %s(%d)",
+                                {c.TableSlot().name, field->Name(), DataTypeName(field->DataType()), field->Size()});
         c.SubjectSlot().id = field->ObjectID();
         break;
       }

@@ -28,6 +28,11 @@
 //  5. Unnamed not-null and check constraints are named "$C_NotNull$" (or
 //     "$C_Check$") + table + "$" + field, cut so that it fits in 255 bytes;
 //     a taken name gets a random number 0..65534 appended until it is free.
+//  6. The slot names of not-null and check constraints have a one-byte
+//     count of length + 1, so they hold at most 254 bytes: Resolve refuses
+//     a longer one (the table's name or the field's) with "Cannot create
+//     table '%s' with field: %s %s(%d)" (30453), before anything is stored;
+//     writing one is a std::logic_error, never a count that wraps to 0.
 //
 // Thread use: as ZUDMetaObjectDef.h.
 #pragma once
@@ -46,6 +51,9 @@ enum TABSConstraintType : uint8_t {
   actNotNull = 3,
   actCheck = 4,
 };
+
+// Contract 6: the longest slot name a one-byte count of length + 1 holds.
+constexpr size_t kMaxByteSlotNameLength = 254;
 
 struct TABSConstraintSlot {
   std::string name;
@@ -127,7 +135,8 @@ class TABSConstraintDefs : public TABSMetaObjectDefs {
   // Contract 5, for every unnamed not-null and check constraint.
   void NameConstraints();
   // Refreshes identifiers from the table's definitions (30325, 30326,
-  // 30331, 30332, 30027; 30037 for another kind).
+  // 30331, 30332, 30027; 30037 for another kind) and refuses slot names
+  // that do not fit (contract 6, 30453).
   void Resolve(const TABSFieldDefs& fields, const TABSIndexDefs& indexes);
 
  protected:

@@ -1,6 +1,7 @@
 #include "core/ZUDTableData.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "core/ZUDExcept.h"
 
@@ -229,6 +230,15 @@ void TABSTableData::RebuildTemporaryIndexes(TABSSessionInfo& session) {
 
 void TABSTableData::CommitChanges(TABSSessionInfo& session) { PageManager().CommitSession(session.sessionID, false); }
 
+void TABSTableData::RollbackFailedChange(TABSSessionInfo& session) noexcept {
+  try {
+    PageManager().RollbackSession(session.sessionID);
+  } catch (const std::exception& x) {
+    // The change's own error is the one raised; this one is told.
+    std::fprintf(stderr, "tivoran: table '%s': rollback after a failed change: %s\n", tableName_.c_str(), x.what());
+  }
+}
+
 // ---- BLOB values ------------------------------------------------------------
 
 TABSBlobManager& TABSTableData::BlobManager() {
@@ -303,61 +313,79 @@ TABSRecordID TABSTableData::InsertRecord(TABSSessionInfo& session, char* record,
   };
   TABSRecordID id;
   try {
-    fieldManager_->AssignAutoincValues(session, record);
-    if (checkConstraints) constraintManager_->CheckRecord(session.sessionID, record, nullptr, nullptr, true);
-    if (!RecordManager().Insert(session.sessionID, record, id)) throw EABSException(10019, "Error retrieving record");
+    try {
+      fieldManager_->AssignAutoincValues(session, record);
+      if (checkConstraints) constraintManager_->CheckRecord(session.sessionID, record, nullptr, nullptr, true);
+      if (!RecordManager().Insert(session.sessionID, record, id)) throw EABSException(10019, "Error retrieving record");
+    } catch (...) {
+      restore();
+      throw;
+    }
+    try {
+      indexManager_->InsertKeys(session.sessionID, record, id);
+    } catch (...) {
+      RecordManager().Delete(session.sessionID, id);
+      restore();
+      throw;
+    }
+    if (!session.inTransaction) CommitChanges(session);
   } catch (...) {
-    restore();
+    if (!session.inTransaction) {
+      restore();
+      RollbackFailedChange(session);
+    }
     throw;
   }
-  try {
-    indexManager_->InsertKeys(session.sessionID, record, id);
-  } catch (...) {
-    RecordManager().Delete(session.sessionID, id);
-    restore();
-    throw;
-  }
-  if (!session.inTransaction) CommitChanges(session);
   return id;
 }
 
 void TABSTableData::UpdateRecord(TABSSessionInfo& session, const TABSRecordID& id, const char* record,
                                  bool checkConstraints) {
   Guard guard(database_.Lock());
-  std::vector<char> old;
-  if (!ReadRecord(session, id, old)) throw EABSException(10127, "Error retrieving record");
-  if (checkConstraints) constraintManager_->CheckRecord(session.sessionID, record, &id, old.data(), true);
-  indexManager_->UpdateKeys(session.sessionID, old.data(), record, id, 1);
-  bool overwritten = false;
   try {
-    if (!RecordManager().Update(session.sessionID, record, id)) throw EABSException(10127, "Error retrieving record");
-    overwritten = true;
-    indexManager_->UpdateKeys(session.sessionID, old.data(), record, id, 0);
+    std::vector<char> old;
+    if (!ReadRecord(session, id, old)) throw EABSException(10127, "Error retrieving record");
+    if (checkConstraints) constraintManager_->CheckRecord(session.sessionID, record, &id, old.data(), true);
+    indexManager_->UpdateKeys(session.sessionID, old.data(), record, id, 1);
+    bool overwritten = false;
+    try {
+      if (!RecordManager().Update(session.sessionID, record, id)) throw EABSException(10127, "Error retrieving record");
+      overwritten = true;
+      indexManager_->UpdateKeys(session.sessionID, old.data(), record, id, 0);
+    } catch (...) {
+      if (overwritten) RecordManager().Update(session.sessionID, old.data(), id);
+      indexManager_->UpdateKeys(session.sessionID, record, old.data(), id, 0);
+      throw;
+    }
+    if (!session.inTransaction) CommitChanges(session);
   } catch (...) {
-    if (overwritten) RecordManager().Update(session.sessionID, old.data(), id);
-    indexManager_->UpdateKeys(session.sessionID, record, old.data(), id, 0);
+    if (!session.inTransaction) RollbackFailedChange(session);
     throw;
   }
-  if (!session.inTransaction) CommitChanges(session);
 }
 
 bool TABSTableData::DeleteRecord(TABSSessionInfo& session, const TABSRecordID& id) {
   Guard guard(database_.Lock());
-  std::vector<char> old;
-  if (!ReadRecord(session, id, old)) return false;
-  indexManager_->DeleteKeys(session.sessionID, old.data(), id);
-  const int32_t before = RecordManager().ChangeCounter();
   try {
-    if (!RecordManager().Delete(session.sessionID, id)) throw EABSException(10127, "Error retrieving record");
+    std::vector<char> old;
+    if (!ReadRecord(session, id, old)) return false;
+    indexManager_->DeleteKeys(session.sessionID, old.data(), id);
+    const int32_t before = RecordManager().ChangeCounter();
+    try {
+      if (!RecordManager().Delete(session.sessionID, id)) throw EABSException(10127, "Error retrieving record");
+    } catch (...) {
+      indexManager_->InsertKeys(session.sessionID, old.data(), id);
+      throw;
+    }
+    // The temporary indexes lost the key before the counter moved.
+    indexManager_->RestampTemporaryIndexes(before, RecordManager().ChangeCounter());
+    // Freed only once the record is gone, so a failed delete keeps its BLOBs.
+    FreeRecordBlobs(session, old.data());
+    if (!session.inTransaction) CommitChanges(session);
   } catch (...) {
-    indexManager_->InsertKeys(session.sessionID, old.data(), id);
+    if (!session.inTransaction) RollbackFailedChange(session);
     throw;
   }
-  // The temporary indexes lost the key before the counter moved.
-  indexManager_->RestampTemporaryIndexes(before, RecordManager().ChangeCounter());
-  // Freed only once the record is gone, so a failed delete keeps its BLOBs.
-  FreeRecordBlobs(session, old.data());
-  if (!session.inTransaction) CommitChanges(session);
   return true;
 }
 

@@ -20,7 +20,15 @@
 //  3. A failed insert, update or delete leaves the record manager, every
 //     index and the autoincrement counters (with the session's record of
 //     them) exactly as before: completed steps are undone in reverse order
-//     before the error is re-raised. Change stamps only ever grow.
+//     before the error is re-raised. Change stamps only ever grow. Outside
+//     a transaction the change is its own commit: when any step fails, the
+//     commit included, the session is rolled back through the table's page
+//     manager (RollbackSession) before the error is re-raised, so no page it
+//     changed stays pending for the session's next commit, and the storage
+//     kind brings what its table data caches back to the committed state
+//     (ZUDBasePageManager.h contract 2). BLOB values stored for the record
+//     in the same session before the change go with it. Inside a
+//     transaction the transaction decides.
 //  4. Object identifiers come from the database data's generator and are
 //     never reused within the database.
 //  5. Cursor operations (ZUDTableCursor.h) step in the cursor's order: its
@@ -184,12 +192,14 @@ class TABSTableData {
   virtual bool SetPhysicalRecNo(TABSSessionInfo& session, int64_t recNo, TABSRecordID& id) = 0;
 
   // ---- BLOB values (contract 8) ----
-  void StoreBlobStream(TABSSessionInfo& session, char* record, int fieldNo, TABSStream& content);
-  void FreeFieldBlob(TABSSessionInfo& session, char* record, int fieldNo);
+  // Virtual so that a storage kind shared between processes can bracket
+  // them with its table locks, as it does its record changes and reads.
+  virtual void StoreBlobStream(TABSSessionInfo& session, char* record, int fieldNo, TABSStream& content);
+  virtual void FreeFieldBlob(TABSSessionInfo& session, char* record, int fieldNo);
   void FreeRecordBlobs(TABSSessionInfo& session, char* record);
-  std::unique_ptr<TABSStream> OpenBlobStream(TABSSessionInfo& session, const char* record, int fieldNo);
-  std::string ReadBlobBuffer(TABSSessionInfo& session, const char* record, int fieldNo);
-  void WriteBlobBuffer(TABSSessionInfo& session, char* record, int fieldNo, const char* data, int64_t size);
+  virtual std::unique_ptr<TABSStream> OpenBlobStream(TABSSessionInfo& session, const char* record, int fieldNo);
+  virtual std::string ReadBlobBuffer(TABSSessionInfo& session, const char* record, int fieldNo);
+  virtual void WriteBlobBuffer(TABSSessionInfo& session, char* record, int fieldNo, const char* data, int64_t size);
   // Whether the BLOB streams a cursor opens for new values keep their
   // content in memory rather than in a temporary file.
   bool TemporaryBlobsInMemory() const { return temporaryBlobsInMemory_; }
@@ -246,6 +256,10 @@ class TABSTableData {
  protected:
   // Contract 9.
   void CommitChanges(TABSSessionInfo& session);
+  // Contract 3: a change outside a transaction that failed, its commit
+  // included, leaves nothing in the session. A rollback that fails itself is
+  // reported on the standard error stream; the change's error is raised.
+  void RollbackFailedChange(TABSSessionInfo& session) noexcept;
   // Reads the current bytes of a record; false when it does not exist.
   bool ReadRecord(TABSSessionInfo& session, const TABSRecordID& id, std::vector<char>& record);
   TABSBlobManager& BlobManager();

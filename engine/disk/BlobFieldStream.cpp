@@ -29,7 +29,7 @@ TABSBlobFieldStream::TABSBlobFieldStream(TABSDiskBlobManager& manager, int32_t s
 TABSBlobFieldStream::~TABSBlobFieldStream() {
   try {
     Close();
-  } catch (const EABSException&) {
+  } catch (const std::exception&) {
     // Contract 2: only an explicit Close reports the failure.
   }
 }

@@ -2,16 +2,15 @@
 
 #include <stdexcept>
 
-int32_t TABSBTreeBlobPageSpace::FindPageWithRoom(int32_t sessionID, int32_t size) {
-  TABSBTreePath path;
-  if (roomHint_ != -1 && index_.Find(sessionID, roomHint_, path) &&
-      index_.HasRoom(index_.ValueAt(sessionID, path), size))
-    return roomHint_;
-  for (bool more = index_.First(sessionID, path); more; more = index_.Next(sessionID, path))
-    if (index_.HasRoom(index_.ValueAt(sessionID, path), size)) return roomHint_ = index_.KeyAt(sessionID, path);
-  return -1;
-}
+// A page keeps its place in the cache while it could still take the smallest
+// entry, a header and one byte.
+TABSBTreeBlobPageSpace::TABSBTreeBlobPageSpace(TABSPageManager& pm)
+    : pm_(pm), index_(&pm), room_(TABSPageRoomCache::kFullestFit, pm.PageDataSize() - 3 - (kBlobHeaderSize + 1)) {}
 
+int32_t TABSBTreeBlobPageSpace::FindPageWithRoom(int32_t sessionID, int32_t size) {
+  // Room (ABSBTreePageIndex.h contract 4): used + size < D - 2.
+  return room_.Find(sessionID, index_, pm_.PageDataSize() - 3 - size);
+}
 int32_t TABSBTreeBlobPageSpace::UsedSpaceOf(int32_t sessionID, int32_t pageNo) {
   TABSBTreePath path;
   return index_.Find(sessionID, pageNo, path) ? index_.ValueAt(sessionID, path) : -1;
@@ -24,15 +23,15 @@ void TABSBTreeBlobPageSpace::SetUsedSpace(int32_t sessionID, int32_t pageNo, int
     index_.Update(sessionID, pageNo, static_cast<uint16_t>(used));
   else
     index_.Insert(sessionID, pageNo, static_cast<uint16_t>(used));
-  roomHint_ = pageNo;
+  room_.Note(pageNo, used);
 }
 
 void TABSBTreeBlobPageSpace::RemovePage(int32_t sessionID, int32_t pageNo) {
   index_.Delete(sessionID, pageNo);
-  if (roomHint_ == pageNo) roomHint_ = -1;
+  room_.Forget(pageNo);
 }
 
 void TABSBTreeBlobPageSpace::Clear(int32_t sessionID) {
   index_.Empty(sessionID);
-  roomHint_ = -1;
+  room_.Clear();
 }

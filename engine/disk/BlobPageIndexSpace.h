@@ -9,9 +9,12 @@
 //     RemovePage takes a page out, Clear leaves an empty tree (its root
 //     page stays, so the root page number kept in the metadata holds).
 //  2. FindPageWithRoom answers a listed page with used + size below the
-//     page data size - 2, else -1. A page that last had room is tried
-//     first; the hint is checked against the index before it is used, so
-//     it is never trusted beyond what the index says.
+//     page data size - 2, else -1: among the pages this process remembers
+//     with room (PageRoomCache.h), the fullest one that takes the value,
+//     looked up in the index before it is answered, so a page another
+//     process filled or freed is never trusted beyond what the index says.
+//     Its cost does not grow with the number of BLOB pages (no walk of the
+//     index but the ones PageRoomCache.h contract 2 spreads out).
 //  3. A bytes-in-use figure outside 0..65535 is a programming error of the
 //     caller (a small page's data area is below 65536 bytes).
 //
@@ -22,10 +25,11 @@
 
 #include "core/ABSBTreePageIndex.h"
 #include "disk/BlobPages.h"
+#include "disk/PageRoomCache.h"
 
 class TABSBTreeBlobPageSpace : public TABSBlobPageSpace {
  public:
-  explicit TABSBTreeBlobPageSpace(TABSPageManager& pm) : index_(&pm) {}
+  explicit TABSBTreeBlobPageSpace(TABSPageManager& pm);
 
   TABSBTreeBlobPageIndex& Index() { return index_; }
 
@@ -34,8 +38,12 @@ class TABSBTreeBlobPageSpace : public TABSBlobPageSpace {
   void SetUsedSpace(int32_t sessionID, int32_t pageNo, int32_t used) override;
   void RemovePage(int32_t sessionID, int32_t pageNo) override;
   void Clear(int32_t sessionID) override;
+  // Contract 2: pages may have gained room that this process did not make
+  // (another process's commit, a rollback).
+  void MayHaveGained() { room_.MayHaveGained(); }
 
  private:
+  TABSPageManager& pm_;
   TABSBTreeBlobPageIndex index_;
-  int32_t roomHint_ = -1;
+  TABSPageRoomCache room_;
 };

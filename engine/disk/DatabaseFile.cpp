@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstring>
 
 #include "disk/DiskBytes.h"
@@ -75,6 +76,7 @@ void TABSDatabaseFile::CreateFile(const std::string& fileName) {
                         {fileName, s.error, s.text});
   }
   lockingUnsupported_ = false;
+  unsupportedLock_ = {};
   held_.clear();
   openCount_ = 0;
 }
@@ -92,6 +94,7 @@ void TABSDatabaseFile::OpenFile(const std::string& fileName, uint8_t accessMode,
     throw EABSException(30364, "Cannot open file:'%s' Error code: %d. ErrorMessage: %s", {fileName, s.error, s.text});
   }
   lockingUnsupported_ = false;
+  unsupportedLock_ = {};
   held_.clear();
   openCount_ = 0;
 }
@@ -201,8 +204,10 @@ std::vector<TABSErrorArg> TABSDatabaseFile::FailureArgs() const {
 
 void TABSDatabaseFile::FlushFileBuffers() {
   CheckOpen("FlushFileBuffers");
+  // Never retried (contract 4): a failed fsync may have dropped the pages it
+  // could not write and marked them clean, and a second one would then
+  // succeed over nothing.
   os::Status s = handle_->Sync();
-  if (!s.ok() && Reconnect()) s = handle_->Sync();
   if (!s.ok())
     throw EABSException(30379, "Cannot flush file buffers for file: '%s'. ErrorCode:%d. ErrorMessage: %s",
                         {fileName_, s.error, s.text});
@@ -217,6 +222,7 @@ bool TABSDatabaseFile::LockOnce(int64_t count, int64_t position, bool& held) {
   }
   if (os::IsLockingUnsupported(s.error)) {
     lockingUnsupported_ = true;
+    unsupportedLock_ = s;
     return true;
   }
   held = s.error == os::kLockHeld;
@@ -254,6 +260,7 @@ bool TABSDatabaseFile::UnlockByte(int64_t count, int64_t position) {
   }
   if (os::IsLockingUnsupported(s.error)) {
     lockingUnsupported_ = true;
+    unsupportedLock_ = s;
     return true;
   }
   return false;
@@ -268,30 +275,60 @@ bool TABSDatabaseFile::IsRegionLocked(int64_t count, int64_t position) {
   return false;
 }
 
+// A database start is a whole header whose fields a database of ours can
+// have, followed by the check block and the lock area it names, and, when it
+// counts pages, a first page that is the first PFS page. The signature and
+// HeaderSize alone are 18 bytes that a program carrying the constant, or a
+// record storing the text, may hold as well; none of those is a start.
+bool TABSDatabaseFile::IsDatabaseStart(int64_t at) {
+  constexpr int kFixed = kHeaderSize + kCheckBlockSize + kLockAreaReadSize;
+  uint8_t b[kFixed];
+  size_t done = 0;
+  if (!handle_->ReadAt(at, b, sizeof b, done).ok() || done != sizeof b) return false;
+  if (std::memcmp(b + kHdrSignature, kSignature, kSignatureSize) != 0 || GetU16(b + kHdrHeaderSize) != kHeaderSize)
+    return false;
+  const double version = GetF64(b + kHdrVersion);
+  const int32_t total = GetI32(b + kHdrTotalPageCount);
+  const uint8_t encrypted = b[kHdrEncrypted];
+  if (!std::isfinite(version) || version <= 0 || version >= kMaxPlausibleVersion ||
+      GetU16(b + kHdrPageSize) < kMinPageSize || GetU16(b + kHdrPageCountInExtent) == 0 || total < 0 ||
+      GetI32(b + kHdrLastUsedPageNo) < -1 || (encrypted != kEncryptedNo && encrypted != kEncryptedYes))
+    return false;
+  if (GetI16(b + kHeaderSize + kChkBlockSize) != kCheckBlockSize) return false;
+  const int16_t lockAreaSize = GetI16(b + kHeaderSize + kCheckBlockSize + kLockAreaSizeField);
+  if (lockAreaSize < kMinLockAreaSize) return false;
+  if (total == 0) return true;
+  uint8_t page[kPgType + 2];
+  const int64_t pageArea = at + kHeaderSize + kCheckBlockSize + lockAreaSize + kNextObjectIdSize;
+  done = 0;
+  return handle_->ReadAt(pageArea, page, sizeof page, done).ok() && done == sizeof page &&
+         std::memcmp(page + kPgSignature, kPageSignature, 4) == 0 && GetU16(page + kPgType) == ptPFS;
+}
+
 int64_t TABSDatabaseFile::FindSignature() {
   CheckOpen("FindSignature");
   const int64_t saved = position_;
-  auto isStart = [](const uint8_t* p) {
+  auto maybeStart = [](const uint8_t* p) {
     return std::memcmp(p, kSignature, kSignatureSize) == 0 && GetU16(p + kHdrHeaderSize) == kHeaderSize;
   };
   int64_t found = -1;
-  uint8_t head[kSignatureSize + kHeaderSize];
-  size_t done = 0;
-  if (handle_->ReadAt(0, head, sizeof head, done).ok() && done >= kHdrHeaderSize + 2 && isStart(head)) {
+  if (IsDatabaseStart(0)) {
     found = 0;
   } else {
     int64_t size = 0;
     if (handle_->Size(size).ok()) {
-      // A hit needs the 18 bytes of signature and HeaderSize; windows
-      // overlap by that much so that no such run is split between two.
+      // A candidate needs the 18 bytes of signature and HeaderSize; windows
+      // overlap by that much so that no such run is split between two. Each
+      // candidate is then read whole from the file, wherever it lies.
       constexpr int kNeed = kHdrHeaderSize + 2;
       std::vector<uint8_t> window(kScanWindow);
       for (int64_t start = 0; start < size && found < 0; start += kScanWindow - kScanOverlap) {
-        done = 0;
+        size_t done = 0;
         if (!handle_->ReadAt(start, window.data(), window.size(), done).ok()) break;
         for (size_t i = 0; i + kNeed <= done; ++i) {
-          if (isStart(window.data() + i)) {
-            found = start + static_cast<int64_t>(i);
+          const int64_t at = start + static_cast<int64_t>(i);
+          if (at > 0 && maybeStart(window.data() + i) && IsDatabaseStart(at)) {
+            found = at;
             break;
           }
         }

@@ -15,17 +15,30 @@
 //  4. A failed platform call is retried once after a successful Reconnect:
 //     a handle that still answers a size query is kept; otherwise it is
 //     closed and reopened with the same name and modes, up to 3 attempts
-//     1000 ms apart, and the ranges it held are locked again.
+//     1000 ms apart, and the ranges it held are locked again. The flush is
+//     the exception: a failed FlushFileBuffers raises 30379 at once and is
+//     never retried, since the kernel may have dropped the pages it failed
+//     to write and a second sync would report success over nothing.
 //  5. Locks are non-blocking and belong to this open. A byte held through
 //     this object counts as locked for it too: a second LockByte of it fails
 //     and IsByteLocked/IsRegionLocked answer true without releasing it.
 //     A refusal because another holder has the byte answers false; only a
-//     file system without lock support sets LockingUnsupported, after which
-//     every lock and unlock counts as successful.
+//     file system without lock support (os::IsLockingUnsupported: not
+//     EINVAL) sets LockingUnsupported, after which every lock and unlock
+//     counts as successful. That is safe for one process alone only: a
+//     multi-user open refuses such a file (DiskPageManagerFile.h).
 //  6. Under DesignMode (process-wide) the file stays closed between
 //     accesses: BeginAccess opens it with the recorded modes when OpenCount
 //     is 0, EndAccess closes it when OpenCount returns to 0. Outside
 //     DesignMode both do nothing.
+//  7. FindSignature answers the first offset that starts a whole database
+//     header with fields a database can have (HeaderSize 76, a finite
+//     Version below 100, PageSize >= 512, PageCountInExtent >= 1, counts
+//     not negative, Encrypted 0 or 0xFF), a CheckBlockSize of 280 after it,
+//     a LockAreaSize >= 5, and, when TotalPageCount > 0, a first page that
+//     is a PFS page. The 16 signature bytes alone (a program's constant, a
+//     stored string) never make a start. Without a start it answers 0.
+//     It only reads.
 //
 // Thread use: one caller at a time (the database lock of the caller).
 #pragma once
@@ -98,12 +111,15 @@ class TABSDatabaseFile {
   bool IsOpen() const { return handle_ != nullptr; }
   int32_t OpenCount() const { return openCount_; }
   bool LockingUnsupported() const { return lockingUnsupported_; }
+  // What the platform answered when it first said it has no locks.
+  const tiv::os::Status& UnsupportedLockStatus() const { return unsupportedLock_; }
   tiv::os::FileSystem& FileSystem() { return fs_; }
 
  private:
   void CheckOpen(const char* operation);
   tiv::os::Status OpenHandle();
   bool ReadOnce(void* buffer, int64_t position, int32_t count);
+  bool IsDatabaseStart(int64_t at);  // contract 7
   bool LockOnce(int64_t count, int64_t position, bool& held);
   void Fail(int64_t position, int64_t count, const tiv::os::Status& s);
 
@@ -114,6 +130,7 @@ class TABSDatabaseFile {
   uint8_t shareMode_ = 0;
   int32_t openCount_ = 0;
   bool lockingUnsupported_ = false;
+  tiv::os::Status unsupportedLock_;
   int64_t position_ = 0;
   Failure failure_;
   // Ranges locked through this object, locked again after a reopen.

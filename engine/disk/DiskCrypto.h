@@ -4,7 +4,12 @@
 //  1. TABSPassword is the password in use: its text as Windows-1252 bytes
 //     (ZUDSecurity.h turns typed text into them) and the algorithm id (0..7)
 //     that a new encrypted database records. An empty text means a database
-//     without encryption.
+//     without encryption. Unmappable marks typed text with a character that
+//     has no Windows-1252 form: its bytes hold '?' there, which other text
+//     shares, so such a password is refused, "Database password is
+//     invalid." (20298) when a database is made with it and "Cannot open
+//     database - incorrect password" (30445) when an encrypted one is
+//     opened with it.
 //  2. TABSCheckBlockCipher enciphers and deciphers a buffer in place with a
 //     password and an algorithm id: the 256 CheckData bytes of the crypto
 //     check block and the data areas of pages. The engine's implementation
@@ -20,6 +25,7 @@
 struct TABSPassword {
   std::string Password;
   uint8_t CryptoAlgorithm = 0;
+  bool Unmappable = false;  // contract 1
 };
 
 class TABSCheckBlockCipher {

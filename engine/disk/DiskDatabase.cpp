@@ -1,5 +1,6 @@
 #include "disk/DiskDatabase.h"
 
+#include <cstdio>
 #include <stdexcept>
 
 #include "core/ZUDExcept.h"
@@ -12,7 +13,15 @@ constexpr int32_t kSystem = TABSPageManager::kSystemSession;
 
 TABSDiskDatabase::TABSDiskDatabase(tiv::os::FileSystem& fs) : fs_(fs) {}
 
-TABSDiskDatabase::~TABSDiskDatabase() { CloseDatabase(); }
+TABSDiskDatabase::~TABSDiskDatabase() {
+  try {
+    CloseDatabase();
+  } catch (const std::exception& x) {
+    // Reported, never raised; the file's handle and its locks are gone
+    // either way.
+    std::fprintf(stderr, "tivoran: closing a database file: %s\n", x.what());
+  }
+}
 
 void TABSDiskDatabase::MakeParts() {
   pm_ = std::make_unique<TABSDiskPageManager>(fs_);
@@ -32,6 +41,7 @@ void TABSDiskDatabase::DropParts() {
       try {
         pm_->RollbackSession(kSystem);
       } catch (const EABSException&) {
+        // A file that went away keeps nothing of the session anyway.
       }
     }
     pm_->CloseDatabaseFile();

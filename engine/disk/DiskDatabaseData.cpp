@@ -91,6 +91,10 @@ void TABSDiskDatabaseData::Disconnect(TABSSessionInfo& session) {
     }
   }
   session.inTransaction = false;
+  // A BLOB change outside a transaction keeps its table's transaction-write
+  // lock until its record is stored (DiskTableData.h contract 10): leaving
+  // without storing it gives the lock back with the session's pages.
+  if (wasConnected) EndTransactionLocks(session);
   DetachSession(session);
   session.sessionID = -1;
   if (!wasConnected) return;
@@ -189,7 +193,7 @@ std::vector<TABSTableListEntry> TABSDiskDatabaseData::Tables(TABSSessionInfo& se
 TABSDiskTableData& TABSDiskDatabaseData::OpenTable(TABSSessionInfo& session, const std::string& name) {
   Guard guard(lock_);
   Disk();
-  auto& table = static_cast<TABSDiskTableData&>(FindOrCreateTableData(TableListName(name)));
+  auto& table = static_cast<TABSDiskTableData&>(FindOrCreateTableData(name));
   try {
     table.Load(session);
   } catch (...) {
@@ -204,7 +208,7 @@ TABSDiskTableData& TABSDiskDatabaseData::CreateTable(TABSSessionInfo& session, c
                                                      const TABSConstraintDefs* constraints) {
   Guard guard(lock_);
   Disk();
-  const std::string stored = TableListName(name);
+  const std::string& stored = name;
   if (TABSTableData* open = FindTableData(stored); open && static_cast<TABSDiskTableData*>(open)->Loaded())
     throw EABSException(30395, "Cannot create table. Table '%s' already exists", {stored});
   auto& table = static_cast<TABSDiskTableData&>(FindOrCreateTableData(stored));

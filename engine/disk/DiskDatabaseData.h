@@ -16,9 +16,10 @@
 //     some slot is already held by another process the database is
 //     read-only for this process (ReadOnly) until its last session leaves.
 //     Disconnect rolls back what the session left uncommitted (a running
-//     transaction too) and gives the slot back (single-user: the last
-//     session gives all of them back); the session leaves the list even
-//     when giving the slot back fails.
+//     transaction too), gives back the table locks a BLOB change that was
+//     never stored still held (DiskTableData.h contract 10) and gives the
+//     slot back (single-user: the last session gives all of them back);
+//     the session leaves the list even when giving the slot back fails.
 //  3. StartTransaction, Commit and Rollback run a session's transaction.
 //     Commit outside one, or Rollback outside one, raises 20229. Commit in
 //     multi-user mode first turns the session's transaction-write locks

@@ -42,6 +42,9 @@ inline constexpr int kHdrReserved = 44;           // 32 zero bytes
 
 inline constexpr double kCurrentVersion = 6.09;
 inline constexpr double kOldFormatBelow = 2.99;  // Version below this: old format
+// No file of ours says more; a larger, negative or non-finite Version marks
+// bytes that only look like a header (DatabaseFile.h, FindSignature).
+inline constexpr double kMaxPlausibleVersion = 100.0;
 inline constexpr uint8_t kStateCommitting = 1;
 inline constexpr uint8_t kStateConsistent = 2;
 inline constexpr uint8_t kEncryptedYes = 0xFF;

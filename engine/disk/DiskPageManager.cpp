@@ -172,6 +172,5 @@ void TABSDiskPageManager::CommitSession(int32_t sessionID, bool flush) {
     AbortCommit();
     throw;
   }
-  EndCommit();
-  if (flush) FlushFileBuffers();
+  EndCommit(flush);
 }

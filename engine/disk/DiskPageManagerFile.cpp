@@ -1,6 +1,7 @@
 #include "disk/DiskPageManagerFile.h"
 
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 
@@ -84,7 +85,13 @@ class TABSDiskPageManager::Access {
 
 TABSDiskPageManager::TABSDiskPageManager(os::FileSystem& fs) : file_(fs) {}
 
-TABSDiskPageManager::~TABSDiskPageManager() { CloseDatabaseFile(); }
+TABSDiskPageManager::~TABSDiskPageManager() {
+  try {
+    CloseDatabaseFile();
+  } catch (const std::exception& x) {
+    std::fprintf(stderr, "tivoran: closing a database file: %s\n", x.what());
+  }
+}
 
 void TABSDiskPageManager::ResetToDefaults() {
   header_ = TABSDatabaseHeader();
@@ -140,6 +147,9 @@ void TABSDiskPageManager::CreateDatabaseFile(const std::string& fileName, const 
   if (pageCountInExtent == 0)
     throw EABSException(30449, "Create database error: '%s'", {"an extent must hold at least one page"});
   const bool encrypted = !password.Password.empty();
+  // Typed text that lost characters to '?' would make a key that other text
+  // shares (DiskCrypto.h contract 1); refused before any file exists.
+  if (password.Unmappable) throw EABSException(20298, "Database password is invalid.");
   if (encrypted) Cipher();
   ResetToDefaults();
   password_ = password;
@@ -193,13 +203,13 @@ bool TABSDiskPageManager::ProbeReadOnly(const std::string& fileName, bool multiU
   os::OpenOptions o;
   o.access = os::kAccessRead | os::kAccessWrite;
   o.share = multiUser ? (os::kShareRead | os::kShareWrite) : os::kShareWrite;
+  // Whether the open for writing is granted is the whole answer: nothing is
+  // read or written, so opening never changes a byte (and byte 0 of a
+  // database that follows other data is not the database's).
   std::unique_ptr<os::FileHandle> h;
   if (!fs.Open(fileName, o, h).ok()) return true;
-  uint8_t b = 0;
-  size_t done = 0;
-  bool writable = h->ReadAt(0, &b, 1, done).ok() && done == 1 && h->WriteAt(0, &b, 1).ok();
   h->Close();
-  return !writable;
+  return false;
 }
 
 void TABSDiskPageManager::OpenDatabaseFile(const std::string& fileName, const TABSPassword& password, bool& multiUser,
@@ -237,7 +247,7 @@ void TABSDiskPageManager::OpenDatabaseFile(const std::string& fileName, const TA
   }
 }
 
-void TABSDiskPageManager::OpenChecked(const std::string&, const TABSPassword& password, bool& needRepair) {
+void TABSDiskPageManager::OpenChecked(const std::string& fileName, const TABSPassword& password, bool& needRepair) {
   Access access(*this);
   // The database start and the header's size are fixed once written, so
   // they are found before the header lock, which lives at S + 360.
@@ -246,6 +256,16 @@ void TABSDiskPageManager::OpenChecked(const std::string&, const TABSPassword& pa
   // file's size: another process's release writes a smaller page count and
   // only then cuts the file (TruncateFile), so the two are read as one.
   if (!LockHeader()) throw EABSException(20230, "Database is locked");
+  if (multiUser_ && file_.LockingUnsupported()) {
+    // Every lock would "succeed" for every process at once: two of them
+    // would commit under the same header lock.
+    UnlockHeader();
+    const os::Status& s = file_.UnsupportedLockStatus();
+    throw EABSException(30364, "Cannot open file:'%s' Error code: %d. ErrorMessage: %s",
+                        {fileName, s.error,
+                         s.text + " - byte-range locks are not supported by this file system, and a multi-user "
+                                  "open needs them; open the database single-user"});
+  }
   try {
     OpenLocked(password, needRepair);
   } catch (...) {
@@ -280,7 +300,7 @@ void TABSDiskPageManager::OpenLocked(const TABSPassword& password, bool& needRep
   if (header_.Encrypted == kEncryptedYes) {
     auto plain = checkBlock_.CheckData;
     Cipher().Decipher(plain.data(), kCheckDataSize, password, checkBlock_.CryptoAlgorithm);
-    if (Crc32(plain.data(), kCheckDataSize) != checkBlock_.CheckCRC)
+    if (password.Unmappable || Crc32(plain.data(), kCheckDataSize) != checkBlock_.CheckCRC)
       throw EABSException(30445, "Cannot open database - incorrect password");
   }
   if (checkBlockOffset_ + checkBlock_.CheckBlockSize != lockAreaOffset_)
@@ -293,6 +313,11 @@ void TABSDiskPageManager::OpenLocked(const TABSPassword& password, bool& needRep
   // count would start past the end (a longer file is a growth cut short and
   // is fine: the next growth sets its size from the count).
   if (PageAreaEnd(header_.TotalPageCount) > file_.GetSize()) throw EABSException(20237, "Invalid database format");
+  // The check block passes a wrong password with probability 2^-32: the
+  // system directory's page must decipher to its DataCRC as well.
+  if (header_.Encrypted == kEncryptedYes && header_.TotalPageCount > kSystemDirectoryPageNo &&
+      !PageDeciphersWith(*this, Cipher(), password, kSystemDirectoryPageNo))
+    throw EABSException(30445, "Cannot open database - incorrect password");
   freeSpace_ = std::make_unique<TABSDatabaseFreeSpaceManager>(*this);
 }
 
@@ -650,12 +675,29 @@ void TABSDiskPageManager::BeginCommit() {
   }
 }
 
-void TABSDiskPageManager::EndCommit() {
+void TABSDiskPageManager::EndCommit(bool flush) {
   Access access(*this);
   try {
     header_.CommitCounter = static_cast<int32_t>(static_cast<uint32_t>(header_.CommitCounter) + 1u);
     header_.State = kStateConsistent;
     WriteHeader(false);
+    if (flush) {
+      try {
+        FlushFileBuffers();
+      } catch (...) {
+        // The State 2 just written may or may not reach the disk; the file
+        // is put back to State 1, so that it asks for repair instead of
+        // being trusted on a flush that failed.
+        header_.State = kStateCommitting;
+        try {
+          WriteHeader(false);
+        } catch (const EABSException&) {
+          // The flush error is the one to report; State 1 of BeginCommit
+          // is on the disk already.
+        }
+        throw;
+      }
+    }
   } catch (...) {
     UnlockHeader();
     throw;

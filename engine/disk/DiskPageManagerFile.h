@@ -13,13 +13,15 @@
 //     is at S + HeaderSize, the lock area 280 after it, the NextObjectID
 //     slot LockAreaSize after that and the page area 4 bytes later. Page n
 //     starts at page area + n * PageSize; a negative n is refused (10471).
-//  3. Opening for reading never writes to the file. Bad input (a file that
-//     is not a database, a cut header, impossible sizes) raises an engine
-//     error; nothing read from the file is trusted before it is checked.
-//     The header must have -1 <= LastUsedPageNo < TotalPageCount, and the
-//     page area of TotalPageCount pages must end inside the file (a longer
-//     file is fine); otherwise "Invalid database format" (20237). Both are
-//     read under the header lock.
+//  3. Opening never writes to the file, for reading or for writing: whether
+//     the file is writable is told by whether an open for writing (with the
+//     share modes asked for) is granted, never by writing a byte. Bad input
+//     (a file that is not a database, a cut header, impossible sizes) raises
+//     an engine error; nothing read from the file is trusted before it is
+//     checked. The header must have -1 <= LastUsedPageNo < TotalPageCount,
+//     and the page area of TotalPageCount pages must end inside the file (a
+//     longer file is fine); otherwise "Invalid database format" (20237). Both
+//     are read under the header lock.
 //  4. The header lock (lock area + 4) is re-entrant within this manager: a
 //     counter counts nested acquisitions, the first one locks the byte, the
 //     release that brings the counter back to 0 unlocks it.
@@ -32,7 +34,16 @@
 //     platform, and where tests make it fail (os::FaultFileSystem).
 //  7. Under DesignMode each operation is bracketed by BeginAccess/EndAccess
 //     of the file, which is closed between operations.
-//  8. The page count stays a valid int32 page number bound: growth past
+//  8. A multi-user open of a file whose file system has no byte-range locks
+//     (TABSDatabaseFile::LockingUnsupported after the header lock) is
+//     refused with 30364 naming the reason: every lock would be granted to
+//     every process. Single-user and exclusive opens go on without locks.
+//  9. A password refused by DiskCrypto.h contract 1 fails the create
+//     (20298, before any file exists) and the open of an encrypted file
+//     (30445). An encrypted open succeeds only when the check block's CRC
+//     matches and, when the file has a page 2, that page deciphers to its
+//     DataCRC too (ZUDSecurity.h contract 8); else 30445.
+// 10. The page count stays a valid int32 page number bound: growth past
 //     2^31 - 1 pages is refused (30431) before the file changes, and page
 //     arithmetic is done in 64 bits. Shrinking writes the smaller count to
 //     the header before it cuts the file, so no failure or crash leaves a
@@ -67,12 +78,19 @@
 //    |  free-space map (flush)
 //    |  a failure here: AbortCommit releases the lock, the file stays [B]
 //    |  and opens with NeedRepair
-//    v  EndCommit: counter c + 1, State 2, header written, lock released
-//   [C] State 2, counter c + 1, new pages (flush)
+//    v  EndCommit: counter c + 1, State 2, header written (flush), lock
+//    |  released
+//   [C] State 2, counter c + 1, new pages
 //
 // So a header that says State 2 never stands over pages that are missing
 // when the caller flushed, and a page that a deleted page was pointed at by
 // is rewritten before the deleted page can be handed out again.
+//
+// A flush that fails, at any of the three steps, fails the commit with
+// 30379 and is never tried again (TABSDatabaseFile contract 4): the header
+// is left at State 1 (the failure of the last flush writes State 1 back
+// over the State 2 it could not make durable), so the file opens with
+// NeedRepair and every later commit is refused with 20196.
 //
 // Thread use: one caller at a time (the database lock of the caller).
 #pragma once
@@ -184,9 +202,10 @@ class TABSDiskPageManager : public TABSPageManager {
   void FlushFileBuffers();
 
   // 20213 when the header lock is not obtained; 20196 when the header is
-  // found at State 1 (an earlier commit died half-way).
+  // found at State 1 (an earlier commit died half-way). EndCommit flushes
+  // the State 2 header when `flush`; a failed flush puts State 1 back.
   void BeginCommit();
-  void EndCommit();
+  void EndCommit(bool flush = false);
   void AbortCommit();
 
   // Page level (DiskPageManager.cpp).

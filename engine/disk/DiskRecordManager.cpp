@@ -20,11 +20,15 @@ TABSDiskRecordManager::TABSDiskRecordManager(TABSDiskPageManager& pm, const TABS
                         "Cannot create table. Record is too large to fit in current database page. Please increase "
                         "page size of database file or decrease record size");
   stored_.assign(static_cast<size_t>(recordSize_), 0);
+  room_ = TABSPageRoomCache(TABSPageRoomCache::kLowestPage, slots_ - 1);
 }
 
 TABSDiskRecordManager::~TABSDiskRecordManager() = default;
 
 void TABSDiskRecordManager::SetState(int32_t modificationCounter, int64_t recordCount) {
+  // Another process committed a change of the table, or a rollback took
+  // this process's back: pages may have free slots the cache does not know.
+  if (modificationCounter != changeCounter_) room_.MayHaveGained();
   changeCounter_ = modificationCounter;
   recordCount_ = recordCount;
 }
@@ -51,17 +55,7 @@ TABSPage* TABSDiskRecordManager::FetchRecordPage(int32_t sessionID, int32_t page
 // ---------------------------------------------------------------------------
 // Changes
 
-int32_t TABSDiskRecordManager::FindPageWithRoom(int32_t sessionID) {
-  TABSBTreePath path;
-  if (roomHint_ != -1 && index_.Find(sessionID, roomHint_, path) &&
-      TABSBTreeRecordPageIndex::HasRoom(index_.ValueAt(sessionID, path), slots_))
-    return roomHint_;
-  roomHint_ = -1;
-  for (bool more = index_.First(sessionID, path); more; more = index_.Next(sessionID, path))
-    if (TABSBTreeRecordPageIndex::HasRoom(index_.ValueAt(sessionID, path), slots_))
-      return roomHint_ = index_.KeyAt(sessionID, path);
-  return -1;
-}
+int32_t TABSDiskRecordManager::FindPageWithRoom(int32_t sessionID) { return room_.Find(sessionID, index_, slots_ - 1); }
 
 bool TABSDiskRecordManager::Insert(int32_t sessionID, const char* record, TABSRecordID& newID) {
   MemoryToStoredRecord(fields_, record, stored_.data());
@@ -87,7 +81,7 @@ bool TABSDiskRecordManager::Insert(int32_t sessionID, const char* record, TABSRe
     index_.Insert(sessionID, pageNo, count);
   else
     index_.Update(sessionID, pageNo, count);
-  roomHint_ = count < slots_ ? pageNo : -1;
+  room_.Note(pageNo, count);
   recordCount_ += 1;
   changeCounter_ += 1;
   return true;
@@ -118,10 +112,10 @@ bool TABSDiskRecordManager::Delete(int32_t sessionID, const TABSRecordID& id) {
     // Contract 2: an empty page leaves the index and goes back.
     index_.Delete(sessionID, id.pageNo);
     pm_.DeletePage(sessionID, id.pageNo);
-    if (roomHint_ == id.pageNo) roomHint_ = -1;
+    room_.Forget(id.pageNo);
   } else {
     index_.Update(sessionID, id.pageNo, static_cast<uint16_t>(left));
-    roomHint_ = id.pageNo;
+    room_.Note(id.pageNo, left);
   }
   recordCount_ -= 1;
   changeCounter_ += 1;
@@ -147,7 +141,7 @@ void TABSDiskRecordManager::Clear(int32_t sessionID) {
     pm_.DeletePage(session, pageNo);
   }
   index_.Empty(session);
-  roomHint_ = -1;
+  room_.Clear();
   recordCount_ = 0;
   changeCounter_ += 1;  // contract 3
 }
@@ -308,7 +302,7 @@ std::vector<std::pair<int32_t, uint16_t>> TABSDiskRecordManager::IndexedPages(in
 
 void TABSDiskRecordManager::RebuildPageIndex(int32_t sessionID) {
   index_.Empty(sessionID);
-  roomHint_ = -1;
+  room_.Clear();
   int64_t total = 0;
   const int32_t pages = pm_.GetTotalPageCount();
   for (int32_t pageNo = 1; pageNo < pages; ++pageNo) {

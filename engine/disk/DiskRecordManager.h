@@ -21,13 +21,22 @@
 //     (contract 1; pages 0..2 and map pages never are); otherwise it raises
 //     20299 for the first other page and gives back none.
 //  3. The modification counter only grows: +1 for every insert, update and
-//     delete, and +1 when the table is emptied. (A counter that went back
+//     delete, +1 when the table is emptied, and +1 for a BLOB value stored
+//     or freed outside a record change (NoteChange). (A counter that went back
 //     to 0 on emptying would let another process trust pages it cached
 //     when the counter last had the value it climbs back to.)
 //  4. Every page is fetched and released on every path; all page work is
 //     inside the caller's session, so a rollback forgets it.
 //  5. Record size R and slots S are fixed at construction; a record that
 //     fits no page is refused with 20174.
+//  6. An insert goes to a page the index lists with fewer than S records,
+//     found among the pages this manager remembers with a free slot
+//     (PageRoomCache.h: each looked up in the index first, so a page
+//     another process filled is never used; the lowest page number
+//     first), else to a new page. Its cost does not grow with the table: no walk
+//     of the index but the ones PageRoomCache.h contract 2 spreads out. A
+//     most-updated state with another modification counter (SetState)
+//     tells the manager that pages may have free slots it did not make.
 //
 // Thread use: under the table data's lock.
 #pragma once
@@ -38,6 +47,7 @@
 #include "core/ABSBTreePageIndex.h"
 #include "core/ZUDFieldDefs.h"
 #include "core/ZUDRecordManager.h"
+#include "disk/PageRoomCache.h"
 
 class TABSDiskPageManager;
 class TABSPage;
@@ -54,6 +64,9 @@ class TABSDiskRecordManager : public TABSBaseRecordManager {
   int32_t ModificationCounter() const { return changeCounter_; }
   // The state kept in the most-updated file, as read back from it.
   void SetState(int32_t modificationCounter, int64_t recordCount);
+  // A change of the table's pages that is no record change (a BLOB value
+  // stored or freed on its own): the counter moves (contract 3).
+  void NoteChange() { changeCounter_ += 1; }
 
   void Clear(int32_t sessionID) override;
   bool Insert(int32_t sessionID, const char* record, TABSRecordID& newID) override;
@@ -91,5 +104,6 @@ class TABSDiskRecordManager : public TABSBaseRecordManager {
   int32_t slots_ = 0;
   TABSBTreeRecordPageIndex index_;
   std::vector<char> stored_;
-  int32_t roomHint_ = -1;  // a page that had a free slot; checked before use
+  // Pages that had a free slot (PageRoomCache.h: checked before use).
+  TABSPageRoomCache room_{TABSPageRoomCache::kLowestPage, 0};
 };

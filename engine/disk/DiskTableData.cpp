@@ -111,17 +111,19 @@ void TABSDiskTableBlobManager::WriteBuffer(int32_t sessionID, const TABSFieldDef
 void TABSDiskTableData::CommitPages::CommitSession(int32_t sessionID, bool flush) {
   if (table_.loaded_) table_.WriteMostUpdated(sessionID);
   table_.pm_.CommitSession(sessionID, flush);
+  table_.ReleasePendingBlobLock(sessionID);
 }
 
 void TABSDiskTableData::CommitPages::RollbackSession(int32_t sessionID) {
   table_.pm_.RollbackSession(sessionID);
+  table_.ReleasePendingBlobLock(sessionID);
   if (table_.loaded_) table_.ReadMostUpdated(sessionID);
 }
 
 // ---- life -------------------------------------------------------------------
 
 TABSDiskTableData::TABSDiskTableData(TABSDiskDatabaseData& database, std::string tableName)
-    : TABSTableData(database, TableListName(tableName)),
+    : TABSTableData(database, std::move(tableName)),
       db_(database),
       pm_(database.Pages()),
       commitPages_(*this),
@@ -234,6 +236,9 @@ void TABSDiskTableData::ReadMostUpdated(int32_t sessionID) {
   const int32_t counter = ReadInt32(stream);
   const int32_t count = ReadInt32(stream);
   if (count < 0) throw EABSException(20164, "Invalid table header data");
+  // Another process committed a change of the table, or a rollback took
+  // this process's back: BLOB pages may have room the cache does not know.
+  if (blobSpace_ && counter != DiskRecords().ModificationCounter()) blobSpace_->MayHaveGained();
   DiskRecords().SetState(counter, count);
 }
 
@@ -291,6 +296,7 @@ void TABSDiskTableData::CreateTable(TABSSessionInfo& session) {
   CheckWritable();
   if (session.inTransaction)
     throw EABSException(20182, "Cannot perform '%s' operation on a database in transaction", {"CreateTable"});
+  CheckNewTableName(database_.DatabaseName(), tableName_);
   if (FieldDefs().Count() == 0) throw EABSException(20142, "Error creating table - no fields were specified");
   if (loaded_) throw EABSException(30395, "Cannot create table. Table '%s' already exists", {tableName_});
   TABSDatabaseTablesLock tablesLock(pm_);
@@ -430,7 +436,8 @@ void TABSDiskTableData::RenameTable(TABSSessionInfo& session, const std::string&
   CheckWritable();
   if (session.inTransaction)
     throw EABSException(20177, "Cannot perform '%s' operation on a database in transaction", {"RenameTable"});
-  const std::string stored = TableListName(newName);
+  CheckRenamedTableName(newName);
+  const std::string& stored = newName;
   const std::string oldName = tableName_;
   if (!cursors_.empty())
     throw EABSException(10150, "Cannot rename table '%s'. Table is open by another dataset", {tableName_});
@@ -537,7 +544,59 @@ void TABSDiskTableData::CommitHook(TABSSessionInfo& session, bool inTransaction)
 
 void TABSDiskTableData::RollbackHook(TABSSessionInfo& session, bool inTransaction) {
   (void)inTransaction;
+  ReleasePendingBlobLock(session.sessionID);
   if (loaded_) ReadMostUpdated(session.sessionID);
+}
+
+// ---- BLOB values under the table's locks (contract 10) ----------------------
+
+void TABSDiskTableData::StoreBlobStream(TABSSessionInfo& session, char* record, int fieldNo, TABSStream& content) {
+  Guard guard(database_.Lock());
+  CheckLoaded();
+  CheckWritable();
+  BlobChangeScope change(*this, session);
+  TABSTableData::StoreBlobStream(session, record, fieldNo, content);
+  change.Changed();
+}
+
+void TABSDiskTableData::WriteBlobBuffer(TABSSessionInfo& session, char* record, int fieldNo, const char* data,
+                                        int64_t size) {
+  Guard guard(database_.Lock());
+  CheckLoaded();
+  CheckWritable();
+  BlobChangeScope change(*this, session);
+  TABSTableData::WriteBlobBuffer(session, record, fieldNo, data, size);
+  change.Changed();
+}
+
+void TABSDiskTableData::FreeFieldBlob(TABSSessionInfo& session, char* record, int fieldNo) {
+  Guard guard(database_.Lock());
+  CheckLoaded();
+  const TABSFieldDef& field = BlobField(fieldNo);
+  // A slot that refers to no stored value changes no page: no lock.
+  if (TABSBlobReference::Read(record + field.MemoryOffset()).IsNone()) {
+    TABSTableData::FreeFieldBlob(session, record, fieldNo);
+    return;
+  }
+  CheckWritable();
+  BlobChangeScope change(*this, session);
+  TABSTableData::FreeFieldBlob(session, record, fieldNo);
+  change.Changed();
+}
+
+std::unique_ptr<TABSStream> TABSDiskTableData::OpenBlobStream(TABSSessionInfo& session, const char* record,
+                                                              int fieldNo) {
+  Guard guard(database_.Lock());
+  CheckLoaded();
+  ReadScope read(*this, session);
+  return TABSTableData::OpenBlobStream(session, record, fieldNo);
+}
+
+std::string TABSDiskTableData::ReadBlobBuffer(TABSSessionInfo& session, const char* record, int fieldNo) {
+  Guard guard(database_.Lock());
+  CheckLoaded();
+  ReadScope read(*this, session);
+  return TABSTableData::ReadBlobBuffer(session, record, fieldNo);
 }
 
 int64_t TABSDiskTableData::GetRecordCount(TABSSessionInfo& session) {

@@ -25,7 +25,9 @@
 //     table list entry, then a flushed commit. Any failure rolls the system
 //     session back and raises the error again; nothing of the table stays.
 //  2. A table without fields is refused (20142); a record too large for a
-//     page is refused (20174) before anything is written.
+//     page is refused (20174) before anything is written; so is a name the
+//     table list cannot store (TableList.h contract 1: 30450 at create,
+//     30347 at rename), never cut into a name another table may have.
 //  3. Load (the first open) reads the list entry, the metadata and the
 //     most-updated file in the caller's session; reading never writes.
 //     Metadata or most-updated contents that are cut short, or that hold
@@ -34,10 +36,17 @@
 //  4. Every change of a record is followed by a rewrite of the most-updated
 //     file in the same session before it is committed, so what another
 //     open reads back always matches the record pages. A rollback reloads
-//     the most-updated state. A delete or an empty outside a transaction
-//     that fails rolls the session back: nothing of it reaches a later
-//     commit. In multi-user mode a record change and the
-//     record count reread that state first (outside a transaction).
+//     the most-updated state. In multi-user mode a record change and the
+//     record count reread that state first (outside a transaction). A
+//     record change outside a transaction that fails, its commit included,
+//     rolls the session back (ZUDTableData.h contract 3) while it still
+//     holds the write lock: the pages go, and the count, the modification
+//     counter and the autoincrement counters are reread from the committed
+//     most-updated file. (The record manager's hint of a page with room is
+//     checked against the record page index before each use, so a hint
+//     left by the failed change is never trusted.)
+//     An empty outside a transaction that fails rolls the session back the
+//     same way: nothing of it reaches a later commit.
 //  5. Drop and empty give every page of the table back to the free-space
 //     map (drop: also the index roots and the three files); the
 //     modification counter keeps growing when the table is emptied
@@ -78,6 +87,22 @@
 //  9. In a database this process could only open read-only (another
 //     process uses it while this one asked for single-user mode) every
 //     change is refused with "Dataset is in read only mode" (10106).
+// 10. BLOB values are held like records (multi-user mode). A BLOB change
+//     (WriteBlobBuffer, StoreBlobStream, FreeFieldBlob of a stored value)
+//     takes the transaction-write lock (kind 3; 100 ms, 900; refused:
+//     20223) and rereads the table's state first. Inside a transaction the
+//     lock lasts until the database commits or rolls back; outside one
+//     until the session's changes of the table are committed (by the record
+//     change that stores the record, normally) or rolled back, or the
+//     session disconnects. BLOB pages and the BLOB page index change before
+//     the record that points at them, so without that lock another process
+//     could commit the same pages in between and one of the two commits
+//     would write over the other's values. A change outside a record change
+//     moves the modification counter and writes it to the session's
+//     most-updated file: the commit that carries the change moves the
+//     table's stamp, so every other process rechecks the pages it cached.
+//     Reading a value (ReadBlobBuffer, OpenBlobStream) is a read operation
+//     of contract 8.
 //
 // Thread use: under the database data's lock.
 #pragma once
@@ -85,6 +110,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 
 #include "core/ZUDBaseEngine.h"
@@ -182,6 +208,13 @@ class TABSDiskTableData : public TABSTableData {
   using TABSTableData::InsertRecord;
   using TABSTableData::UpdateRecord;
 
+  // Contract 10: BLOB values under the table's locks.
+  void StoreBlobStream(TABSSessionInfo& session, char* record, int fieldNo, TABSStream& content) override;
+  void FreeFieldBlob(TABSSessionInfo& session, char* record, int fieldNo) override;
+  std::unique_ptr<TABSStream> OpenBlobStream(TABSSessionInfo& session, const char* record, int fieldNo) override;
+  std::string ReadBlobBuffer(TABSSessionInfo& session, const char* record, int fieldNo) override;
+  void WriteBlobBuffer(TABSSessionInfo& session, char* record, int fieldNo, const char* data, int64_t size) override;
+
   int64_t GetRecordCount(TABSSessionInfo& session) override;
   int64_t RecordIdToPosition(TABSSessionInfo& session, const TABSRecordID& id) override;
   bool PositionToRecordId(TABSSessionInfo& session, int64_t position, TABSRecordID& id) override;
@@ -215,6 +248,27 @@ class TABSDiskTableData : public TABSTableData {
     bool unlock_ = false;
   };
 
+  // A BLOB change (contract 10): the transaction-write lock, kept until the
+  // session's changes of the table are committed or rolled back; the
+  // reread of the table's state before it, and a move of the modification
+  // counter written to the session's most-updated file after it, unless a
+  // record change around it does both.
+  class BlobChangeScope {
+   public:
+    BlobChangeScope(TABSDiskTableData& table, TABSSessionInfo& session);
+    ~BlobChangeScope();
+    BlobChangeScope(const BlobChangeScope&) = delete;
+    BlobChangeScope& operator=(const BlobChangeScope&) = delete;
+    // The change is made: the counter moves (outside a record change).
+    void Changed();
+
+   private:
+    TABSDiskTableData& table_;
+    TABSSessionInfo& session_;
+    bool entered_ = false;
+    bool outermost_ = false;
+  };
+
   // Holds the table's exclusive lock for a DDL step in multi-user mode.
   class ExclusiveUse {
    public:
@@ -241,6 +295,11 @@ class TABSDiskTableData : public TABSTableData {
   // the lock when `release` (it was taken for this operation).
   void EnterOperation(TABSSessionInfo& session, TABSLockKind kind, bool release);
   void LeaveOperation(TABSSessionInfo& session, TABSLockKind kind, bool release) noexcept;
+  // UnlockTable for a slot (the session's id).
+  void UnlockSlot(int32_t sessionID, TABSLockKind kind) noexcept;
+  // Contract 10: the lock a BLOB change outside a transaction took goes
+  // once the session's changes are committed or rolled back.
+  void ReleasePendingBlobLock(int32_t sessionID) noexcept;
   // Contract 6: an index definitions change, under the exclusive lock,
   // committed with the metadata or rolled back whole.
   void CommitDefinitionsChange(TABSSessionInfo& session, const std::function<void()>& change);
@@ -274,4 +333,10 @@ class TABSDiskTableData : public TABSTableData {
   // one thread): only the outermost rereads the most-updated state, which
   // an inner one would otherwise roll back to what is stored mid-change.
   int operationDepth_ = 0;
+  // Record and BLOB changes under way (a BLOB value freed by a delete is
+  // part of the delete: the delete moves the counter once).
+  int changeDepth_ = 0;
+  // Slots holding the transaction-write lock of a BLOB change made outside
+  // a transaction, until their changes are committed or rolled back.
+  std::set<int32_t> pendingBlobLocks_;
 };

@@ -30,12 +30,16 @@ bool TABSDiskTableData::LockTable(TABSSessionInfo& session, TABSLockKind kind, i
 }
 
 void TABSDiskTableData::UnlockTable(TABSSessionInfo& session, TABSLockKind kind) noexcept {
+  UnlockSlot(session.sessionID, kind);
+}
+
+void TABSDiskTableData::UnlockSlot(int32_t sessionID, TABSLockKind kind) noexcept {
   if (!db_.MultiUser()) return;
   try {
     if (!lockFile_) throw EABSException(10494, "Nil pointer occured");
-    if (kind == ltRead) pm_.TablePagesCache().RemoveReadLock(session.sessionID, tableID_);
-    if (IsWriteKind(kind)) pm_.TablePagesCache().RemoveWriteLock(session.sessionID, tableID_);
-    if (!db_.TableLocks().UnlockTable(session.sessionID, kind, false, true, lockFile_.get()))
+    if (kind == ltRead) pm_.TablePagesCache().RemoveReadLock(sessionID, tableID_);
+    if (IsWriteKind(kind)) pm_.TablePagesCache().RemoveWriteLock(sessionID, tableID_);
+    if (!db_.TableLocks().UnlockTable(sessionID, kind, false, true, lockFile_.get()))
       std::fprintf(stderr, "tivoran: table '%s': %s\n", tableName_.c_str(), "Cannot unlock table");
   } catch (const std::exception& x) {
     // Reported, not raised: the caller is finishing an operation, and the
@@ -45,7 +49,15 @@ void TABSDiskTableData::UnlockTable(TABSSessionInfo& session, TABSLockKind kind)
 }
 
 void TABSDiskTableData::TransactionLocksReleased(TABSSessionInfo& session) {
+  // The database released every transaction-write lock of the slot, the
+  // one of a pending BLOB change too.
+  pendingBlobLocks_.erase(session.sessionID);
   if (loaded_) pm_.TablePagesCache().ForgetWriteLocks(session.sessionID, tableID_);
+}
+
+void TABSDiskTableData::ReleasePendingBlobLock(int32_t sessionID) noexcept {
+  if (pendingBlobLocks_.erase(sessionID) == 0) return;
+  UnlockSlot(sessionID, ltTransactionWrite);
 }
 
 bool TABSDiskTableData::HasTableLocks() {
@@ -123,10 +135,43 @@ TABSDiskTableData::WriteScope::WriteScope(TABSDiskTableData& table, TABSSessionI
     unlock_ = true;
   }
   table.EnterOperation(session, ltWrite, unlock_);
+  ++table.changeDepth_;
 }
 
 TABSDiskTableData::WriteScope::~WriteScope() {
-  if (table_.db_.MultiUser()) table_.LeaveOperation(session_, ltWrite, unlock_);
+  if (!table_.db_.MultiUser()) return;
+  --table_.changeDepth_;
+  table_.LeaveOperation(session_, ltWrite, unlock_);
+}
+
+TABSDiskTableData::BlobChangeScope::BlobChangeScope(TABSDiskTableData& table, TABSSessionInfo& session)
+    : table_(table), session_(session) {
+  if (!table.db_.MultiUser()) return;
+  const bool pending = table.pendingBlobLocks_.count(session.sessionID) > 0;
+  if (session.inTransaction || !pending) {
+    const TABSTableLockTimes& times = table.db_.TableLocks().TableLockTimes();
+    if (!table.LockTable(session, ltTransactionWrite, times.transactionDelayMs, times.transactionAttempts))
+      throw EABSException(20223, "Table is locked");
+    // Outside a transaction the lock waits for the commit of the record
+    // change that stores the value: its pages are this session's until then.
+    if (!session.inTransaction) table.pendingBlobLocks_.insert(session.sessionID);
+  }
+  table.EnterOperation(session, ltTransactionWrite, false);
+  entered_ = true;
+  outermost_ = table.changeDepth_ == 0;
+  ++table.changeDepth_;
+}
+
+TABSDiskTableData::BlobChangeScope::~BlobChangeScope() {
+  if (!entered_) return;
+  --table_.changeDepth_;
+  table_.LeaveOperation(session_, ltTransactionWrite, false);
+}
+
+void TABSDiskTableData::BlobChangeScope::Changed() {
+  if (!entered_ || !outermost_) return;
+  table_.DiskRecords().NoteChange();
+  table_.WriteMostUpdated(session_.sessionID);
 }
 
 // ---- DDL steps ----------------------------------------------------------------
@@ -141,8 +186,10 @@ TABSDiskTableData::ExclusiveUse::~ExclusiveUse() {
   if (slot_ < 0 || !table_.lockFile_) return;
   try {
     table_.db_.TableLocks().UnlockTable(slot_, ltExclusive, false, false, table_.lockFile_.get());
-  } catch (const EABSException&) {
-    // the byte goes with the file's handle at the latest
+  } catch (const std::exception& x) {
+    // Reported, never raised: the byte goes with the file's handle at the
+    // latest.
+    std::fprintf(stderr, "tivoran: table '%s': %s\n", table_.tableName_.c_str(), x.what());
   }
 }
 

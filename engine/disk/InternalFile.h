@@ -38,6 +38,10 @@
 //     EncryptOnWrite false (their bytes are lock targets and are read
 //     without the cache); its contents change at once for every process.
 //     Position + Count must stay within Size for reads and writes.
+//  6. A direct file's size is fixed at creation, so Open refuses a chain
+//     that ends before the pages its StoredSize needs: "Error reading
+//     database file page. Page No: %d, type %d" (20299) with the file's
+//     first page and page type. It never shrinks the file to the chain.
 //
 // Thread use: under the caller's database lock. Users of a direct file take
 // its file lock (LockFile) around every read-modify-write of its contents.

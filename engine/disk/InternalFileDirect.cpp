@@ -73,7 +73,7 @@ void TABSInternalDBDirectAccessFile::Open(int32_t startPageNo) {
   CheckLink(startPageNo);
   uint8_t header[kInternalFileHeaderSize];
   pm_.ReadPageBytes(header, startPageNo, kInternalFileHeaderSize, kPageHeaderSize);
-  int32_t size = GetI32(header + kIfhStoredSize);
+  const int32_t size = GetI32(header + kIfhStoredSize);
   const int64_t expected = InternalFilePagesFor(size, pm_.PageDataSize());
   if (header[kIfhHeaderSize] != kInternalFileHeaderSize || size < 0 || !chain::PageAreaHolds(pm_, expected))
     throw EABSException(20300, "Error getting %d-th table file page. Probably database is corrupted and needs repair.",
@@ -89,11 +89,12 @@ void TABSInternalDBDirectAccessFile::Open(int32_t startPageNo) {
       throw EABSException(20155, "Invalid PageType found: %d but expecting: %d",
                           {static_cast<int>(type), static_cast<int>(pageType_)});
     list.push_back(pageNo);
-    if (i + 1 < expected && next == -1) {
-      // The chain ends early: only what the pages found can hold is usable.
-      size = static_cast<int32_t>(static_cast<int64_t>(list.size()) * pm_.PageDataSize() - kInternalFileHeaderSize);
-      break;
-    }
+    // A size fixed at creation that the chain cannot hold is damage: taking
+    // it for a smaller file would offer fewer connection slots or lock bytes
+    // than the other processes use.
+    if (i + 1 < expected && next == -1)
+      throw EABSException(20299, "Error reading database file page. Page No: %d, type %d",
+                          {startPageNo, static_cast<int>(pageType_)});
     pageNo = next;
   }
   startPageNo_ = startPageNo;

@@ -22,7 +22,8 @@ enum TABSLockKind : uint8_t {
   ltOpen = 0,              // a cursor of the connection has the table open
   ltRead = 1,              // around each read operation
   ltEdit = 2,              // a record is edited outside a transaction
-  ltTransactionWrite = 3,  // from the first change in a transaction to its end
+  ltTransactionWrite = 3,  // from the first change in a transaction to its end; from a
+                           // BLOB change outside one to the commit of its record
   ltWrite = 4,             // around each change outside a transaction; commit
   ltRecord = 5,            // one locked record per connection and table
   ltExclusive = 6,         // the table is open exclusively

@@ -1,5 +1,6 @@
 #include "disk/LockManager.h"
 
+#include <cstdio>
 #include <stdexcept>
 
 #include "os/OsClock.h"
@@ -15,7 +16,14 @@ class FileLockHold {
  public:
   explicit FileLockHold(TABSTableLocksFile& file) : file_(file) {}
   ~FileLockHold() {
-    if (held_) file_.UnlockFile();
+    if (!held_) return;
+    try {
+      file_.UnlockFile();
+    } catch (const std::exception& x) {
+      // Contract 7: reported, never raised (the handle may be gone after a
+      // failed reconnect, and the byte went with it).
+      std::fprintf(stderr, "tivoran: releasing a locks file's file lock: %s\n", x.what());
+    }
   }
   FileLockHold(const FileLockHold&) = delete;
   FileLockHold& operator=(const FileLockHold&) = delete;

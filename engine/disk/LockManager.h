@@ -57,7 +57,11 @@
 //  6. A delay of 0 (or 1) ms is valid everywhere: no sleep, no division.
 //  7. The destructor never raises and touches no locks file (they may be
 //     closed by then); lists that still hold entries report 20201 on the
-//     standard error stream. The bytes go with the file's handle.
+//     standard error stream. The bytes go with the file's handle. No
+//     destructor of the lock protocol raises: the file lock a request holds
+//     for its test-and-change is released by a guard that reports a failed
+//     release (the file's handle gone after a failed reconnect) on the
+//     standard error stream and goes on.
 //
 // Thread use: any thread; the critical section guards the lists and every
 // locks-file change. The page manager under the locks files is used only

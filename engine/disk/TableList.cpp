@@ -1,6 +1,8 @@
 #include "disk/TableList.h"
 
+#include <cstdio>
 #include <cstring>
+#include <stdexcept>
 
 #include "core/ZUDExcept.h"
 #include "core/ZUDMetaObjectDef.h"
@@ -9,8 +11,15 @@
 
 using namespace tiv::disk;
 
-std::string TableListName(const std::string& name) {
-  return name.size() > kMaxTableNameLength ? name.substr(0, kMaxTableNameLength) : name;
+void CheckNewTableName(const std::string& databaseName, const std::string& name) {
+  if (!IsStorableTableName(name))
+    throw EABSException(30450, "Create table '%s.%s' error: '%s'",
+                        {databaseName, name, "a table name has at most 255 bytes"});
+}
+
+void CheckRenamedTableName(const std::string& name) {
+  if (!IsStorableTableName(name))
+    throw EABSException(30347, "Restructure table error: '%s'", {"a table name has at most 255 bytes: '" + name + "'"});
 }
 
 TABSDatabaseTablesLock::TABSDatabaseTablesLock(TABSDiskPageManager& pm) : pm_(pm) { pm_.LockDatabaseTables(); }
@@ -18,12 +27,14 @@ TABSDatabaseTablesLock::TABSDatabaseTablesLock(TABSDiskPageManager& pm) : pm_(pm
 TABSDatabaseTablesLock::~TABSDatabaseTablesLock() {
   try {
     pm_.UnlockDatabaseTables();
-  } catch (const EABSException&) {
-    // A file that went away releases its locks with it.
+  } catch (const std::exception& x) {
+    // Reported, never raised: a file that went away released its locks with
+    // it.
+    std::fprintf(stderr, "tivoran: releasing the database tables lock: %s\n", x.what());
   }
 }
 
-TABSTableListFile::TABSTableListFile(TABSDiskPageManager& pm) : file_(pm, ptTableList) {}
+TABSTableListFile::TABSTableListFile(TABSDiskPageManager& pm) : pm_(pm), file_(pm, ptTableList) {}
 
 void TABSTableListFile::Create(int32_t sessionID) {
   if (file_.IsOpen()) throw EABSException(30393, "Table list file already opened.");
@@ -69,7 +80,10 @@ void TABSTableListFile::Save(int32_t sessionID) {
   std::vector<uint8_t> bytes(entries_.size() * kTableListEntrySize, 0);
   for (size_t i = 0; i < entries_.size(); ++i) {
     uint8_t* e = bytes.data() + i * kTableListEntrySize;
-    const std::string name = TableListName(entries_[i].TableName);
+    const std::string& name = entries_[i].TableName;
+    // Contract 1: AddTable and RenameTable let no longer name in.
+    if (!IsStorableTableName(name))
+      throw std::logic_error("table list entry with a name of " + std::to_string(name.size()) + " bytes");
     e[kTleName] = static_cast<uint8_t>(name.size());
     std::memcpy(e + kTleName + 1, name.data(), name.size());
     PutI32(e + kTleTableID, entries_[i].TableID);
@@ -81,19 +95,19 @@ void TABSTableListFile::Save(int32_t sessionID) {
 }
 
 int TABSTableListFile::IndexOf(const std::string& name) const {
-  const std::string cut = TableListName(name);
+  // A name the list cannot store is the name of no entry (contract 1).
+  if (!IsStorableTableName(name)) return -1;
   for (size_t i = 0; i < entries_.size(); ++i)
-    if (SameName(entries_[i].TableName, cut)) return static_cast<int>(i);
+    if (SameName(entries_[i].TableName, name)) return static_cast<int>(i);
   return -1;
 }
 
 void TABSTableListFile::AddTable(int32_t sessionID, const TABSTableListEntry& entry) {
+  CheckNewTableName(pm_.File().FileName(), entry.TableName);
   Load(sessionID);
   if (IndexOf(entry.TableName) >= 0)
-    throw EABSException(30395, "Cannot create table. Table '%s' already exists", {TableListName(entry.TableName)});
-  TABSTableListEntry stored = entry;
-  stored.TableName = TableListName(entry.TableName);
-  entries_.push_back(std::move(stored));
+    throw EABSException(30395, "Cannot create table. Table '%s' already exists", {entry.TableName});
+  entries_.push_back(entry);
   Save(sessionID);
 }
 
@@ -106,13 +120,13 @@ void TABSTableListFile::DeleteTable(int32_t sessionID, const std::string& name) 
 }
 
 void TABSTableListFile::RenameTable(int32_t sessionID, const std::string& oldName, const std::string& newName) {
+  CheckRenamedTableName(newName);
   Load(sessionID);
   const int i = IndexOf(oldName);
   if (i < 0) throw EABSException(30405, "Table '%s' not exists.", {oldName});
   const int clash = IndexOf(newName);
-  if (clash >= 0 && clash != i)
-    throw EABSException(30395, "Cannot create table. Table '%s' already exists", {TableListName(newName)});
-  entries_[static_cast<size_t>(i)].TableName = TableListName(newName);
+  if (clash >= 0 && clash != i) throw EABSException(30395, "Cannot create table. Table '%s' already exists", {newName});
+  entries_[static_cast<size_t>(i)].TableName = newName;
   Save(sessionID);
 }
 

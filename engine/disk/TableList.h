@@ -2,7 +2,8 @@
 //
 // Format: a transacted internal file of page type 6 (TableList), stored
 // uncompressed: a packed array of 272-byte entries, one per table:
-//   0    uint8 + char[255]  table name, length-prefixed (Windows-1252)
+//   0    uint8 + char[255]  table name, length-prefixed (Windows-1252),
+//                           at most 255 bytes (contract 1)
 //   256  int32  table id (from GetNextObjectID; the OwnerTableID of the
 //               table's record pages)
 //   260  int32  start page of the table's metadata file
@@ -10,9 +11,12 @@
 //   268  int32  start page of the table's locks file
 //
 // Contract
-//  1. A table name is cut to 255 bytes both when it is stored and when it
-//     is looked up, so a long name finds the entry it made. Names compare
-//     without regard to letter case (SameName).
+//  1. A table name holds at most 255 bytes (one length byte). A longer
+//     name is never stored and never cut: AddTable refuses it with "Create
+//     table '%s.%s' error: '%s'" (30450), RenameTable with "Restructure
+//     table error: '%s'" (30347), and a lookup of it finds nothing, so two
+//     names that share their first 255 bytes never reach one table. Names
+//     compare without regard to letter case (SameName).
 //  2. Every lookup and change rereads the whole list from the file in the
 //     caller's session first (through the cache, which rereads pages that
 //     another process changed); a change then writes the list back whole.
@@ -55,11 +59,18 @@ struct TABSTableListEntry {
   int32_t LocksPageNo = -1;
 };
 
-// The name as the list stores and compares it: cut to 255 bytes.
-std::string TableListName(const std::string& name);
+// Contract 1: whether the list can store the name.
+inline bool IsStorableTableName(const std::string& name) { return name.size() <= kMaxTableNameLength; }
+// Contract 1: 30450 for a name that cannot be stored, as a table of
+// `databaseName` is created.
+void CheckNewTableName(const std::string& databaseName, const std::string& name);
+// Contract 1: 30347 for a name that cannot be stored, as a table is renamed.
+void CheckRenamedTableName(const std::string& name);
 
 // Holds the database tables lock (lock area + 3) for its lifetime: 20210
-// when it is not obtained in 4500 x 20 ms.
+// when it is not obtained in 4500 x 20 ms. The destructor never raises: a
+// release that fails (the file's handle gone) is reported on the standard
+// error stream.
 class TABSDatabaseTablesLock {
  public:
   explicit TABSDatabaseTablesLock(TABSDiskPageManager& pm);
@@ -98,6 +109,7 @@ class TABSTableListFile {
   int IndexOf(const std::string& name) const;  // -1 when absent
 
  private:
+  TABSDiskPageManager& pm_;
   TABSInternalDBTransactedAccessFile file_;
   std::vector<TABSTableListEntry> entries_;
 };

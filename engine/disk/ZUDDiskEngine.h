@@ -24,6 +24,8 @@
 //       DiskDatabase.h         a database file as a whole: create and open
 //       RecordPage.h           the slot layout of a record page
 //       DiskRecordManager.h    records in record pages, the record page index
+//       PageRoomCache.h        the pages of a page index one process
+//                              remembers with room
 //       DiskTableData.h        TABSDiskTableData: one table (metadata,
 //                              most-updated and locks files; create, drop,
 //                              rename, empty; records, indexes, BLOBs; the
@@ -45,18 +47,25 @@
 //       LockList.h             the locks one slot holds
 //       LockManager.h          TABSDatabaseTableLockManager and the whole
 //                              multi-process lock protocol
+//       DatabaseCheck.h        CheckDatabase: every page, table, index and
+//                              BLOB of a file and the free-space map
+//                              against the pages in use, as a report of
+//                              problem and note lines; never writes
 //  3. Calls go down only: this area builds on engine/core (EABSException,
 //     the generic page layer core/PageManager.h with its cache, pins and
 //     per-session page transactions, which TABSDiskPageManager implements
 //     over the file; the B-trees) and platform/os, nothing above it.
 //  4. Every failure is an EABSException with the code of its raise site;
 //     a file that is damaged or not a database never crashes a reader.
+//     CheckDatabase alone answers the engine errors it meets as lines of
+//     its report instead.
 #pragma once
 
 #include "core/PageManager.h"
 #include "disk/BlobFieldStream.h"
 #include "disk/BlobPageIndexSpace.h"
 #include "disk/BlobPages.h"
+#include "disk/DatabaseCheck.h"
 #include "disk/DatabaseFile.h"
 #include "disk/DiskBytes.h"
 #include "disk/DiskCrc.h"
@@ -71,6 +80,7 @@
 #include "disk/InternalFile.h"
 #include "disk/LockManager.h"
 #include "disk/LockTablesFile.h"
+#include "disk/PageRoomCache.h"
 #include "disk/RecordPage.h"
 #include "disk/SessionsFile.h"
 #include "disk/StreamFile.h"

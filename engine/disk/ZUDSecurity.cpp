@@ -36,6 +36,39 @@ std::string PasswordBytesFromUtf8(std::string_view utf8) {
 
 std::string PasswordBytesFromUtf16(std::u16string_view text) { return tiv::locale::Utf16ToWin1252(text); }
 
+TABSPassword PasswordFromUtf16(std::u16string_view text, uint8_t algorithm) {
+  TABSPassword p;
+  p.Password = PasswordBytesFromUtf16(text);
+  p.CryptoAlgorithm = algorithm;
+  // Every Windows-1252 byte maps back to the one character it came from, so
+  // a round trip that differs lost a character to '?'.
+  p.Unmappable = tiv::locale::Win1252ToUtf16(p.Password) != text;
+  return p;
+}
+
+TABSPassword PasswordFromUtf8(std::string_view utf8, uint8_t algorithm) {
+  TABSPassword p;
+  p.CryptoAlgorithm = algorithm;
+  if (utf8.empty()) return p;
+  UErrorCode status = U_ZERO_ERROR;
+  int32_t length = 0;
+  const auto srcLength = static_cast<int32_t>(utf8.size());
+  u_strFromUTF8WithSub(nullptr, 0, &length, utf8.data(), srcLength, 0xFFFD, nullptr, &status);
+  std::u16string text;
+  if (status == U_BUFFER_OVERFLOW_ERROR || U_SUCCESS(status)) {
+    text.assign(static_cast<size_t>(length), u'\0');
+    status = U_ZERO_ERROR;
+    u_strFromUTF8WithSub(reinterpret_cast<UChar*>(text.data()), length, &length, utf8.data(), srcLength, 0xFFFD,
+                         nullptr, &status);
+  }
+  if (U_FAILURE(status)) {
+    p.Password = std::string(utf8.size(), '?');
+    p.Unmappable = true;
+    return p;
+  }
+  return PasswordFromUtf16(text, algorithm);
+}
+
 // ---------------------------------------------------------------------------
 // Crypto check block
 
@@ -94,6 +127,24 @@ void DecipherPage(TABSCheckBlockCipher& cipher, const TABSPassword& password, ui
   if (skipCrcCheck) return;
   if (!done || Crc32(data, dataSize) != GetU32(page + kPgDataCRC))
     throw EABSException(30446, "Decrypt page error. Check CRC failed. PageNo: %d", {pageNo});
+}
+
+bool PageDeciphersWith(TABSDiskPageManager& manager, TABSCheckBlockCipher& cipher, const TABSPassword& password,
+                       int32_t pageNo) {
+  const size_t pageSize = manager.PageSize();
+  std::vector<uint8_t> page(pageSize);
+  if (!manager.ReadPage(pageNo, page.data())) return true;
+  if (std::memcmp(page.data() + kPgSignature, kPageSignature, 4) != 0 ||
+      GetI32(page.data() + kPgVersion) == kPageVersionReleased)
+    return true;
+  const uint16_t type = GetU16(page.data() + kPgType);
+  if (type == ptPFS || type == ptEAM || type == ptActiveSessionList || type == ptTableLocks) return true;
+  try {
+    DecipherPage(cipher, password, page.data(), pageSize, pageNo, false);
+  } catch (const EABSException&) {
+    return false;
+  }
+  return true;
 }
 
 void WriteEncipheredPage(TABSDiskPageManager& manager, TABSCheckBlockCipher& cipher, const TABSPassword& password,

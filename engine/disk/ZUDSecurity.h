@@ -17,8 +17,11 @@
 // Contract
 //  1. A password is an engine 8-bit string: its bytes are its Windows-1252
 //     form. Text that arrives as UTF-8 (command line) or UTF-16 (widgets)
-//     becomes a password through PasswordBytesFromUtf8/FromUtf16 only, so
-//     the same typed text always gives the same key.
+//     becomes a password through PasswordFromUtf8/FromUtf16 only, so the
+//     same typed text always gives the same key, and text with a character
+//     that has no Windows-1252 form (or bytes that are not UTF-8) is marked
+//     Unmappable, which the page manager refuses (DiskCrypto.h): "密码保护"
+//     never becomes the key of "????".
 //  2. An empty password means a plain database, whatever the algorithm id.
 //  3. TABSSecurityCipher is the crypto check block cipher a page manager
 //     installs (DiskCrypto.h). Enciphering refuses an unknown algorithm id
@@ -39,6 +42,11 @@
 //     random element per page.
 //  7. TABSSecurityCipher is what a page manager uses unless a test installs
 //     another cipher; the page steps below work with any installed one.
+//  8. A password that passes the check block (a wrong one does with
+//     probability 2^-32) is held against one enciphered page too before an
+//     open succeeds: PageDeciphersWith answers false only when the page is
+//     an enciphered page of the file whose data does not decipher to its
+//     DataCRC.
 //
 // Thread use: TABSSecurityCipher keeps no state; the page steps are called
 // with the caller's database lock held, like every page manager operation.
@@ -54,11 +62,18 @@
 
 class TABSDiskPageManager;
 
-// The Windows-1252 bytes of typed text (contract 1). A character without a
+// The Windows-1252 bytes of typed text. A character without a
 // Windows-1252 form becomes '?', as everywhere in the engine; bytes that
-// are not UTF-8 count as U+FFFD and so become '?' too.
+// are not UTF-8 count as U+FFFD and so become '?' too. Not a password on
+// their own: a password is made with PasswordFromUtf8/FromUtf16.
 std::string PasswordBytesFromUtf8(std::string_view utf8);
 std::string PasswordBytesFromUtf16(std::u16string_view text);
+
+// The password of typed text (contract 1): its Windows-1252 bytes, the
+// algorithm id, and Unmappable set when a character had no Windows-1252
+// form.
+TABSPassword PasswordFromUtf8(std::string_view utf8, uint8_t algorithm = 0);
+TABSPassword PasswordFromUtf16(std::u16string_view text, uint8_t algorithm = 0);
 
 class TABSSecurityCipher final : public TABSCheckBlockCipher {
  public:
@@ -80,6 +95,11 @@ class TABSSecurityCipher final : public TABSCheckBlockCipher {
 // Deciphers a page read from the file in place (contract 5).
 void DecipherPage(TABSCheckBlockCipher& cipher, const TABSPassword& password, uint8_t* page, size_t pageSize,
                   int32_t pageNo, bool skipCrcCheck);
+// Contract 8: reads page pageNo straight from the file and deciphers a copy.
+// True when the page is not there, not a page, released, or stored plain
+// (map pages, direct-file pages): nothing to hold the password against.
+bool PageDeciphersWith(TABSDiskPageManager& manager, TABSCheckBlockCipher& cipher, const TABSPassword& password,
+                       int32_t pageNo);
 // The encryption step of the disk page write: an enciphered copy of `page`
 // (PageSize bytes) is written at pageNo; when it cannot be enciphered
 // nothing is written and the write fails (10469), naming the page.

@@ -11,9 +11,14 @@ class FaultFileHandle final : public FileHandle {
   FaultFileHandle(FaultFileSystem& fs, std::unique_ptr<FileHandle> base, std::shared_ptr<FaultFileSystem::UndoLog> log)
       : fs_(fs), base_(std::move(base)), log_(std::move(log)) {}
 
-  Status ReadAt(int64_t pos, void* buf, size_t n, size_t& done) override { return base_->ReadAt(pos, buf, n, done); }
+  Status ReadAt(int64_t pos, void* buf, size_t n, size_t& done) override {
+    done = 0;
+    if (fs_.FilesLost()) return Status::FromErrno(EIO);
+    return base_->ReadAt(pos, buf, n, done);
+  }
 
   Status WriteAt(int64_t pos, const void* buf, size_t n) override {
+    if (fs_.FilesLost()) return Status::FromErrno(EIO);
     if (fs_.NextWriteFails()) return Status::FromErrno(EIO);
     FaultFileSystem::UndoEntry e{pos, {}, 0};
     if (!Remember(e, pos, n).ok()) return Status::FromErrno(EIO);
@@ -22,9 +27,13 @@ class FaultFileHandle final : public FileHandle {
     return s;
   }
 
-  Status Size(int64_t& size) override { return base_->Size(size); }
+  Status Size(int64_t& size) override {
+    if (fs_.FilesLost()) return Status::FromErrno(EIO);
+    return base_->Size(size);
+  }
 
   Status Truncate(int64_t size) override {
+    if (fs_.FilesLost()) return Status::FromErrno(EIO);
     int64_t old = 0;
     Status s = base_->Size(old);
     if (!s.ok()) return s;
@@ -41,17 +50,28 @@ class FaultFileHandle final : public FileHandle {
   }
 
   Status Sync() override {
+    if (fs_.FilesLost()) return Status::FromErrno(EIO);
     if (fs_.NextSyncFails()) return Status::FromErrno(EIO);
     Status s = base_->Sync();
     if (s.ok()) log_->entries.clear();
     return s;
   }
 
-  Status Lock(int64_t pos, int64_t len) override { return base_->Lock(pos, len); }
-  Status Unlock(int64_t pos, int64_t len) override { return base_->Unlock(pos, len); }
-  bool HoldsLock(int64_t pos, int64_t len) override { return base_->HoldsLock(pos, len); }
+  Status Lock(int64_t pos, int64_t len) override {
+    if (int error = fs_.NextLockError()) return Status::FromErrno(error);
+    return base_->Lock(pos, len);
+  }
+  Status Unlock(int64_t pos, int64_t len) override {
+    if (fs_.FilesLost()) return Status::FromErrno(EIO);
+    if (int error = fs_.LockError()) return Status::FromErrno(error);
+    return base_->Unlock(pos, len);
+  }
+  bool HoldsLock(int64_t pos, int64_t len) override { return !fs_.FilesLost() && base_->HoldsLock(pos, len); }
   bool SharedLocksOnly() const override { return base_->SharedLocksOnly(); }
-  Status Close() override { return base_->Close(); }
+  Status Close() override {
+    Status s = base_->Close();
+    return fs_.FilesLost() ? Status::FromErrno(EIO) : s;
+  }
 
  private:
   // Saves the n bytes at pos (as far as they exist) and the current size.
@@ -91,12 +111,19 @@ bool FaultFileSystem::NextWriteFails() {
   return writes_ >= failWriteFrom_ && writes_ <= failWriteTo_ && failWriteFrom_ > 0;
 }
 
+int FaultFileSystem::NextLockError() {
+  ++locks_;
+  if (loseAtLock_ > 0 && locks_ >= loseAtLock_) lost_ = true;
+  return lost_ ? EIO : lockError_;
+}
+
 bool FaultFileSystem::NextSyncFails() {
   ++syncs_;
   return syncs_ >= failSyncFrom_ && syncs_ <= failSyncTo_ && failSyncFrom_ > 0;
 }
 
 Status FaultFileSystem::Open(const std::string& path, const OpenOptions& options, std::unique_ptr<FileHandle>& out) {
+  if (lost_) return Status::FromErrno(EIO);
   std::unique_ptr<FileHandle> base;
   Status s = base_.Open(path, options, base);
   if (!s.ok()) return s;

@@ -1,5 +1,6 @@
-// FaultFile: a FileSystem for tests that makes chosen writes or flushes fail
-// and can forget what was written since the last flush, as a power cut would.
+// FaultFile: a FileSystem for tests that makes chosen writes, flushes or
+// locks fail, can lose its files as a file system that went away, and can
+// forget what was written since the last flush, as a power cut would.
 //
 // Contract
 //  1. Every call is passed to the wrapped file system (the real one unless a
@@ -15,7 +16,17 @@
 //     (a close is not a flush); it writes through an open of its own that
 //     shares reading and writing, so a file still open without sharing
 //     (an exclusive open) is to be closed first.
-//  4. Counts (WriteCount, SyncCount) include failed calls.
+//  4. Counts (WriteCount, SyncCount, LockCount) include failed calls.
+//  5. FailLocks(error) makes every later Lock and Unlock of every handle
+//     answer `error` without touching the lock (0 ends it), as a file system
+//     without byte-range locks (ENOLCK, EOPNOTSUPP, ...) or one that refuses
+//     them otherwise. Share-mode bytes are taken by the wrapped file system
+//     at open and are not affected.
+//  6. LoseFilesAtLock(n): from the n-th Lock call from now (1-based, counted
+//     over every handle) on, that call and every later call of every handle
+//     fails with EIO (HoldsLock answers false, Close closes the wrapped
+//     handle and answers EIO) and every Open fails with EIO: the files are
+//     gone, as when the volume under them went away.
 //
 // Thread use: one test thread; the counters are not atomic.
 #pragma once
@@ -35,9 +46,13 @@ class FaultFileSystem final : public FileSystem {
 
   void FailWrite(int nth, int times = 1);
   void FailSync(int nth, int times = 1);
+  void FailLocks(int error) { lockError_ = error; }
+  void LoseFilesAtLock(int nth) { loseAtLock_ = locks_ + nth; }
   void DropUnflushed();
   int WriteCount() const { return writes_; }
   int SyncCount() const { return syncs_; }
+  int LockCount() const { return locks_; }
+  bool FilesLost() const { return lost_; }
 
   Status Open(const std::string& path, const OpenOptions& options, std::unique_ptr<FileHandle>& out) override;
   Status Stat(const std::string& path, FileInfo& info) override { return base_.Stat(path, info); }
@@ -58,10 +73,16 @@ class FaultFileSystem final : public FileSystem {
   // Used by the handles.
   bool NextWriteFails();
   bool NextSyncFails();
+  // The error the next Lock answers (0: none); counts the call.
+  int NextLockError();
+  int LockError() const { return lockError_; }
 
  private:
   FileSystem& base_;
-  int writes_ = 0, syncs_ = 0;
+  int writes_ = 0, syncs_ = 0, locks_ = 0;
+  int lockError_ = 0;
+  int loseAtLock_ = 0;  // 0 = never
+  bool lost_ = false;
   int failWriteFrom_ = 0, failWriteTo_ = 0;  // 1-based, inclusive; 0 = none
   int failSyncFrom_ = 0, failSyncTo_ = 0;
   std::vector<std::shared_ptr<UndoLog>> logs_;

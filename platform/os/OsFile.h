@@ -17,7 +17,9 @@
 //     merge; the lock protocol of the database expects the refusal.
 //  4. A refusal because someone else holds the range is kLockHeld
 //     (EAGAIN/EACCES from the kernel are reported as EAGAIN). Only a file
-//     system without lock support answers one of IsLockingUnsupported().
+//     system without lock support answers one of IsLockingUnsupported()
+//     (ENOLCK, EOPNOTSUPP, ENOSYS); EINVAL and every other error are
+//     failures of the call, never "no locks here".
 //  5. Share modes are emulated with locks on bytes at kShareLockBase and
 //     above, far past any real data. An open declares its access (read,
 //     write) and what it lets others do (ShareRead, ShareWrite); an open that

@@ -35,7 +35,10 @@ Status Status::FromErrno(int err) {
 }
 
 bool IsLockingUnsupported(int error) {
-  return error == ENOLCK || error == EOPNOTSUPP || error == ENOSYS || error == EINVAL;
+  // Not EINVAL: the kernel answers it for a request it cannot take (a range
+  // out of bounds, or no open-file-description locks at all), and a lock
+  // that was not taken must never count as held.
+  return error == ENOLCK || error == EOPNOTSUPP || error == ENOSYS;
 }
 
 namespace {

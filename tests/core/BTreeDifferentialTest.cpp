@@ -8,9 +8,9 @@
 #include <random>
 #include <set>
 
-#include "BTreeTestSupport.h"
 #include "core/ZUDVariant.h"
 #include "os/OsRandom.h"
+#include "support/BTreeTestSupport.h"
 
 using namespace btreetest;
 
@@ -74,7 +74,7 @@ struct Entry {
 
 struct Family {
   const char* name;
-  std::vector<ColumnSpec> columns;
+  std::vector<FieldSpec> columns;
   std::vector<std::string> index;
   int32_t maxIndexed;
   int operations;

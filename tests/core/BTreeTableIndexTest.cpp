@@ -4,9 +4,10 @@
 // only, and steps through an index from the cursor's record.
 #include <gtest/gtest.h>
 
-#include "BTreeTestSupport.h"
 #include "TableTestSupport.h"
 #include "core/ABSBTreeTableIndex.h"
+#include "support/BTreeTestSupport.h"
+#include "support/FieldList.h"
 
 namespace {
 
@@ -33,13 +34,7 @@ class BTreeTable : public ::testing::Test {
     db.AttachSession(session);
     data = static_cast<BTreeTableData*>(&db.FindOrCreateTableData("t"));
     TABSFieldDefs fields;
-    TABSFieldDef* n = fields.AddNew();
-    n->SetName("n");
-    n->SetDataType(aftInteger);
-    TABSFieldDef* s = fields.AddNew();
-    s->SetName("s");
-    s->SetDataType(aftString, 40);
-    data->SetFieldDefs(fields);
+    data->SetFieldDefs(AddFields(fields, {{"n", aftInteger}, {"s", aftString, 40}}));
     TABSIndexDef def;
     def.SetName("by_s");
     def.unique = true;

@@ -3,8 +3,8 @@
 // collapse, record numbers, and damaged pages that must raise.
 #include <gtest/gtest.h>
 
-#include "BTreeTestSupport.h"
 #include "core/ZUDBytes.h"
+#include "support/BTreeTestSupport.h"
 
 using namespace btreetest;
 

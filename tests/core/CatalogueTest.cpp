@@ -79,28 +79,55 @@ TEST(Catalogue, ConstraintNameLoopsOnlyProduceCataloguedStreamCodes) {
   }
 }
 
-// Each message formats with arguments of the kinds its placeholders ask for.
+// Each message formats with arguments of the kinds its placeholders ask
+// for: every placeholder is filled (no "%s" or "%d" is left, each argument
+// shows), none is refused, and the code stays the one raised.
 TEST(Catalogue, EveryMessageFormatsWithItsArguments) {
   for (const TABSCatalogueEntry& e : ErrorCatalogue()) {
     std::vector<TABSErrorArg> args;
-    std::string expected;
-    for (const char* p = e.format; *p; ++p) {
-      if (p[0] == '%' && p[1] == 's') {
-        args.emplace_back("txt");
-        expected += "txt";
-        ++p;
-      } else if (p[0] == '%' && p[1] == 'd') {
-        args.emplace_back(-42);
-        expected += "-42";
-        ++p;
-      } else {
-        expected.push_back(*p);
-      }
+    int texts = 0, numbers = 0;
+    for (const char* p = e.format; p[0] && p[1]; ++p) {
+      if (p[0] == '%' && p[1] == 's') args.emplace_back("\x01" + std::to_string(texts++));
+      if (p[0] == '%' && p[1] == 'd') args.emplace_back(900000 + numbers++);
     }
-    EABSException ex(e.code, e.format, args);
-    EXPECT_EQ(ex.Message(), expected) << e.code;
+    const EABSException ex(e.code, e.format, args);
+    const std::string& shown = ex.Message();
     EXPECT_EQ(ex.NativeError(), e.code);
+    EXPECT_EQ(shown.find("Arguments are invalid!"), std::string::npos) << e.code << ": " << shown;
+    EXPECT_EQ(shown.find("%s"), std::string::npos) << e.code << ": " << shown;
+    EXPECT_EQ(shown.find("%d"), std::string::npos) << e.code << ": " << shown;
+    for (int n = 0; n < texts; ++n)
+      EXPECT_NE(shown.find("\x01" + std::to_string(n)), std::string::npos) << e.code << ": " << shown;
+    for (int n = 0; n < numbers; ++n)
+      EXPECT_NE(shown.find(std::to_string(900000 + n)), std::string::npos) << e.code << ": " << shown;
   }
+}
+
+// Worked messages of catalogued formats, written out by hand: arguments in
+// order, "%%" for one "%", and a "%" that opens no placeholder kept as is.
+TEST(Catalogue, WorkedMessages) {
+  const struct {
+    int32_t code;
+    std::vector<TABSErrorArg> args;
+    const char* shown;
+  } cases[] = {
+      {10349, {5, 10, 4, 2}, "Cannot read from stream. Position = 5, Stream size = 10, Block size = 4, Bytes Read = 2"},
+      {30129, {"XM"}, "AM/PM word expected, but 'XM' found"},
+      {30059, {2, 17}, "Missing symbol ')' at line 2, column 17"},
+      {2011, {"X", 1, 2}, "'NULL' expected (for NOT NULL), but 'X' found at line 1, column 2"},
+      {30388, {100, 50, 200}, "Cannot Read % bytes from internal file. FileSize=100. ReadSize=50, Count=200"},
+      {10000, {-1, 0}, "Invalid field number - FieldNo = -1, FieldCount = 0"},
+  };
+  for (const auto& c : cases) {
+    const TABSCatalogueEntry* entry = nullptr;
+    for (const TABSCatalogueEntry& e : ErrorCatalogue())
+      if (e.code == c.code) entry = &e;
+    ASSERT_NE(entry, nullptr) << c.code;
+    EXPECT_EQ(EABSException(c.code, entry->format, c.args).Message(), c.shown);
+  }
+  std::string out;
+  ASSERT_TRUE(FormatEngineMessage("100%% of %d", {7}, out));
+  EXPECT_EQ(out, "100% of 7");
 }
 
 TEST(Exception, ShownTextEndsInFiveDigitCodeInBothForms) {

@@ -7,17 +7,9 @@
 
 #include "core/ZUDExcept.h"
 #include "core/ZUDMemory.h"
+#include "support/EngineError.h"
 
 namespace {
-
-int32_t CodeOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const EABSException& e) {
-    return e.NativeError();
-  }
-  return 0;
-}
 
 // A manager of its own per test, so the counts start at zero.
 class MemoryManagerTest : public ::testing::Test {
@@ -65,39 +57,31 @@ TEST_F(MemoryManagerTest, ReallocKeepsBytesAndZeroesTheGrowth) {
 }
 
 TEST_F(MemoryManagerTest, LimitAndErrors) {
-  EXPECT_EQ(CodeOf([&] { mm.GetMem(0); }), 30286);
+  EXPECT_EQ(NativeCodeOf([&] { mm.GetMem(0); }), 30286);
   mm.SetLimit(100);
   void* a = mm.GetMem(60);
-  try {
-    mm.GetMem(41);
-    ADD_FAILURE();
-  } catch (const EABSException& e) {
-    EXPECT_EQ(e.NativeError(), 30004);
-    EXPECT_EQ(e.Message(), "Memory limit exceeded (Limit = 100 bytes)");
-  }
+  std::string message;
+  EXPECT_EQ(NativeCodeOf([&] { mm.GetMem(41); }, &message), 30004);
+  EXPECT_EQ(message, "Memory limit exceeded (Limit = 100 bytes)");
   EXPECT_EQ(mm.AllocatedBytes(), 60u);  // the refused request took nothing
   void* b = mm.GetMem(40);              // exactly at the limit
   EXPECT_EQ(mm.UsableMemory(), 100u);
-  EXPECT_EQ(CodeOf([&] { mm.ReallocMem(a, 61, false); }), 30004);  // an engine error passes unchanged
+  EXPECT_EQ(NativeCodeOf([&] { mm.ReallocMem(a, 61, false); }), 30004);  // an engine error passes unchanged
   EXPECT_NE(a, nullptr);
   mm.FreeAndNillMem(a);
   mm.FreeAndNillMem(b);
   mm.SetLimit(0);
   EXPECT_GT(mm.UsableMemory(), 0u);
-  EXPECT_EQ(CodeOf([&] { mm.GetMem(3000000000ULL); }), 30340);  // no method for blocks past 2 GiB
+  EXPECT_EQ(NativeCodeOf([&] { mm.GetMem(3000000000ULL); }), 30340);  // no method for blocks past 2 GiB
 }
 
 TEST_F(MemoryManagerTest, DamagedGuards) {
   // Overrun: still freed, pointer cleared, count reduced, then the error.
   void* p = mm.GetMem(8);
   std::memset(p, 'x', 9);
-  try {
-    mm.FreeAndNillMem(p);
-    ADD_FAILURE();
-  } catch (const EABSException& e) {
-    EXPECT_EQ(e.NativeError(), 30137);
-    EXPECT_EQ(e.Message(), "Memory overrun detected");
-  }
+  std::string message;
+  EXPECT_EQ(NativeCodeOf([&] { mm.FreeAndNillMem(p); }, &message), 30137);
+  EXPECT_EQ(message, "Memory overrun detected");
   EXPECT_EQ(p, nullptr);
   EXPECT_EQ(mm.AllocatedBytes(), 0u);
 
@@ -105,9 +89,9 @@ TEST_F(MemoryManagerTest, DamagedGuards) {
   void* q = mm.GetMem(8);
   auto* header = static_cast<unsigned char*>(q) - 4;
   header[0] ^= 0xFF;
-  EXPECT_EQ(CodeOf([&] { mm.FreeAndNillMem(q); }), 30001);
-  EXPECT_EQ(CodeOf([&] { mm.ReallocMem(q, 16, false); }), 30002);
-  EXPECT_EQ(CodeOf([&] { mm.GetMemSize(q); }), 30005);
+  EXPECT_EQ(NativeCodeOf([&] { mm.FreeAndNillMem(q); }), 30001);
+  EXPECT_EQ(NativeCodeOf([&] { mm.ReallocMem(q, 16, false); }), 30002);
+  EXPECT_EQ(NativeCodeOf([&] { mm.GetMemSize(q); }), 30005);
   EXPECT_NE(q, nullptr);
   header[0] ^= 0xFF;
   mm.FreeAndNillMem(q);

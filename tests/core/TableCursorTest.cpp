@@ -11,20 +11,12 @@
 #include <vector>
 
 #include "TableTestSupport.h"
+#include "support/EngineError.h"
+#include "support/FieldList.h"
 
 using namespace testsupport;
 
 namespace {
-
-template <typename F>
-int32_t CodeOf(F&& f) {
-  try {
-    f();
-  } catch (const EABSException& e) {
-    return e.NativeError();
-  }
-  return 0;
-}
 
 // Table t(k INTEGER, s STRING(10), b BLOB) with an index on k.
 class Fixture {
@@ -34,10 +26,7 @@ class Fixture {
     db.AttachSession(session);
     data = static_cast<MapTableData*>(&db.FindOrCreateTableData("t"));
     TABSFieldDefs fields;
-    fields.AddNew()->SetName("k"), fields[0]->SetDataType(aftInteger, 0);
-    fields.AddNew()->SetName("s"), fields[1]->SetDataType(aftString, 10);
-    fields.AddNew()->SetName("b"), fields[2]->SetDataType(aftBlob, 0);
-    data->SetFieldDefs(fields);
+    data->SetFieldDefs(AddFields(fields, {{"k", aftInteger}, {"s", aftString, 10}, {"b", aftBlob}}));
     TABSIndexDef def;
     def.SetName("by_k");
     def.FillColumns({"k"}, {"ASC"}, {"CASE"});
@@ -129,9 +118,9 @@ TEST(BitsArray, AgreesWithModel) {
   EXPECT_FALSE(bits.Get(15));
   EXPECT_EQ(bits.NthSetBit(2), 1);
 
-  EXPECT_EQ(CodeOf([&] { bits.Get(16); }), 10394);
-  EXPECT_EQ(CodeOf([&] { bits.Set(-1, true); }), 10395);
-  EXPECT_EQ(CodeOf([&] { bits.NthSetBit(4); }), 10428);
+  EXPECT_EQ(NativeCodeOf([&] { bits.Get(16); }), 10394);
+  EXPECT_EQ(NativeCodeOf([&] { bits.Set(-1, true); }), 10395);
+  EXPECT_EQ(NativeCodeOf([&] { bits.NthSetBit(4); }), 10428);
 }
 
 TEST(CursorFetch, OrdersEndsAndVanishedRecords) {
@@ -235,7 +224,7 @@ TEST(CursorFilter, DistinctKeepsFirstOfEachKey) {
   EXPECT_EQ(f.data->GetCursorRecordCount(f.session, f.cursor), 3);
   f.cursor.indexID = -1;
   f.cursor.bitmap.Reset();
-  EXPECT_EQ(CodeOf([&] { f.data->GetCursorRecordCount(f.session, f.cursor); }), 20258);
+  EXPECT_EQ(NativeCodeOf([&] { f.data->GetCursorRecordCount(f.session, f.cursor); }), 20258);
 }
 
 TEST(CursorDelete, MovesToNeighbour) {
@@ -302,7 +291,7 @@ TEST(CursorSearch, ExactNearestAndBackward) {
   Fixture f;
   for (int64_t k : {10, 20, 20, 30}) f.Insert(k);
   auto key = [&](int64_t k) { return f.Row(k); };
-  EXPECT_EQ(CodeOf([&] {
+  EXPECT_EQ(NativeCodeOf([&] {
               auto k = key(20);
               f.data->SearchRange(f.session, f.cursor, {k.data(), 1, scEqual}, true);
             }),
@@ -400,12 +389,12 @@ TEST(BlobValues, StoredReadFreedAndRefusedForOtherFields) {
   auto stream = f.data->OpenBlobStream(f.session, r.data(), 2);
   EXPECT_EQ(stream->Size(), 12);
   for (int bad : {0, 1, 3, -1})
-    EXPECT_EQ(CodeOf([&] { f.data->ReadBlobBuffer(f.session, r.data(), bad); }), 20171) << bad;
+    EXPECT_EQ(NativeCodeOf([&] { f.data->ReadBlobBuffer(f.session, r.data(), bad); }), 20171) << bad;
 
   // A deleted record's values go with it, and only once it is gone.
   const TABSRecordID id = f.data->InsertRecord(f.session, r.data());
   f.data->Records().failNextDelete = true;
-  EXPECT_NE(CodeOf([&] { f.data->DeleteRecord(f.session, id); }), 0);
+  EXPECT_NE(NativeCodeOf([&] { f.data->DeleteRecord(f.session, id); }), 0);
   EXPECT_EQ(f.data->blobs->values.size(), 1u);
   ASSERT_TRUE(f.data->DeleteRecord(f.session, id));
   EXPECT_TRUE(f.data->blobs->values.empty());
@@ -420,7 +409,7 @@ TEST(CommitHooks, CommitOutsideTransactionsAndRollBackEveryTable) {
   EXPECT_EQ(f.data->pages.commits, before + 2);
   // A failed update commits nothing.
   f.data->Records().failNextUpdate = true;
-  EXPECT_EQ(CodeOf([&] { f.data->UpdateRecord(f.session, id, f.Row(3).data()); }), 10127);
+  EXPECT_EQ(NativeCodeOf([&] { f.data->UpdateRecord(f.session, id, f.Row(3).data()); }), 10127);
   EXPECT_EQ(f.data->pages.commits, before + 2);
   f.cursor.indexID = f.byK;
   EXPECT_EQ(f.Walk(), std::vector<int64_t>{2});
@@ -479,7 +468,7 @@ TEST(BitsArray, StreamFormRoundTripsAndRefusesDamage) {
     target.Resize(3);
     target.Set(1, true);
     TABSMemoryStream damaged(d.bytes);
-    EXPECT_EQ(CodeOf([&] { target.LoadFromStream(damaged); }), d.code) << d.what;
+    EXPECT_EQ(NativeCodeOf([&] { target.LoadFromStream(damaged); }), d.code) << d.what;
     EXPECT_EQ(target.Count(), 3) << d.what;
     EXPECT_EQ(target.SetCount(), 1) << d.what;
   }

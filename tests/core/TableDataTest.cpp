@@ -6,27 +6,12 @@
 #include <vector>
 
 #include "TableTestSupport.h"
+#include "support/EngineError.h"
+#include "support/FieldList.h"
 
 using namespace testsupport;
 
 namespace {
-
-template <typename F>
-int32_t CodeOf(F&& f, std::string* message = nullptr) {
-  try {
-    f();
-  } catch (const EABSException& e) {
-    if (message) *message = e.Message();
-    return e.NativeError();
-  }
-  return 0;
-}
-
-struct FieldSpec {
-  const char* name;
-  TABSDataType type;
-  int32_t size = 0;
-};
 
 class Table {
  public:
@@ -35,12 +20,7 @@ class Table {
     session.sessionID = 1;
     data = static_cast<MapTableData*>(&db.FindOrCreateTableData(name));
     TABSFieldDefs fields;
-    for (const auto& s : specs) {
-      TABSFieldDef* f = fields.AddNew();
-      f->SetName(s.name);
-      f->SetDataType(s.type, s.size);
-    }
-    data->SetFieldDefs(fields);
+    data->SetFieldDefs(AddFields(fields, specs));
   }
   TABSFieldDef& Field(const char* name) { return *data->FieldManager().FieldDefs().FieldByName(name); }
   // Structure changes through the field manager's own definitions.
@@ -138,7 +118,7 @@ TEST(RecordLayout, MixedTable) {
   EXPECT_EQ(t.Get(back, "desde").AsDate(), 738000);
   EXPECT_TRUE(t.Get(back, "coef").IsNull());
   // A string longer than its slot is refused and leaves the record alone.
-  EXPECT_EQ(CodeOf([&] { t.SetText(back, "name", "far too long a name"); }), 20056);
+  EXPECT_EQ(NativeCodeOf([&] { t.SetText(back, "name", "far too long a name"); }), 20056);
   EXPECT_EQ(t.Get(back, "name").AsString(), "Ana");
 
   const TABSRecordID a{5, 1}, b{5, 2}, c{6, 0};
@@ -167,7 +147,7 @@ TEST(Autoinc, SequenceExplicitValuesAndSessions) {
   EXPECT_EQ(t.data->GetLastAutoincValue(other, "id"), 11);
   EXPECT_EQ(t.data->GetLastAutoincValue(other, "v"), 0);
   other.multiUser = true;
-  EXPECT_EQ(CodeOf([&] { t.data->GetLastAutoincValue(other, "id"); }), 30012);
+  EXPECT_EQ(NativeCodeOf([&] { t.data->GetLastAutoincValue(other, "id"); }), 30012);
 
   t.data->EmptyTable(t.session);
   EXPECT_EQ(t.data->Records().rows.size(), 0u);
@@ -197,7 +177,7 @@ TEST(Autoinc, LimitsAndCycles) {
     if (c.cycled) continue;
     const std::string before = t.Snapshot();
     std::string message;
-    EXPECT_EQ(CodeOf([&] { t.InsertAutoinc(); }, &message), 20160) << DataTypeName(c.type);
+    EXPECT_EQ(NativeCodeOf([&] { t.InsertAutoinc(); }, &message), 20160) << DataTypeName(c.type);
     EXPECT_EQ(message, "Autoinc max value exceeded for field 'id'");
     EXPECT_EQ(t.Snapshot(), before);
   }
@@ -272,7 +252,7 @@ TEST(Constraints, ViolationsWithMessagesAndCodes) {
     c.change(r);
     const std::string before = t.Snapshot();
     std::string message;
-    EXPECT_EQ(CodeOf([&] { t.Insert(r); }, &message), c.code) << c.what;
+    EXPECT_EQ(NativeCodeOf([&] { t.Insert(r); }, &message), c.code) << c.what;
     EXPECT_EQ(message, c.message) << c.what;
     EXPECT_EQ(t.Snapshot(), before) << c.what;
     EXPECT_FALSE(t.data->ConstraintManager().CheckRecord(1, r.data(), nullptr, nullptr, false)) << c.what;
@@ -284,7 +264,7 @@ TEST(Constraints, ViolationsWithMessagesAndCodes) {
   EXPECT_NO_THROW(t.data->UpdateRecord(t.session, firstID, same.data()));
   auto clash = first;
   t.SetText(clash, "s", "y");
-  EXPECT_EQ(CodeOf([&] { t.data->UpdateRecord(t.session, firstID, clash.data()); }), 30320);
+  EXPECT_EQ(NativeCodeOf([&] { t.data->UpdateRecord(t.session, firstID, clash.data()); }), 30320);
 
   // Dropping the index drops its derived constraint.
   t.data->DropIndex(t.session, t.data->IndexManager().IndexDefs().IndexByName("by_s")->ObjectID());
@@ -295,7 +275,7 @@ TEST(Constraints, ViolationsWithMessagesAndCodes) {
   const std::string before = t.Snapshot();
   const int constraintsBefore = t.data->ConstraintManager().ConstraintDefs().Count();
   std::string message;
-  EXPECT_EQ(CodeOf([&] { t.AddIndex("by_s", {"s"}, true); }, &message), 30320);
+  EXPECT_EQ(NativeCodeOf([&] { t.AddIndex("by_s", {"s"}, true); }, &message), 30320);
   EXPECT_EQ(message, "Constraint unique 'C_Unique$s' violated. Duplicate found.");
   EXPECT_EQ(t.Snapshot(), before);
   EXPECT_EQ(t.data->ConstraintManager().ConstraintDefs().Count(), constraintsBefore);
@@ -321,7 +301,7 @@ TEST(IndexUpkeep, FailedStepsLeaveTableAsBefore) {
     auto r = t.NewRecord();
     t.Set(r, "a", 5);
     t.data->faults.insertsUntilFailure = failAt;
-    EXPECT_EQ(CodeOf([&] { t.Insert(r); }), 20018) << failAt;
+    EXPECT_EQ(NativeCodeOf([&] { t.Insert(r); }), 20018) << failAt;
     EXPECT_EQ(t.Snapshot(), before) << failAt;
     EXPECT_TRUE(IsFieldNull(r.data(), 0));
   }
@@ -334,14 +314,14 @@ TEST(IndexUpkeep, FailedStepsLeaveTableAsBefore) {
     t.Set(changed, "a", 7);
     t.Set(changed, "b", 9);
     t.data->faults.insertsUntilFailure = failAt;
-    EXPECT_EQ(CodeOf([&] { t.data->UpdateRecord(t.session, id1, changed.data()); }), 20018) << failAt;
+    EXPECT_EQ(NativeCodeOf([&] { t.data->UpdateRecord(t.session, id1, changed.data()); }), 20018) << failAt;
     EXPECT_EQ(t.Snapshot(), before) << failAt;
   }
 
   // Delete: the record manager refuses after the keys went; they come back.
   const std::string before = t.Snapshot();
   t.data->Records().failNextDelete = true;
-  EXPECT_NE(CodeOf([&] { t.data->DeleteRecord(t.session, id1); }), 0);
+  EXPECT_NE(NativeCodeOf([&] { t.data->DeleteRecord(t.session, id1); }), 0);
   EXPECT_EQ(t.Snapshot(), before);
   EXPECT_TRUE(t.data->DeleteRecord(t.session, id1));
   EXPECT_FALSE(t.data->DeleteRecord(t.session, id1));
@@ -350,14 +330,14 @@ TEST(IndexUpkeep, FailedStepsLeaveTableAsBefore) {
 
   // A build that fails removes the new definition again.
   t.data->faults.insertsUntilFailure = 0;
-  EXPECT_EQ(CodeOf([&] { t.AddIndex("late", {"a"}, true); }), 20018);
+  EXPECT_EQ(NativeCodeOf([&] { t.AddIndex("late", {"a"}, true); }), 20018);
   EXPECT_EQ(t.data->IndexManager().IndexDefs().IndexByName("late"), nullptr);
   EXPECT_EQ(t.data->ConstraintManager().ConstraintDefs().Count(), 0);
 }
 
 TEST(TableData, StructureOperations) {
   Table t({{"id", aftInteger}, {"desde", aftDate}});
-  EXPECT_EQ(CodeOf([&] { t.data->SetFieldDefs(TABSFieldDefs()); }), 10025);
+  EXPECT_EQ(NativeCodeOf([&] { t.data->SetFieldDefs(TABSFieldDefs()); }), 10025);
   // Identifiers come from the database generator and are never reused.
   const int32_t first = t.data->FieldDefs()[0]->ObjectID();
   t.AddIndex("ix", {"desde"});
@@ -365,20 +345,20 @@ TEST(TableData, StructureOperations) {
 
   t.data->RenameField("DESDE", "from");
   EXPECT_EQ(t.data->IndexManager().IndexDefs()[0]->Column(0).fieldName, "from");
-  EXPECT_EQ(CodeOf([&] { t.data->RenameField("nope", "x"); }), 30343);
-  EXPECT_EQ(CodeOf([&] { t.data->RenameField("id", "FROM"); }), 30344);
+  EXPECT_EQ(NativeCodeOf([&] { t.data->RenameField("nope", "x"); }), 30343);
+  EXPECT_EQ(NativeCodeOf([&] { t.data->RenameField("id", "FROM"); }), 30344);
 
   int cursor = 0;
   t.data->AttachCursor(&cursor);
-  EXPECT_EQ(CodeOf([&] { t.data->DeleteTable(t.session, false); }), 20017);
-  EXPECT_EQ(CodeOf([&] { t.data->RenameTable(t.session, "u"); }), 10150);
+  EXPECT_EQ(NativeCodeOf([&] { t.data->DeleteTable(t.session, false); }), 20017);
+  EXPECT_EQ(NativeCodeOf([&] { t.data->RenameTable(t.session, "u"); }), 10150);
   EXPECT_NO_THROW(t.data->DeleteTable(t.session, true));
   t.data->DetachCursor(&cursor);
   t.data->RenameTable(t.session, "u");
   EXPECT_EQ(t.db.FindTableData("U"), t.data);
   EXPECT_EQ(&t.db.FindOrCreateTableData("u"), t.data);
-  EXPECT_EQ(CodeOf([&] { t.data->IndexManager().IndexByID(999); }), 20018);
-  EXPECT_EQ(CodeOf([&] { t.data->DropIndex(t.session, 999); }), 10324);
+  EXPECT_EQ(NativeCodeOf([&] { t.data->IndexManager().IndexByID(999); }), 20018);
+  EXPECT_EQ(NativeCodeOf([&] { t.data->DropIndex(t.session, 999); }), 10324);
   t.db.DetachSession(t.session);
   EXPECT_TRUE(t.db.UnusedNow());
 }
@@ -400,7 +380,7 @@ TEST(EmptyTable, DropsRecordsKeysAndBlobValues) {
   // BLOB values and the counter stay.
   const std::string before = t.Snapshot();
   t.data->Records().failNextClear = true;
-  EXPECT_EQ(CodeOf([&] { t.data->EmptyTable(t.session); }), 10019);
+  EXPECT_EQ(NativeCodeOf([&] { t.data->EmptyTable(t.session); }), 10019);
   EXPECT_EQ(t.Snapshot(), before);
   EXPECT_EQ(t.data->blobs->values.size(), 3u);
 

@@ -402,7 +402,14 @@ class MapBlobManager : public TABSBlobManager {
 class MapPageManager : public TABSBasePageManager {
  public:
   int commits = 0, rollbacks = 0;
-  void CommitSession(int32_t, bool) override { ++commits; }
+  int failCommits = 0;  // the next this many commits raise "Database is locked"
+  void CommitSession(int32_t, bool) override {
+    if (failCommits > 0) {
+      --failCommits;
+      throw EABSException(20213, "Database is locked");
+    }
+    ++commits;
+  }
   void RollbackSession(int32_t) override { ++rollbacks; }
 };
 

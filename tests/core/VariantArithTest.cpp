@@ -122,7 +122,7 @@ TEST_F(VariantTest, ArithmeticFailuresLeaveTheValue) {
     const TABSStorageType type = c.left.StorageType();
     const std::string before = c.left.AsString();
     std::string message;
-    const int32_t code = ErrorCodeOf(
+    const int32_t code = NativeCodeOf(
         [&] {
           if (c.op == '+')
             c.left.Add(c.right);
@@ -140,7 +140,7 @@ TEST_F(VariantTest, ArithmeticFailuresLeaveTheValue) {
   TABSVariant minInt(bftLargeint);
   minInt.SetAsLargeint(INT64_MIN);
   std::string message;
-  EXPECT_EQ(ErrorCodeOf(
+  EXPECT_EQ(NativeCodeOf(
                 [&] {
                   TABSVariant m1(bftLargeint);
                   m1.SetAsLargeint(-1);
@@ -172,16 +172,16 @@ TEST_F(VariantTest, Negate) {
   std::string message;
   TABSVariant t(bftTime);
   t.SetAsTime(1);
-  EXPECT_EQ(ErrorCodeOf([&] { t.Negate(); }, &message), 30123);
+  EXPECT_EQ(NativeCodeOf([&] { t.Negate(); }, &message), 30123);
   EXPECT_EQ(message, "Cannot invert value with not numeric type 'TIME'");
-  EXPECT_EQ(ErrorCodeOf([&] { Str("a").Negate(); }), 30123);
+  EXPECT_EQ(NativeCodeOf([&] { Str("a").Negate(); }), 30123);
   TABSVariant b(bftByte);
   b.SetAsByte(5);
-  EXPECT_EQ(ErrorCodeOf([&] { b.Negate(); }), 30051);  // no negative BYTE
+  EXPECT_EQ(NativeCodeOf([&] { b.Negate(); }), 30051);  // no negative BYTE
   EXPECT_EQ(b.AsByte(), 5);
   TABSVariant s(bftShortint);
   s.SetAsShortint(-128);
-  EXPECT_EQ(ErrorCodeOf([&] { s.Negate(); }), 30051);
+  EXPECT_EQ(NativeCodeOf([&] { s.Negate(); }), 30051);
 }
 
 TEST_F(VariantTest, LogicalJoinsArithmeticAsAnInteger) {

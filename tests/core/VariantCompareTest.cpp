@@ -77,7 +77,7 @@ TEST_F(VariantTest, CompareOptionsAndErrors) {
   b1.SetBuffer("x", 1, true, bftBlob);
   b2.SetBuffer("x", 1, true, bftBlob);
   std::string message;
-  EXPECT_EQ(ErrorCodeOf([&] { b1.Compare(b2); }, &message), 30047);
+  EXPECT_EQ(NativeCodeOf([&] { b1.Compare(b2); }, &message), 30047);
   EXPECT_EQ(message, "Unknown DataType: 'BLOB'");
 
   TABSVariant bytes1, bytes2;
@@ -87,9 +87,9 @@ TEST_F(VariantTest, CompareOptionsAndErrors) {
 
   TABSVariant logical(bftLogical);
   logical.SetAsLogical(true);
-  EXPECT_EQ(ErrorCodeOf([&] { logical.Compare(Date(2024, 1, 5)); }, &message), 30044);
+  EXPECT_EQ(NativeCodeOf([&] { logical.Compare(Date(2024, 1, 5)); }, &message), 30044);
   EXPECT_EQ(message, "Cannot compare Incompatible DataTypes: 'LOGICAL' and 'DATE'");
-  EXPECT_EQ(ErrorCodeOf([&] { Str("not a date").Compare(Date(2024, 1, 5)); }), 30051);
+  EXPECT_EQ(NativeCodeOf([&] { Str("not a date").Compare(Date(2024, 1, 5)); }), 30051);
 
   TABSVariant m1, m2;
   m1.SetBuffer("memo b", 6, true, bftMemo);
@@ -100,7 +100,7 @@ TEST_F(VariantTest, CompareOptionsAndErrors) {
 TEST_F(VariantTest, CompareRawKeyBuffersBoundsChecked) {
   const char four[4] = {5, 0, 0, 0};
   EXPECT_EQ(CompareValueBuffers(four, bftInteger, 4, false, four, bftInteger, 4, false, false), kCmpEqual);
-  EXPECT_EQ(ErrorCodeOf([&] { CompareValueBuffers(four, bftLargeint, 4, false, four, bftLargeint, 4, false, false); }),
+  EXPECT_EQ(NativeCodeOf([&] { CompareValueBuffers(four, bftLargeint, 4, false, four, bftLargeint, 4, false, false); }),
             30051);
   // Strings stop at their declared size even without a terminator.
   EXPECT_EQ(CompareValueBuffers("abcX", bftString, 3, false, "abcY", bftString, 3, false, false), kCmpEqual);

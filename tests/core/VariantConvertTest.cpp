@@ -14,9 +14,9 @@ TEST_F(VariantTest, NullAndEmptyString) {
   EXPECT_EQ(v.StringLength(), -1);
   EXPECT_EQ(v.AsString(), "");  // a string from NULL is empty, no error
   EXPECT_EQ(v.AsWideString(), u"");
-  EXPECT_EQ(ErrorCodeOf([&] { v.AsInteger(); }), 30016);
+  EXPECT_EQ(NativeCodeOf([&] { v.AsInteger(); }), 30016);
   std::string message;
-  ErrorCodeOf([&] { v.AsDouble(); }, &message);
+  NativeCodeOf([&] { v.AsDouble(); }, &message);
   EXPECT_EQ(message, "Value is Null");
 
   v.SetAsString("abc");
@@ -161,7 +161,7 @@ TEST_F(VariantTest, ConversionsAcrossFamilies) {
     TABSVariant v(c.own);
     c.set(v);
     std::string got;
-    const int32_t code = ErrorCodeOf([&] { got = c.get(v); });
+    const int32_t code = NativeCodeOf([&] { got = c.get(v); });
     EXPECT_EQ(code, c.error) << c.name;
     if (c.error == 0) {
       EXPECT_EQ(got, c.want) << c.name;
@@ -175,7 +175,7 @@ TEST_F(VariantTest, DecimalSeparatorFollowsTheLocale) {
     ScopedLocale english(LocaleSettings::EnglishUnitedStates());
     EXPECT_EQ(Dbl(1.5).AsString(), "1.5");
     EXPECT_EQ(Str("1.5").AsDouble(), 1.5);
-    EXPECT_EQ(ErrorCodeOf([] { Str("1,5").AsDouble(); }), 30051);
+    EXPECT_EQ(NativeCodeOf([] { Str("1,5").AsDouble(); }), 30051);
     EXPECT_EQ(Str("1/5/2024").AsDate(), EncodeDayNumber(2024, 1, 5));
   }
   EXPECT_EQ(Str("1.5").AsDouble(), 1.5);  // a point always reads
@@ -234,9 +234,9 @@ TEST_F(VariantTest, AssignSetBufferGetBuffer) {
   char out[6];
   EXPECT_TRUE(src.GetBuffer(out, 6));
   EXPECT_STREQ(out, "hello");
-  EXPECT_EQ(ErrorCodeOf([&] { src.GetBuffer(out, 5); }), 20056);
+  EXPECT_EQ(NativeCodeOf([&] { src.GetBuffer(out, 5); }), 20056);
   EXPECT_FALSE(TABSVariant(bftString).GetBuffer(out, 6));
-  EXPECT_EQ(ErrorCodeOf([&] { src.GetData(out, bftString, 3); }), 20056);
+  EXPECT_EQ(NativeCodeOf([&] { src.GetData(out, bftString, 3); }), 20056);
   EXPECT_EQ(src.GetData(out, bftString, 6), 6);
 }
 
@@ -254,7 +254,7 @@ TEST_F(VariantTest, CastTo) {
   EXPECT_TRUE(n.IsNull());
 
   TABSVariant bad = Str("x1");
-  EXPECT_EQ(ErrorCodeOf([&] { bad.CastTo(bftInteger); }), 30051);
+  EXPECT_EQ(NativeCodeOf([&] { bad.CastTo(bftInteger); }), 30051);
   EXPECT_EQ(bad.StorageType(), bftString);  // unchanged on failure
   EXPECT_EQ(bad.AsString(), "x1");
 
@@ -304,11 +304,11 @@ TEST_F(VariantTest, OleVariantExchange) {
   EXPECT_EQ(v.AsInteger(), 12);
 
   std::string message;
-  EXPECT_EQ(ErrorCodeOf([&] { v.SetAsVariant(ole::Other{9}); }, &message), 30113);
+  EXPECT_EQ(NativeCodeOf([&] { v.SetAsVariant(ole::Other{9}); }, &message), 30113);
   EXPECT_EQ(message, "Unsupported Variant Type 9");
   TABSVariant blob;
   blob.SetBuffer("x", 1, true, bftBlob);
-  EXPECT_EQ(ErrorCodeOf([&] { blob.GetAsVariant(); }, &message), 30114);
+  EXPECT_EQ(NativeCodeOf([&] { blob.GetAsVariant(); }, &message), 30114);
   EXPECT_EQ(message, "Unsupported Variant Type BLOB");
   EXPECT_TRUE(std::holds_alternative<ole::Date>(Date(2024, 1, 5).GetAsVariant()));
 }

@@ -10,17 +10,7 @@
 #include "core/ZUDMemory.h"
 #include "core/ZUDVariant.h"
 #include "locale/Locale.h"
-
-// The native code of the engine error `f` raises, 0 when it raises none.
-inline int32_t ErrorCodeOf(const std::function<void()>& f, std::string* message = nullptr) {
-  try {
-    f();
-  } catch (const EABSException& e) {
-    if (message) *message = e.Message();
-    return e.NativeError();
-  }
-  return 0;
-}
+#include "support/EngineError.h"
 
 inline TABSVariant Str(const std::string& s) {
   TABSVariant v(bftString);

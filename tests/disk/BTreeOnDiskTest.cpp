@@ -2,21 +2,19 @@
 // a database file in batches reads back the same from a fresh open.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <random>
 
-#include "BTreeTestSupport.h"
 #include "disk/DiskPageManagerFile.h"
-#include "os/OsRandom.h"
+#include "support/BTreeTestSupport.h"
+#include "support/ScratchDir.h"
 
 using namespace btreetest;
 
 // The same tree code over the disk page manager, committed to a file in
 // batches, then read back from a fresh open of the file.
 TEST(RecordIndexOnDisk, SameCodeServesTheDiskPageManagerAndPersists) {
-  const auto dir = std::filesystem::temp_directory_path() / ("tivoran-btree-" + tiv::os::NewGuidText());
-  std::filesystem::create_directories(dir);
-  const std::string path = (dir / "t.zud").string();
+  const ScratchDir dir("tivoran-btree");
+  const std::string path = dir.File("t.zud");
   int32_t root = -1;
   std::vector<int32_t> order;
   RecordTable table({{"v", aftInteger}});
@@ -54,6 +52,4 @@ TEST(RecordIndexOnDisk, SameCodeServesTheDiskPageManagerAndPersists) {
     EXPECT_EQ(IndexOrder(index), order);
     pm.CloseDatabaseFile();
   }
-  std::error_code ec;
-  std::filesystem::remove_all(dir, ec);
 }

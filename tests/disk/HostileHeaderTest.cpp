@@ -1,194 +1,226 @@
-// The database header's page figures are stored bytes like any other:
-// TotalPageCount and LastUsedPageNo crafted past each other, past the file or
-// near 2^31 are refused at open, before a growth could start from them (one
-// such header grew a file to 8.8 TB on a 300-row import); growth that would
-// pass 2^31 - 1 pages is refused before the file changes; and the engine's
-// own shrinking never leaves a header that the open would refuse.
-#include <gtest/gtest.h>
+// Hostile and damaged files at open: where the database starts when the
+// signature's bytes also occur elsewhere, an open for writing that must not
+// write, and a direct internal file whose chain ends before its size.
+#include <algorithm>
+#include <cstring>
 
-#include <climits>
-#include <filesystem>
-
-#include "HostileDb.h"
+#include "DiskTestUtil.h"
+#include "core/ZUDRecordLayout.h"
+#include "core/ZUDVariant.h"
+#include "disk/DiskDatabaseData.h"
 #include "os/FaultFile.h"
+
+using namespace tiv::disk;
 
 namespace {
 
-using namespace hostile;
-using tiv::disk::kHdrLastUsedPageNo;
-using tiv::disk::kHdrTotalPageCount;
+constexpr const char* kTable = "notas";
+// The signature followed by 'L' (76, the HeaderSize): what a stored string
+// holds when it imitates the start of a database.
+const std::string kSignatureText = std::string(kSignature, kSignatureSize) + "L";
 
-constexpr int32_t kRows = 100;
-
-void AddRows(Connection& c, int32_t from, int32_t count) {
-  for (int32_t id = from; id < from + count; ++id)
-    c.Insert("t", id, [&](TABSDiskTableData& t, char* r) {
-      TABSVariant v;
-      v.SetAsString("fila " + std::to_string(id));
-      WriteFieldValue(t.FieldDefs(), r, 1, v);
-    });
+void PutLe32(Bytes& b, size_t at, int32_t v) {
+  for (int i = 0; i < 4; ++i)
+    b.at(at + static_cast<size_t>(i)) = static_cast<uint8_t>(static_cast<uint32_t>(v) >> (8 * i));
 }
 
-// A database with table "t" of kRows rows.
-struct Built {
-  ScratchDir dir;
-  std::string path = dir.File("cabecera.zud");
-  Bytes bytes;
-  int32_t total = 0, lastUsed = 0;
+size_t PageAt(int32_t pageNo) { return static_cast<size_t>(kNewPageAreaOffset) + static_cast<size_t>(pageNo) * 4096; }
 
-  Built() {
-    TABSDiskDatabase().CreateDatabase(path, TABSPassword{}, 4);
-    {
-      Connection c(path);
-      c.Create("t", {{"id", aftInteger, 0}, {"nombre", aftString, 20}});
-      AddRows(c, 0, kRows);
-    }
-    bytes = ReadAll(path);
-    total = GetI32(&bytes[kHdrTotalPageCount]);
-    lastUsed = GetI32(&bytes[kHdrLastUsedPageNo]);
+// Offsets of every occurrence of `text` in `b`.
+std::vector<size_t> Find(const Bytes& b, const std::string& text) {
+  std::vector<size_t> at;
+  for (auto it = b.begin(); (it = std::search(it, b.end(), text.begin(), text.end())) != b.end(); ++it)
+    at.push_back(static_cast<size_t>(it - b.begin()));
+  return at;
+}
+
+// A database with one table whose first record's text is `text`.
+void CreateWithRecord(const std::string& path, const std::string& text, int32_t maxConnections = 8) {
+  TABSDiskDatabase().CreateDatabase(path, TABSPassword{}, maxConnections);
+  TABSDiskDatabaseData data("MAKE");
+  TABSSessionInfo session;
+  data.Open(path, TABSPassword{}, false, false);
+  data.Connect(session);
+  TABSFieldDefs fields;
+  TABSFieldDef* f = fields.AddNew();
+  f->SetName("texto");
+  f->SetDataType(aftString, 40);
+  TABSDiskTableData& t = data.CreateTable(session, kTable, fields, TABSIndexDefs());
+  std::vector<char> record(static_cast<size_t>(t.FieldDefs().MemoryRecordSize()));
+  t.InitRecordForInsert(record.data());
+  TABSVariant v;
+  v.SetAsString(text);
+  WriteFieldValue(t.FieldDefs(), record.data(), 0, v);
+  t.InsertRecord(session, record.data());
+  data.Disconnect(session);
+}
+
+// The text of the table's first record, read through a cursor.
+std::string FirstText(const std::string& path, tiv::os::FileSystem& fs = tiv::os::FileSystem::Default(),
+                      bool multiUser = false) {
+  TABSDiskDatabaseData data("READ", fs);
+  TABSSessionInfo session;
+  session.multiUser = multiUser;
+  data.Open(path, TABSPassword{}, multiUser, false);
+  data.Connect(session);
+  TABSDiskTableData& t = data.OpenTable(session, kTable);
+  TABSTableCursor cursor;
+  t.PrepareCursor(cursor);
+  std::string text = "(none)";
+  if (t.FetchRecord(session, cursor, grmNext) == grrFound) {
+    TABSVariant v;
+    ReadFieldValue(t.FieldDefs(), cursor.Record(), 0, v);
+    text = v.AsString();
   }
+  data.Disconnect(session);
+  return text;
+}
+
+class HostileHeaderTest : public ::testing::Test {
+ protected:
+  ScratchDir dir;
+  std::string path = dir.File("db.zud");
+  std::string plain = dir.File("plain.zud");
 };
 
-TEST(HostileHeaderTest, PageFiguresThatNoDatabaseHasAreRefusedAtOpen) {
-  const Built db;
-  ASSERT_EQ(static_cast<int64_t>(db.bytes.size()),
-            tiv::disk::kNewPageAreaOffset + int64_t{db.total} * kPageSize);  // exactly its pages
+// The start is a whole header with sane fields, found before anything else
+// that merely repeats the signature: a program that carries the signature
+// as a constant before the database, or a record that stores it.
+TEST_F(HostileHeaderTest, OnlyASaneWholeHeaderIsTheDatabaseStart) {
+  CreateWithRecord(plain, kSignatureText);
+  const Bytes db = ReadAll(plain);
+  const std::vector<size_t> hits = Find(db, kSignatureText);
+  ASSERT_EQ(hits.size(), 2u);  // the header and the record
+  ASSERT_EQ(hits[0], 0u);
+  ASSERT_GT(hits[1], static_cast<size_t>(kNewPageAreaOffset));
+
+  Bytes header76(db.begin(), db.begin() + kHeaderSize);
   struct Case {
-    const char* what;
-    int32_t total, lastUsed;
-  };
-  const Case cases[] = {
-      {"LastUsedPageNo at TotalPageCount", db.total, db.total},
-      {"LastUsedPageNo near 2^31", db.total, INT32_MAX - 1},
-      {"LastUsedPageNo 2^31 - 1", db.total, INT32_MAX},
-      {"LastUsedPageNo below -1", db.total, -2},
-      {"TotalPageCount one page past the end of the file", db.total + 1, db.lastUsed},
-      {"TotalPageCount near 2^31 over a short file", INT32_MAX - 1, db.lastUsed},
-      // Pages 0..2 are in use in every database: with -1 the next growth
-      // would hand out the map and the system directory again.
-      {"LastUsedPageNo -1 over a database with tables", db.total, -1},
-      {"LastUsedPageNo below the system directory", db.total, 1},
+    const char* name;
+    Bytes prefix;       // the other data before the database
+    bool damageHeader;  // the real header's signature broken
+    int64_t start;      // expected start, -1: no database found
+  } cases[] = {
+      {"plain other data", Bytes(100, 0xAB), false, 100},
+      {"other data holding the signature and 76",
+       [&] {
+         Bytes p(100, 0);
+         std::copy(kSignatureText.begin(), kSignatureText.end(), p.begin() + 10);
+         return p;
+       }(),
+       false, 100},
+      {"other data holding a header with page size 0",
+       [&] {
+         Bytes p(100, 0);
+         std::copy(header76.begin(), header76.end(), p.begin() + 4);
+         p[4 + kHdrPageSize] = p[4 + kHdrPageSize + 1] = 0;
+         return p;
+       }(),
+       false, 100},
+      {"other data holding a header but no check block",
+       [&] {
+         Bytes p(100, 0x11);
+         std::copy(header76.begin(), header76.end(), p.begin() + 2);
+         return p;
+       }(),
+       false, 100},
+      {"the real header damaged: the record is no start", Bytes(100, 0xAB), true, -1},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    Bytes damaged = db.bytes;
-    PutI32(&damaged[kHdrTotalPageCount], c.total);
-    PutI32(&damaged[kHdrLastUsedPageNo], c.lastUsed);
-    WriteAll(db.path, damaged);
-    ExpectEngineError([&] { Connection open(db.path); }, 20237, "Invalid database format");
-    EXPECT_EQ(ReadAll(db.path), damaged);  // a refused open writes nothing
-  }
-}
-
-// A growth cut short leaves the file longer than its page area: that file
-// is no damage. It opens, and its next growth ends the file right after the
-// pages its header counts.
-TEST(HostileHeaderTest, AFileLongerThanItsPageAreaOpensAndGrowsFromItsCount) {
-  const Built db;
-  Bytes longer = db.bytes;
-  longer.resize(longer.size() + 3 * kPageSize, 0);
-  WriteAll(db.path, longer);
-  constexpr int32_t kMore = 2000;
-  {
-    Connection c(db.path);
-    AddRows(c, kRows, kMore);
-  }
-  const Bytes after = ReadAll(db.path);
-  const int32_t total = GetI32(&after[kHdrTotalPageCount]);
-  ASSERT_GT(int64_t{total} * kPageSize, static_cast<int64_t>(longer.size())) << "the rows never grew the file";
-  EXPECT_EQ(static_cast<int64_t>(after.size()), tiv::disk::kNewPageAreaOffset + int64_t{total} * kPageSize);
-  Connection c(db.path);
-  EXPECT_EQ(c.Ids("t").size(), static_cast<size_t>(kRows + kMore));
-}
-
-// A file of 2^31 - 3 pages (sparse: nothing is written in it) is a valid
-// database; growing it by a step would pass the int32 page numbers. The
-// growth is refused before the file or its header change.
-TEST(HostileHeaderTest, GrowthPastTwoToTheThirtyOnePagesIsRefusedBeforeTheFileChanges) {
-  ScratchDir dir;
-  const std::string path = dir.File("enorme.zud");
-  CreateDatabase(path);
-  const int32_t total = INT32_MAX - 2;
-  const int64_t size = tiv::disk::kNewPageAreaOffset + int64_t{total} * kPageSize;
-  {
-    Bytes header = ReadAll(path);
-    PutI32(&header[kHdrTotalPageCount], total);
-    PutI32(&header[kHdrLastUsedPageNo], -1);
-    WriteAll(path, header);
-    std::error_code ec;
-    std::filesystem::resize_file(path, static_cast<uintmax_t>(size), ec);
-    ASSERT_FALSE(ec) << "this file system holds no sparse file of " << size << " bytes: " << ec.message();
-  }
-  struct Case {
-    const char* what;
-    std::function<void(TABSDiskPageManager&)> grow;
-  };
-  const Case cases[] = {
-      {"allocating a page", [](TABSDiskPageManager& pm) { pm.AddPage(0, tiv::disk::ptTableRecord); }},
-      {"extending the file", [](TABSDiskPageManager& pm) { pm.ExtendFile(10); }},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+    SCOPED_TRACE(c.name);
+    Bytes file = c.prefix;
+    file.insert(file.end(), db.begin(), db.end());
+    if (c.damageHeader) file[c.prefix.size()] = 'X';
+    WriteAll(path, file);
     TABSDiskPageManager pm;
-    OpenDb(pm, path, false);
-    ExpectEngineError([&] { c.grow(pm); }, 30431, "cannot be addressed");
+    if (c.start < 0) {
+      ExpectEngineError([&] { OpenDb(pm, path); }, 10470, "Invalid file format");
+      EXPECT_FALSE(pm.IsOpened());
+      EXPECT_EQ(ReadAll(path), file);
+      continue;
+    }
+    OpenDb(pm, path);
+    EXPECT_EQ(pm.DatabaseStart(), c.start);
     pm.CloseDatabaseFile();
-    EXPECT_EQ(static_cast<int64_t>(std::filesystem::file_size(path)), size);
-    TABSDiskPageManager again;
-    OpenDb(again, path, false);
-    EXPECT_EQ(again.Header().TotalPageCount, total);
-    EXPECT_EQ(again.Header().LastUsedPageNo, -1);
+    EXPECT_EQ(FirstText(path), kSignatureText);
   }
 }
 
-// Releases cut the file's free tail. Whichever write of such a commit fails,
-// the file it leaves opens: its header never counts pages past its end.
-TEST(HostileHeaderTest, AFailedReleaseNeverLeavesAHeaderPastTheEndOfTheFile) {
-  ScratchDir dir;
-  const std::string path = dir.File("corte.zud");
-  CreateDatabase(path);
-  std::vector<int32_t> pages;
-  {
-    TABSDiskPageManager pm;
-    OpenDb(pm, path, false);
-    for (int i = 0; i < 60; ++i) {
-      TABSPage* p = pm.AddPage(0, tiv::disk::ptTableRecord);
-      pages.push_back(p->PageNo);
-      pm.PutPage(p);
-    }
-    pm.CommitSession(0);
-  }
-  const Bytes pristine = ReadAll(path);
-  bool cut = false;
-  int failures = 0;
-  for (int nth = 1; nth < 500; ++nth) {
-    SCOPED_TRACE("write " + std::to_string(nth) + " fails");
-    WriteAll(path, pristine);
-    bool failed = false;
-    {
+// Opening for writing decides writability from the open itself: no byte of
+// the file is written (byte 0 of a prefixed file belongs to the other
+// data), so a database opened and closed without a change is unchanged,
+// and an open does not turn read-only because a write would fail.
+TEST_F(HostileHeaderTest, OpeningForWritingAndClosingWritesNothing) {
+  CreateWithRecord(plain, "hola");
+  const Bytes db = ReadAll(plain);
+  for (size_t prefix : {size_t{0}, size_t{100}}) {
+    for (bool multiUser : {false, true}) {
+      SCOPED_TRACE(testing::Message() << "prefix " << prefix << (multiUser ? " multi-user" : " single-user"));
+      Bytes file(prefix, 0x5A);
+      file.insert(file.end(), db.begin(), db.end());
+      WriteAll(path, file);
       tiv::os::FaultFileSystem fs;
-      TABSDiskPageManager pm(fs);
-      OpenDb(pm, path, false);
-      for (int32_t p : pages) pm.DeletePage(0, p);
-      fs.FailWrite(nth, 2);  // the write and its retry
-      try {
-        pm.CommitSession(0);
-      } catch (const EABSException&) {
-        failed = true;
+      {
+        TABSDiskPageManager pm(fs);
+        OpenResult r = OpenDb(pm, path, multiUser);
+        EXPECT_FALSE(r.readOnly);
+        EXPECT_EQ(pm.DatabaseStart(), static_cast<int64_t>(prefix));
       }
+      EXPECT_EQ(FirstText(path, fs, multiUser), "hola");
+      EXPECT_EQ(fs.WriteCount(), 0);
+      EXPECT_EQ(ReadAll(path), file);
     }
-    cut = cut || ReadAll(path).size() < pristine.size();
-    try {
-      TABSDiskPageManager again;
-      OpenDb(again, path, false);
-    } catch (const EABSException& e) {
-      ADD_FAILURE() << "the file no longer opens: " << e.what();
-    }
-    if (!failed) break;  // past the commit's last write
-    ++failures;
   }
-  EXPECT_TRUE(cut) << "the releases never cut the file: the test shows nothing";
-  EXPECT_GT(failures, 60) << "too few writes failed: the test shows nothing";
+}
+
+// A direct file (sessions, table locks) has a size fixed at creation; a
+// chain that ends before that size is damage and is named as such, never
+// taken for a smaller file (fewer connection slots, fewer lock bytes).
+TEST_F(HostileHeaderTest, ADirectFileWhoseChainEndsEarlyIsDamage) {
+  // 3000 slots: a sessions file of 3000 bytes (1 page) and table locks files
+  // of 36000 bytes (9 pages); 12000 slots: a sessions file of 3 pages.
+  struct Case {
+    const char* name;
+    int32_t maxConnections;
+    bool locksFile;
+    std::string part;
+  } cases[] = {
+      {"active sessions file", 12000, false, "type 5"},
+      {"table locks file", 3000, true, "type 7"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CreateWithRecord(path, "x", c.maxConnections);
+    std::vector<int32_t> chain;
+    {
+      TABSDiskDatabaseData data("LOOK");
+      TABSSessionInfo session;
+      data.Open(path, TABSPassword{}, false, false);
+      data.Connect(session);
+      chain =
+          c.locksFile ? data.OpenTable(session, kTable).LocksFile().PageList() : data.Disk().SessionsFile().PageList();
+      data.Disconnect(session);
+    }
+    ASSERT_GE(chain.size(), 3u);
+    Bytes file = ReadAll(path);
+    PutLe32(file, PageAt(chain[1]) + kPgNextPageNo, -1);  // the chain ends after its second page
+    WriteAll(path, file);
+    TABSDiskDatabaseData data("OPEN");
+    TABSSessionInfo session;
+    if (!c.locksFile) {
+      ExpectEngineError([&] { data.Open(path, TABSPassword{}, false, false); }, 20299,
+                        "Page No: " + std::to_string(chain[0]) + ", " + c.part);
+    } else {
+      data.Open(path, TABSPassword{}, false, false);
+      data.Connect(session);
+      ExpectEngineError([&] { data.OpenTable(session, kTable); }, 20299,
+                        "Page No: " + std::to_string(chain[0]) + ", " + c.part);
+      // The failure leaves the connection usable: the next call works.
+      EXPECT_EQ(data.Tables(session).size(), 1u);
+      data.Disconnect(session);
+    }
+    EXPECT_EQ(ReadAll(path), file);
+  }
 }
 
 }  // namespace

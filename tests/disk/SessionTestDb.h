@@ -1,8 +1,8 @@
 // A database shared by the session tests' processes: table "filas" with an
 // int32 `id` (unique index `por_id`), an int32 `owner` and a string `nombre`,
-// and one connection of a TABSDiskDatabaseData to it with the helpers the
-// tests need: insert a row, read every id the way a cursor does (under the
-// table's read locks), count.
+// and one connection of a TABSDiskDatabaseData to it (over the real file
+// system or one a test gives) with the helpers the tests need: insert a row,
+// read every row the way a cursor does (under the table's read locks), count.
 #pragma once
 
 #include <map>
@@ -13,6 +13,8 @@
 #include "core/ZUDVariant.h"
 #include "disk/DiskDatabase.h"
 #include "disk/DiskDatabaseData.h"
+#include "os/OsFile.h"
+#include "support/FieldList.h"
 
 constexpr const char* kSharedTable = "filas";
 
@@ -24,16 +26,7 @@ inline void CreateSharedTableDb(const std::string& path, int32_t maxConnections)
   data.Open(path, TABSPassword{}, true, false);
   data.Connect(session);
   TABSFieldDefs fields;
-  const struct {
-    const char* name;
-    TABSDataType type;
-    int32_t size;
-  } columns[] = {{"id", aftInteger, 0}, {"owner", aftInteger, 0}, {"nombre", aftString, 20}};
-  for (const auto& c : columns) {
-    TABSFieldDef* f = fields.AddNew();
-    f->SetName(c.name);
-    f->SetDataType(c.type, c.size);
-  }
+  AddFields(fields, {{"id", aftInteger}, {"owner", aftInteger}, {"nombre", aftString, 20}});
   TABSIndexDefs indexes;
   TABSIndexDef* byId = indexes.AddNew();
   byId->SetName("por_id");
@@ -43,13 +36,24 @@ inline void CreateSharedTableDb(const std::string& path, int32_t maxConnections)
   data.Disconnect(session);
 }
 
+// One row as a cursor reads it; a row is whole when its name is the one
+// Insert gives its id.
+struct SharedRow {
+  int32_t id = 0;
+  int32_t owner = 0;
+  std::string nombre;
+  bool Whole() const { return nombre == "fila " + std::to_string(id); }
+};
+
 struct SharedTableConnection {
-  TABSDiskDatabaseData data{"SHARED"};
+  TABSDiskDatabaseData data;
   TABSSessionInfo session;
   TABSDiskTableData* table = nullptr;
   std::vector<char> record;
 
-  explicit SharedTableConnection(const std::string& path, bool multiUser = true) {
+  explicit SharedTableConnection(const std::string& path, bool multiUser = true,
+                                 tiv::os::FileSystem& fs = tiv::os::FileSystem::Default())
+      : data("SHARED", fs) {
     session.multiUser = multiUser;
     data.Open(path, TABSPassword{}, multiUser, false);
     data.Connect(session);
@@ -65,6 +69,18 @@ struct SharedTableConnection {
   }
 
   TABSRecordID Insert(int32_t id, int32_t owner) {
+    Fill(id, owner);
+    return table->InsertRecord(session, record.data());
+  }
+  // The record `at` becomes row `id` of `owner`.
+  void Update(const TABSRecordID& at, int32_t id, int32_t owner) {
+    Fill(id, owner);
+    table->UpdateRecord(session, at, record.data());
+  }
+  bool Delete(const TABSRecordID& at) { return table->DeleteRecord(session, at); }
+
+  // The record buffer as row `id` of `owner`, named "fila <id>".
+  void Fill(int32_t id, int32_t owner) {
     table->InitRecordForInsert(record.data());
     TABSVariant v;
     v.SetAsInteger(id);
@@ -75,7 +91,6 @@ struct SharedTableConnection {
     TABSVariant n;
     n.SetAsString("fila " + std::to_string(id));
     WriteFieldValue(table->FieldDefs(), record.data(), Field("nombre"), n);
-    return table->InsertRecord(session, record.data());
   }
 
   // id -> owner of every record, stepped through like a cursor in physical
@@ -89,6 +104,21 @@ struct SharedTableConnection {
       ReadFieldValue(table->FieldDefs(), cursor.Record(), Field("id"), id);
       ReadFieldValue(table->FieldDefs(), cursor.Record(), Field("owner"), owner);
       rows.emplace(id.AsInteger(), owner.AsInteger());
+    }
+    return rows;
+  }
+
+  // Every row in physical order with its name, one read operation a step.
+  std::vector<SharedRow> RowsInOrder() {
+    TABSTableCursor cursor;
+    table->PrepareCursor(cursor);
+    std::vector<SharedRow> rows;
+    while (table->FetchRecord(session, cursor, grmNext) == grrFound) {
+      TABSVariant id, owner, nombre;
+      ReadFieldValue(table->FieldDefs(), cursor.Record(), Field("id"), id);
+      ReadFieldValue(table->FieldDefs(), cursor.Record(), Field("owner"), owner);
+      ReadFieldValue(table->FieldDefs(), cursor.Record(), Field("nombre"), nombre);
+      rows.push_back({id.AsInteger(), owner.AsInteger(), nombre.IsNull() ? std::string() : nombre.AsString()});
     }
     return rows;
   }

@@ -8,7 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include "ChildProcess.h"
+#include "support/ChildProcess.h"
+#include "disk/ZUDDiskEngine.h"
 
 struct ToolRun {
   int exitCode = -1;
@@ -28,10 +29,17 @@ inline ToolRun Zudadmin(const std::vector<std::string>& args) {
   return r;
 }
 
-// What the tool's check says of a database nobody changes meanwhile: "ok"
-// alone, and exit 0.
-inline void ExpectCheckOk(const std::string& path) {
-  const ToolRun r = Zudadmin({"check", path});
-  EXPECT_EQ(r.exitCode, 0);
-  EXPECT_EQ(r.lines, std::vector<std::string>{"ok"});
+// Runs the tool's check of a database nobody changes meanwhile and expects
+// it to be a thin caller of the engine's check: it prints the lines of the
+// engine's report on the same file, exactly, and exits 0 when the report
+// has no problem, 1 when it has. `typedPassword` is given to the tool as
+// typed and to the engine as its Windows-1252 bytes, as the tool does.
+inline ToolRun ExpectToolCheckAsEngine(const std::string& path, const std::string& typedPassword = "") {
+  std::vector<std::string> args = {"check", path};
+  if (!typedPassword.empty()) args.insert(args.end(), {"--password", typedPassword});
+  const ToolRun r = Zudadmin(args);
+  const TABSCheckReport report = CheckDatabase(path, TABSPassword{PasswordBytesFromUtf8(typedPassword), 0});
+  EXPECT_EQ(r.lines, report.Lines());
+  EXPECT_EQ(r.exitCode, report.Ok() ? 0 : 1);
+  return r;
 }

@@ -7,6 +7,7 @@
 #include "locale/Locale.h"
 #include "sql/ZUDDateFormat.h"
 #include "sql/ZUDLexer.h"
+#include "support/EngineError.h"
 
 namespace {
 
@@ -119,13 +120,9 @@ TEST(DateFormatRead, AmPmWordIsChecked) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
-    try {
-      TDateFormater("HH AMPM").StrToDateTime(c.text);
-      ADD_FAILURE() << "no error";
-    } catch (const EABSException& e) {
-      EXPECT_EQ(e.NativeError(), 30129);
-      EXPECT_EQ(e.Message(), c.message);
-    }
+    std::string message;
+    EXPECT_EQ(NativeCodeOf([&] { TDateFormater("HH AMPM").StrToDateTime(c.text); }, &message), 30129);
+    EXPECT_EQ(message, c.message);
   }
 }
 
@@ -245,15 +242,16 @@ TEST(DateLiterals, TokenFormsRaiseTheParserErrors) {
     SCOPED_TRACE(c.sql);
     TABSLexer lexer(c.sql, false, nullptr);
     const TToken& token = lexer.Commands().at(0).Tokens.at(1);
-    try {
-      if (c.kind == 0) DateLiteralFromToken(token);
-      if (c.kind == 1) TimeLiteralFromToken(token);
-      if (c.kind == 2) TimestampLiteralFromToken(token);
-      ADD_FAILURE() << "no error";
-    } catch (const EABSException& e) {
-      EXPECT_EQ(e.NativeError(), c.code);
-      EXPECT_EQ(e.Message(), c.message);
-    }
+    std::string message;
+    EXPECT_EQ(NativeCodeOf(
+                  [&] {
+                    if (c.kind == 0) DateLiteralFromToken(token);
+                    if (c.kind == 1) TimeLiteralFromToken(token);
+                    if (c.kind == 2) TimestampLiteralFromToken(token);
+                  },
+                  &message),
+              c.code);
+    EXPECT_EQ(message, c.message);
   }
   TABSLexer ok("DATE '2005-03-07' TIME \"13:45:01\" TIMESTAMP '2005-03-07 13:45:01'", false, nullptr);
   const auto& tokens = ok.Commands().at(0).Tokens;

@@ -21,19 +21,17 @@ class ExprEval : public ::testing::Test {
     rows.Add("c", aftLogical);
     rows.Add("w", aftWideString, 20);
   }
+  // The value shown as Render does, or "error <code>".
   std::string Value(const std::string& text) {
-    try {
-      return Render(Parse(text, &rows, ParseAs::Value)->GetValue());
-    } catch (const EABSException& e) {
-      return "error " + std::to_string(e.NativeError());
-    }
+    std::string shown;
+    const int32_t code = NativeCodeOf([&] { shown = Render(Parse(text, &rows, ParseAs::Value)->GetValue()); });
+    return code == 0 ? shown : "error " + std::to_string(code);
   }
   std::string Cond(const std::string& text, bool caseInsensitive = false) {
-    try {
-      return Render(Parse(text, &rows, ParseAs::Condition, nullptr, caseInsensitive)->GetValue());
-    } catch (const EABSException& e) {
-      return "error " + std::to_string(e.NativeError());
-    }
+    std::string shown;
+    const int32_t code = NativeCodeOf(
+        [&] { shown = Render(Parse(text, &rows, ParseAs::Condition, nullptr, caseInsensitive)->GetValue()); });
+    return code == 0 ? shown : "error " + std::to_string(code);
   }
   tiv::locale::ScopedLocale spanish{tiv::locale::LocaleSettings::SpanishSpain()};
   TestRows rows{"t"};
@@ -87,12 +85,12 @@ TEST_F(ExprEval, ValueExpressions) {
 TEST_F(ExprEval, ArithmeticErrors) {
   rows["n"].SetAsInteger(10);
   rows["name"].SetAsString("abc");
-  EXPECT_EQ(ErrorOf([&] { Parse("n / 0", &rows, ParseAs::Value)->GetValue(); }),
+  EXPECT_EQ(EngineErrorText([&] { Parse("n / 0", &rows, ParseAs::Value)->GetValue(); }),
             "30128 Division error: Division by zero");
-  EXPECT_EQ(ErrorOf([&] { Parse("1.0 / 0", &rows, ParseAs::Value)->GetValue(); }).substr(0, 6), "30128 ");
+  EXPECT_EQ(EngineErrorText([&] { Parse("1.0 / 0", &rows, ParseAs::Value)->GetValue(); }).substr(0, 6), "30128 ");
   auto e = Parse("10 / n", &rows, ParseAs::Value);
   rows["n"].SetAsInteger(0);
-  EXPECT_EQ(ErrorOf([&] { e->GetValue(); }).substr(0, 6), "30128 ");
+  EXPECT_EQ(EngineErrorText([&] { e->GetValue(); }).substr(0, 6), "30128 ");
   rows["n"].SetAsInteger(5);  // the expression stays usable
   EXPECT_EQ(Render(e->GetValue()), "int:2");
   EXPECT_EQ(Value("name * 2"), "error 30126");
@@ -113,7 +111,7 @@ TEST_F(ExprEval, TypesAndSizes) {
     EXPECT_EQ(e->GetDataType(), c.type) << c.text;
     EXPECT_EQ(e->GetSize(), c.size) << c.text;
   }
-  EXPECT_EQ(ErrorOf([&] { Parse("d + b", &rows, ParseAs::Value)->GetDataType(); }),
+  EXPECT_EQ(EngineErrorText([&] { Parse("d + b", &rows, ParseAs::Value)->GetDataType(); }),
             "30283 Cannot determine expression type");
 }
 
@@ -311,14 +309,14 @@ TEST_F(ExprEval, LikePatterns) {
 
 TEST_F(ExprEval, LikeEscapeErrors) {
   rows["name"].SetAsString("ab");
-  EXPECT_EQ(ErrorOf([&] { Parse("name LIKE 'a%' ESCAPE '!!'", &rows); }),
+  EXPECT_EQ(EngineErrorText([&] { Parse("name LIKE 'a%' ESCAPE '!!'", &rows); }),
             "20294 Invalid escape character length (should be a single character) at line 1, column 23");
-  EXPECT_EQ(ErrorOf([&] { Parse("name LIKE 'a%'\n  ESCAPE ''", &rows); }),
+  EXPECT_EQ(EngineErrorText([&] { Parse("name LIKE 'a%'\n  ESCAPE ''", &rows); }),
             "20294 Invalid escape character length (should be a single character) at line 2, column 10");
   // An escape character that ends the pattern escapes nothing: an error,
   // never a read past the pattern.
   auto e = Parse("name LIKE 'ab!' ESCAPE '!'", &rows);
-  EXPECT_EQ(ErrorOf([&] { e->GetValue(); }),
+  EXPECT_EQ(EngineErrorText([&] { e->GetValue(); }),
             "20294 Invalid escape character length (should be a single character) at line 1, column 24");
   TABSLikeEscape esc{true, u'!', 1, 1};
   EXPECT_THROW(LikeMatch(std::u16string_view(u"a"), std::u16string_view(u"a!"), esc, false), EABSException);

@@ -16,12 +16,11 @@ std::string Shape(const TABSExprNode& n) {
   return s + ")";
 }
 
+// The shape, or the error as "<code> <message>".
 std::string ShapeOf(const std::string& text, ParseAs as = ParseAs::Condition) {
-  try {
-    return Shape(*Parse(text, nullptr, as)->Root());
-  } catch (const EABSException& e) {
-    return std::to_string(e.NativeError()) + " " + e.Message();
-  }
+  std::string shape;
+  const std::string error = EngineErrorText([&] { shape = Shape(*Parse(text, nullptr, as)->Root()); });
+  return error == "no error" ? shape : error;
 }
 
 TEST(ExprParse, TreeShapes) {
@@ -102,7 +101,7 @@ TEST(ExprParse, KindsNotBuiltYetRaise) {
   TABSLexer lexer("SELECT a FROM t", false, nullptr);
   lexer.NextCommand();
   TABSExpression e;
-  EXPECT_EQ(ErrorOf([&] { e.ParseSubquery(lexer); }), "30350 Not implemented yet");
+  EXPECT_EQ(EngineErrorText([&] { e.ParseSubquery(lexer); }), "30350 Not implemented yet");
 }
 
 // Deep nesting and long inputs raise or parse; they never overflow the
@@ -145,10 +144,11 @@ TEST(ExprParse, FilterAndValueEntryPoints) {
   rows.Add("a", aftInteger);
   rows["a"].SetAsInteger(3);
   TABSExpression filter;
-  EXPECT_EQ(ErrorOf([&] { filter.ParseFilter(&rows, "  -- nothing\n", false, false); }), "30119 Blank SQL command");
-  EXPECT_EQ(ErrorOf([&] { filter.ParseFilter(&rows, "a = 3 a", false, false); }),
+  EXPECT_EQ(EngineErrorText([&] { filter.ParseFilter(&rows, "  -- nothing\n", false, false); }),
+            "30119 Blank SQL command");
+  EXPECT_EQ(EngineErrorText([&] { filter.ParseFilter(&rows, "a = 3 a", false, false); }),
             "20260 End of SQL command expected, but 'a' found at line 1, column 7");
-  EXPECT_EQ(ErrorOf([&] { filter.ParseFilter(&rows, "zz = 3", false, false); }), "30115 Field 'zz' not found");
+  EXPECT_EQ(EngineErrorText([&] { filter.ParseFilter(&rows, "zz = 3", false, false); }), "30115 Field 'zz' not found");
   filter.ParseFilter(&rows, "a = 3", false, false);
   EXPECT_TRUE(filter.IsTrue());
 
@@ -164,20 +164,20 @@ TEST(ExprParse, FilterAndValueEntryPoints) {
   TABSExpression empty;
   EXPECT_TRUE(empty.IsEmpty());
   EXPECT_EQ(empty.GetValue(), nullptr);
-  EXPECT_EQ(ErrorOf([&] { empty.IsTrue(); }), "30110 Value is Null");
+  EXPECT_EQ(EngineErrorText([&] { empty.IsTrue(); }), "30110 Value is Null");
   auto unbound = Parse("a + 1", nullptr, ParseAs::Value);
-  EXPECT_EQ(ErrorOf([&] { unbound->GetValue(); }), "30196 Dataset and AO not assigned");
-  EXPECT_EQ(ErrorOf([&] { unbound->GetDataType(); }), "30284 Cannot determine expression type");
-  EXPECT_EQ(ErrorOf([&] { Parse("q.zz = 1", &rows); }), "30197 Field 'q.zz' not found");
-  EXPECT_EQ(ErrorOf([&] { Parse("zz = 1", &rows); }), "30197 Field '.zz' not found");
+  EXPECT_EQ(EngineErrorText([&] { unbound->GetValue(); }), "30196 Dataset and AO not assigned");
+  EXPECT_EQ(EngineErrorText([&] { unbound->GetDataType(); }), "30284 Cannot determine expression type");
+  EXPECT_EQ(EngineErrorText([&] { Parse("q.zz = 1", &rows); }), "30197 Field 'q.zz' not found");
+  EXPECT_EQ(EngineErrorText([&] { Parse("zz = 1", &rows); }), "30197 Field '.zz' not found");
   TestRows elsewhere("u");
   elsewhere.Add("b", aftInteger);
   auto rebound = Parse("a = 3", &rows);
-  EXPECT_EQ(ErrorOf([&] { rebound->Bind(&elsewhere, nullptr, 0); }), "30197 Field '.a' not found");
+  EXPECT_EQ(EngineErrorText([&] { rebound->Bind(&elsewhere, nullptr, 0); }), "30197 Field '.a' not found");
   rebound->Bind(&elsewhere, &rows, 0);  // found in the outer operator
   EXPECT_TRUE(rebound->IsTrue());
   std::string table, name;
-  EXPECT_EQ(ErrorOf([&] { unbound->GetFieldName(table, name); }), "30198 Node is not a field");
+  EXPECT_EQ(EngineErrorText([&] { unbound->GetFieldName(table, name); }), "30198 Node is not a field");
   auto field = Parse("t.a", nullptr, ParseAs::Value);
   field->GetFieldName(table, name);
   EXPECT_EQ(table + "|" + name, "t|a");

@@ -3,6 +3,7 @@
 #include "ExprTestUtil.h"
 #include "core/ZUDBytes.h"
 #include "sql/ExprDefaults.h"
+#include "support/FieldList.h"
 
 namespace {
 
@@ -76,10 +77,10 @@ TEST_F(ExprPlanner, JoinKeys) {
   auto same = Parse("id = name", nullptr);  // both in a: no join key
   EXPECT_EQ(same->ExtractJoinKeys(&a, &b, left, right), 0);
   auto ambiguous = Parse("x = ref", nullptr);
-  EXPECT_EQ(ErrorOf([&] { ambiguous->ExtractJoinKeys(&a, &b, left, right); }),
+  EXPECT_EQ(EngineErrorText([&] { ambiguous->ExtractJoinKeys(&a, &b, left, right); }),
             "10404 Ambiguous field reference to 'x'");
   auto ambiguousRight = Parse("ref = x", nullptr);
-  EXPECT_EQ(ErrorOf([&] { ambiguousRight->ExtractJoinKeys(&a, &b, left, right); }),
+  EXPECT_EQ(EngineErrorText([&] { ambiguousRight->ExtractJoinKeys(&a, &b, left, right); }),
             "10405 Ambiguous field reference to 'x'");
 }
 
@@ -170,22 +171,14 @@ TEST_F(ExprPlanner, SearchConditionsForIndexes) {
   cmp.AddChild(std::make_unique<TABSExprNodeField>("", "id"));
   cmp.AddChild(std::make_unique<TABSExprNodeConst>());
   std::vector<TABSScanSearchCondition> out;
-  EXPECT_EQ(ErrorOf([&] { cmp.AddSearchConditions(out, *none); }), "20057 Invalid index for search");
+  EXPECT_EQ(EngineErrorText([&] { cmp.AddSearchConditions(out, *none); }), "20057 Invalid index for search");
 }
 
 // A table's memory record: the filter reads the fields straight from the
 // buffer handed in, and a locate builds its comparisons over them.
 TEST_F(ExprPlanner, RecordBufferBindingAndLocate) {
   TABSFieldDefs fields;
-  auto add = [&](const char* name, TABSDataType type, int32_t size = 0) {
-    TABSFieldDef* f = fields.AddNew();
-    f->SetName(name);
-    f->SetDataType(type, size);
-    fields.CalculateOffsets();
-  };
-  add("id", aftInteger);
-  add("name", aftString, 10);
-  add("dia", aftDate);
+  AddFields(fields, {{"id", aftInteger}, {"name", aftString, 10}, {"dia", aftDate}});
   auto record = [&](int id, const char* name, bool dayNull) {
     std::vector<char> r(static_cast<size_t>(fields.MemoryRecordSize()), 0);
     zud::PutU32(r.data() + fields[0]->MemoryOffset(), static_cast<uint32_t>(id));
@@ -219,7 +212,7 @@ TEST_F(ExprPlanner, RecordBufferBindingAndLocate) {
   locate.BuildLocate(&cursor, "id;name", {&k1, &k2}, false, false);
   locate.SetRecordBuffer(r1.data(), 0);
   EXPECT_FALSE(locate.IsTrue());
-  EXPECT_EQ(ErrorOf([&] { locate.BuildLocate(&cursor, "id;name", {&k1}, false, false); }),
+  EXPECT_EQ(EngineErrorText([&] { locate.BuildLocate(&cursor, "id;name", {&k1}, false, false); }),
             "30112 Count of FieldNames (2) not equal counts of KeyValues (1)");
   TABSVariant nullKey(bftString), dayNumber;
   locate.BuildLocate(&cursor, "name", {&nullKey}, false, false);  // a NULL key matches a NULL field

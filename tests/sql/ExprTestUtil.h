@@ -1,5 +1,6 @@
 // Helpers of the expression tests: parse a text against TestRows and show
-// a value as "type:value".
+// a value as "type:value". Errors are compared as EngineErrorText gives
+// them: "<code> <message>".
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 #include "core/ZUDExcept.h"
 #include "locale/Locale.h"
 #include "sql/ZUDExpressions.h"
+#include "support/EngineError.h"
 
 inline std::string Render(const TABSVariant* v) {
   if (!v) return "none";
@@ -63,15 +65,4 @@ inline std::unique_ptr<TABSExpression> Parse(const std::string& text, TABSExprOp
   if (lexer.GetCurrentToken(rest)) throw std::runtime_error("not taken whole, left at '" + rest.Text + "'");
   if (rows) e->Bind(rows, nullptr, 0);
   return e;
-}
-
-// The native error and shown message of what `f` raises ("no error" else).
-template <typename F>
-std::string ErrorOf(F&& f) {
-  try {
-    f();
-  } catch (const EABSException& e) {
-    return std::to_string(e.NativeError()) + " " + e.Message();
-  }
-  return "no error";
 }

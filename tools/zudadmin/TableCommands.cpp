@@ -2,35 +2,38 @@
 //
 //   create-table FILE TABLE "name TYPE[(size)] [NOT NULL], ..."
 //                [--index NAME:FIELD[,FIELD...][:unique]]...
-//   import FILE TABLE CSVFILE   header row = field names; empty value = NULL;
+//   import FILE TABLE CSVFILE   header row = field names; an empty value
+//                               not quoted = NULL, "" = an empty value;
 //                               dates dd/mm/yyyy or yyyy-mm-dd; a bad row
 //                               stops with its line number, earlier rows stay
 //   tables FILE                 name, table id, record count
-//   dump FILE TABLE [--csv]     definitions, then every record
-//   check FILE                  one "problem: ..." line per fault, else "ok";
-//                               the free-space map is held against the
-//                               pages in use both ways (CheckPages.h);
-//                               "note: ..." lines say what could not be
-//                               judged beside other connections
+//   schema FILE TABLE           the definitions: "field: ..." per field,
+//                               "index: ..." per index
+//   dump FILE TABLE             the definitions, then every record,
+//                               tab-separated, NULL for a missing value
+//   dump FILE TABLE --csv       only the header row and the records, as
+//                               import reads them back: dump --csv of a
+//                               table imported into an empty table of the
+//                               same definitions gives the same text
+//   check FILE                  the engine's check (disk/DatabaseCheck.h):
+//                               its "problem: ..." and "note: ..." lines,
+//                               "ok" when no problem, exit 1 on a problem
 #include "TableCommands.h"
 
 #include <algorithm>
 #include <cctype>
-#include <cstring>
-#include <deque>
 #include <fstream>
 #include <iostream>
 #include <optional>
 #include <sstream>
 
-#include "CheckPages.h"
-#include "core/ABSBTreeTableIndex.h"
 #include "core/ZUDVariant.h"
 #include "disk/DiskDatabaseData.h"
-#include "disk/DiskFormat.h"
 #include "disk/ZUDDiskEngine.h"
 
 namespace {
+
+bool IsByteStorage(TABSStorageType st) { return st == bftBytes || st == bftVarBytes; }
 
 std::string Trim(const std::string& s) {
   size_t b = 0, e = s.size();
@@ -121,20 +124,27 @@ bool ReadCsvRecord(std::istream& in, std::vector<std::string>& fields, std::vect
   return true;
 }
 
+// A CSV field as the reader above takes it back: quoted when it holds a
+// separator, a quote or a line break, and when it is empty (an empty field
+// not quoted is a NULL).
 std::string CsvQuote(const std::string& s) {
-  if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
+  if (!s.empty() && s.find_first_of(",\"\r\n") == std::string::npos) return s;
   std::string out = "\"";
   for (char c : s) out += c == '"' ? std::string("\"\"") : std::string(1, c);
   return out + "\"";
 }
 
-std::string FieldText(TABSDiskTableData& t, TABSSessionInfo& s, const char* record, int n) {
+// The value of field `n` as text; nullopt for NULL.
+std::optional<std::string> FieldText(TABSDiskTableData& t, TABSSessionInfo& s, const char* record, int n) {
   const TABSFieldDef& f = *t.FieldDefs()[n];
-  if (IsFieldNull(record, n)) return "NULL";
+  if (IsFieldNull(record, n)) return std::nullopt;
   if (f.IsBlob()) return t.ReadBlobBuffer(s, record, n);
   TABSVariant v;
   ReadFieldValue(t.FieldDefs(), record, n, v);
-  if (v.IsNull()) return "NULL";
+  if (v.IsNull()) return std::nullopt;
+  // Byte strings have no text form: their stored bytes stand as they are,
+  // as a BLOB's do, and import takes them back the same way.
+  if (IsByteStorage(f.StorageType())) return std::string(v.Buffer(), static_cast<size_t>(v.ValueSize()));
   return v.AsString();
 }
 
@@ -145,6 +155,29 @@ std::string TypeText(const TABSFieldDef& f) {
     if (f.DataType() != aftGuid) text += "(" + std::to_string(f.Size()) + ")";
   }
   return text;
+}
+
+// The definitions of the table: "field: NAME TYPE[(size)] [NOT NULL]" per
+// field, then "index: NAME (FIELD[ DESC], ...) [unique]" per index.
+std::string SchemaText(TABSDiskTableData& t) {
+  const TABSFieldDefs& fields = t.FieldDefs();
+  std::ostringstream out;
+  TABSConstraintDefs& constraints = t.ConstraintManager().ConstraintDefs();
+  for (int n = 0; n < fields.Count(); ++n) {
+    bool notNull = false;
+    for (int k = 0; k < constraints.Count(); ++k)
+      if (constraints[k]->Kind() == actNotNull && SameName(constraints[k]->SubjectSlot().name, fields[n]->Name()))
+        notNull = true;
+    out << "field: " << fields[n]->Name() << " " << TypeText(*fields[n]) << (notNull ? " NOT NULL" : "") << "\n";
+  }
+  const TABSIndexDefs& indexes = t.IndexManager().IndexDefs();
+  for (int i = 0; i < indexes.Count(); ++i) {
+    out << "index: " << indexes[i]->Name() << " (";
+    for (int k = 0; k < indexes[i]->ColumnCount(); ++k)
+      out << (k ? ", " : "") << indexes[i]->Column(k).fieldName << (indexes[i]->Column(k).descending ? " DESC" : "");
+    out << ")" << (indexes[i]->unique || indexes[i]->primary ? " unique" : "") << "\n";
+  }
+  return out.str();
 }
 
 // Walks the table's records in physical order, as one read operation: the
@@ -229,7 +262,9 @@ int ImportCommand(const std::string& file, const TABSPassword& password, const s
   std::vector<char> record(static_cast<size_t>(t.FieldDefs().MemoryRecordSize()));
   int64_t imported = 0;
   while (ReadCsvRecord(in, values, quoted, line, nextLine)) {
-    if (values.size() == 1 && values[0].empty() && !quoted[0]) continue;  // blank line
+    // A blank line; with one field it is a record whose value is NULL, as
+    // dump --csv writes it.
+    if (columns.size() > 1 && values.size() == 1 && values[0].empty() && !quoted[0]) continue;
     if (values.size() != columns.size()) {
       std::cerr << "zudadmin: line " << line << ": " << values.size() << " values, the header names " << columns.size()
                 << " fields\n";
@@ -249,6 +284,12 @@ int ImportCommand(const std::string& file, const TABSPassword& password, const s
         }
         if (f.IsBlob()) {
           t.WriteBlobBuffer(c.session, record.data(), n, text.data(), static_cast<int64_t>(text.size()));
+          continue;
+        }
+        if (IsByteStorage(f.StorageType())) {
+          TABSVariant bytes;
+          bytes.SetBuffer(text.data(), static_cast<int32_t>(text.size()), true, f.StorageType());
+          WriteFieldValue(t.FieldDefs(), record.data(), n, bytes);
           continue;
         }
         // yyyy-mm-dd[ time] becomes dd/mm/yyyy[ time], the short date form.
@@ -283,6 +324,13 @@ int TablesCommand(const std::string& file, const TABSPassword& password, const s
   return 0;
 }
 
+int SchemaCommand(const std::string& file, const TABSPassword& password, const std::vector<std::string>& args) {
+  if (args.size() != 1) throw UsageText{"schema needs TABLE"};
+  Connection c(file, password);
+  std::cout << SchemaText(c.data.OpenTable(c.session, args[0]));
+  return 0;
+}
+
 int DumpCommand(const std::string& file, const TABSPassword& password, const std::vector<std::string>& args) {
   if (args.empty() || args.size() > 2 || (args.size() == 2 && args[1] != "--csv"))
     throw UsageText{"dump needs TABLE [--csv]"};
@@ -291,28 +339,19 @@ int DumpCommand(const std::string& file, const TABSPassword& password, const std
   TABSDiskTableData& t = c.data.OpenTable(c.session, args[0]);
   const TABSFieldDefs& fields = t.FieldDefs();
   std::ostringstream out;
-  TABSConstraintDefs& constraints = t.ConstraintManager().ConstraintDefs();
-  for (int n = 0; n < fields.Count(); ++n) {
-    bool notNull = false;
-    for (int k = 0; k < constraints.Count(); ++k)
-      if (constraints[k]->Kind() == actNotNull && SameName(constraints[k]->SubjectSlot().name, fields[n]->Name()))
-        notNull = true;
-    out << "field: " << fields[n]->Name() << " " << TypeText(*fields[n]) << (notNull ? " NOT NULL" : "") << "\n";
-  }
-  const TABSIndexDefs& indexes = t.IndexManager().IndexDefs();
-  for (int i = 0; i < indexes.Count(); ++i) {
-    out << "index: " << indexes[i]->Name() << " (";
-    for (int k = 0; k < indexes[i]->ColumnCount(); ++k)
-      out << (k ? ", " : "") << indexes[i]->Column(k).fieldName << (indexes[i]->Column(k).descending ? " DESC" : "");
-    out << ")" << (indexes[i]->unique || indexes[i]->primary ? " unique" : "") << "\n";
-  }
-  const char sep = csv ? ',' : '\t';
-  for (int n = 0; n < fields.Count(); ++n) out << (n ? std::string(1, sep) : "") << fields[n]->Name();
+  if (!csv) out << SchemaText(t);
+  const std::string sep = csv ? "," : "\t";
+  for (int n = 0; n < fields.Count(); ++n)
+    out << (n ? sep : "") << (csv ? CsvQuote(fields[n]->Name()) : fields[n]->Name());
   out << "\n";
   ForEachRecord(t, c.session, [&](const char* record, const TABSRecordID&) {
     for (int n = 0; n < fields.Count(); ++n) {
-      const std::string text = FieldText(t, c.session, record, n);
-      out << (n ? std::string(1, sep) : "") << (csv ? CsvQuote(text) : text);
+      const std::optional<std::string> text = FieldText(t, c.session, record, n);
+      out << (n ? sep : "");
+      if (csv)
+        out << (text ? CsvQuote(*text) : "");
+      else
+        out << (text ? *text : "NULL");
     }
     out << "\n";
   });
@@ -320,228 +359,11 @@ int DumpCommand(const std::string& file, const TABSPassword& password, const std
   return 0;
 }
 
-namespace {
-
-// A table of the check, opened and held still for its whole run by its
-// read lock, or the reason it could not be.
-struct HeldTable {
-  std::string name;
-  TABSDiskTableData* table = nullptr;
-  std::optional<TABSTableData::ReadScope> read;
-  std::string problem;
-};
-
-// The checks of one table; every fault becomes a line of `problems`. The
-// walks claim the pages they reach in `use` (CheckPages.h).
-void CheckTable(TABSDiskDatabaseData& data, HeldTable& held, TABSSessionInfo& s, std::vector<std::string>& problems,
-                TABSPageUse& use) {
-  const std::string table = "table '" + held.name + "'";
-  const std::string where = table + ": ";
-  if (!held.read) {
-    problems.push_back(where + held.problem);
-    use.WalkFailed(table);
-    return;
-  }
-  TABSDiskTableData& t = *held.table;
-  CollectTablePages(t, s, table, use);
-  TABSDiskRecordManager& records = t.DiskRecords();
-  // Record pages: every indexed page is a valid record page of the table
-  // whose count matches the index.
-  int64_t counted = 0;
-  try {
-    for (const auto& [pageNo, count] : records.IndexedPages(s.sessionID)) {
-      counted += count;
-      use.Claim(pageNo, RecordPagesOwner(table), tiv::disk::ptTableRecord);
-      // The records of a page that is not the table's are not read, nor
-      // are the BLOB values they refer to.
-      TABSPage* page = nullptr;
-      try {
-        page = data.Pages().GetPage(s.sessionID, pageNo, true, tiv::disk::ptTableRecord);
-      } catch (const EABSException& x) {
-        problems.push_back(where + "record page " + std::to_string(pageNo) + ": " + x.what());
-        use.WalkFailed(table + " record page " + std::to_string(pageNo));
-        continue;
-      }
-      const bool own = page->OwnerTableID() == t.TableID();
-      data.Pages().PutPage(page);
-      if (!own) {
-        problems.push_back(where + "record page " + std::to_string(pageNo) + " belongs to another table");
-        use.WalkFailed(table + " record page " + std::to_string(pageNo));
-      }
-    }
-  } catch (const EABSException& x) {
-    problems.push_back(where + "record page index: " + x.what());
-    use.WalkFailed(table + " record page index");
-  }
-  if (counted != records.RecordCount())
-    problems.push_back(where + "record page index counts " + std::to_string(counted) + " records, the table " +
-                       std::to_string(records.RecordCount()));
-  try {
-    records.PageIndex().Tree().CheckIntegrity(s.sessionID);
-    if (t.BlobSpace()) t.BlobSpace()->Index().Tree().CheckIntegrity(s.sessionID);
-  } catch (const EABSException& x) {
-    problems.push_back(where + "page index: " + x.what());
-  }
-  // Every record readable, with its BLOBs.
-  int64_t seen = 0;
-  std::vector<std::pair<std::vector<char>, TABSRecordID>> all;
-  try {
-    ForEachRecord(t, s, [&](const char* record, const TABSRecordID& id) {
-      ++seen;
-      ClaimRecordBlobs(t, s, record, id, table, use);
-      for (int n = 0; n < t.FieldDefs().Count(); ++n) {
-        if (!t.FieldDefs()[n]->IsBlob() || IsFieldNull(record, n)) continue;
-        try {
-          t.ReadBlobBuffer(s, record, n);
-        } catch (const EABSException& x) {
-          problems.push_back(where + "record " + std::to_string(id.pageNo) + ":" + std::to_string(id.rowNo) +
-                             " field " + t.FieldDefs()[n]->Name() + ": " + x.what());
-        }
-      }
-      all.emplace_back(std::vector<char>(record, record + t.FieldDefs().MemoryRecordSize()), id);
-    });
-  } catch (const EABSException& x) {
-    problems.push_back(where + "records: " + x.what());
-    use.WalkFailed(table + " records");
-  }
-  if (seen != records.RecordCount()) {
-    problems.push_back(where + std::to_string(seen) + " records read, the table counts " +
-                       std::to_string(records.RecordCount()));
-    use.WalkFailed(table + " records");
-  }
-  // Indexes: order, entry count, every record found by its key.
-  const TABSIndexDefs& defs = t.IndexManager().IndexDefs();
-  for (int i = 0; i < defs.Count(); ++i) {
-    const std::string iw = where + "index '" + defs[i]->Name() + "': ";
-    try {
-      TABSIndex& index = t.IndexManager().IndexByID(defs[i]->ObjectID());
-      std::vector<uint8_t> raw(data.Pages().PageSize());
-      const int32_t root = defs[i]->rootPageNo;
-      if (!data.Pages().ReadPage(root, raw.data()) ||
-          tiv::disk::GetU16(raw.data() + tiv::disk::kPgType) != tiv::disk::ptTableIndex)
-        problems.push_back(iw + "root page " + std::to_string(root) + " is not an index page");
-      static_cast<TABSBTreeTableIndex&>(index).Tree().CheckIntegrity(s.sessionID);
-      std::vector<char> record(static_cast<size_t>(t.FieldDefs().MemoryRecordSize())), prior(record.size());
-      TABSGetRecordRequest q;
-      q.mode = grmNext;
-      q.indexID = defs[i]->ObjectID();
-      q.beforeFirst = true;
-      q.destination = record.data();
-      int64_t entries = 0;
-      bool ordered = true;
-      for (;;) {
-        index.GetRecord(s.sessionID, q, nullptr);
-        if (q.result != grrFound) break;
-        if (entries > 0 && index.CompareRecordKeys(prior.data(), record.data(), 0) > 0) ordered = false;
-        prior = record;
-        q.beforeFirst = false;
-        if (++entries > records.RecordCount() + 1) break;
-      }
-      if (!ordered) problems.push_back(iw + "entries out of order");
-      if (entries != records.RecordCount())
-        problems.push_back(iw + std::to_string(entries) + " entries, the table counts " +
-                           std::to_string(records.RecordCount()));
-      int64_t missing = 0;
-      for (const auto& [bytes, id] : all) {
-        TABSKeyPath path;
-        if (!index.FindKeyPath(s.sessionID, bytes.data(), id, path)) ++missing;
-      }
-      if (missing) problems.push_back(iw + std::to_string(missing) + " records not found by their key");
-    } catch (const EABSException& x) {
-      problems.push_back(iw + x.what());
-    }
-  }
-}
-
-}  // namespace
-
 int CheckCommand(const std::string& file, const TABSPassword& password, const std::vector<std::string>& args) {
   if (!args.empty()) throw UsageText{"unknown option: " + args[0]};
-  std::vector<std::string> problems, notes;
-  try {
-    Connection c(file, password);
-    TABSDiskPageManager& pm = c.data.Pages();
-    std::vector<TABSTableListEntry> tables;
-    bool listRead = true;
-    try {
-      tables = c.data.Tables(c.session);
-    } catch (const EABSException& x) {
-      problems.push_back(std::string("table list: ") + x.what());
-      listRead = false;
-    }
-    // Every table held still for the whole check: its read lock keeps out
-    // other connections' record changes, empty, drop, rename and index
-    // changes, and the database tables lock the creation of tables, so
-    // what the pages say does not move under the walks. Every table is
-    // opened first: opening takes the tables lock itself, and a byte lock
-    // does not nest. A table that cannot be held is reported by its check.
-    std::deque<HeldTable> held;
-    for (const TABSTableListEntry& e : tables) {
-      HeldTable& h = held.emplace_back();
-      h.name = e.TableName;
-      try {
-        h.table = &c.data.OpenTable(c.session, e.TableName);
-      } catch (const EABSException& x) {
-        h.problem = std::string("metadata: ") + x.what();
-        continue;
-      }
-      try {
-        h.read.emplace(*h.table, c.session);
-      } catch (const EABSException& x) {
-        h.problem = x.what();
-      }
-    }
-    std::optional<TABSDatabaseTablesLock> noNewTables;
-    try {
-      noNewTables.emplace(pm);
-    } catch (const EABSException& x) {
-      problems.push_back(std::string("database: ") + x.what());
-    }
-    // Every page in use: its signature, CRC and header as the page reader
-    // checks them. Judged after the walks (CheckPages.h contract 5).
-    std::vector<std::pair<int32_t, std::string>> pageFaults;
-    const int32_t total = pm.GetPageCount();
-    std::vector<uint8_t> raw(pm.PageSize());
-    for (int32_t n = 0; n < total; ++n) {
-      if (!pm.FreeSpaceManager().IsPageUsed(n)) continue;
-      if (!pm.ReadPage(n, raw.data())) {
-        pageFaults.emplace_back(n, "unreadable");
-        continue;
-      }
-      if (std::memcmp(raw.data() + tiv::disk::kPgSignature, tiv::disk::kPageSignature, 4) != 0) {
-        pageFaults.emplace_back(n, "no page signature");
-        continue;
-      }
-      // The free-space map's own pages are read by the map itself.
-      const uint16_t type = tiv::disk::GetU16(raw.data() + tiv::disk::kPgType);
-      if (type == tiv::disk::ptPFS || type == tiv::disk::ptEAM) continue;
-      try {
-        TABSPage* page = pm.GetPage(c.session.sessionID, n, true, tiv::disk::ptAny);
-        pm.PutPage(page);
-      } catch (const EABSException& x) {
-        pageFaults.emplace_back(n, x.what());
-      }
-    }
-    // The free-space map against the pages the structures reach.
-    TABSPageUse use(total);
-    CollectSystemPages(c.data, c.session, use);
-    if (!listRead) use.WalkFailed("table list");
-    for (HeldTable& h : held) CheckTable(c.data, h, c.session, problems, use);
-    const int32_t others = c.data.OtherConnections(c.session);
-    use.Compare(pm, others, problems, notes);
-    std::vector<std::string> pageProblems;
-    for (const auto& [n, what] : pageFaults)
-      if (others == 0 || use.Claimed(n)) pageProblems.push_back("page " + std::to_string(n) + ": " + what);
-    problems.insert(problems.begin(), pageProblems.begin(), pageProblems.end());
-    noNewTables.reset();
-    held.clear();
-    // A check never writes: what its reads left in the session goes.
-    c.data.Pages().RollbackSession(c.session.sessionID);
-  } catch (const EABSException& x) {
-    problems.push_back(std::string("database: ") + x.what());
-  }
-  for (const std::string& p : problems) std::cout << "problem: " << p << "\n";
-  for (const std::string& n : notes) std::cout << "note: " << n << "\n";
-  if (problems.empty()) std::cout << "ok\n";
-  return problems.empty() ? 0 : 1;
+  const TABSCheckReport report = CheckDatabase(file, password);
+  std::ostringstream out;
+  for (const std::string& line : report.Lines()) out << line << "\n";
+  std::cout << out.str();
+  return report.Ok() ? 0 : 1;
 }

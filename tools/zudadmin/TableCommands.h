@@ -1,7 +1,7 @@
-// The table commands of zudadmin: create-table, import, tables, dump and
-// check. Each answers the process exit code (0 done, 1 an engine error or a
-// fault found); a wrong command line raises UsageText. `password` opens an
-// encrypted database (empty for a plain one).
+// The table commands of zudadmin: create-table, import, tables, schema,
+// dump and check (a thin caller of the engine's CheckDatabase). Each answers the process exit code (0 done, 1 an engine
+// error or a fault found); a wrong command line raises UsageText. `password` opens an encrypted database (empty for a
+// plain one).
 #pragma once
 
 #include <string>
@@ -16,5 +16,6 @@ struct UsageText {
 int CreateTableCommand(const std::string& file, const TABSPassword& password, const std::vector<std::string>& args);
 int ImportCommand(const std::string& file, const TABSPassword& password, const std::vector<std::string>& args);
 int TablesCommand(const std::string& file, const TABSPassword& password, const std::vector<std::string>& args);
+int SchemaCommand(const std::string& file, const TABSPassword& password, const std::vector<std::string>& args);
 int DumpCommand(const std::string& file, const TABSPassword& password, const std::vector<std::string>& args);
 int CheckCommand(const std::string& file, const TABSPassword& password, const std::vector<std::string>& args);

@@ -4,7 +4,8 @@
 //                        [--password P [--algorithm N]]
 //   zudadmin info FILE [--json] [--password P]
 //   zudadmin pages FILE [--password P]
-//   zudadmin create-table | import | tables | dump | check (TableCommands.h),
+//   zudadmin create-table | import | tables | schema | dump | check
+//            (TableCommands.h),
 //            each with [--password P]
 //
 // create makes a complete empty database: the fixed blocks, the system
@@ -50,7 +51,7 @@ TABSPassword TakePassword(std::vector<std::string>& options) {
       continue;
     }
     if (i + 1 >= options.size()) throw UsageError{"missing value for --password"};
-    password.Password = PasswordBytesFromUtf8(options[i + 1]);
+    password = PasswordFromUtf8(options[i + 1]);
     options.erase(options.begin() + static_cast<std::ptrdiff_t>(i),
                   options.begin() + static_cast<std::ptrdiff_t>(i) + 2);
   }
@@ -66,6 +67,7 @@ void PrintUsage(std::ostream& out) {
          "                             [--index NAME:FIELD[,FIELD...][:unique]]...\n"
          "       zudadmin import FILE TABLE CSVFILE [--password P]\n"
          "       zudadmin tables FILE [--password P]\n"
+         "       zudadmin schema FILE TABLE [--password P]\n"
          "       zudadmin dump FILE TABLE [--csv] [--password P]\n"
          "       zudadmin check FILE [--password P]\n";
 }
@@ -93,7 +95,7 @@ int Create(const std::string& file, const std::vector<std::string>& options) {
     } else if (o == "--extent") {
       extent = static_cast<uint16_t>(ParseNumber(o, v, 1, 65535));
     } else if (o == "--password") {
-      password.Password = PasswordBytesFromUtf8(v);
+      password = PasswordFromUtf8(v, password.CryptoAlgorithm);
     } else if (o == "--algorithm") {
       password.CryptoAlgorithm = static_cast<uint8_t>(ParseNumber(o, v, 0, tiv::disk::kCryptoAlgorithmCount - 1));
     } else if (o == "--max-connections") {
@@ -126,7 +128,7 @@ int Info(const std::string& file, const std::vector<std::string>& options) {
     if (o == "--json")
       json = true;
     else if (o == "--password" && i + 1 < options.size())
-      password.Password = PasswordBytesFromUtf8(options[++i]);
+      password = PasswordFromUtf8(options[++i]);
     else
       throw UsageError{"unknown option or missing value: " + o};
   }
@@ -207,7 +209,7 @@ int Pages(const std::string& file, const std::vector<std::string>& options) {
   TABSPassword password;
   for (size_t i = 0; i < options.size(); ++i) {
     if (options[i] == "--password" && i + 1 < options.size())
-      password.Password = PasswordBytesFromUtf8(options[++i]);
+      password = PasswordFromUtf8(options[++i]);
     else
       throw UsageError{"unknown option or missing value: " + options[i]};
   }
@@ -253,6 +255,7 @@ int main(int argc, char** argv) {
     if (command == "create-table") return CreateTableCommand(file, TakePassword(options), options);
     if (command == "import") return ImportCommand(file, TakePassword(options), options);
     if (command == "tables") return TablesCommand(file, TakePassword(options), options);
+    if (command == "schema") return SchemaCommand(file, TakePassword(options), options);
     if (command == "dump") return DumpCommand(file, TakePassword(options), options);
     if (command == "check") return CheckCommand(file, TakePassword(options), options);
     throw UsageError{"unknown command: " + command};

@@ -3,10 +3,14 @@
 #include <cctype>
 #include <cerrno>
 
-#include "ChildProcess.h"
-#include "DiskTestUtil.h"
+#include <gtest/gtest.h>
+
 #include "os/FaultFile.h"
 #include "os/OsFile.h"
+#include "os/OsRandom.h"
+#include "support/ChildProcess.h"
+#include "support/FileBytes.h"
+#include "support/ScratchDir.h"
 
 namespace os = tiv::os;
 

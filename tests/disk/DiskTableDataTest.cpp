@@ -6,25 +6,19 @@
 #include <map>
 #include <random>
 
-#include "ChildProcess.h"
 #include "DiskTestUtil.h"
-#include "ZudadminRun.h"
 #include "core/ZUDRecordLayout.h"
 #include "core/ZUDVariant.h"
 #include "disk/DiskDatabaseData.h"
 #include "disk/FreeSpaceMap.h"
+#include "support/ChildProcess.h"
+#include "support/FieldList.h"
 
 namespace {
 
-struct Column {
-  const char* name;
-  TABSDataType type;
-  int32_t size;
-};
-
 // Every field type a disk table stores (the autoincrement kinds by one
 // representative: they share their storage with the plain integers).
-const Column kColumns[] = {
+const std::vector<FieldSpec> kColumns = {
     {"k", aftInteger, 0},      {"c", aftChar, 10},     {"s", aftString, 30},    {"wc", aftWideChar, 6},
     {"ws", aftWideString, 12}, {"i8", aftShortint, 0}, {"i16", aftSmallint, 0}, {"i64", aftLargeint, 0},
     {"u8", aftByte, 0},        {"u16", aftWord, 0},    {"u32", aftCardinal, 0}, {"ai", aftAutoIncInteger, 0},
@@ -35,13 +29,7 @@ const Column kColumns[] = {
 };
 constexpr int kKey = 0, kString = 2, kBlob = 24, kMemo = 25;
 
-void AllTypes(TABSFieldDefs& fields) {
-  for (const Column& c : kColumns) {
-    TABSFieldDef* f = fields.AddNew();
-    f->SetName(c.name);
-    f->SetDataType(c.type, c.size);
-  }
-}
+void AllTypes(TABSFieldDefs& fields) { AddFields(fields, kColumns); }
 
 void Indexes(TABSIndexDefs& defs) {
   TABSIndexDef* byKey = defs.AddNew();
@@ -314,9 +302,7 @@ TEST(DiskTableDataTest, CreationRefusalsLeaveNothingBehind) {
   const int64_t before = db.PagesInUse();
   ExpectEngineError([&] { db.data->CreateTable(db.session, "vacia", TABSFieldDefs(), TABSIndexDefs()); }, 20128);
   TABSFieldDefs huge;
-  TABSFieldDef* f = huge.AddNew();
-  f->SetName("grande");
-  f->SetDataType(aftString, 5000);
+  AddFields(huge, {{"grande", aftString, 5000}});
   ExpectEngineError([&] { db.data->CreateTable(db.session, "grande", huge, TABSIndexDefs()); }, 20174);
   db.data->CreateTable(db.session, "t", Defs(false).fields, Defs(false).indexes);
   ExpectEngineError([&] { db.data->CreateTable(db.session, "T", Defs(false).fields, Defs(false).indexes); }, 30395);
@@ -325,16 +311,21 @@ TEST(DiskTableDataTest, CreationRefusalsLeaveNothingBehind) {
   EXPECT_EQ(db.PagesInUse(), before);
 }
 
-TEST(DiskTableDataTest, ALongNameIsCutTo255BothWhenStoredAndWhenLookedUp) {
+// 255 bytes are the most a table name holds; a longer one is refused, never
+// cut into the name of another table.
+TEST(DiskTableDataTest, ALongNameIsRefusedAndThe255ByteNameIsKeptWhole) {
   Db db;
   const std::string name(300, 'x');
-  db.data->CreateTable(db.session, name, Defs(false).fields, Defs(false).indexes);
+  ExpectEngineError([&] { db.data->CreateTable(db.session, name, Defs(false).fields, Defs(false).indexes); }, 30450,
+                    "a table name has at most 255 bytes");
+  db.data->CreateTable(db.session, std::string(255, 'x'), Defs(false).fields, Defs(false).indexes);
   db.Reopen();
   const auto tables = db.data->Tables(db.session);
   ASSERT_EQ(tables.size(), 1u);
   EXPECT_EQ(tables[0].TableName, std::string(255, 'x'));
-  EXPECT_EQ(db.data->OpenTable(db.session, name).GetRecordCount(db.session), 0);
-  EXPECT_EQ(db.data->OpenTable(db.session, std::string(255, 'x') + "yy").GetRecordCount(db.session), 0);
+  EXPECT_EQ(db.data->OpenTable(db.session, std::string(255, 'x')).GetRecordCount(db.session), 0);
+  ExpectEngineError([&] { db.data->OpenTable(db.session, name); }, 30396, "not exists");
+  ExpectEngineError([&] { db.data->OpenTable(db.session, std::string(255, 'x') + "yy"); }, 30396, "not exists");
   db.Close();
   ExpectCheckOk(db.path);
 }

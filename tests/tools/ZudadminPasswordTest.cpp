@@ -1,6 +1,7 @@
 // The admin tool with encrypted databases: --password and --algorithm at
 // create, --password at info, pages and the table commands, the typed text
-// taken as its Windows-1252 bytes.
+// taken as its Windows-1252 bytes; check with the right and a wrong
+// password printing what the engine's check answers.
 #include <algorithm>
 #include <fstream>
 
@@ -83,7 +84,7 @@ TEST(ZudadminPassword, TableCommandsOpenAnEncryptedDatabaseOnlyWithItsPassword) 
   EXPECT_EQ(dump.exitCode, 0);
   EXPECT_TRUE(dump.Has("1,Ana"));
   EXPECT_TRUE(dump.Has("2,Eva"));
-  const ToolRun check = Zudadmin({"check", db, "--password", kTyped});
+  const ToolRun check = ExpectToolCheckAsEngine(db, kTyped);
   EXPECT_EQ(check.exitCode, 0);
   EXPECT_EQ(check.lines, std::vector<std::string>{"ok"});
 
@@ -105,6 +106,13 @@ TEST(ZudadminPassword, TableCommandsOpenAnEncryptedDatabaseOnlyWithItsPassword) 
       EXPECT_EQ(bad.exitCode, 1) << args[0];
       EXPECT_TRUE(bad.HasPart(refused)) << args[0];
     }
+  }
+  // The refused check is the engine's report of a file it cannot open.
+  for (const std::string& wrong : {std::string(), std::string("contrase\xC3\xB1"
+                                                              "a")}) {
+    const ToolRun bad = ExpectToolCheckAsEngine(db, wrong);
+    EXPECT_EQ(bad.exitCode, 1);
+    EXPECT_EQ(bad.lines, std::vector<std::string>{"problem: database: " + refused});
   }
   // Nothing was added by the refused commands.
   const ToolRun after = Zudadmin({"dump", db, "personas", "--password", kTyped});

@@ -2,8 +2,8 @@
 // counter, and opens that the other process's share mode forbids.
 #include <set>
 
-#include "ChildProcess.h"
 #include "DiskTestUtil.h"
+#include "support/ChildProcess.h"
 
 namespace {
 

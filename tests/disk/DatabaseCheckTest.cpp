@@ -1,16 +1,16 @@
-// zudadmin check holding the free-space map against the pages the
-// database's structures reach: a database worked through inserts, updates
+// The engine's check (CheckDatabase) holding the free-space map against the
+// pages the database's structures reach: a database worked through inserts, updates
 // and deletes with small and multi-page BLOBs, an emptied and a dropped
 // table checks clean; a map bit cleared under each kind of page in use, a
 // page marked used that nothing reaches, a page reached by two tables and
 // a reached page of the wrong type are each reported; damage that stops a
 // walk gives no flood of leaks.
+#include <algorithm>
 #include <functional>
 #include <random>
 #include <set>
 
 #include "DiskTestUtil.h"
-#include "ZudadminRun.h"
 #include "core/ABSBTreeTableIndex.h"
 #include "core/ZUDRecordLayout.h"
 #include "core/ZUDVariant.h"
@@ -19,6 +19,23 @@
 #include "disk/FreeSpaceMap.h"
 
 namespace {
+
+// The check's verdict on the file and its report as `zudadmin check`
+// prints it.
+struct Checked {
+  bool ok = false;
+  std::vector<std::string> lines;
+  bool Has(const std::string& line) const { return std::find(lines.begin(), lines.end(), line) != lines.end(); }
+  bool HasPart(const std::string& part) const {
+    return std::any_of(lines.begin(), lines.end(),
+                       [&](const std::string& l) { return l.find(part) != std::string::npos; });
+  }
+};
+
+Checked Check(const std::string& path) {
+  const TABSCheckReport report = CheckDatabase(path, TABSPassword{});
+  return {report.Ok(), report.Lines()};
+}
 
 struct Column {
   const char* name;
@@ -156,7 +173,7 @@ void BuildDatabase(const std::string& path) {
 }
 
 // The database built once; each case works on a copy.
-class ZudadminCheckPages : public ::testing::Test {
+class DatabaseCheckPages : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     dir_ = new ScratchDir;
@@ -177,8 +194,8 @@ class ZudadminCheckPages : public ::testing::Test {
   static Bytes base_;
 };
 
-ScratchDir* ZudadminCheckPages::dir_ = nullptr;
-Bytes ZudadminCheckPages::base_;
+ScratchDir* DatabaseCheckPages::dir_ = nullptr;
+Bytes DatabaseCheckPages::base_;
 
 // Flips a page's bit in its PFS page. Map pages carry no data CRC and are
 // never enciphered, so the bit is all that changes.
@@ -211,10 +228,10 @@ std::pair<TABSRecordID, std::vector<int32_t>> LargeBlobPages(Open& db) {
   return found;
 }
 
-TEST_F(ZudadminCheckPages, AWorkedDatabaseChecksCleanAndEveryPageInUseIsReached) {
+TEST_F(DatabaseCheckPages, AWorkedDatabaseChecksCleanAndEveryPageInUseIsReached) {
   const std::string db = Copy("clean.zud");
-  const ToolRun check = Zudadmin({"check", db});
-  EXPECT_EQ(check.exitCode, 0);
+  const Checked check = Check(db);
+  EXPECT_TRUE(check.ok);
   EXPECT_EQ(check.lines, std::vector<std::string>{"ok"});
   // The database is what the test means it to be: an index of more than
   // one level, small BLOB pages and three tables left (the sizes of the
@@ -234,7 +251,7 @@ TEST_F(ZudadminCheckPages, AWorkedDatabaseChecksCleanAndEveryPageInUseIsReached)
   EXPECT_EQ(o.data.Tables(o.s).size(), 3u);
 }
 
-TEST_F(ZudadminCheckPages, APageInUseThatTheMapCallsFreeIsNamedWithItsOwner) {
+TEST_F(DatabaseCheckPages, APageInUseThatTheMapCallsFreeIsNamedWithItsOwner) {
   struct Case {
     std::string owner;
     std::function<int32_t(Open&)> page;
@@ -289,14 +306,14 @@ TEST_F(ZudadminCheckPages, APageInUseThatTheMapCallsFreeIsNamedWithItsOwner) {
     }
     ASSERT_GT(page, 0);
     FlipMapBit(db, page);
-    const ToolRun check = Zudadmin({"check", db});
-    EXPECT_EQ(check.exitCode, 1);
+    const Checked check = Check(db);
+    EXPECT_FALSE(check.ok);
     EXPECT_EQ(check.lines, std::vector<std::string>{"problem: page " + std::to_string(page) + " (" + owner +
                                                     ") is in use but free in the free-space map"});
   }
 }
 
-TEST_F(ZudadminCheckPages, APageMarkedUsedThatNothingReachesIsALeak) {
+TEST_F(DatabaseCheckPages, APageMarkedUsedThatNothingReachesIsALeak) {
   // Allocated and committed without being linked anywhere: the map has it
   // in use, every structure walks past it.
   const std::string added = Copy("leak.zud");
@@ -308,8 +325,8 @@ TEST_F(ZudadminCheckPages, APageMarkedUsedThatNothingReachesIsALeak) {
     o.data.Pages().PutPage(page);
     o.data.Pages().CommitSession(o.s.sessionID, true);
   }
-  ToolRun check = Zudadmin({"check", added});
-  EXPECT_EQ(check.exitCode, 1);
+  Checked check = Check(added);
+  EXPECT_FALSE(check.ok);
   EXPECT_EQ(check.lines, std::vector<std::string>{"problem: page " + std::to_string(leaked) +
                                                   " is marked used but nothing uses it"});
 
@@ -323,13 +340,13 @@ TEST_F(ZudadminCheckPages, APageMarkedUsedThatNothingReachesIsALeak) {
   }
   ASSERT_GT(freed, 2);
   FlipMapBit(set, freed);
-  check = Zudadmin({"check", set});
-  EXPECT_EQ(check.exitCode, 1);
+  check = Check(set);
+  EXPECT_FALSE(check.ok);
   EXPECT_TRUE(check.Has("problem: page " + std::to_string(freed) + " is marked used but nothing uses it"));
   EXPECT_FALSE(check.HasPart("in use but free"));
 }
 
-TEST_F(ZudadminCheckPages, APageReachedByTwoTablesIsUsedTwice) {
+TEST_F(DatabaseCheckPages, APageReachedByTwoTablesIsUsedTwice) {
   // The only entry of the record page index of "gastos" is made to name a
   // record page of "personas". Page index entries: the key (int32 page
   // number) first, at data offset 18 of the root leaf. The page it named
@@ -352,8 +369,8 @@ TEST_F(ZudadminCheckPages, APageReachedByTwoTablesIsUsedTwice) {
   ASSERT_EQ(tiv::disk::GetI32(bytes.data() + at), orphan);
   tiv::disk::PutI32(bytes.data() + at, shared);
   WriteAll(db, bytes);
-  const ToolRun check = Zudadmin({"check", db});
-  EXPECT_EQ(check.exitCode, 1);
+  const Checked check = Check(db);
+  EXPECT_FALSE(check.ok);
   EXPECT_TRUE(check.Has("problem: page " + std::to_string(shared) +
                         " is used twice: table 'personas' record pages and table 'gastos' record pages"));
   EXPECT_FALSE(check.HasPart("page " + std::to_string(orphan) + " "));
@@ -363,7 +380,7 @@ TEST_F(ZudadminCheckPages, APageReachedByTwoTablesIsUsedTwice) {
       check.Has("problem: table 'gastos': record page " + std::to_string(shared) + " belongs to another table"));
 }
 
-TEST(ZudadminCheckPageTypes, ACachedPageOfAnotherTypeIsStillRefused) {
+TEST(DatabaseCheckPageTypes, ACachedPageOfAnotherTypeIsStillRefused) {
   // The root of a BLOB page index made a record page. The database is
   // small enough for the page cache to keep every page the check's first
   // pass read; the tree walk must be refused the page all the same, and
@@ -390,19 +407,19 @@ TEST(ZudadminCheckPageTypes, ACachedPageOfAnotherTypeIsStillRefused) {
     at = o.data.Pages().PageOffset(root) + tiv::disk::kPgType;
     ASSERT_LT(o.data.Pages().GetPageCount(), o.data.Pages().CacheCapacity());
   }
-  ASSERT_EQ(Zudadmin({"check", db}).exitCode, 0);
+  ASSERT_TRUE(Check(db).ok);
   Bytes bytes = ReadAll(db);
   tiv::disk::PutU16(bytes.data() + at, tiv::disk::ptTableRecord);
   WriteAll(db, bytes);
-  const ToolRun check = Zudadmin({"check", db});
-  EXPECT_EQ(check.exitCode, 1);
+  const Checked check = Check(db);
+  EXPECT_FALSE(check.ok);
   EXPECT_TRUE(
       check.Has("problem: table 'fotos': page index: Invalid page type. Possible data corruption. "
                 "Expecting type 12, but found 10 - Native error: 20153"));
   EXPECT_FALSE(check.HasPart("nothing uses it"));
 }
 
-TEST_F(ZudadminCheckPages, AWalkStoppedByDamageSumsUpWhatItCouldNotReachInsteadOfListingLeaks) {
+TEST_F(DatabaseCheckPages, AWalkStoppedByDamageSumsUpWhatItCouldNotReachInsteadOfListingLeaks) {
   // Each damage hides pages in use from the walks (an index's pages, the
   // BLOB values of a record page's records); the check must not call them
   // leaks one by one.
@@ -436,8 +453,8 @@ TEST_F(ZudadminCheckPages, AWalkStoppedByDamageSumsUpWhatItCouldNotReachInsteadO
     Bytes bytes = ReadAll(db);
     tiv::disk::PutU16(bytes.data() + at, c.value);
     WriteAll(db, bytes);
-    const ToolRun check = Zudadmin({"check", db});
-    EXPECT_EQ(check.exitCode, 1);
+    const Checked check = Check(db);
+    EXPECT_FALSE(check.ok);
     EXPECT_FALSE(check.HasPart("nothing uses it"));
     EXPECT_FALSE(check.HasPart("in use but free"));
     EXPECT_TRUE(check.HasPart(" marked used not reached; not judged as leaks, the walk of " + c.walk));

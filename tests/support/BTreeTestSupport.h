@@ -1,6 +1,8 @@
-// Test-only storage for the B+-tree tests: the in-memory page manager with
-// small pages (tests damage its stored bytes), and a table of memory
-// records the record index reads through.
+// Test-only storage for the B+-tree tests, in core over memory pages and
+// in disk over a database file: the in-memory page manager with small
+// pages (tests damage its stored bytes and put them back), a table of
+// memory records the record index reads through, index definitions by
+// column text, and the index's leaf order walked both ways.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,6 +17,8 @@
 #include "core/ABSBTreeRecordIndex.h"
 #include "core/MemoryPageManager.h"
 #include "core/ZUDExcept.h"
+#include "support/EngineError.h"
+#include "support/FieldList.h"
 
 namespace btreetest {
 
@@ -40,23 +44,10 @@ class MemoryPageManager : public TABSMemoryPageManager {
   }
 };
 
-struct ColumnSpec {
-  std::string name;
-  TABSDataType type;
-  int32_t size = 0;
-};
-
 // The records of one table, by slot (record identifier page number).
 class RecordTable : public TABSIndexRecordSource {
  public:
-  explicit RecordTable(const std::vector<ColumnSpec>& columns) {
-    for (const ColumnSpec& c : columns) {
-      TABSFieldDef* f = fields.AddNew();
-      f->SetName(c.name);
-      f->SetDataType(c.type, c.size);
-    }
-    fields.CalculateOffsets();
-  }
+  explicit RecordTable(const std::vector<FieldSpec>& columns) { AddFields(fields, columns); }
   bool ReadRecord(int32_t, const TABSRecordID& id, char* destination) override {
     ++reads;
     auto it = rows.find(id.pageNo);
@@ -116,16 +107,6 @@ inline TABSIndexDef MakeIndexDef(const std::vector<std::string>& columns, bool u
     c.maxIndexedSize = maxIndexed;
   }
   return def;
-}
-
-// Runs fn and checks it raises EABSException with this code.
-inline void ExpectEngineError(const std::function<void()>& fn, int32_t code) {
-  try {
-    fn();
-    ADD_FAILURE() << "no error raised, expected " << code;
-  } catch (const EABSException& e) {
-    EXPECT_EQ(e.NativeError(), code) << e.what();
-  }
 }
 
 // Record identifiers of the index in leaf order, walked forward and checked

@@ -14,6 +14,7 @@
 #include "disk/DiskCrc.h"
 #include "disk/DiskDatabase.h"
 #include "disk/DiskDatabaseData.h"
+#include "support/FieldList.h"
 
 namespace {
 
@@ -40,16 +41,7 @@ Row ExpectedRow(int k) {
 }
 
 void Define(TABSFieldDefs& fields, TABSIndexDefs& indexes) {
-  const struct {
-    const char* name;
-    TABSDataType type;
-    int32_t size;
-  } columns[] = {{"k", aftInteger, 0}, {"s", aftString, 40}, {"b", aftBlob, 0}, {"m", aftMemo, 0}};
-  for (const auto& c : columns) {
-    TABSFieldDef* f = fields.AddNew();
-    f->SetName(c.name);
-    f->SetDataType(c.type, c.size);
-  }
+  AddFields(fields, {{"k", aftInteger}, {"s", aftString, 40}, {"b", aftBlob}, {"m", aftMemo}});
   TABSIndexDef* byK = indexes.AddNew();
   byK->SetName("by_k");
   byK->unique = true;

@@ -7,10 +7,10 @@
 #include <iostream>
 #include <set>
 
-#include "ChildProcess.h"
 #include "DiskTestUtil.h"
 #include "SessionTestDb.h"
 #include "ZudadminRun.h"
+#include "support/ChildProcess.h"
 
 namespace {
 
@@ -240,8 +240,9 @@ TEST_F(SessionProcessTest, SingleUserClaimsEverySlotOrGetsReadOnly) {
 }
 
 // The admin tool is one more multi-user connection: it imports into, lists
-// and checks a table that two other processes have open, and what it
-// stores is seen by them at their next operation.
+// and checks a table that two other processes have open (its check prints
+// what the engine's check answers beside them), and what it stores is seen
+// by them at their next operation.
 TEST_F(SessionProcessTest, TheAdminToolWorksBesideRunningPrograms) {
   CreateSharedTableDb(path, 8);
   ChildProcess other = Helper({"hold", path});
@@ -263,7 +264,9 @@ TEST_F(SessionProcessTest, TheAdminToolWorksBesideRunningPrograms) {
   const ToolRun tables = Zudadmin({"tables", path});
   EXPECT_EQ(tables.exitCode, 0);
   EXPECT_TRUE(tables.HasPart(kSharedTable));
-  ExpectCheckOk(path);
+  const ToolRun check = ExpectToolCheckAsEngine(path);
+  EXPECT_EQ(check.exitCode, 0);
+  EXPECT_EQ(check.lines, std::vector<std::string>{"ok"});
 
   here.table->CloseCursor(here.session, &cursor);
   other.WriteLine("");
@@ -277,15 +280,16 @@ TEST_F(SessionProcessTest, CheckDoesNotCallAnotherProcesssUnfinishedPagesLeaks) 
   CreateSharedTableDb(path, 8);
   ChildProcess txn = Helper({"txn", path, "1"});  // the table's first record page
   ASSERT_EQ(txn.ReadLine(), "inserted");
-  const ToolRun beside = Zudadmin({"check", path});
-  EXPECT_EQ(beside.exitCode, 0);
-  ASSERT_EQ(beside.lines.size(), 2u);
-  EXPECT_EQ(beside.lines[0].rfind("note: ", 0), 0u) << beside.lines[0];
-  EXPECT_NE(beside.lines[0].find(" marked used that nothing reaches; not judged as leaks while 1 other connection "
-                                 "is open"),
+  const TABSCheckReport report = CheckDatabase(path, TABSPassword{});
+  EXPECT_TRUE(report.Ok());
+  const std::vector<std::string> beside = report.Lines();
+  ASSERT_EQ(beside.size(), 2u);
+  EXPECT_EQ(beside[0].rfind("note: ", 0), 0u) << beside[0];
+  EXPECT_NE(beside[0].find(" marked used that nothing reaches; not judged as leaks while 1 other connection "
+                           "is open"),
             std::string::npos)
-      << beside.lines[0];
-  EXPECT_EQ(beside.lines[1], "ok");
+      << beside[0];
+  EXPECT_EQ(beside[1], "ok");
   txn.WriteLine("rollback");
   ASSERT_EQ(txn.ReadLine(), "ended");
   txn.WriteLine("");

@@ -4,9 +4,9 @@
 #include <chrono>
 #include <sstream>
 
-#include "ChildProcess.h"
 #include "LockTestDb.h"
 #include "os/OsClock.h"
+#include "support/ChildProcess.h"
 
 namespace {
 

@@ -346,11 +346,12 @@ TEST(DiskDatabase, ManySlotsSpanPagesAndAnEncryptedDatabaseOpens) {
   EXPECT_EQ(db.SessionsFile().PageList().size(), 3u);
 }
 
-TEST(TableList, RoundTripOfManyNamesWithLongNamesCut) {
+TEST(TableList, RoundTripOfManyNamesWithTheLongestNameWhole) {
   ScratchDir dir;
   const std::string path = dir.File("list.zud");
   TABSDiskDatabase().CreateDatabase(path, TABSPassword{});
   const std::string longName = std::string(300, 'x') + "TAIL";
+  const std::string name255 = longName.substr(0, 255);
   std::vector<TABSTableListEntry> want;
   {
     TABSDiskDatabase db;
@@ -362,8 +363,13 @@ TEST(TableList, RoundTripOfManyNamesWithLongNamesCut) {
       db.TableList().AddTable(kSys, e);
       want.push_back(e);
     }
-    db.TableList().AddTable(kSys, {longName, 7, 8, 9, 10});
-    want.push_back({longName.substr(0, 255), 7, 8, 9, 10});
+    ExpectEngineError(
+        [&] {
+          db.TableList().AddTable(kSys, {longName, 7, 8, 9, 10});
+        },
+        30450, "a table name has at most 255 bytes");
+    db.TableList().AddTable(kSys, {name255, 7, 8, 9, 10});
+    want.push_back({name255, 7, 8, 9, 10});
     db.PageManager().CommitSession(kSys, true);
   }
   TABSDiskDatabase db;
@@ -379,17 +385,22 @@ TEST(TableList, RoundTripOfManyNamesWithLongNamesCut) {
                                     want[i].LocksPageNo}));
   }
   EXPECT_GE(list.Entries().size() * kTableListEntrySize, static_cast<size_t>(3 * kD));  // several pages
-  // Lookups: case-insensitive, and the long name finds its entry whether
-  // the caller gives it whole or cut.
+  // Lookups: case-insensitive, and only the whole name finds its entry: a
+  // longer name that starts with it is another name, which no entry has.
   EXPECT_EQ(list.FindTable(kSys, "TABLA42").TableID, 142);
-  EXPECT_EQ(list.FindTable(kSys, longName).TableID, 7);
-  EXPECT_EQ(list.FindTable(kSys, longName.substr(0, 255)).TableID, 7);
+  EXPECT_EQ(list.FindTable(kSys, name255).TableID, 7);
+  EXPECT_FALSE(list.TableExists(kSys, longName));
   EXPECT_FALSE(list.TableExists(kSys, longName.substr(0, 254)));
   ExpectEngineError(
       [&] {
         list.AddTable(kSys, {longName + "other", 1, 1, 1, 1});
       },
-      30395, "Table '" + longName.substr(0, 255) + "' already exists");
+      30450, "a table name has at most 255 bytes");
+  ExpectEngineError(
+      [&] {
+        list.AddTable(kSys, {name255, 1, 1, 1, 1});
+      },
+      30395, "Table '" + name255 + "' already exists");
   ExpectEngineError([&] { list.AddTable(kSys, {"Tabla3", 1, 1, 1, 1}); }, 30395, "'Tabla3' already exists");
   ExpectEngineError([&] { list.FindTable(kSys, "nada"); }, 30396, "Table 'nada' not exists.");
   ExpectEngineError([&] { list.DeleteTable(kSys, "nada"); }, 30397, "Table 'nada' not exists.");

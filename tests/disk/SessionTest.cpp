@@ -34,9 +34,7 @@ TEST(SessionTest, ModesAndTransactionsAreCheckedAtTheDatabase) {
                     "Cannot perform 'DeleteTable' operation on a database in transaction");
   ExpectEngineError([&] { data.RenameTable(s, kSharedTable, "otra"); }, 20177, "'RenameTable'");
   TABSFieldDefs fields;
-  TABSFieldDef* f = fields.AddNew();
-  f->SetName("x");
-  f->SetDataType(aftInteger, 0);
+  AddFields(fields, {{"x", aftInteger}});
   ExpectEngineError([&] { data.CreateTable(s, "nueva", fields, TABSIndexDefs()); }, 20182, "'CreateTable'");
   EXPECT_EQ(data.Tables(s).size(), 1u);
   data.Disconnect(s);  // rolls the transaction back

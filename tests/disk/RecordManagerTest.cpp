@@ -9,6 +9,7 @@
 #include "disk/DiskDatabase.h"
 #include "disk/DiskRecordManager.h"
 #include "disk/RecordPage.h"
+#include "support/FieldList.h"
 
 namespace {
 
@@ -37,13 +38,7 @@ struct Store {
   std::vector<char> buffer;
 
   explicit Store(int32_t stringSize = 94) {
-    TABSFieldDef* n = fields.AddNew();
-    n->SetName("n");
-    n->SetDataType(aftInteger);
-    TABSFieldDef* s = fields.AddNew();
-    s->SetName("s");
-    s->SetDataType(aftString, stringSize);
-    fields.CalculateOffsets();
+    AddFields(fields, {{"n", aftInteger}, {"s", aftString, stringSize}});
     TABSDiskDatabase().CreateDatabase(path, TABSPassword{});
     Open(-1);
     rm->PageIndex().Create(kSession);
@@ -127,10 +122,7 @@ TEST(RecordPage, SlotsAndLayout) {
   EXPECT_EQ(GetI32(&file[data + 5 + 200 + 1]), 1002);
   // A record no page can hold is refused when the manager is set up.
   TABSFieldDefs huge;
-  TABSFieldDef* f = huge.AddNew();
-  f->SetName("big");
-  f->SetDataType(aftString, 5000);
-  huge.CalculateOffsets();
+  AddFields(huge, {{"big", aftString, 5000}});
   ExpectEngineError([&] { TABSDiskRecordManager(st.db->PageManager(), huge, 1); }, 20174, "Record is too large");
 }
 

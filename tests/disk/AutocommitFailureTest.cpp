@@ -1,0 +1,158 @@
+// A change made outside a transaction commits at its end. When that commit
+// fails (the header lock is busy, a write fails), or the change fails after
+// its first page change, nothing of it may stay pending in the session: the
+// next statement of the connection would commit it, over what other
+// connections committed in between.
+#include <set>
+
+#include "DiskTestUtil.h"
+#include "SessionTestDb.h"
+#include "ZudadminRun.h"
+#include "os/FaultFile.h"
+
+namespace {
+
+enum class Change { kInsert, kUpdate, kDelete };
+
+const char* Name(Change change) {
+  switch (change) {
+    case Change::kInsert: return "insert";
+    case Change::kUpdate: return "update";
+    case Change::kDelete: return "delete";
+  }
+  return "";
+}
+
+// Row 5 is committed; the change that fails inserts row 1, turns row 5
+// into row 1, or deletes row 5.
+void MakeChange(SharedTableConnection& c, Change change, const TABSRecordID& five) {
+  switch (change) {
+    case Change::kInsert: c.Insert(1, 9); break;
+    case Change::kUpdate: c.Update(five, 1, 9); break;
+    case Change::kDelete: c.Delete(five); break;
+  }
+}
+
+std::set<int32_t> Ids(SharedTableConnection& c) {
+  std::set<int32_t> ids;
+  for (const SharedRow& row : c.RowsInOrder()) {
+    EXPECT_TRUE(row.Whole()) << row.id << " '" << row.nombre << "'";
+    ids.insert(row.id);
+  }
+  return ids;
+}
+
+// Two connections of the file: b's change fails at its commit because a
+// holds the header lock; a then commits row 100, and b goes on with row 2.
+// Row 100 stays, nothing of b's failed change arrives, and b's next
+// statement works.
+TEST(AutocommitFailureTest, AChangeWhoseCommitFailsLeavesNothingForTheNextStatement) {
+  for (Change change : {Change::kInsert, Change::kUpdate, Change::kDelete}) {
+    SCOPED_TRACE(Name(change));
+    ScratchDir dir;
+    const std::string path = dir.File("autocommit.zud");
+    CreateSharedTableDb(path, 4);
+    {
+      SharedTableConnection a(path), b(path);
+      const TABSRecordID five = a.Insert(5, 1);
+      b.data.Pages().SetLockRetry({3, 1});
+      ASSERT_TRUE(a.data.Pages().LockHeader());
+      ExpectEngineError([&] { MakeChange(b, change, five); }, 20213, "Database is locked");
+      a.data.Pages().UnlockHeader();
+      EXPECT_EQ(b.Count(), 1);
+      EXPECT_EQ(b.data.Pages().DirtyPageCount(b.session.sessionID), 0);
+
+      a.Insert(100, 1);
+      b.Insert(2, 2);
+      EXPECT_EQ(Ids(b), (std::set<int32_t>{2, 5, 100}));
+    }
+    SharedTableConnection reader(path);
+    EXPECT_EQ(Ids(reader), (std::set<int32_t>{2, 5, 100}));
+    EXPECT_EQ(reader.Count(), 3);
+    reader.data.Disconnect(reader.session);
+    reader.data.Close();
+    ExpectCheckOk(path);
+  }
+}
+
+// Single-user, where nothing rereads the table's state before a change:
+// the commit's first write fails. The count the connection keeps is the
+// committed one at once, and the failed row never arrives.
+TEST(AutocommitFailureTest, ASingleUserChangeWhoseWriteFailsIsRolledBackWhole) {
+  for (Change change : {Change::kInsert, Change::kUpdate, Change::kDelete}) {
+    SCOPED_TRACE(Name(change));
+    ScratchDir dir;
+    const std::string path = dir.File("single.zud");
+    CreateSharedTableDb(path, 4);
+    tiv::os::FaultFileSystem faults;
+    {
+      SharedTableConnection c(path, false, faults);
+      const TABSRecordID five = c.Insert(5, 1);
+      faults.FailWrite(1, 2);  // the State 1 header of the commit, and its retry
+      ExpectEngineError([&] { MakeChange(c, change, five); }, 10462, "Cannot Write to file");
+      EXPECT_EQ(c.Count(), 1);
+      EXPECT_EQ(c.data.Pages().DirtyPageCount(c.session.sessionID), 0);
+      c.Insert(2, 2);
+    }
+    SharedTableConnection reader(path, false);
+    EXPECT_EQ(Ids(reader), (std::set<int32_t>{2, 5}));
+    EXPECT_EQ(reader.Count(), 2);
+  }
+}
+
+// The autoincrement counter of the table and the session's record of it
+// go back with a failed insert: the next insert gets the value again.
+TEST(AutocommitFailureTest, AFailedInsertGivesItsAutoincrementValueBack) {
+  ScratchDir dir;
+  const std::string path = dir.File("autoinc.zud");
+  TABSDiskDatabase().CreateDatabase(path, TABSPassword{}, 4);
+  tiv::os::FaultFileSystem faults;
+  const auto values = [](TABSDiskTableData& t, TABSSessionInfo& s) {
+    std::vector<std::pair<int64_t, int64_t>> rows;
+    TABSTableCursor cursor;
+    t.PrepareCursor(cursor);
+    while (t.FetchRecord(s, cursor, grmNext) == grrFound) {
+      TABSVariant n, v;
+      ReadFieldValue(t.FieldDefs(), cursor.Record(), 0, n);
+      ReadFieldValue(t.FieldDefs(), cursor.Record(), 1, v);
+      rows.emplace_back(n.AsLargeint(), v.AsLargeint());
+    }
+    return rows;
+  };
+  {
+    TABSDiskDatabaseData data("AUTOINC", faults);
+    TABSSessionInfo s;
+    data.Open(path, TABSPassword{}, false, false);
+    data.Connect(s);
+    TABSFieldDefs fields;
+    fields.AddNew()->SetName("n");
+    fields[0]->SetDataType(aftAutoIncInteger, 0);
+    fields.AddNew()->SetName("v");
+    fields[1]->SetDataType(aftInteger, 0);
+    TABSDiskTableData& t = data.CreateTable(s, "contador", fields, TABSIndexDefs());
+    std::vector<char> record(static_cast<size_t>(t.FieldDefs().MemoryRecordSize()));
+    const auto insert = [&](int32_t v) {
+      t.InitRecordForInsert(record.data());
+      TABSVariant value;
+      value.SetAsInteger(v);
+      WriteFieldValue(t.FieldDefs(), record.data(), 1, value);
+      t.InsertRecord(s, record.data());
+    };
+    insert(10);
+    faults.FailWrite(1, 2);
+    ExpectEngineError([&] { insert(20); }, 10462);
+    EXPECT_EQ(t.GetLastAutoincValue(s, "n"), 1);
+    insert(30);
+    EXPECT_EQ(values(t, s), (std::vector<std::pair<int64_t, int64_t>>{{1, 10}, {2, 30}}));
+    data.Disconnect(s);
+  }
+  TABSDiskDatabaseData data("AUTOINC");
+  TABSSessionInfo s;
+  data.Open(path, TABSPassword{}, false, false);
+  data.Connect(s);
+  TABSDiskTableData& t = data.OpenTable(s, "contador");
+  EXPECT_EQ(values(t, s), (std::vector<std::pair<int64_t, int64_t>>{{1, 10}, {2, 30}}));
+  data.Disconnect(s);
+}
+
+}  // namespace

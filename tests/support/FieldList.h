@@ -1,0 +1,20 @@
+// Field lists for tests, written as a table of name, type and declared
+// size instead of one AddNew/SetName/SetDataType triple per field.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/ZUDBaseEngine.h"
+
+struct FieldSpec {
+  std::string name;
+  TABSDataType type;
+  int32_t size = 0;  // declared size: characters of a string, bytes of a byte string, else 0
+};
+
+// Appends one field per entry, in order, to `fields` and lays the record
+// out again (CalculateOffsets), so offsets and record sizes are ready to
+// read. Returns `fields`.
+TABSFieldDefs& AddFields(TABSFieldDefs& fields, const std::vector<FieldSpec>& specs);
