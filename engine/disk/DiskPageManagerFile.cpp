@@ -1,5 +1,6 @@
 #include "disk/DiskPageManagerFile.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -52,6 +53,24 @@ std::string TABSDatabaseHeader::SignatureText() const {
   std::string text;
   for (uint8_t b : Signature) text += (b >= 0x20 && b < 0x7F) ? static_cast<char>(b) : '?';
   return text;
+}
+
+std::vector<std::string> TABSDatabaseHeader::PageFigureFaults(int64_t pageAreaOffset, int64_t fileSize,
+                                                              bool database) const {
+  std::vector<std::string> faults;
+  const std::string total = std::to_string(TotalPageCount), last = std::to_string(LastUsedPageNo);
+  if (TotalPageCount < 0) faults.push_back("TotalPageCount " + total + " is negative");
+  if (LastUsedPageNo < -1)
+    faults.push_back("LastUsedPageNo " + last + " is below -1");
+  else if (LastUsedPageNo >= TotalPageCount)
+    faults.push_back("LastUsedPageNo " + last + " is not below TotalPageCount " + total);
+  if (database && LastUsedPageNo < kSystemDirectoryPageNo)
+    faults.push_back("LastUsedPageNo " + last + " is below 2: the system directory at page 2 is in use");
+  const int64_t end = pageAreaOffset + int64_t{std::max(TotalPageCount, 0)} * PageSize;
+  if (end > fileSize)
+    faults.push_back("the page area of " + total + " pages ends at byte " + std::to_string(end) +
+                     ", past the end of the file (" + std::to_string(fileSize) + " bytes)");
+  return faults;
 }
 
 void TABSCryptoCheckBlock::Encode(uint8_t* out) const {
@@ -289,10 +308,8 @@ void TABSDiskPageManager::OpenLocked(const TABSPassword& password, bool& needRep
                         file_.FailureArgs());
   needRepair = header_.State != kStateConsistent || header_.Version < kOldFormatBelow;
   // Sizes that no database of ours has: refuse before anything trusts them.
-  // LastUsedPageNo lies in the page area (-1 when no page is in use), so
-  // every sum of it with a page count stays far from overflow.
   if (header_.HeaderSize != kHeaderSize || header_.PageSize < kMinPageSize || header_.PageCountInExtent == 0 ||
-      header_.TotalPageCount < 0 || header_.LastUsedPageNo < -1 || header_.LastUsedPageNo >= header_.TotalPageCount ||
+      header_.TotalPageCount < 0 || header_.LastUsedPageNo < -1 ||
       (header_.Encrypted != kEncryptedNo && header_.Encrypted != kEncryptedYes))
     throw EABSException(20237, "Invalid database format");
   SetPageSize(header_.PageSize);
@@ -309,10 +326,13 @@ void TABSDiskPageManager::OpenLocked(const TABSPassword& password, bool& needRep
   if (lockAreaSize_ < kMinLockAreaSize) throw EABSException(20237, "Invalid database format");
   nextObjectIdOffset_ = lockAreaOffset_ + lockAreaSize_;
   pageAreaOffset_ = nextObjectIdOffset_ + kNextObjectIdSize;
-  // Pages the header counts but the file does not hold: growing from such a
-  // count would start past the end (a longer file is a growth cut short and
-  // is fine: the next growth sets its size from the count).
-  if (PageAreaEnd(header_.TotalPageCount) > file_.GetSize()) throw EABSException(20237, "Invalid database format");
+  // LastUsedPageNo inside the page area (so that every sum of it with a page
+  // count stays far from overflow), and no page counted that the file does
+  // not hold: growing from such a count would start past the end. A longer
+  // file is a growth cut short and is fine: the next growth sets its size
+  // from the count.
+  if (!header_.PageFigureFaults(pageAreaOffset_, file_.GetSize(), false).empty())
+    throw EABSException(20237, "Invalid database format");
   // The check block passes a wrong password with probability 2^-32: the
   // system directory's page must decipher to its DataCRC as well.
   if (header_.Encrypted == kEncryptedYes && header_.TotalPageCount > kSystemDirectoryPageNo &&

@@ -99,6 +99,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/PageManager.h"
 #include "disk/DatabaseFile.h"
@@ -123,6 +124,11 @@ struct TABSDatabaseHeader {
   void Encode(uint8_t* out) const;  // kHeaderSize bytes
   void Decode(const uint8_t* in);   // kHeaderSize bytes
   std::string SignatureText() const;
+  // Contract 3: what is wrong with the page figures of a header whose page
+  // area starts at `pageAreaOffset` of a file of `fileSize` bytes, one text
+  // each, none for figures an open accepts. `database`: the file holds a
+  // database, whose pages 0..2 are always in use (DiskDatabase.h).
+  std::vector<std::string> PageFigureFaults(int64_t pageAreaOffset, int64_t fileSize, bool database) const;
 };
 
 struct TABSCryptoCheckBlock {

@@ -10,6 +10,7 @@
 #include <filesystem>
 
 #include "HostileDb.h"
+#include "disk/DatabaseCheck.h"
 #include "os/FaultFile.h"
 
 namespace {
@@ -77,6 +78,53 @@ TEST(HostilePageCountTest, PageFiguresThatNoDatabaseHasAreRefusedAtOpen) {
     WriteAll(db.path, damaged);
     ExpectEngineError([&] { Connection open(db.path); }, 20237, "Invalid database format");
     EXPECT_EQ(ReadAll(db.path), damaged);  // a refused open writes nothing
+  }
+}
+
+// The check names the figure that the open refuses with "Invalid database
+// format" alone.
+TEST(HostilePageCountTest, TheCheckNamesThePageFigureThatTheOpenRefuses) {
+  const Built db;
+  EXPECT_EQ(CheckDatabase(db.path, TABSPassword{}).Lines(), std::vector<std::string>{"ok"});
+  const std::string t = std::to_string(db.total), end = std::to_string(db.bytes.size() + kPageSize);
+  struct Case {
+    const char* what;
+    int32_t total, lastUsed;
+    std::vector<std::string> header;  // the "header: " problems, in order
+  };
+  const Case cases[] = {
+      {"LastUsedPageNo at TotalPageCount",
+       db.total,
+       db.total,
+       {"LastUsedPageNo " + t + " is not below TotalPageCount " + t}},
+      {"TotalPageCount one page past the end of the file",
+       db.total + 1,
+       db.lastUsed,
+       {"the page area of " + std::to_string(db.total + 1) + " pages ends at byte " + end +
+        ", past the end of the file (" + std::to_string(db.bytes.size()) + " bytes)"}},
+      {"both",
+       db.total + 1,
+       db.total + 1,
+       {"LastUsedPageNo " + std::to_string(db.total + 1) + " is not below TotalPageCount " +
+            std::to_string(db.total + 1),
+        "the page area of " + std::to_string(db.total + 1) + " pages ends at byte " + end +
+            ", past the end of the file (" + std::to_string(db.bytes.size()) + " bytes)"}},
+      {"LastUsedPageNo -1 over a database with tables",
+       db.total,
+       -1,
+       {"LastUsedPageNo -1 is below 2: the system directory at page 2 is in use"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Bytes damaged = db.bytes;
+    PutI32(&damaged[kHdrTotalPageCount], c.total);
+    PutI32(&damaged[kHdrLastUsedPageNo], c.lastUsed);
+    WriteAll(db.path, damaged);
+    std::vector<std::string> expected;
+    for (const std::string& h : c.header) expected.push_back("header: " + h);
+    expected.push_back("database: Invalid database format - Native error: 20237");
+    EXPECT_EQ(CheckDatabase(db.path, TABSPassword{}).problems, expected);
+    EXPECT_EQ(ReadAll(db.path), damaged);  // the check never writes
   }
 }
 
