@@ -208,8 +208,7 @@ int32_t TABSDatabaseFreeSpaceManager::Grow() {
   const int32_t oldEam = lastUsed_ == -1 ? -1 : LastEamIndex();
   // In 64 bits: near 2^31 pages the sums below pass the int32 range, and a
   // count that does would address no page.
-  int64_t candidate = int64_t{lastUsed_} + 1;
-  while (candidate < INT32_MAX && IsMapPage(static_cast<int32_t>(candidate))) ++candidate;
+  const int64_t candidate = FirstUnmarkedFrom(int64_t{lastUsed_} + 1, oldPfs);
   int64_t end = int64_t{total_} + GrowthStep();
   if (candidate >= end) end = candidate + 1;
   while (end <= INT32_MAX && IsMapPage(static_cast<int32_t>(end - 1))) ++end;
@@ -226,6 +225,27 @@ int32_t TABSDatabaseFreeSpaceManager::Grow() {
   for (int32_t k = oldPfs + 1; k <= newPfs; ++k) UpdateEam(PfsPageNo(k));
   MarkPage(lastUsed_, true);
   return lastUsed_;
+}
+
+// A page marked in use above LastUsedPageNo is an allocation whose header
+// was never written (a crash between the map write and the header write):
+// nothing reaches it, but it is not free to hand out again either. Growth
+// starts after such pages, so LastUsedPageNo ends above every one it met.
+// Only the PFS pages up to `lastPfs` exist; past them no page is marked.
+int64_t TABSDatabaseFreeSpaceManager::FirstUnmarkedFrom(int64_t from, int32_t lastPfs) {
+  std::unique_ptr<TABSPage> pfs;
+  int64_t pfsIndex = -1;
+  for (int64_t p = from; p < INT32_MAX; ++p) {
+    if (IsMapPage(static_cast<int32_t>(p))) continue;
+    const int64_t idx = p / pagesPerPfs_;
+    if (idx > lastPfs) return p;
+    if (idx != pfsIndex) {
+      pfs = ReadMapPage(PfsPageNo(static_cast<int32_t>(idx)), ptPFS, static_cast<int>(MapSite::kSearch));
+      pfsIndex = idx;
+    }
+    if (!BitSet(pfs->DataBuffer(), p % pagesPerPfs_)) return p;
+  }
+  return INT32_MAX;  // no page left to address: the growth refuses
 }
 
 // ---------------------------------------------------------------------------
