@@ -11,6 +11,7 @@
 
 #include "core/ABSBTreeTableIndex.h"
 #include "core/ZUDRecordLayout.h"
+#include "disk/DatabaseFile.h"
 #include "disk/DiskBytes.h"
 #include "disk/DiskDatabaseData.h"
 #include "disk/DiskFormat.h"
@@ -337,6 +338,35 @@ void CheckTable(TABSDiskDatabaseData& data, HeldTable& held, TABSSessionInfo& s,
   }
 }
 
+// The header's page figures, read straight from the file before the check
+// opens it: an open refuses a header whose figures no database has with
+// "Invalid database format" alone, the check names the figure
+// (DiskPageManagerFile.h contract 3). A file without a readable header and
+// lock area is left to the open to report.
+void CheckPageFigures(const std::string& fileName, std::vector<std::string>& problems) {
+  try {
+    TABSDatabaseFile file;
+    file.OpenFile(fileName, 0, 1);
+    const int64_t start = file.FindSignature();
+    uint8_t bytes[kHeaderSize];
+    uint8_t lockAreaSize[kLockAreaReadSize];
+    const int64_t lockArea = start + kHeaderSize + kCheckBlockSize;
+    TABSDatabaseHeader header;
+    if (!file.ReadBuffer(bytes, start, kHeaderSize) || !file.ReadBuffer(lockAreaSize, lockArea, kLockAreaReadSize))
+      return;
+    header.Decode(bytes);
+    const int16_t areaSize = GetI16(lockAreaSize + kLockAreaSizeField);
+    if (std::memcmp(header.Signature.data(), kSignature, kSignatureSize) != 0 || header.HeaderSize != kHeaderSize ||
+        header.PageSize < kMinPageSize || areaSize < kMinLockAreaSize)
+      return;
+    for (const std::string& fault :
+         header.PageFigureFaults(lockArea + areaSize + kNextObjectIdSize, file.GetSize(), true))
+      problems.push_back("header: " + fault);
+  } catch (const EABSException&) {
+    // the open says what keeps the file from being read
+  }
+}
+
 // The check's connection: one more multi-user connection, for the check's
 // life.
 struct CheckConnection {
@@ -369,6 +399,7 @@ std::vector<std::string> TABSCheckReport::Lines() const {
 TABSCheckReport CheckDatabase(const std::string& fileName, const TABSPassword& password) {
   TABSCheckReport report;
   std::vector<std::string>& problems = report.problems;
+  CheckPageFigures(fileName, problems);
   try {
     CheckConnection c(fileName, password);
     TABSDiskPageManager& pm = c.data.Pages();

@@ -3,6 +3,14 @@
 // them, and any other caller (a repair, a shell) gets the same lines.
 //
 // What it checks, in this order of the report:
+//   - the header's page figures, read from the file before the check opens
+//     it (DiskPageManagerFile.h contract 3, DiskDatabase.h contract 2):
+//     "header: LastUsedPageNo L is not below TotalPageCount T",
+//     "header: LastUsedPageNo L is below 2: the system directory at page 2
+//     is in use", "header: the page area of T pages ends at byte E, past
+//     the end of the file (F bytes)" (and "... is negative", "... is below
+//     -1"); the open then refuses the file ("database: Invalid database
+//     format", below);
 //   - every page the free-space map marks used: readable, with its page
 //     signature, and (map pages aside, the map reads those itself) its
 //     header and CRC as the page reader checks them:

@@ -86,6 +86,10 @@ void TABSDiskDatabase::OpenDatabase(const std::string& fileName, const TABSPassw
   MakeParts();
   try {
     pm_->OpenDatabaseFile(fileName, password, multiUser, exclusive, needRepair, readOnly);
+    // Pages 0..2 (the map and the system directory) are in use in every
+    // database; a header that says otherwise would have the next growth
+    // hand them out again over the map and the directory.
+    if (pm_->Header().LastUsedPageNo < kSystemDirectoryPageNo) throw EABSException(20237, "Invalid database format");
     directory_->Open();
     directory_->Read(kSystem);
     const int32_t sessionsPage = directory_->Find(sfkActiveSessions);

@@ -15,7 +15,9 @@
 //  1. CreateDatabase writes everything in the system session, commits it
 //     with a flush, and closes the file again. A failure rolls the session
 //     back, closes the file and removes the half-made file.
-//  2. OpenDatabase opens the file, reads the system directory from page 2,
+//  2. OpenDatabase opens the file, refuses a header whose LastUsedPageNo is
+//     below 2 ("Invalid database format", 20237: pages 0..2 are always in
+//     use), reads the system directory from page 2,
 //     opens the active sessions file at the directory's kind-2 page and
 //     takes MaxConnections from its size (replacing what the caller asked
 //     for), and opens and loads the table list at the kind-1 page under the

@@ -1,5 +1,7 @@
 #include "disk/DiskPageManagerFile.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
@@ -51,6 +53,24 @@ std::string TABSDatabaseHeader::SignatureText() const {
   std::string text;
   for (uint8_t b : Signature) text += (b >= 0x20 && b < 0x7F) ? static_cast<char>(b) : '?';
   return text;
+}
+
+std::vector<std::string> TABSDatabaseHeader::PageFigureFaults(int64_t pageAreaOffset, int64_t fileSize,
+                                                              bool database) const {
+  std::vector<std::string> faults;
+  const std::string total = std::to_string(TotalPageCount), last = std::to_string(LastUsedPageNo);
+  if (TotalPageCount < 0) faults.push_back("TotalPageCount " + total + " is negative");
+  if (LastUsedPageNo < -1)
+    faults.push_back("LastUsedPageNo " + last + " is below -1");
+  else if (LastUsedPageNo >= TotalPageCount)
+    faults.push_back("LastUsedPageNo " + last + " is not below TotalPageCount " + total);
+  if (database && LastUsedPageNo < kSystemDirectoryPageNo)
+    faults.push_back("LastUsedPageNo " + last + " is below 2: the system directory at page 2 is in use");
+  const int64_t end = pageAreaOffset + int64_t{std::max(TotalPageCount, 0)} * PageSize;
+  if (end > fileSize)
+    faults.push_back("the page area of " + total + " pages ends at byte " + std::to_string(end) +
+                     ", past the end of the file (" + std::to_string(fileSize) + " bytes)");
+  return faults;
 }
 
 void TABSCryptoCheckBlock::Encode(uint8_t* out) const {
@@ -251,6 +271,9 @@ void TABSDiskPageManager::OpenChecked(const std::string& fileName, const TABSPas
   // The database start and the header's size are fixed once written, so
   // they are found before the header lock, which lives at S + 360.
   SetOffsets(file_.FindSignature(), kHeaderSize);
+  // Held from the header read to the check of the page area against the
+  // file's size: another process's release writes a smaller page count and
+  // only then cuts the file (TruncateFile), so the two are read as one.
   if (!LockHeader()) throw EABSException(20230, "Database is locked");
   if (multiUser_ && file_.LockingUnsupported()) {
     // Every lock would "succeed" for every process at once: two of them
@@ -262,16 +285,19 @@ void TABSDiskPageManager::OpenChecked(const std::string& fileName, const TABSPas
                          s.text + " - byte-range locks are not supported by this file system, and a multi-user "
                                   "open needs them; open the database single-user"});
   }
-  bool readOk = false;
   try {
-    uint8_t buf[kHeaderSize] = {};
-    readOk = file_.ReadBuffer(buf, databaseStart_, kHeaderSize);
-    header_.Decode(buf);
+    OpenLocked(password, needRepair);
   } catch (...) {
     UnlockHeader();
     throw;
   }
   UnlockHeader();
+}
+
+void TABSDiskPageManager::OpenLocked(const TABSPassword& password, bool& needRepair) {
+  uint8_t buf[kHeaderSize] = {};
+  const bool readOk = file_.ReadBuffer(buf, databaseStart_, kHeaderSize);
+  header_.Decode(buf);
   if (std::memcmp(header_.Signature.data(), kSignature, kSignatureSize) != 0)
     throw EABSException(10470, "Invalid file format. Found signature: '%s', expected: '%s'",
                         {header_.SignatureText(), kSignature});
@@ -300,6 +326,13 @@ void TABSDiskPageManager::OpenChecked(const std::string& fileName, const TABSPas
   if (lockAreaSize_ < kMinLockAreaSize) throw EABSException(20237, "Invalid database format");
   nextObjectIdOffset_ = lockAreaOffset_ + lockAreaSize_;
   pageAreaOffset_ = nextObjectIdOffset_ + kNextObjectIdSize;
+  // LastUsedPageNo inside the page area (so that every sum of it with a page
+  // count stays far from overflow), and no page counted that the file does
+  // not hold: growing from such a count would start past the end. A longer
+  // file is a growth cut short and is fine: the next growth sets its size
+  // from the count.
+  if (!header_.PageFigureFaults(pageAreaOffset_, file_.GetSize(), false).empty())
+    throw EABSException(20237, "Invalid database format");
   // The check block passes a wrong password with probability 2^-32: the
   // system directory's page must decipher to its DataCRC as well.
   if (header_.Encrypted == kEncryptedYes && header_.TotalPageCount > kSystemDirectoryPageNo &&
@@ -604,32 +637,44 @@ void TABSDiskPageManager::WritePageVersion(int32_t pageNo, int32_t version) {
 // ---------------------------------------------------------------------------
 // Growing and shrinking
 
+int64_t TABSDiskPageManager::PageAreaEnd(int64_t pages) const { return pageAreaOffset_ + pages * pageSize_; }
+
 void TABSDiskPageManager::ExtendFile(int32_t pages) {
   if (pages <= 0) return;
+  // Page numbers are int32: a count past 2^31 - 1 has no page to address.
+  const int64_t total = int64_t{header_.TotalPageCount} + pages;
+  if (total > INT32_MAX)
+    throw EABSException(30431, "Page: %d cannot be addressed. TotalPageCount=%d", {total - 1, header_.TotalPageCount});
   Access access(*this);
   // The new end follows from the header's page count, not from the size of
-  // the file: a file left longer by a cut-off growth, or shorter than its
-  // pages, still ends exactly after its last page.
-  const int32_t total = header_.TotalPageCount + pages;
-  file_.SetSize(pageAreaOffset_ + static_cast<int64_t>(total) * pageSize_);
-  header_.TotalPageCount = total;
+  // the file: a file left longer by a cut-off growth still ends exactly
+  // after its last page.
+  file_.SetSize(PageAreaEnd(total));
+  header_.TotalPageCount = static_cast<int32_t>(total);
 }
 
 void TABSDiskPageManager::TruncateFile(int32_t pages) {
   if (pages <= 0 || pages > header_.TotalPageCount) return;
   Access access(*this);
-  // The new end is computed from the page area, not from the current size,
-  // so a file that is longer or shorter than its pages never loses a page
-  // that stays in use.
-  const int32_t remaining = header_.TotalPageCount - pages;
-  file_.SetSize(pageAreaOffset_ + static_cast<int64_t>(remaining) * pageSize_);
-  header_.TotalPageCount = remaining;
-  WriteHeader(true);
+  // The header first, then the file: a failure or a crash in between
+  // leaves a file longer than its page area, which opens, never a header
+  // that counts pages past the end of the file, which does not. The new end
+  // is computed from the page area, not from the current size, so a file
+  // that is longer than its pages never loses a page that stays in use.
+  const int32_t before = header_.TotalPageCount;
+  header_.TotalPageCount = before - pages;
+  try {
+    WriteHeader(true);
+  } catch (...) {
+    header_.TotalPageCount = before;
+    throw;
+  }
+  file_.SetSize(PageAreaEnd(header_.TotalPageCount));
 }
 
 void TABSDiskPageManager::TruncateUnusedTail() {
-  const int32_t unused = header_.TotalPageCount - 1 - header_.LastUsedPageNo;
-  if (unused > 0) TruncateFile(unused);
+  const int64_t unused = int64_t{header_.TotalPageCount} - 1 - header_.LastUsedPageNo;
+  if (unused > 0) TruncateFile(static_cast<int32_t>(unused));
 }
 
 void TABSDiskPageManager::FlushFileBuffers() {

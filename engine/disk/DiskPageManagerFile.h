@@ -18,7 +18,10 @@
 //     share modes asked for) is granted, never by writing a byte. Bad input
 //     (a file that is not a database, a cut header, impossible sizes) raises
 //     an engine error; nothing read from the file is trusted before it is
-//     checked.
+//     checked. The header must have -1 <= LastUsedPageNo < TotalPageCount,
+//     and the page area of TotalPageCount pages must end inside the file (a
+//     longer file is fine); otherwise "Invalid database format" (20237). Both
+//     are read under the header lock.
 //  4. The header lock (lock area + 4) is re-entrant within this manager: a
 //     counter counts nested acquisitions, the first one locks the byte, the
 //     release that brings the counter back to 0 unlocks it.
@@ -40,6 +43,11 @@
 //     (30445). An encrypted open succeeds only when the check block's CRC
 //     matches and, when the file has a page 2, that page deciphers to its
 //     DataCRC too (ZUDSecurity.h contract 8); else 30445.
+// 10. The page count stays a valid int32 page number bound: growth past
+//     2^31 - 1 pages is refused (30431) before the file changes, and page
+//     arithmetic is done in 64 bits. Shrinking writes the smaller count to
+//     the header before it cuts the file, so no failure or crash leaves a
+//     header counting pages past the end of the file.
 //
 // Multi-process lock protocol (bytes of the database file, each locked
 // alone, never waited on inside the platform):
@@ -91,6 +99,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/PageManager.h"
 #include "disk/DatabaseFile.h"
@@ -115,6 +124,11 @@ struct TABSDatabaseHeader {
   void Encode(uint8_t* out) const;  // kHeaderSize bytes
   void Decode(const uint8_t* in);   // kHeaderSize bytes
   std::string SignatureText() const;
+  // Contract 3: what is wrong with the page figures of a header whose page
+  // area starts at `pageAreaOffset` of a file of `fileSize` bytes, one text
+  // each, none for figures an open accepts. `database`: the file holds a
+  // database, whose pages 0..2 are always in use (DiskDatabase.h).
+  std::vector<std::string> PageFigureFaults(int64_t pageAreaOffset, int64_t fileSize, bool database) const;
 };
 
 struct TABSCryptoCheckBlock {
@@ -182,6 +196,8 @@ class TABSDiskPageManager : public TABSPageManager {
   bool IsPageByteLocked(int32_t pageNo, int32_t offset) { return IsPageRegionLocked(pageNo, offset, 1); }
 
   int64_t PageOffset(int32_t pageNo) const;
+  // Where a page area of `pages` pages ends in the file.
+  int64_t PageAreaEnd(int64_t pages) const;
   void ReadPageBytes(void* buffer, int32_t pageNo, int32_t count, int32_t offset);
   void WritePageBytes(const void* buffer, int32_t pageNo, int32_t count, int32_t offset);
   bool ReadPage(int32_t pageNo, uint8_t* buffer);         // PageSize bytes; false when unreadable
@@ -241,6 +257,7 @@ class TABSDiskPageManager : public TABSPageManager {
   void SetOffsets(int64_t start, uint16_t headerSize);
   void SetPageSize(uint16_t pageSize);
   void OpenChecked(const std::string& fileName, const TABSPassword& password, bool& needRepair);
+  void OpenLocked(const TABSPassword& password, bool& needRepair);  // under the header lock
   bool ProbeReadOnly(const std::string& fileName, bool multiUser, bool& clearMultiUser);
   void ResetToDefaults();
   TABSCheckBlockCipher& Cipher();

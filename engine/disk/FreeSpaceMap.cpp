@@ -1,6 +1,7 @@
 #include "disk/FreeSpaceMap.h"
 
 #include <algorithm>
+#include <climits>
 
 #include "core/PageManager.h"
 #include "disk/DiskPageManagerFile.h"
@@ -104,7 +105,7 @@ void TABSDatabaseFreeSpaceManager::CreateMapPage(int32_t pageNo, uint16_t type) 
 void TABSDatabaseFreeSpaceManager::LoadHeader() {
   pm_.ReadHeader();
   const TABSDatabaseHeader& h = pm_.Header();
-  if (h.TotalPageCount < 0 || h.LastUsedPageNo < -1)
+  if (h.TotalPageCount < 0 || h.LastUsedPageNo < -1 || h.LastUsedPageNo >= h.TotalPageCount)
     throw EABSException(30431, "Page: %d cannot be addressed. TotalPageCount=%d", {h.LastUsedPageNo, h.TotalPageCount});
   lastUsed_ = h.LastUsedPageNo;
   total_ = h.TotalPageCount;
@@ -205,23 +206,46 @@ int32_t TABSDatabaseFreeSpaceManager::FindInEam(int32_t eamIndex) {
 int32_t TABSDatabaseFreeSpaceManager::Grow() {
   const int32_t oldPfs = lastUsed_ == -1 ? -1 : LastPfsIndex();
   const int32_t oldEam = lastUsed_ == -1 ? -1 : LastEamIndex();
-  int32_t candidate = lastUsed_ + 1;
-  while (IsMapPage(candidate)) ++candidate;
-  int32_t n = GrowthStep();
-  if (candidate >= total_ + n) n = candidate - total_ + 1;
-  while (IsMapPage(total_ + n - 1)) ++n;
-  pm_.ExtendFile(n);
+  // In 64 bits: near 2^31 pages the sums below pass the int32 range, and a
+  // count that does would address no page.
+  const int64_t candidate = FirstUnmarkedFrom(int64_t{lastUsed_} + 1, oldPfs);
+  int64_t end = int64_t{total_} + GrowthStep();
+  if (candidate >= end) end = candidate + 1;
+  while (end <= INT32_MAX && IsMapPage(static_cast<int32_t>(end - 1))) ++end;
+  if (end > INT32_MAX) throw EABSException(30431, "Page: %d cannot be addressed. TotalPageCount=%d", {end - 1, total_});
+  pm_.ExtendFile(static_cast<int32_t>(end - total_));
   total_ = pm_.Header().TotalPageCount;
   const int32_t newPfs = LastPfsIndex(), newEam = LastEamIndex();
   for (int32_t k = oldPfs + 1; k <= newPfs; ++k) CreateMapPage(PfsPageNo(k), ptPFS);
   for (int32_t k = oldEam + 1; k <= newEam; ++k) CreateMapPage(EamPageNo(k), ptEAM);
-  lastUsed_ = candidate;
+  lastUsed_ = static_cast<int32_t>(candidate);
   // An EAM page recreated after the file shrank below it may still have its
   // bit set in a PFS page that stayed: setting it again is no fault.
   for (int32_t k = oldEam + 1; k <= newEam; ++k) UpdatePfs(EamPageNo(k), true, false);
   for (int32_t k = oldPfs + 1; k <= newPfs; ++k) UpdateEam(PfsPageNo(k));
   MarkPage(lastUsed_, true);
   return lastUsed_;
+}
+
+// A page marked in use above LastUsedPageNo is an allocation whose header
+// was never written (a crash between the map write and the header write):
+// nothing reaches it, but it is not free to hand out again either. Growth
+// starts after such pages, so LastUsedPageNo ends above every one it met.
+// Only the PFS pages up to `lastPfs` exist; past them no page is marked.
+int64_t TABSDatabaseFreeSpaceManager::FirstUnmarkedFrom(int64_t from, int32_t lastPfs) {
+  std::unique_ptr<TABSPage> pfs;
+  int64_t pfsIndex = -1;
+  for (int64_t p = from; p < INT32_MAX; ++p) {
+    if (IsMapPage(static_cast<int32_t>(p))) continue;
+    const int64_t idx = p / pagesPerPfs_;
+    if (idx > lastPfs) return p;
+    if (idx != pfsIndex) {
+      pfs = ReadMapPage(PfsPageNo(static_cast<int32_t>(idx)), ptPFS, static_cast<int>(MapSite::kSearch));
+      pfsIndex = idx;
+    }
+    if (!BitSet(pfs->DataBuffer(), p % pagesPerPfs_)) return p;
+  }
+  return INT32_MAX;  // no page left to address: the growth refuses
 }
 
 // ---------------------------------------------------------------------------

@@ -24,10 +24,19 @@
 //     disk page manager. They are never enciphered and never handed out as
 //     data pages (CheckNotMapPage).
 //  3. Growing and shrinking work from TotalPageCount of the header, never
-//     from the size of the file; the file never ends with a map page.
+//     from the size of the file; the file never ends with a map page. The
+//     reread header must have -1 <= LastUsedPageNo < TotalPageCount (else
+//     30431), and growth is computed in 64 bits: one that would pass
+//     2^31 - 1 pages is refused (30431) before the file changes.
 //  4. Stored bytes are not trusted: a map page of the wrong type, a page
 //     number outside 0..TotalPageCount-1 and a double allocation or release
 //     are engine errors, never a read out of bounds.
+//  5. A page never goes out twice, also after a crash between an
+//     allocation's map write and its header write: growth skips pages
+//     marked in use above LastUsedPageNo (they stay marked, reached by
+//     nothing, and the check reports them as leaks) and takes the first
+//     unmarked page after them, so LastUsedPageNo ends above every marked
+//     page growth met.
 //
 // Thread use: the page manager's caller's database lock.
 #pragma once
@@ -77,6 +86,7 @@ class TABSDatabaseFreeSpaceManager {
   int32_t FindFreePage();
   int32_t FindInEam(int32_t eamIndex);
   int32_t Grow();
+  int64_t FirstUnmarkedFrom(int64_t from, int32_t lastPfs);
   int32_t GrowthStep() const;
   int32_t LastPfsIndex() const;
   int32_t LastEamIndex() const;
