@@ -32,6 +32,10 @@
 //     (TABSDatabaseFile::LockingUnsupported after the header lock) is
 //     refused with 30364 naming the reason: every lock would be granted to
 //     every process. Single-user and exclusive opens go on without locks.
+//  9. StateGeneration grows by one with every commit that has something
+//     to write (whether it then succeeds or not), so that what the table
+//     data objects of the process cache of the committed state is reread
+//     by the sessions that did not make the commit.
 //
 // Multi-process lock protocol (bytes of the database file, each locked
 // alone, never waited on inside the platform):
@@ -206,6 +210,9 @@ class TABSDiskPageManager : public TABSPageManager {
 
   TABSDatabaseFreeSpaceManager& FreeSpaceManager();
   TABSDiskTablePagesCacheManager& TablePagesCache() { return tablePagesCache_; }
+  // Contract 9: grows with every commit that writes through this manager;
+  // table data objects reread the state they cache when it moved.
+  uint64_t StateGeneration() const { return stateGeneration_; }
 
   TABSDatabaseHeader& Header() { return header_; }
   const TABSCryptoCheckBlock& CheckBlock() const { return checkBlock_; }
@@ -244,6 +251,7 @@ class TABSDiskPageManager : public TABSPageManager {
   int64_t nextObjectIdOffset_ = tiv::disk::kNewNextObjectIdOffset;
   int64_t pageAreaOffset_ = tiv::disk::kNewPageAreaOffset;
   int32_t headerLockCount_ = 0;
+  uint64_t stateGeneration_ = 0;
   bool opened_ = false;
   bool exclusive_ = false;
   bool readOnly_ = false;

@@ -68,9 +68,9 @@
 //     cursor holds the open lock (kind 0) or the exclusive lock (kind 6) of
 //     its session's slot until CloseCursor; when the last cursor closes the
 //     managers are freed and the files closed.
-//  8. Multi-user mode (single-user mode takes no table lock): every read
-//     operation (BeginRead/EndRead: positioning, reading, counting,
-//     locating, ordinals) holds the read lock (kind 1; 40 ms, 2250
+//  8. Multi-user mode (single-user mode takes no table lock; see below):
+//     every read operation (BeginRead/EndRead: positioning, reading,
+//     counting, locating, ordinals) holds the read lock (kind 1; 40 ms, 2250
 //     attempts; "Table is locked", 20214), rereads the most-updated state
 //     and makes the table the session's current table. Insert, update and
 //     delete outside a transaction hold the write lock (kind 4, single
@@ -80,6 +80,18 @@
 //     database commits or rolls back. Refused: "Table is locked" (20223).
 //     A table whose locks a slot still holds stays loaded when its last
 //     cursor closes, since the lock lists point at its locks file.
+//     Single-user mode, where the sessions of the process have their own
+//     page-manager sessions (DiskDatabaseData.h contract 2): a change made
+//     in a session's transaction holds the table for that session until the
+//     transaction ends; another session's insert, update or delete of it is
+//     refused with "Table is locked" (20223), and its empty, drop, rename or
+//     index change with 20208, as a second process would be. Reading beside
+//     the transaction is allowed and sees what is committed. The record
+//     count, modification counter and autoincrement counters the table data
+//     keeps are one session's view: the outermost read or change of another
+//     session, or the first one after a commit (the page manager's
+//     StateGeneration moved), rereads them from the most-updated file in
+//     the session's own view.
 //  9. In a database this process could only open read-only (another
 //     process uses it while this one asked for single-user mode) every
 //     change is refused with "Dataset is in read only mode" (10106).
@@ -158,8 +170,12 @@ class TABSDiskTableData : public TABSTableData {
   bool LockTable(TABSSessionInfo& session, TABSLockKind kind, int32_t baseDelayMs, int32_t attempts);
   void UnlockTable(TABSSessionInfo& session, TABSLockKind kind) noexcept;
   // The database released the session's transaction-write and write locks
-  // (commit or rollback): their counts go too.
+  // (commit or rollback): their counts go too; in single-user mode the
+  // table is no longer held for the session's transaction.
   void TransactionLocksReleased(TABSSessionInfo& session);
+  // A single-user session disconnected: nothing of the table is its any
+  // more (its id may be given to the next session).
+  void SessionLeft(int32_t sessionID);
   // Whether any slot of this process still holds a lock on the table.
   bool HasTableLocks();
   void BeginRead(TABSSessionInfo& session) override;
@@ -218,6 +234,7 @@ class TABSDiskTableData : public TABSTableData {
     TABSDiskTableData& table_;
     TABSSessionInfo& session_;
     bool unlock_ = false;
+    bool singleUser_ = false;
   };
 
   // Holds the table's exclusive lock for a DDL step in multi-user mode.
@@ -246,6 +263,14 @@ class TABSDiskTableData : public TABSTableData {
   // the lock when `release` (it was taken for this operation).
   void EnterOperation(TABSSessionInfo& session, TABSLockKind kind, bool release);
   void LeaveOperation(TABSSessionInfo& session, TABSLockKind kind, bool release) noexcept;
+  // The same in single-user mode (contract 8): the outermost operation
+  // rereads the most-updated state when it holds another session's view or
+  // a commit happened since it was read.
+  void EnterSingleUser(TABSSessionInfo& session);
+  void LeaveSingleUser() noexcept;
+  // Single-user: 20223 / 20208 when another session's open transaction
+  // changed the table.
+  void CheckNotHeldByOther(const TABSSessionInfo& session, bool exclusive) const;
   // Contract 6: an index definitions change, under the exclusive lock,
   // committed with the metadata or rolled back whole.
   void CommitDefinitionsChange(TABSSessionInfo& session, const std::function<void()>& change);
@@ -279,4 +304,12 @@ class TABSDiskTableData : public TABSTableData {
   // one thread): only the outermost rereads the most-updated state, which
   // an inner one would otherwise roll back to what is stored mid-change.
   int operationDepth_ = 0;
+  // Single-user mode: the session whose open transaction changed the table
+  // (-1: none); other sessions' changes wait for its end.
+  int32_t transactionHolder_ = -1;
+  // Whose view of the most-updated state the record manager and the
+  // autoincrement counters hold (-1: nobody's, reread before use), and the
+  // page manager's StateGeneration when it was read.
+  int32_t stateSession_ = -1;
+  uint64_t stateGeneration_ = 0;
 };

@@ -45,7 +45,21 @@ void TABSDiskTableData::UnlockTable(TABSSessionInfo& session, TABSLockKind kind)
 }
 
 void TABSDiskTableData::TransactionLocksReleased(TABSSessionInfo& session) {
-  if (loaded_) pm_.TablePagesCache().ForgetWriteLocks(session.sessionID, tableID_);
+  if (transactionHolder_ == session.sessionID) transactionHolder_ = -1;
+  if (loaded_ && db_.MultiUser()) pm_.TablePagesCache().ForgetWriteLocks(session.sessionID, tableID_);
+}
+
+void TABSDiskTableData::SessionLeft(int32_t sessionID) {
+  if (transactionHolder_ == sessionID) transactionHolder_ = -1;
+  if (stateSession_ == sessionID) stateSession_ = -1;
+}
+
+void TABSDiskTableData::CheckNotHeldByOther(const TABSSessionInfo& session, bool exclusive) const {
+  if (transactionHolder_ < 0 || transactionHolder_ == session.sessionID) return;
+  if (exclusive)
+    throw EABSException(20208, "Cannot access table '%s' in exclusive mode. Table is open by another user",
+                        {tableName_});
+  throw EABSException(20223, "Table is locked");
 }
 
 bool TABSDiskTableData::HasTableLocks() {
@@ -91,21 +105,45 @@ void TABSDiskTableData::LeaveOperation(TABSSessionInfo& session, TABSLockKind ki
   if (release) UnlockTable(session, kind);
 }
 
+void TABSDiskTableData::EnterSingleUser(TABSSessionInfo& session) {
+  if (operationDepth_ == 0 && (stateSession_ != session.sessionID || stateGeneration_ != pm_.StateGeneration()))
+    ReadMostUpdated(session.sessionID);
+  ++operationDepth_;
+}
+
+void TABSDiskTableData::LeaveSingleUser() noexcept {
+  if (operationDepth_ > 0) --operationDepth_;
+}
+
 void TABSDiskTableData::BeginRead(TABSSessionInfo& session) {
-  if (!db_.MultiUser() || !loaded_) return;
+  if (!loaded_) return;
+  if (!db_.MultiUser()) {
+    EnterSingleUser(session);
+    return;
+  }
   const TABSTableLockTimes& times = db_.TableLocks().TableLockTimes();
   if (!LockTable(session, ltRead, times.readDelayMs, times.readAttempts)) throw EABSException(20214, "Table is locked");
   EnterOperation(session, ltRead, true);
 }
 
 void TABSDiskTableData::EndRead(TABSSessionInfo& session) noexcept {
-  if (!db_.MultiUser() || !loaded_ || operationDepth_ == 0) return;
+  if (!loaded_ || operationDepth_ == 0) return;
+  if (!db_.MultiUser()) {
+    LeaveSingleUser();
+    return;
+  }
   LeaveOperation(session, ltRead, true);
 }
 
 TABSDiskTableData::WriteScope::WriteScope(TABSDiskTableData& table, TABSSessionInfo& session, bool isDelete)
     : table_(table), session_(session) {
-  if (!table.db_.MultiUser()) return;
+  if (!table.db_.MultiUser()) {
+    table.CheckNotHeldByOther(session, false);
+    table.EnterSingleUser(session);
+    singleUser_ = true;
+    if (session.inTransaction) table.transactionHolder_ = session.sessionID;
+    return;
+  }
   const TABSTableLockTimes& times = table.db_.TableLocks().TableLockTimes();
   if (session.inTransaction) {
     // Kept until the database commits or rolls back.
@@ -126,13 +164,20 @@ TABSDiskTableData::WriteScope::WriteScope(TABSDiskTableData& table, TABSSessionI
 }
 
 TABSDiskTableData::WriteScope::~WriteScope() {
-  if (table_.db_.MultiUser()) table_.LeaveOperation(session_, ltWrite, unlock_);
+  if (singleUser_)
+    table_.LeaveSingleUser();
+  else if (table_.db_.MultiUser())
+    table_.LeaveOperation(session_, ltWrite, unlock_);
 }
 
 // ---- DDL steps ----------------------------------------------------------------
 
 TABSDiskTableData::ExclusiveUse::ExclusiveUse(TABSDiskTableData& table, TABSSessionInfo& session) : table_(table) {
-  if (!table.db_.MultiUser() || !table.lockFile_) return;
+  if (!table.db_.MultiUser()) {
+    table.CheckNotHeldByOther(session, true);
+    return;
+  }
+  if (!table.lockFile_) return;
   table.db_.TableLocks().LockTableForOpen(session.sessionID, table.lockFile_.get(), true, table.tableName_);
   slot_ = session.sessionID;
 }
