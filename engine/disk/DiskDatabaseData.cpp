@@ -192,8 +192,22 @@ void TABSDiskDatabaseData::RollbackHook(TABSSessionInfo& session) {
     if (static_cast<TABSDiskTableData&>(*t).Loaded()) t->RollbackHook(session, session.inTransaction);
 }
 
+void TABSDiskDatabaseData::FollowOtherCommits() {
+  Guard guard(lock_);
+  if (multiUser_ || !readOnly_ || !IsOpen()) return;
+  if (!Pages().LockHeader()) throw EABSException(20236, "Database is locked");
+  try {
+    Pages().FollowOtherCommits();
+  } catch (...) {
+    Pages().UnlockHeader();
+    throw;
+  }
+  Pages().UnlockHeader();
+}
+
 std::vector<TABSTableListEntry> TABSDiskDatabaseData::Tables(TABSSessionInfo& session) {
   Guard guard(lock_);
+  FollowOtherCommits();
   TABSDatabaseTablesLock tablesLock(Pages());
   Disk().TableList().Load(session.sessionID);
   return Disk().TableList().Entries();
@@ -202,6 +216,7 @@ std::vector<TABSTableListEntry> TABSDiskDatabaseData::Tables(TABSSessionInfo& se
 TABSDiskTableData& TABSDiskDatabaseData::OpenTable(TABSSessionInfo& session, const std::string& name) {
   Guard guard(lock_);
   Disk();
+  FollowOtherCommits();
   auto& table = static_cast<TABSDiskTableData&>(FindOrCreateTableData(TableListName(name)));
   try {
     table.Load(session);

@@ -41,6 +41,11 @@
 //     the database tables lock).
 //  5. DropTable removes the table data object after its storage is gone;
 //     CreateTable leaves no object behind when the creation fails.
+//  6. A single-user open that is read-only (another open holds slots) takes
+//     no table locks while that one commits: Tables, OpenTable and the first
+//     cursor of a table first check the header's commit counter under the
+//     header lock and drop the page cache when it moved (the table's read
+//     operations do the same, DiskTableData.h contract 9).
 //
 // Thread use: any thread, under the database data's lock.
 #pragma once
@@ -71,6 +76,9 @@ class TABSDiskDatabaseData : public TABSDatabaseData {
   // Connections that other opens of the file (other processes) hold now,
   // told by their slot bytes without touching them; 0 in single-user mode.
   int32_t OtherConnections(const TABSSessionInfo& session);
+  // Contract 6: in a single-user open that is read-only, the cached pages
+  // go when another open committed since they were read. Nothing elsewhere.
+  void FollowOtherCommits();
 
   void Connect(TABSSessionInfo& session);
   void Disconnect(TABSSessionInfo& session);

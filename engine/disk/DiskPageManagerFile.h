@@ -36,6 +36,14 @@
 //     to write (whether it then succeeds or not), so that what the table
 //     data objects of the process cache of the committed state is reread
 //     by the sessions that did not make the commit.
+// 10. An open that takes no table locks while other opens may commit (a
+//     single-user open that is read-only beside another) calls
+//     FollowOtherCommits with the header lock held at each operation: a
+//     commit counter other than the one its cache was read at drops every
+//     cached page (pinned ones leave at their last PutPage), so no page of
+//     an older commit is served with pages of a newer one. While the header
+//     lock is held no commit can start (BeginCommit takes it), so what the
+//     operation reads is one commit's pages.
 //
 // Multi-process lock protocol (bytes of the database file, each locked
 // alone, never waited on inside the platform):
@@ -210,9 +218,14 @@ class TABSDiskPageManager : public TABSPageManager {
 
   TABSDatabaseFreeSpaceManager& FreeSpaceManager();
   TABSDiskTablePagesCacheManager& TablePagesCache() { return tablePagesCache_; }
-  // Contract 9: grows with every commit that writes through this manager;
+  // Contract 9: grows with every commit that writes through this manager,
+  // and with every commit of another open that FollowOtherCommits finds;
   // table data objects reread the state they cache when it moved.
   uint64_t StateGeneration() const { return stateGeneration_; }
+  // Contract 10, with the header lock held: rereads the header and, when
+  // its commit counter moved since this manager last saw it, drops every
+  // cached page and moves StateGeneration. True when it moved.
+  bool FollowOtherCommits();
 
   TABSDatabaseHeader& Header() { return header_; }
   const TABSCryptoCheckBlock& CheckBlock() const { return checkBlock_; }
@@ -252,6 +265,9 @@ class TABSDiskPageManager : public TABSPageManager {
   int64_t pageAreaOffset_ = tiv::disk::kNewPageAreaOffset;
   int32_t headerLockCount_ = 0;
   uint64_t stateGeneration_ = 0;
+  // The commit counter of the last header this manager wrote at a commit or
+  // took its cache from (at open, in FollowOtherCommits).
+  int32_t seenCommitCounter_ = 0;
   bool opened_ = false;
   bool exclusive_ = false;
   bool readOnly_ = false;

@@ -94,7 +94,14 @@
 //     the session's own view.
 //  9. In a database this process could only open read-only (another
 //     process uses it while this one asked for single-user mode) every
-//     change is refused with "Dataset is in read only mode" (10106).
+//     change is refused with "Dataset is in read only mode" (10106). Other
+//     opens commit beside such an open, and it takes no table locks: its
+//     outermost read operation holds the header lock (20236 when it is not
+//     obtained in 4500 x 20 ms), so no commit starts while it reads, and
+//     first checks the header's commit counter (TABSDiskPageManager::
+//     FollowOtherCommits): when another open committed, the cached pages go
+//     and the table's state is reread, so the operation sees the latest
+//     commit whole. Opening a table or a cursor checks the counter too.
 //
 // Thread use: under the database data's lock.
 #pragma once
@@ -312,4 +319,7 @@ class TABSDiskTableData : public TABSTableData {
   // page manager's StateGeneration when it was read.
   int32_t stateSession_ = -1;
   uint64_t stateGeneration_ = 0;
+  // A single-user read-only open holds the header lock for its outermost
+  // operation (contract 9).
+  bool headerHeld_ = false;
 };

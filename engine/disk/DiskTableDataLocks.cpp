@@ -106,13 +106,31 @@ void TABSDiskTableData::LeaveOperation(TABSSessionInfo& session, TABSLockKind ki
 }
 
 void TABSDiskTableData::EnterSingleUser(TABSSessionInfo& session) {
-  if (operationDepth_ == 0 && (stateSession_ != session.sessionID || stateGeneration_ != pm_.StateGeneration()))
-    ReadMostUpdated(session.sessionID);
+  if (operationDepth_ == 0) {
+    // Contract 9: beside a writer the operation reads one commit whole.
+    const bool follow = db_.ReadOnly();
+    if (follow && !pm_.LockHeader()) throw EABSException(20236, "Database is locked");
+    try {
+      if (follow) pm_.FollowOtherCommits();
+      if (stateSession_ != session.sessionID || stateGeneration_ != pm_.StateGeneration())
+        ReadMostUpdated(session.sessionID);
+    } catch (...) {
+      if (follow) pm_.UnlockHeader();
+      throw;
+    }
+    headerHeld_ = follow;
+  }
   ++operationDepth_;
 }
 
 void TABSDiskTableData::LeaveSingleUser() noexcept {
-  if (operationDepth_ > 0) --operationDepth_;
+  if (operationDepth_ == 0 || --operationDepth_ > 0 || !headerHeld_) return;
+  headerHeld_ = false;
+  try {
+    pm_.UnlockHeader();
+  } catch (const std::exception& x) {
+    std::fprintf(stderr, "tivoran: table '%s': %s\n", tableName_.c_str(), x.what());
+  }
 }
 
 void TABSDiskTableData::BeginRead(TABSSessionInfo& session) {
@@ -202,6 +220,7 @@ void TABSDiskTableData::OpenCursor(TABSSessionInfo& session, const void* cursor,
                         {tableName_});
   const bool first = cursors_.empty();
   if (first) {
+    db_.FollowOtherCommits();
     if (loaded_)
       ReadMostUpdated(session.sessionID);
     else
