@@ -51,12 +51,14 @@
 //                  or changed (create, drop, rename, first open of a table).
 //   lock area + 4  header lock: held for every read-modify-write of the
 //                  header (open, commit, page allocation and release, page
-//                  count). Re-entrant in a process (invariant 4).
+//                  count), and by a read-only single-user open for each of
+//                  its read operations (invariant 10). Re-entrant in a
+//                  process (invariant 4).
 //   NextObjectID   held for the read-increment-write of the counter.
 // A waiter retries 4500 times 20 ms apart, then fails "Database is locked"
-// (20230 at open, 20236 for the page count, 20213 at commit), "Database
-// tables are locked" (20210) or "Cannot get NextObjectID. File area is
-// Locked." (30401).
+// (20230 at open, 20236 for the page count and a read-only single-user
+// open's read, 20213 at commit), "Database tables are locked" (20210) or
+// "Cannot get NextObjectID. File area is Locked." (30401).
 //
 // The commit path (CommitSession, DiskPageManager.cpp), as states of the
 // header on disk; "flush" steps run only when the committing layer asks:
