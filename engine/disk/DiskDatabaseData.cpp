@@ -1,5 +1,6 @@
 #include "disk/DiskDatabaseData.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
 
@@ -68,12 +69,22 @@ void TABSDiskDatabaseData::Connect(TABSSessionInfo& session) {
   if (multiUser_) {
     session.sessionID = sessionsFile_->Connect();
   } else {
+    // The process claims every slot once; its sessions take the lowest
+    // page-manager session ids that none of them holds (contract 2).
+    int32_t id = 0;
+    while (id < MaxConnections() && std::any_of(sessions_.begin(), sessions_.end(),
+                                                [&](const TABSSessionInfo* s) { return s->sessionID == id; }))
+      ++id;
+    if (id >= MaxConnections())
+      throw EABSException(
+          20094,
+          "Cannot connect session. Maximum connections quantity exceeded or database is open in single-user mode");
     if (singleUserSessions_ == 0) {
       holdsAllSlots_ = sessionsFile_->LockAllSlots();
       readOnly_ = !holdsAllSlots_;
     }
     ++singleUserSessions_;
-    session.sessionID = 0;
+    session.sessionID = id;
   }
   session.inTransaction = false;
   AttachSession(session);
@@ -103,8 +114,9 @@ void TABSDiskDatabaseData::Disconnect(TABSSessionInfo& session) {
     sessionsFile_->Disconnect(id);
     return;
   }
-  if (singleUserSessions_ > 0 && --singleUserSessions_ > 0) return;
   Pages().RollbackSession(id);
+  for (const auto& t : tables_) static_cast<TABSDiskTableData&>(*t).SessionLeft(id);
+  if (singleUserSessions_ > 0 && --singleUserSessions_ > 0) return;
   if (holdsAllSlots_) sessionsFile_->UnlockAllSlots();
   holdsAllSlots_ = false;
   readOnly_ = false;
@@ -160,12 +172,13 @@ void TABSDiskDatabaseData::Rollback(TABSSessionInfo& session) {
 }
 
 void TABSDiskDatabaseData::EndTransactionLocks(TABSSessionInfo& session) noexcept {
-  if (!multiUser_ || !tableLocks_) return;
-  try {
-    if (!tableLocks_->ReleaseTransactionLocks(session.sessionID))
-      std::fprintf(stderr, "tivoran: %s\n", "Cannot unlock table");
-  } catch (const std::exception& x) {
-    std::fprintf(stderr, "tivoran: %s\n", x.what());
+  if (multiUser_ && tableLocks_) {
+    try {
+      if (!tableLocks_->ReleaseTransactionLocks(session.sessionID))
+        std::fprintf(stderr, "tivoran: %s\n", "Cannot unlock table");
+    } catch (const std::exception& x) {
+      std::fprintf(stderr, "tivoran: %s\n", x.what());
+    }
   }
   for (const auto& t : tables_) {
     try {
@@ -183,8 +196,22 @@ void TABSDiskDatabaseData::RollbackHook(TABSSessionInfo& session) {
     if (static_cast<TABSDiskTableData&>(*t).Loaded()) t->RollbackHook(session, session.inTransaction);
 }
 
+void TABSDiskDatabaseData::FollowOtherCommits() {
+  Guard guard(lock_);
+  if (multiUser_ || !readOnly_ || !IsOpen()) return;
+  if (!Pages().LockHeader()) throw EABSException(20236, "Database is locked");
+  try {
+    Pages().FollowOtherCommits();
+  } catch (...) {
+    Pages().UnlockHeader();
+    throw;
+  }
+  Pages().UnlockHeader();
+}
+
 std::vector<TABSTableListEntry> TABSDiskDatabaseData::Tables(TABSSessionInfo& session) {
   Guard guard(lock_);
+  FollowOtherCommits();
   TABSDatabaseTablesLock tablesLock(Pages());
   Disk().TableList().Load(session.sessionID);
   return Disk().TableList().Entries();
@@ -193,6 +220,7 @@ std::vector<TABSTableListEntry> TABSDiskDatabaseData::Tables(TABSSessionInfo& se
 TABSDiskTableData& TABSDiskDatabaseData::OpenTable(TABSSessionInfo& session, const std::string& name) {
   Guard guard(lock_);
   Disk();
+  FollowOtherCommits();
   auto& table = static_cast<TABSDiskTableData&>(FindOrCreateTableData(name));
   try {
     table.Load(session);

@@ -11,10 +11,15 @@
 //  2. Connect: a session whose multiUser differs from the open's mode is
 //     refused (20235). Multi-user: the session takes a free connection
 //     slot of the active sessions file and its number is the session's id
-//     (20094 when every slot is taken). Single-user: every session of the
-//     process has id 0; the first one claims every slot at once, and when
-//     some slot is already held by another process the database is
-//     read-only for this process (ReadOnly) until its last session leaves.
+//     (20094 when every slot is taken). Single-user: the first session
+//     claims every slot at once, and when some slot is already held by
+//     another process the database is read-only for this process
+//     (ReadOnly) until its last session leaves. Each session of the process
+//     gets its own page-manager session id: the lowest id in 0 ..
+//     MaxConnections - 1 that no connected session of this object holds
+//     (20094 when all are held), so one session's commit or rollback never
+//     takes another's changes. Their changes of one table are kept apart
+//     as those of two processes are (DiskTableData.h contract 8).
 //     Disconnect rolls back what the session left uncommitted (a running
 //     transaction too), gives back the table locks a BLOB change that was
 //     never stored still held (DiskTableData.h contract 10) and gives the
@@ -25,7 +30,8 @@
 //     multi-user mode first turns the session's transaction-write locks
 //     into write locks (20233 when they cannot all be had; the transaction
 //     stays open and nothing is written), then commits the pages with the
-//     flush asked for, then releases the transaction's locks. A commit that
+//     flush asked for, then releases the transaction's locks (single-user:
+//     the tables its changes held for it). A commit that
 //     fails once pages are being written ends the transaction: the session
 //     is rolled back and its locks released before the error is raised
 //     again, so it never goes on over pages the file does not hold (the
@@ -36,6 +42,11 @@
 //     the database tables lock).
 //  5. DropTable removes the table data object after its storage is gone;
 //     CreateTable leaves no object behind when the creation fails.
+//  6. A single-user open that is read-only (another open holds slots) takes
+//     no table locks while that one commits: Tables, OpenTable and the first
+//     cursor of a table first check the header's commit counter under the
+//     header lock and drop the page cache when it moved (the table's read
+//     operations do the same, DiskTableData.h contract 9).
 //
 // Thread use: any thread, under the database data's lock.
 #pragma once
@@ -66,6 +77,9 @@ class TABSDiskDatabaseData : public TABSDatabaseData {
   // Connections that other opens of the file (other processes) hold now,
   // told by their slot bytes without touching them; 0 in single-user mode.
   int32_t OtherConnections(const TABSSessionInfo& session);
+  // Contract 6: in a single-user open that is read-only, the cached pages
+  // go when another open committed since they were read. Nothing elsewhere.
+  void FollowOtherCommits();
 
   void Connect(TABSSessionInfo& session);
   void Disconnect(TABSSessionInfo& session);

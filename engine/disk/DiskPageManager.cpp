@@ -163,6 +163,7 @@ void TABSDiskPageManager::CommitSession(int32_t sessionID, bool flush) {
   if (!s || !HasChanges(*s)) return;
   // Every refusal before the first byte: a refused commit leaves State 2.
   CheckCommit(sessionID, *s);
+  ++stateGeneration_;
   BeginCommit();
   try {
     if (flush) FlushFileBuffers();  // State 1 is on the disk before any page

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
+#include <vector>
 
 #include "disk/DiskBytes.h"
 #include "disk/DiskCrc.h"
@@ -306,6 +307,7 @@ void TABSDiskPageManager::OpenLocked(const TABSPassword& password, bool& needRep
                         "Cannot Read from file: '%s' Position = %d, Count = %d, FilePosition = %d, FileSize = %d, "
                         "ErrorCode:%d. ErrorMessage: %s",
                         file_.FailureArgs());
+  seenCommitCounter_ = header_.CommitCounter;
   needRepair = header_.State != kStateConsistent || header_.Version < kOldFormatBelow;
   // Sizes that no database of ours has: refuse before anything trusts them.
   if (header_.HeaderSize != kHeaderSize || header_.PageSize < kMinPageSize || header_.PageCountInExtent == 0 ||
@@ -728,7 +730,25 @@ void TABSDiskPageManager::EndCommit(bool flush) {
     UnlockHeader();
     throw;
   }
+  // Unless another open committed between this manager's last look and
+  // BeginCommit, its cache is what the file holds now; if one did, the
+  // next FollowOtherCommits still finds the counter moved.
+  if (seenCommitCounter_ == static_cast<int32_t>(static_cast<uint32_t>(header_.CommitCounter) - 1u))
+    seenCommitCounter_ = header_.CommitCounter;
   UnlockHeader();
 }
 
 void TABSDiskPageManager::AbortCommit() { UnlockHeader(); }
+
+bool TABSDiskPageManager::FollowOtherCommits() {
+  if (headerLockCount_ <= 0) throw std::logic_error("FollowOtherCommits needs the header lock held");
+  ReadHeader();
+  if (header_.CommitCounter == seenCommitCounter_) return false;
+  seenCommitCounter_ = header_.CommitCounter;
+  std::vector<int32_t> cached;
+  cached.reserve(static_cast<size_t>(cache_.Count()));
+  for (int32_t i = 0; i < cache_.Count(); ++i) cached.push_back(cache_.At(i)->PageNo);
+  for (int32_t pageNo : cached) DropFromCache(pageNo);
+  ++stateGeneration_;
+  return true;
+}

@@ -48,6 +48,18 @@
 //     arithmetic is done in 64 bits. Shrinking writes the smaller count to
 //     the header before it cuts the file, so no failure or crash leaves a
 //     header counting pages past the end of the file.
+// 11. StateGeneration grows by one with every commit that has something
+//     to write (whether it then succeeds or not), so that what the table
+//     data objects of the process cache of the committed state is reread
+//     by the sessions that did not make the commit.
+// 12. An open that takes no table locks while other opens may commit (a
+//     single-user open that is read-only beside another) calls
+//     FollowOtherCommits with the header lock held at each operation: a
+//     commit counter other than the one its cache was read at drops every
+//     cached page (pinned ones leave at their last PutPage), so no page of
+//     an older commit is served with pages of a newer one. While the header
+//     lock is held no commit can start (BeginCommit takes it), so what the
+//     operation reads is one commit's pages.
 //
 // Multi-process lock protocol (bytes of the database file, each locked
 // alone, never waited on inside the platform):
@@ -55,12 +67,14 @@
 //                  or changed (create, drop, rename, first open of a table).
 //   lock area + 4  header lock: held for every read-modify-write of the
 //                  header (open, commit, page allocation and release, page
-//                  count). Re-entrant in a process (invariant 4).
+//                  count), and by a read-only single-user open for each of
+//                  its read operations (invariant 10). Re-entrant in a
+//                  process (invariant 4).
 //   NextObjectID   held for the read-increment-write of the counter.
 // A waiter retries 4500 times 20 ms apart, then fails "Database is locked"
-// (20230 at open, 20236 for the page count, 20213 at commit), "Database
-// tables are locked" (20210) or "Cannot get NextObjectID. File area is
-// Locked." (30401).
+// (20230 at open, 20236 for the page count and a read-only single-user
+// open's read, 20213 at commit), "Database tables are locked" (20210) or
+// "Cannot get NextObjectID. File area is Locked." (30401).
 //
 // The commit path (CommitSession, DiskPageManager.cpp), as states of the
 // header on disk; "flush" steps run only when the committing layer asks:
@@ -238,6 +252,14 @@ class TABSDiskPageManager : public TABSPageManager {
 
   TABSDatabaseFreeSpaceManager& FreeSpaceManager();
   TABSDiskTablePagesCacheManager& TablePagesCache() { return tablePagesCache_; }
+  // Contract 9: grows with every commit that writes through this manager,
+  // and with every commit of another open that FollowOtherCommits finds;
+  // table data objects reread the state they cache when it moved.
+  uint64_t StateGeneration() const { return stateGeneration_; }
+  // Contract 10, with the header lock held: rereads the header and, when
+  // its commit counter moved since this manager last saw it, drops every
+  // cached page and moves StateGeneration. True when it moved.
+  bool FollowOtherCommits();
 
   TABSDatabaseHeader& Header() { return header_; }
   const TABSCryptoCheckBlock& CheckBlock() const { return checkBlock_; }
@@ -277,6 +299,10 @@ class TABSDiskPageManager : public TABSPageManager {
   int64_t nextObjectIdOffset_ = tiv::disk::kNewNextObjectIdOffset;
   int64_t pageAreaOffset_ = tiv::disk::kNewPageAreaOffset;
   int32_t headerLockCount_ = 0;
+  uint64_t stateGeneration_ = 0;
+  // The commit counter of the last header this manager wrote at a commit or
+  // took its cache from (at open, in FollowOtherCommits).
+  int32_t seenCommitCounter_ = 0;
   bool opened_ = false;
   bool exclusive_ = false;
   bool readOnly_ = false;

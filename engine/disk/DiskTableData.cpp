@@ -112,6 +112,8 @@ void TABSDiskTableData::CommitPages::CommitSession(int32_t sessionID, bool flush
   if (table_.loaded_) table_.WriteMostUpdated(sessionID);
   table_.pm_.CommitSession(sessionID, flush);
   table_.ReleasePendingBlobLock(sessionID);
+  // The committer's view is what is committed now.
+  if (table_.stateSession_ == sessionID) table_.stateGeneration_ = table_.pm_.StateGeneration();
 }
 
 void TABSDiskTableData::CommitPages::RollbackSession(int32_t sessionID) {
@@ -195,6 +197,7 @@ void TABSDiskTableData::Unload() {
   mostUpdated_.Close();
   locks_.Close();
   loaded_ = false;
+  stateSession_ = -1;
 }
 
 // ---- the table's files ------------------------------------------------------
@@ -228,6 +231,8 @@ void TABSDiskTableData::WriteMostUpdated(int32_t sessionID) {
 
 void TABSDiskTableData::ReadMostUpdated(int32_t sessionID) {
   CheckLoaded();
+  // Nobody's view until the whole state is read: a failure here is reread.
+  stateSession_ = -1;
   const std::string bytes = ReadWhole(mostUpdated_, sessionID, true);
   const int64_t limit = 4 * (8 * static_cast<int64_t>(FieldDefs().Count()) + 8);
   if (static_cast<int64_t>(bytes.size()) > limit) throw EABSException(20164, "Invalid table header data");
@@ -244,6 +249,8 @@ void TABSDiskTableData::ReadMostUpdated(int32_t sessionID) {
   // this process's back: BLOB pages may have room the cache does not know.
   if (blobSpace_ && counter != DiskRecords().ModificationCounter()) blobSpace_->MayHaveGained();
   DiskRecords().SetState(counter, count);
+  stateSession_ = sessionID;
+  stateGeneration_ = pm_.StateGeneration();
 }
 
 void TABSDiskTableData::Load(TABSSessionInfo& session) {

@@ -75,9 +75,9 @@
 //     cursor holds the open lock (kind 0) or the exclusive lock (kind 6) of
 //     its session's slot until CloseCursor; when the last cursor closes the
 //     managers are freed and the files closed.
-//  8. Multi-user mode (single-user mode takes no table lock): every read
-//     operation (BeginRead/EndRead: positioning, reading, counting,
-//     locating, ordinals) holds the read lock (kind 1; 40 ms, 2250
+//  8. Multi-user mode (single-user mode takes no table lock; see below):
+//     every read operation (BeginRead/EndRead: positioning, reading,
+//     counting, locating, ordinals) holds the read lock (kind 1; 40 ms, 2250
 //     attempts; "Table is locked", 20214), rereads the most-updated state
 //     and makes the table the session's current table. Insert, update and
 //     delete outside a transaction hold the write lock (kind 4, single
@@ -87,9 +87,28 @@
 //     database commits or rolls back. Refused: "Table is locked" (20223).
 //     A table whose locks a slot still holds stays loaded when its last
 //     cursor closes, since the lock lists point at its locks file.
+//     Single-user mode, where the sessions of the process have their own
+//     page-manager sessions (DiskDatabaseData.h contract 2): a change made
+//     in a session's transaction holds the table for that session until the
+//     transaction ends; another session's insert, update or delete of it is
+//     refused with "Table is locked" (20223), and its empty, drop, rename or
+//     index change with 20208, as a second process would be. Reading beside
+//     the transaction is allowed and sees what is committed. The record
+//     count, modification counter and autoincrement counters the table data
+//     keeps are one session's view: the outermost read or change of another
+//     session, or the first one after a commit (the page manager's
+//     StateGeneration moved), rereads them from the most-updated file in
+//     the session's own view.
 //  9. In a database this process could only open read-only (another
 //     process uses it while this one asked for single-user mode) every
-//     change is refused with "Dataset is in read only mode" (10106).
+//     change is refused with "Dataset is in read only mode" (10106). Other
+//     opens commit beside such an open, and it takes no table locks: its
+//     outermost read operation holds the header lock (20236 when it is not
+//     obtained in 4500 x 20 ms), so no commit starts while it reads, and
+//     first checks the header's commit counter (TABSDiskPageManager::
+//     FollowOtherCommits): when another open committed, the cached pages go
+//     and the table's state is reread, so the operation sees the latest
+//     commit whole. Opening a table or a cursor checks the counter too.
 // 10. BLOB values are held like records (multi-user mode). A BLOB change
 //     (WriteBlobBuffer, StoreBlobStream, FreeFieldBlob of a stored value)
 //     takes the transaction-write lock (kind 3; 100 ms, 900; refused:
@@ -182,8 +201,12 @@ class TABSDiskTableData : public TABSTableData {
   bool LockTable(TABSSessionInfo& session, TABSLockKind kind, int32_t baseDelayMs, int32_t attempts);
   void UnlockTable(TABSSessionInfo& session, TABSLockKind kind) noexcept;
   // The database released the session's transaction-write and write locks
-  // (commit or rollback): their counts go too.
+  // (commit or rollback): their counts go too; in single-user mode the
+  // table is no longer held for the session's transaction.
   void TransactionLocksReleased(TABSSessionInfo& session);
+  // A single-user session disconnected: nothing of the table is its any
+  // more (its id may be given to the next session).
+  void SessionLeft(int32_t sessionID);
   // Whether any slot of this process still holds a lock on the table.
   bool HasTableLocks();
   void BeginRead(TABSSessionInfo& session) override;
@@ -249,6 +272,7 @@ class TABSDiskTableData : public TABSTableData {
     TABSDiskTableData& table_;
     TABSSessionInfo& session_;
     bool unlock_ = false;
+    bool singleUser_ = false;
   };
 
   // A BLOB change (contract 10): the transaction-write lock, kept until the
@@ -303,6 +327,14 @@ class TABSDiskTableData : public TABSTableData {
   // Contract 10: the lock a BLOB change outside a transaction took goes
   // once the session's changes are committed or rolled back.
   void ReleasePendingBlobLock(int32_t sessionID) noexcept;
+  // The same in single-user mode (contract 8): the outermost operation
+  // rereads the most-updated state when it holds another session's view or
+  // a commit happened since it was read.
+  void EnterSingleUser(TABSSessionInfo& session);
+  void LeaveSingleUser() noexcept;
+  // Single-user: 20223 / 20208 when another session's open transaction
+  // changed the table.
+  void CheckNotHeldByOther(const TABSSessionInfo& session, bool exclusive) const;
   // Contract 6: an index definitions change, under the exclusive lock,
   // committed with the metadata or rolled back whole.
   void CommitDefinitionsChange(TABSSessionInfo& session, const std::function<void()>& change);
@@ -342,4 +374,15 @@ class TABSDiskTableData : public TABSTableData {
   // Slots holding the transaction-write lock of a BLOB change made outside
   // a transaction, until their changes are committed or rolled back.
   std::set<int32_t> pendingBlobLocks_;
+  // Single-user mode: the session whose open transaction changed the table
+  // (-1: none); other sessions' changes wait for its end.
+  int32_t transactionHolder_ = -1;
+  // Whose view of the most-updated state the record manager and the
+  // autoincrement counters hold (-1: nobody's, reread before use), and the
+  // page manager's StateGeneration when it was read.
+  int32_t stateSession_ = -1;
+  uint64_t stateGeneration_ = 0;
+  // A single-user read-only open holds the header lock for its outermost
+  // operation (contract 9).
+  bool headerHeld_ = false;
 };

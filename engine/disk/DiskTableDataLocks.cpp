@@ -52,7 +52,21 @@ void TABSDiskTableData::TransactionLocksReleased(TABSSessionInfo& session) {
   // The database released every transaction-write lock of the slot, the
   // one of a pending BLOB change too.
   pendingBlobLocks_.erase(session.sessionID);
-  if (loaded_) pm_.TablePagesCache().ForgetWriteLocks(session.sessionID, tableID_);
+  if (transactionHolder_ == session.sessionID) transactionHolder_ = -1;
+  if (loaded_ && db_.MultiUser()) pm_.TablePagesCache().ForgetWriteLocks(session.sessionID, tableID_);
+}
+
+void TABSDiskTableData::SessionLeft(int32_t sessionID) {
+  if (transactionHolder_ == sessionID) transactionHolder_ = -1;
+  if (stateSession_ == sessionID) stateSession_ = -1;
+}
+
+void TABSDiskTableData::CheckNotHeldByOther(const TABSSessionInfo& session, bool exclusive) const {
+  if (transactionHolder_ < 0 || transactionHolder_ == session.sessionID) return;
+  if (exclusive)
+    throw EABSException(20208, "Cannot access table '%s' in exclusive mode. Table is open by another user",
+                        {tableName_});
+  throw EABSException(20223, "Table is locked");
 }
 
 void TABSDiskTableData::ReleasePendingBlobLock(int32_t sessionID) noexcept {
@@ -103,21 +117,63 @@ void TABSDiskTableData::LeaveOperation(TABSSessionInfo& session, TABSLockKind ki
   if (release) UnlockTable(session, kind);
 }
 
+void TABSDiskTableData::EnterSingleUser(TABSSessionInfo& session) {
+  if (operationDepth_ == 0) {
+    // Contract 9: beside a writer the operation reads one commit whole.
+    const bool follow = db_.ReadOnly();
+    if (follow && !pm_.LockHeader()) throw EABSException(20236, "Database is locked");
+    try {
+      if (follow) pm_.FollowOtherCommits();
+      if (stateSession_ != session.sessionID || stateGeneration_ != pm_.StateGeneration())
+        ReadMostUpdated(session.sessionID);
+    } catch (...) {
+      if (follow) pm_.UnlockHeader();
+      throw;
+    }
+    headerHeld_ = follow;
+  }
+  ++operationDepth_;
+}
+
+void TABSDiskTableData::LeaveSingleUser() noexcept {
+  if (operationDepth_ == 0 || --operationDepth_ > 0 || !headerHeld_) return;
+  headerHeld_ = false;
+  try {
+    pm_.UnlockHeader();
+  } catch (const std::exception& x) {
+    std::fprintf(stderr, "tivoran: table '%s': %s\n", tableName_.c_str(), x.what());
+  }
+}
+
 void TABSDiskTableData::BeginRead(TABSSessionInfo& session) {
-  if (!db_.MultiUser() || !loaded_) return;
+  if (!loaded_) return;
+  if (!db_.MultiUser()) {
+    EnterSingleUser(session);
+    return;
+  }
   const TABSTableLockTimes& times = db_.TableLocks().TableLockTimes();
   if (!LockTable(session, ltRead, times.readDelayMs, times.readAttempts)) throw EABSException(20214, "Table is locked");
   EnterOperation(session, ltRead, true);
 }
 
 void TABSDiskTableData::EndRead(TABSSessionInfo& session) noexcept {
-  if (!db_.MultiUser() || !loaded_ || operationDepth_ == 0) return;
+  if (!loaded_ || operationDepth_ == 0) return;
+  if (!db_.MultiUser()) {
+    LeaveSingleUser();
+    return;
+  }
   LeaveOperation(session, ltRead, true);
 }
 
 TABSDiskTableData::WriteScope::WriteScope(TABSDiskTableData& table, TABSSessionInfo& session, bool isDelete)
     : table_(table), session_(session) {
-  if (!table.db_.MultiUser()) return;
+  if (!table.db_.MultiUser()) {
+    table.CheckNotHeldByOther(session, false);
+    table.EnterSingleUser(session);
+    singleUser_ = true;
+    if (session.inTransaction) table.transactionHolder_ = session.sessionID;
+    return;
+  }
   const TABSTableLockTimes& times = table.db_.TableLocks().TableLockTimes();
   if (session.inTransaction) {
     // Kept until the database commits or rolls back.
@@ -139,14 +195,22 @@ TABSDiskTableData::WriteScope::WriteScope(TABSDiskTableData& table, TABSSessionI
 }
 
 TABSDiskTableData::WriteScope::~WriteScope() {
-  if (!table_.db_.MultiUser()) return;
-  --table_.changeDepth_;
-  table_.LeaveOperation(session_, ltWrite, unlock_);
+  if (singleUser_) {
+    table_.LeaveSingleUser();
+  } else if (table_.db_.MultiUser()) {
+    --table_.changeDepth_;
+    table_.LeaveOperation(session_, ltWrite, unlock_);
+  }
 }
 
 TABSDiskTableData::BlobChangeScope::BlobChangeScope(TABSDiskTableData& table, TABSSessionInfo& session)
     : table_(table), session_(session) {
-  if (!table.db_.MultiUser()) return;
+  if (!table.db_.MultiUser()) {
+    // Another session's open transaction holds the table (contract 8).
+    table.CheckNotHeldByOther(session, false);
+    if (session.inTransaction) table.transactionHolder_ = session.sessionID;
+    return;
+  }
   const bool pending = table.pendingBlobLocks_.count(session.sessionID) > 0;
   if (session.inTransaction || !pending) {
     const TABSTableLockTimes& times = table.db_.TableLocks().TableLockTimes();
@@ -177,7 +241,11 @@ void TABSDiskTableData::BlobChangeScope::Changed() {
 // ---- DDL steps ----------------------------------------------------------------
 
 TABSDiskTableData::ExclusiveUse::ExclusiveUse(TABSDiskTableData& table, TABSSessionInfo& session) : table_(table) {
-  if (!table.db_.MultiUser() || !table.lockFile_) return;
+  if (!table.db_.MultiUser()) {
+    table.CheckNotHeldByOther(session, true);
+    return;
+  }
+  if (!table.lockFile_) return;
   table.db_.TableLocks().LockTableForOpen(session.sessionID, table.lockFile_.get(), true, table.tableName_);
   slot_ = session.sessionID;
 }
@@ -202,6 +270,7 @@ void TABSDiskTableData::OpenCursor(TABSSessionInfo& session, const void* cursor,
                         {tableName_});
   const bool first = cursors_.empty();
   if (first) {
+    db_.FollowOtherCommits();
     if (loaded_)
       ReadMostUpdated(session.sessionID);
     else

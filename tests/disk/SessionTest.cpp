@@ -40,14 +40,15 @@ TEST(SessionTest, ModesAndTransactionsAreCheckedAtTheDatabase) {
   data.Disconnect(s);  // rolls the transaction back
   EXPECT_FALSE(s.inTransaction);
 
-  // Single-user: every session of the process is session 0.
+  // Single-user: the sessions of the process have page-manager sessions of
+  // their own, the lowest ids free.
   TABSDiskDatabaseData alone("ALONE");
   alone.Open(path, TABSPassword{}, false, false);
   TABSSessionInfo a, b;
   alone.Connect(a);
   alone.Connect(b);
   EXPECT_EQ(a.sessionID, 0);
-  EXPECT_EQ(b.sessionID, 0);
+  EXPECT_EQ(b.sessionID, 1);
   EXPECT_FALSE(alone.ReadOnly());
   alone.Disconnect(a);
   alone.Disconnect(b);
