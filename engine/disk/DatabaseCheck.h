@@ -5,8 +5,11 @@
 // What it checks, in this order of the report:
 //   - every page the free-space map marks used: readable, with its page
 //     signature, and (map pages aside, the map reads those itself) its
-//     header and CRC as the page reader checks them:
-//     "page N: unreadable", "page N: no page signature", "page N: MESSAGE";
+//     header and DataCRC as the page reader checks them:
+//     "page N: unreadable", "page N: no page signature", "page N: MESSAGE"
+//     (a DataCRC that fails: 20300, on plain pages too); a map page the
+//     map cannot read ends this pass and is reported by the comparison
+//     ("free-space map: MESSAGE");
 //   - the table list ("table list: MESSAGE"), and per table ("table 'T': "
 //     before each line): its metadata ("metadata: MESSAGE"); the record
 //     page index against the record pages it lists ("record page N:

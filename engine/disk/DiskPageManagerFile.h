@@ -28,6 +28,15 @@
 //     platform, and where tests make it fail (os::FaultFileSystem).
 //  7. Under DesignMode each operation is bracketed by BeginAccess/EndAccess
 //     of the file, which is closed between operations.
+//  8. Page CRCs (DiskCrc.h contract 3, docs/file-format.md "Page CRC"):
+//     WritePage(TABSPage*) stores the DataCRC of every page it writes, 0
+//     on the direct files' pages; ReadPage(TABSPage*) checks it unless
+//     SkipTypeCheck is set and answers a mismatch with 20300 naming the
+//     page (enciphered pages: 30446), never with the bytes. The CRC covers
+//     the data area only, and the only partial writes of pages (the
+//     release mark of WritePageVersion, in the header; WritePageBytes of
+//     the direct files, which carry none) keep it true. The raw
+//     ReadPage(pageNo, buffer) and ReadPageBytes read bytes as stored.
 //
 // Multi-process lock protocol (bytes of the database file, each locked
 // alone, never waited on inside the platform):

@@ -11,7 +11,9 @@
 // the crypto check block only the 256 CheckData bytes are enciphered.
 //
 // Enciphered page header fields (offsets in DiskFormat.h):
-//   14 uint32 DataCRC          CRC-32 (DiskCrc.h) of the plain data area
+//   14 uint32 DataCRC          CRC-32 (DiskCrc.h) of the plain data area,
+//                              stored exactly, 0 included; plain pages
+//                              follow DiskCrc.h contract 3 instead
 //   20 uint8  CryptoAlgorithm  id the data area was enciphered with
 //
 // Contract

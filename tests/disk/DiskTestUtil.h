@@ -1,6 +1,7 @@
 // Helpers shared by the disk tests: a scratch folder per test, whole-file
-// reads and writes, a check of the engine error a call raises, and the
-// engine's check of a whole database file.
+// reads and writes, a page's DataCRC restored after a crafted change, a
+// check of the engine error a call raises, and the engine's check of a
+// whole database file.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -42,6 +43,18 @@ inline Bytes ReadAll(const std::string& path) {
 inline void WriteAll(const std::string& path, const Bytes& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+// Stores the DataCRC of the plain page at `pageOffset` of a file image, as
+// the engine writes it (DiskCrc.h contract 3). A test that changes a page's
+// data area to reach a check behind the CRC calls it: the page then reads
+// as a page written with those bytes (a wrong but whole write, or a writer
+// of its own), not as bytes damaged after the write.
+inline void StorePlainPageCrc(Bytes& file, int64_t pageOffset, int pageSize = 4096) {
+  uint8_t* page = file.data() + pageOffset;
+  tiv::disk::PutU32(page + tiv::disk::kPgDataCRC,
+                    tiv::disk::PlainPageCrc(page + tiv::disk::kPageHeaderSize,
+                                            static_cast<size_t>(pageSize - tiv::disk::kPageHeaderSize)));
 }
 
 // Creates a database file the way the tool does and closes it.
