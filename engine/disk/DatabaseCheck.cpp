@@ -8,6 +8,7 @@
 #include <cstring>
 #include <deque>
 #include <optional>
+#include <unordered_map>
 
 #include "core/ABSBTreeTableIndex.h"
 #include "core/ZUDRecordLayout.h"
@@ -214,6 +215,41 @@ struct HeldTable {
   std::string problem;
 };
 
+// The other way of an index: every entry names a record the walk read
+// (`all`), under that record's key, and no record has two entries. An
+// entry left behind by a lost index-page write (a deleted or rekeyed
+// record) passes every count and order check, yet keeps its key taken.
+void CheckIndexEntries(TABSBTreeRecordIndex& tree, int32_t sessionID,
+                       const std::vector<std::pair<std::vector<char>, TABSRecordID>>& all, const std::string& iw,
+                       std::vector<std::string>& problems) {
+  const auto idKey = [](const TABSRecordID& id) { return (int64_t{id.pageNo} << 16) | id.rowNo; };
+  std::unordered_map<int64_t, size_t> byId;
+  for (size_t i = 0; i < all.size(); ++i) byId.emplace(idKey(all[i].second), i);
+  std::unordered_map<int64_t, int32_t> entriesOf;
+  int64_t noRecord = 0, otherKey = 0;
+  // The tree passed its integrity check, so the walk ends; the bound only
+  // keeps a damaged one from running on.
+  const size_t bound = 2 * all.size() + 1000;
+  TABSBTreePath path;
+  size_t walked = 0;
+  for (bool more = tree.First(sessionID, path); more && walked < bound; more = tree.Next(sessionID, path), ++walked) {
+    const TABSRecordID id = tree.RecordIdAtPath(sessionID, path);
+    const auto record = byId.find(idKey(id));
+    if (record == byId.end()) {
+      ++noRecord;
+      continue;
+    }
+    ++entriesOf[record->first];
+    TABSBTreePath own;
+    if (!tree.FindKeyPath(sessionID, all[record->second].first.data(), id, own) || tree.CompareKeyPaths(path, own) != 0)
+      ++otherKey;
+  }
+  const int64_t twice = std::count_if(entriesOf.begin(), entriesOf.end(), [](const auto& e) { return e.second > 1; });
+  if (noRecord) problems.push_back(iw + std::to_string(noRecord) + " entries point at no record");
+  if (otherKey) problems.push_back(iw + std::to_string(otherKey) + " entries hold another key than their record's");
+  if (twice) problems.push_back(iw + std::to_string(twice) + " records with more than one entry");
+}
+
 // The checks of one table; every fault becomes a line of `problems`. The
 // walks claim the pages they reach in `use`.
 void CheckTable(TABSDiskDatabaseData& data, HeldTable& held, TABSSessionInfo& s, std::vector<std::string>& problems,
@@ -331,6 +367,7 @@ void CheckTable(TABSDiskDatabaseData& data, HeldTable& held, TABSSessionInfo& s,
         if (!index.FindKeyPath(s.sessionID, bytes.data(), id, path)) ++missing;
       }
       if (missing) problems.push_back(iw + std::to_string(missing) + " records not found by their key");
+      CheckIndexEntries(static_cast<TABSBTreeTableIndex&>(index).Tree(), s.sessionID, all, iw, problems);
     } catch (const EABSException& x) {
       problems.push_back(iw + x.what());
     }

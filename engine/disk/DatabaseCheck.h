@@ -22,7 +22,11 @@
 //     ("root page N is not an index page"), its tree, its order ("entries
 //     out of order"), its entry count ("E entries, the table counts R"),
 //     every record found by its key ("K records not found by their key"),
-//     or the error that stopped it ("MESSAGE");
+//     and the other way every entry naming a record read, under that
+//     record's key, once ("K entries point at no record", "K entries hold
+//     another key than their record's", "K records with more than one
+//     entry": what a lost index-page write leaves), or the error that
+//     stopped it ("MESSAGE");
 //   - the free-space map against the pages the structures reach, both
 //     ways (the page-use contract below);
 //   - "database: MESSAGE" when the file cannot be opened or connected to

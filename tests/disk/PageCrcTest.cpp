@@ -1,8 +1,9 @@
 // Damaged pages of a plain database: a flipped byte in a record, a memo, an
 // index page or a free-space map page is an engine error when it is read
-// and a problem line of the check, never a changed value; pages whose
-// DataCRC is 0 (files of other writers) still open; a page whose data area
-// has a CRC-32 of 0 still has its damage found.
+// and a problem line of the check, never a changed value; a lost index-page
+// write (an older image of the page put back) leaves index entries the
+// check reports; pages whose DataCRC is 0 (files of other writers) still
+// open; a page whose data area has a CRC-32 of 0 still has its damage found.
 #include <algorithm>
 #include <functional>
 
@@ -269,6 +270,98 @@ TEST_F(PageCrc, AFlippedByteInARecordAMemoAnIndexOrAMapPageIsAnEngineErrorAndAPr
         20300, "Error getting " + std::to_string(page) + "-th");
     EXPECT_EQ(ReadAll(db), bytes);  // reading never mends nor writes
   }
+}
+
+// A commit whose index page write was lost: the page's older image is put
+// back over it, so every page is whole and its CRC holds, yet the index
+// keeps entries the records no longer have.
+TEST_F(PageCrc, ALostIndexPageWriteLeavesEntriesThatTheCheckReports) {
+  struct Case {
+    const char* what;
+    std::function<void(Open&)> change;
+    std::vector<std::string> lines;  // of the index 'pk', among others
+  };
+  auto byId = [](Open& o, int32_t id) {
+    TABSDiskTableData& t = o.Table();
+    TABSRecordID found;
+    t.IndexManager().ForEachRecord(o.s.sessionID, [&](const char* record, const TABSRecordID& rid) {
+      TABSVariant v;
+      ReadFieldValue(t.FieldDefs(), record, 0, v);
+      if (v.AsInteger() == id) found = rid;
+    });
+    return found;
+  };
+  const std::string pk = "problem: table 'personas': index 'pk': ";
+  const Case cases[] = {
+      {"delete of the last key",
+       [&](Open& o) { ASSERT_TRUE(o.Table().DeleteRecord(o.s, byId(o, kRows))); },
+       {pk + "1 entries point at no record"}},
+      {"delete of a key in the middle",
+       [&](Open& o) { ASSERT_TRUE(o.Table().DeleteRecord(o.s, byId(o, 7))); },
+       {pk + "1 entries point at no record"}},
+      {"update of a key",
+       [&](Open& o) {
+         TABSDiskTableData& t = o.Table();
+         const TABSRecordID id = byId(o, 5);
+         std::vector<char> r(static_cast<size_t>(t.FieldDefs().MemoryRecordSize()));
+         TABSGetRecordRequest q;
+         q.recordID = id;
+         q.destination = r.data();
+         t.RecordManager().GetRecord(o.s.sessionID, q);
+         ASSERT_EQ(q.result, grrFound);
+         SetInteger(t, r.data(), 0, 50);
+         t.UpdateRecord(o.s, id, r.data());
+       },
+       {pk + "1 entries hold another key than their record's", pk + "1 records not found by their key"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string db = Copy("lost.zud");
+    int64_t at = -1;
+    {
+      Open o(db);
+      at = o.PageOffset(IndexRoot(o, "pk"));
+    }
+    const Bytes before = ReadAll(db);
+    {
+      Open o(db);
+      c.change(o);
+    }
+    Bytes after = ReadAll(db);
+    ASSERT_NE(after, before);
+    std::copy(before.begin() + at, before.begin() + at + kPageSize, after.begin() + at);
+    WriteAll(db, after);
+    const Checked check = Check(db);
+    EXPECT_FALSE(check.ok);
+    for (const std::string& line : c.lines) EXPECT_TRUE(check.Has(line)) << line;
+    EXPECT_FALSE(check.HasPart("index 'by_nombre'"));
+  }
+}
+
+TEST_F(PageCrc, AnIndexEntryNamingAnotherRecordMakesThatRecordOneWithTwoEntries) {
+  // Leaf layout (data area): uint16 key size K at 12, uint16 entry count
+  // at 14, entries of K key bytes and a 6-byte record identifier from 18.
+  // The second entry is given the identifier of the fourth: the keys stay
+  // in order, the tree stays sound, and the second record has no entry.
+  const std::string db = Copy("twice.zud");
+  int64_t at = -1;
+  {
+    Open o(db);
+    at = o.PageOffset(IndexRoot(o, "pk")) + td::kPageHeaderSize;
+  }
+  Bytes bytes = ReadAll(db);
+  const size_t key = td::GetU16(bytes.data() + at + 12), entry = key + 6;
+  ASSERT_EQ(td::GetU16(bytes.data() + at + 14), kRows);
+  uint8_t* second = bytes.data() + at + 18 + entry + key;
+  std::copy(second + 2 * entry, second + 2 * entry + 6, second);
+  StorePlainPageCrc(bytes, at - td::kPageHeaderSize);
+  WriteAll(db, bytes);
+  const Checked check = Check(db);
+  EXPECT_FALSE(check.ok);
+  const std::string pk = "problem: table 'personas': index 'pk': ";
+  for (const std::string& line : {pk + "1 entries hold another key than their record's",
+                                  pk + "1 records with more than one entry", pk + "1 records not found by their key"})
+    EXPECT_TRUE(check.Has(line)) << line << "\n" << ::testing::PrintToString(check.lines);
 }
 
 TEST_F(PageCrc, PagesWithoutADataCrcAsOtherWritersLeaveThemStillOpenCheckAndChange) {
