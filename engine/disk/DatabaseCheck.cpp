@@ -377,11 +377,13 @@ void CheckTable(TABSDiskDatabaseData& data, HeldTable& held, TABSSessionInfo& s,
 // The check's connection: one more multi-user connection, for the check's
 // life.
 struct CheckConnection {
-  TABSDiskDatabaseData data{"CHECK"};
+  TABSDiskDatabaseData data;
   TABSSessionInfo session;
-  CheckConnection(const std::string& file, const TABSPassword& password) {
+  CheckConnection(const std::string& file, const TABSPassword& password, const TABSCheckOptions& options)
+      : data("CHECK", options.fileSystem ? *options.fileSystem : tiv::os::FileSystem::Default()) {
     session.multiUser = true;
     data.Open(file, password, true, false);
+    if (options.boundLockWaits) data.SetLockWaits(options.lockWaits);
     data.Connect(session);
   }
   ~CheckConnection() {
@@ -403,11 +405,12 @@ std::vector<std::string> TABSCheckReport::Lines() const {
   return lines;
 }
 
-TABSCheckReport CheckDatabase(const std::string& fileName, const TABSPassword& password) {
+TABSCheckReport CheckDatabase(const std::string& fileName, const TABSPassword& password,
+                              const TABSCheckOptions& options) {
   TABSCheckReport report;
   std::vector<std::string>& problems = report.problems;
   try {
-    CheckConnection c(fileName, password);
+    CheckConnection c(fileName, password, options);
     TABSDiskPageManager& pm = c.data.Pages();
     std::vector<TABSTableListEntry> tables;
     bool listRead = true;

@@ -105,6 +105,8 @@
 #include <vector>
 
 #include "disk/DiskCrypto.h"
+#include "disk/DiskPageManagerFile.h"
+#include "os/OsFile.h"
 
 struct TABSCheckReport {
   // One fault each, the texts above, without a prefix.
@@ -118,6 +120,17 @@ struct TABSCheckReport {
   std::vector<std::string> Lines() const;
 };
 
+// How the check reaches its file: the file system it opens it through (the
+// real one unless given), and, when set, a bound on every lock wait of its
+// connection (TABSDiskDatabaseData::SetLockWaits) for a caller that owns the
+// file alone, where a wait could only be on the check itself.
+struct TABSCheckOptions {
+  tiv::os::FileSystem* fileSystem = nullptr;
+  bool boundLockWaits = false;
+  TABSLockRetry lockWaits{1, 0};
+};
+
 // Checks the database file `fileName`, opened with `password` (empty for a
 // plain database), as one more multi-user connection.
-TABSCheckReport CheckDatabase(const std::string& fileName, const TABSPassword& password);
+TABSCheckReport CheckDatabase(const std::string& fileName, const TABSPassword& password,
+                              const TABSCheckOptions& options = {});
