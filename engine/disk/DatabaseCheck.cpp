@@ -143,10 +143,9 @@ std::string RecordPagesOwner(const std::string& table) { return table + " record
 
 // The map pages, the system directory, the table list and the active
 // sessions file.
-void CollectSystemPages(TABSDiskDatabaseData& data, TABSSessionInfo& s, TABSPageUse& use) {
+void CollectSystemPages(TABSDiskDatabaseData& data, TABSSessionInfo& s, int32_t total, TABSPageUse& use) {
   TABSDiskPageManager& pm = data.Pages();
   TABSDatabaseFreeSpaceManager& map = pm.FreeSpaceManager();
-  const int64_t total = pm.GetPageCount();
   for (int32_t k = 0; static_cast<int64_t>(map.PfsPageNo(k)) < total; ++k)
     use.Claim(map.PfsPageNo(k), "free-space map", ptPFS);
   for (int32_t k = 0; static_cast<int64_t>(k) * map.PagesPerEam() < total; ++k)
@@ -374,6 +373,19 @@ void CheckTable(TABSDiskDatabaseData& data, HeldTable& held, TABSSessionInfo& s,
   }
 }
 
+// The pages the check covers: the header's page count, but no more than
+// the file holds, so a damaged count sizes nothing; a claim past them is
+// "lies past the end of the file".
+int32_t PagesToJudge(TABSDiskPageManager& pm, std::vector<std::string>& problems) {
+  const int32_t counted = pm.GetPageCount();
+  const int64_t bytes = pm.File().GetSize() - pm.PageAreaOffset();
+  const int64_t held = bytes > 0 ? bytes / pm.PageSize() : 0;
+  if (counted <= held) return counted;
+  problems.push_back("database: the header counts " + std::to_string(counted) + " pages, the file holds " +
+                     std::to_string(held));
+  return static_cast<int32_t>(held);
+}
+
 // The check's connection: one more multi-user connection, for the check's
 // life.
 struct CheckConnection {
@@ -451,7 +463,7 @@ TABSCheckReport CheckDatabase(const std::string& fileName, const TABSPassword& p
     // Every page in use: its signature, CRC and header as the page reader
     // checks them. Judged after the walks (contract 5).
     std::vector<std::pair<int32_t, std::string>> pageFaults;
-    const int32_t total = pm.GetPageCount();
+    const int32_t total = PagesToJudge(pm, problems);
     std::vector<uint8_t> raw(pm.PageSize());
     for (int32_t n = 0; n < total; ++n) {
       try {
@@ -479,7 +491,7 @@ TABSCheckReport CheckDatabase(const std::string& fileName, const TABSPassword& p
     }
     // The free-space map against the pages the structures reach.
     TABSPageUse use(total);
-    CollectSystemPages(c.data, c.session, use);
+    CollectSystemPages(c.data, c.session, total, use);
     if (!listRead) use.WalkFailed("table list");
     for (HeldTable& h : held) CheckTable(c.data, h, c.session, problems, use);
     const int32_t others = c.data.OtherConnections(c.session);

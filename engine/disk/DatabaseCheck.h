@@ -31,7 +31,10 @@
 //     ways (the page-use contract below);
 //   - "database: MESSAGE" when the file cannot be opened or connected to
 //     (a wrong password among them), or the database tables lock cannot
-//     be had.
+//     be had; "database: the header counts N pages, the file holds M"
+//     when the file is shorter than its header says: the check then
+//     covers the M pages the file holds, and nothing it allocates is sized
+//     by the header's count.
 //
 // The pages the walks reach. Between commits every page marked in use in
 // a PFS page is reached by exactly one of these, and nothing else takes
