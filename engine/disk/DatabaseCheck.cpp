@@ -348,10 +348,14 @@ void CheckTable(TABSDiskDatabaseData& data, HeldTable& held, TABSSessionInfo& s,
       q.destination = record.data();
       int64_t entries = 0;
       bool ordered = true;
+      // Each step follows the tree from the last entry (the position cache),
+      // never a search from the record's key: an entry whose record holds a
+      // smaller key would send such a search back round in a circle.
+      TABSIndexPositionCache position;
       for (;;) {
-        index.GetRecord(s.sessionID, q, nullptr);
+        index.GetRecord(s.sessionID, q, &position);
         if (q.result != grrFound) break;
-        if (entries > 0 && index.CompareRecordKeys(prior.data(), record.data(), 0) > 0) ordered = false;
+        if (entries > 0 && index.CompareRecordKeys(prior.data(), record.data(), -1) > 0) ordered = false;
         prior = record;
         q.beforeFirst = false;
         if (++entries > records.RecordCount() + 1) break;

@@ -5,6 +5,7 @@
 // what the file claims. In this test program any single allocation past
 // kAllocationBound fails with std::bad_alloc, as -malloc_limit_mb makes it
 // a fault of the fuzz target, so such a reader fails its test.
+#include <algorithm>
 #include <cstdlib>
 #include <new>
 
@@ -155,6 +156,57 @@ TEST(HostileFile, AnInternalFileClaimingAlmostTwoGigabytesIsAnEngineError) {
     WriteAll(db, file);
     ExpectEngineError([&] { c.read(db); }, c.code);
   }
+}
+
+TEST(HostileFile, AnIndexEntryAheadOfItsRecordsKeyIsWalkedOnceByTheCheck) {
+  // Record 4's id made 1 by a write that bypassed the index (its page
+  // written whole, the CRC right), and the most-updated file counting 1000
+  // records: stepping from each record's key to the next entry runs in a
+  // circle 2, 3, 4 (key 1 again), 2, ... for as long as the count allows.
+  // The check walks the tree's own order: six entries.
+  ScratchDir dir;
+  const std::string db = dir.File("circle.zud");
+  Build(db);
+  int32_t mostUpdated = -1;
+  {
+    TABSDiskDatabaseData data("HOSTILE");
+    TABSSessionInfo s;
+    data.Open(db, TABSPassword{}, false, false);
+    data.Connect(s);
+    TABSDiskTableData& t = data.OpenTable(s, "personas");
+    mostUpdated = t.MostUpdatedFile().StartPageNo();
+    std::vector<char> r(static_cast<size_t>(t.FieldDefs().MemoryRecordSize()));
+    TABSRecordID fourth;
+    t.IndexManager().ForEachRecord(s.sessionID, [&](const char* record, const TABSRecordID& id) {
+      TABSVariant v;
+      ReadFieldValue(t.FieldDefs(), record, 0, v);
+      if (v.AsInteger() == 4) {
+        fourth = id;
+        std::copy(record, record + r.size(), r.begin());
+      }
+    });
+    TABSVariant one;
+    one.SetAsInteger(1);
+    WriteFieldValue(t.FieldDefs(), r.data(), 0, one);
+    ASSERT_TRUE(t.DiskRecords().Update(s.sessionID, r.data(), fourth));
+    data.Pages().CommitSession(s.sessionID, true);
+    data.Disconnect(s);
+  }
+  // Most-updated contents from data offset 10 (StoredSize at data offset
+  // 1), the RecordCount in their last four bytes.
+  Bytes file = ReadAll(db);
+  uint8_t* data = file.data() + PageAt(mostUpdated) + td::kPageHeaderSize;
+  td::PutI32(data + 10 + td::GetI32(data + 1) - 4, 1000);
+  StorePlainPageCrc(file, PageAt(mostUpdated), kPageSize);
+  WriteAll(db, file);
+  const TABSCheckReport report = CheckDatabase(db, TABSPassword{});
+  const std::vector<std::string> lines = report.Lines();
+  EXPECT_NE(
+      std::find(lines.begin(), lines.end(), "problem: table 'personas': index 'pk': 6 entries, the table counts 1000"),
+      lines.end())
+      << ::testing::PrintToString(lines);
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "problem: table 'personas': index 'pk': entries out of order"),
+            lines.end());
 }
 
 }  // namespace
