@@ -472,9 +472,10 @@ TABSBlobValue& TABSDiskBlobManager::RecordValue(int32_t sessionID, const TABSFie
   try {
     value = LoadValue(sessionID, ref);
   } catch (const EABSException& e) {
-    // The memory limit and the page layer's own errors say more.
+    // The memory limit and the page layer's own errors say more; 20300 is
+    // a page whose DataCRC failed, named by its number.
     if (e.NativeError() == 20162 || e.NativeError() == 20171 || e.NativeError() == 20291) throw;
-    if (e.NativeError() == 30004) throw;
+    if (e.NativeError() == 30004 || e.NativeError() == 20300) throw;
     throw EABSException(20162, "Cannot read BLOB field value");
   }
   const uint32_t handle = Cache(std::move(value));

@@ -13,8 +13,11 @@
 //     format", below);
 //   - every page the free-space map marks used: readable, with its page
 //     signature, and (map pages aside, the map reads those itself) its
-//     header and CRC as the page reader checks them:
-//     "page N: unreadable", "page N: no page signature", "page N: MESSAGE";
+//     header and DataCRC as the page reader checks them:
+//     "page N: unreadable", "page N: no page signature", "page N: MESSAGE"
+//     (a DataCRC that fails: 20300, on plain pages too); a map page the
+//     map cannot read ends this pass and is reported by the comparison
+//     ("free-space map: MESSAGE");
 //   - the table list ("table list: MESSAGE"), and per table ("table 'T': "
 //     before each line): its metadata ("metadata: MESSAGE"); the record
 //     page index against the record pages it lists ("record page N:
@@ -27,12 +30,19 @@
 //     ("root page N is not an index page"), its tree, its order ("entries
 //     out of order"), its entry count ("E entries, the table counts R"),
 //     every record found by its key ("K records not found by their key"),
-//     or the error that stopped it ("MESSAGE");
+//     and the other way every entry naming a record read, under that
+//     record's key, once ("K entries point at no record", "K entries hold
+//     another key than their record's", "K records with more than one
+//     entry": what a lost index-page write leaves), or the error that
+//     stopped it ("MESSAGE");
 //   - the free-space map against the pages the structures reach, both
 //     ways (the page-use contract below);
 //   - "database: MESSAGE" when the file cannot be opened or connected to
 //     (a wrong password among them), or the database tables lock cannot
-//     be had.
+//     be had; "database: the header counts N pages, the file holds M"
+//     when the file is shorter than its header says: the check then
+//     covers the M pages the file holds, and nothing it allocates is sized
+//     by the header's count.
 //
 // The pages the walks reach. Between commits every page marked in use in
 // a PFS page is reached by exactly one of these, and nothing else takes
@@ -106,6 +116,8 @@
 #include <vector>
 
 #include "disk/DiskCrypto.h"
+#include "disk/DiskPageManagerFile.h"
+#include "os/OsFile.h"
 
 struct TABSCheckReport {
   // One fault each, the texts above, without a prefix.
@@ -119,6 +131,17 @@ struct TABSCheckReport {
   std::vector<std::string> Lines() const;
 };
 
+// How the check reaches its file: the file system it opens it through (the
+// real one unless given), and, when set, a bound on every lock wait of its
+// connection (TABSDiskDatabaseData::SetLockWaits) for a caller that owns the
+// file alone, where a wait could only be on the check itself.
+struct TABSCheckOptions {
+  tiv::os::FileSystem* fileSystem = nullptr;
+  bool boundLockWaits = false;
+  TABSLockRetry lockWaits{1, 0};
+};
+
 // Checks the database file `fileName`, opened with `password` (empty for a
 // plain database), as one more multi-user connection.
-TABSCheckReport CheckDatabase(const std::string& fileName, const TABSPassword& password);
+TABSCheckReport CheckDatabase(const std::string& fileName, const TABSPassword& password,
+                              const TABSCheckOptions& options = {});

@@ -19,4 +19,13 @@ uint32_t Crc32Update(uint32_t crc, const void* data, size_t len) {
   return static_cast<uint32_t>(z) ^ 0xFFFFFFFFu;
 }
 
+uint32_t PlainPageCrc(const void* data, size_t len) {
+  const uint32_t crc = Crc32(data, len);
+  return crc == kNoPageCrc ? kZeroPageCrc : crc;
+}
+
+bool PlainPageCrcHolds(uint32_t stored, const void* data, size_t len) {
+  return stored == kNoPageCrc || stored == PlainPageCrc(data, len);
+}
+
 }  // namespace tiv::disk

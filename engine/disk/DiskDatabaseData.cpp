@@ -51,6 +51,19 @@ void TABSDiskDatabaseData::Close() {
   singleUserSessions_ = 0;
 }
 
+void TABSDiskDatabaseData::SetLockWaits(const TABSLockRetry& retry) {
+  Guard guard(lock_);
+  Pages().SetLockRetry(retry);
+  sessionsFile_->SetLockRetry(retry);
+  TABSDatabaseTableLockManager& locks = TableLocks();
+  locks.SetLockRetry(retry);
+  locks.SetCommitLockTimes(retry.DelayMs, retry.Attempts);
+  TABSTableLockTimes times;
+  times.readDelayMs = times.writeRetryDelayMs = times.deleteRetryDelayMs = times.transactionDelayMs = retry.DelayMs;
+  times.readAttempts = times.writeRetries = times.deleteRetries = times.transactionAttempts = retry.Attempts;
+  locks.SetTableLockTimes(times);
+}
+
 TABSDiskDatabase& TABSDiskDatabaseData::Disk() {
   if (!db_ || !db_->IsOpen()) throw EABSException(20176, "Pointer is nil");
   return *db_;

@@ -96,6 +96,12 @@ class TABSDiskDatabaseData : public TABSDatabaseData {
   void EmptyTable(TABSSessionInfo& session, const std::string& name);
   void RenameTable(TABSSessionInfo& session, const std::string& oldName, const std::string& newName);
 
+  // Bounds every lock wait of this open (the header, tables and counter
+  // locks, the connection slots, the table and record locks and their
+  // release paths) to `retry`: for a caller that owns the file alone, a
+  // test or a fuzz target, where a wait can only be on itself.
+  void SetLockWaits(const TABSLockRetry& retry);
+
   TABSDiskDatabase& Disk();
   TABSDiskPageManager& Pages() { return Disk().PageManager(); }
   TABSDatabaseTableLockManager& TableLocks();

@@ -47,7 +47,14 @@ TABSPage::Refresh TABSDiskPageManager::RefreshCachedPage(TABSPage* page) {
   // longer the page's, whatever version they carry.
   if (onDisk == kPageVersionReleased) return TABSPage::Refresh::kGone;
   if (onDisk == page->PageVersion()) return TABSPage::Refresh::kUnchanged;
-  return ReadPage(page) ? TABSPage::Refresh::kReread : TABSPage::Refresh::kGone;
+  try {
+    return ReadPage(page) ? TABSPage::Refresh::kReread : TABSPage::Refresh::kGone;
+  } catch (const EABSException&) {
+    // The reread bytes failed their CRC and overwrote the cached ones: the
+    // copy must not be served again.
+    DropFromCache(page->PageNo);
+    throw;
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -108,6 +115,15 @@ TABSPage* TABSDiskPageManager::GetPage(int32_t sessionID, int32_t pageNo, bool c
 // ---------------------------------------------------------------------------
 // Reading and writing whole pages
 
+namespace {
+
+// The pages of the direct internal files (active sessions, table locks) are
+// changed in place, a few bytes at a time, by WritePageBytes: they are
+// written plain, never enciphered, and carry no DataCRC.
+bool IsDirectFilePageType(uint16_t type) { return type == ptActiveSessionList || type == ptTableLocks; }
+
+}  // namespace
+
 bool TABSDiskPageManager::ReadPage(TABSPage* page) {
   if (!page->OwnsBuffer() || page->BufferSize() < pageSize_) page->AllocBuffer();
   if (!ReadPage(page->PageNo, page->Buffer())) {
@@ -121,13 +137,21 @@ bool TABSDiskPageManager::ReadPage(TABSPage* page) {
     page->SetPageVersion(kPageVersionReleased);
     return false;
   }
-  // The map pages and the pages of the direct files (active sessions, table
-  // locks) are written plain, never through the enciphering commit; a reader
-  // that meets one through the cache (a whole-file check) takes it as stored.
-  const uint16_t type = GetU16(page->Buffer() + kPgType);
-  const bool directFilePage = type == ptActiveSessionList || type == ptTableLocks;
-  if (header_.Encrypted == kEncryptedYes && !FreeSpaceManager().IsMapPage(page->PageNo) && !directFilePage)
+  // The map pages and the pages of the direct files are written plain,
+  // never through the enciphering commit; a reader that meets one through
+  // the cache (a whole-file check) takes it as stored.
+  const bool directFilePage = IsDirectFilePageType(GetU16(page->Buffer() + kPgType));
+  if (header_.Encrypted == kEncryptedYes && !FreeSpaceManager().IsMapPage(page->PageNo) && !directFilePage) {
     DecipherPage(Cipher(), password_, page->Buffer(), pageSize_, page->PageNo, SkipTypeCheck);
+  } else if (!directFilePage && !SkipTypeCheck &&
+             !PlainPageCrcHolds(page->DataCRC(), page->DataBuffer(), page->DataSize())) {
+    // Bytes changed since the page was written (a bad sector, a torn or
+    // foreign write): never served as the page. Not 20299, which readers
+    // take for a page another process released.
+    page->SetPageVersion(kPageVersionReleased);
+    throw EABSException(20300, "Error getting %d-th table file page. Probably database is corrupted and needs repair.",
+                        {page->PageNo});
+  }
   page->Reread = true;
   return true;
 }
@@ -144,6 +168,10 @@ void TABSDiskPageManager::WritePage(TABSPage* page) {
   const bool encipher =
       header_.Encrypted == kEncryptedYes && page->EncryptOnWrite && !FreeSpaceManager().IsMapPage(page->PageNo);
   if (!encipher) {
+    // Plain pages carry the CRC of their data area too (DiskCrc.h contract
+    // 3); the direct files' pages change in place later and carry none.
+    page->SetDataCRC(IsDirectFilePageType(page->PageType()) ? kNoPageCrc
+                                                            : PlainPageCrc(page->DataBuffer(), page->DataSize()));
     WritePage(page->PageNo, page->Buffer());
     return;
   }

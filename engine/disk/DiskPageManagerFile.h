@@ -60,6 +60,15 @@
 //     an older commit is served with pages of a newer one. While the header
 //     lock is held no commit can start (BeginCommit takes it), so what the
 //     operation reads is one commit's pages.
+// 13. Page CRCs (DiskCrc.h contract 3, docs/file-format.md "Page CRC"):
+//     WritePage(TABSPage*) stores the DataCRC of every page it writes, 0
+//     on the direct files' pages; ReadPage(TABSPage*) checks it unless
+//     SkipTypeCheck is set and answers a mismatch with 20300 naming the
+//     page (enciphered pages: 30446), never with the bytes. The CRC covers
+//     the data area only, and the only partial writes of pages (the
+//     release mark of WritePageVersion, in the header; WritePageBytes of
+//     the direct files, which carry none) keep it true. The raw
+//     ReadPage(pageNo, buffer) and ReadPageBytes read bytes as stored.
 //
 // Multi-process lock protocol (bytes of the database file, each locked
 // alone, never waited on inside the platform):

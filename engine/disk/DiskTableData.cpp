@@ -34,11 +34,7 @@ int32_t ReadInt32(TABSStream& stream) {
 
 // The whole contents of a transacted internal file.
 std::string ReadWhole(TABSInternalDBTransactedAccessFile& file, int32_t sessionID, bool checkCache) {
-  const int32_t size = file.GetSize(sessionID, checkCache).DataSize;
-  if (size < 0) throw EABSException(20164, "Invalid table header data");
-  std::string bytes(static_cast<size_t>(size), '\0');
-  if (size > 0) file.ReadFile(sessionID, bytes.data(), checkCache, size);
-  return bytes;
+  return file.ReadContents(sessionID, checkCache);
 }
 
 }  // namespace

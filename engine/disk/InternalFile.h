@@ -48,6 +48,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 class TABSDiskPageManager;
@@ -88,6 +89,11 @@ class TABSInternalDBTransactedAccessFile {
   int32_t GetDataSize(int32_t sessionID) { return GetSize(sessionID, true).DataSize; }
   void SetSize(int32_t sessionID, int32_t storedSize, uint8_t algorithm, int32_t dataSize);
   void ReadFile(int32_t sessionID, void* buffer, bool checkCache, int32_t count);
+  // The whole contents (DataSize bytes). Unlike a buffer of DataSize bytes
+  // for ReadFile, what it holds grows with the pages the chain really has
+  // and the bytes its stored data really decompress to, never with the
+  // sizes the header claims (contract 2).
+  std::string ReadContents(int32_t sessionID, bool checkCache);
   void WriteFile(int32_t sessionID, const void* buffer, uint8_t level, uint8_t algorithm, int32_t count);
   // The page reached by following `index` links from the first page.
   int32_t PageAt(int32_t sessionID, int32_t index);

@@ -209,6 +209,38 @@ void TABSInternalDBTransactedAccessFile::WriteFile(int32_t sessionID, const void
                         {InternalFilePagesFor(storedSize, pm_.PageDataSize()) - 1});
 }
 
+std::string TABSInternalDBTransactedAccessFile::ReadContents(int32_t sessionID, bool checkCache) {
+  CheckOpen("ReadContents");
+  const TABSInternalFileSize s = GetSize(sessionID, checkCache);
+  if (s.DataSize == 0) return {};
+  CheckCompressionAlgorithmAvailable(s.CompressionAlgorithm);
+  std::string stored;
+  const int32_t d = pm_.PageDataSize();
+  int32_t offset = kInternalFileHeaderSize;
+  std::unordered_set<int32_t> seen;
+  for (int32_t pageNo = startPageNo_; static_cast<int64_t>(stored.size()) < s.StoredSize && pageNo != -1;) {
+    chain::CheckLink(pm_, pageNo, &seen);
+    PagePin page(pm_, pm_.GetPage(sessionID, pageNo, checkCache, pageType_));
+    const int64_t n = std::min<int64_t>(s.StoredSize - static_cast<int64_t>(stored.size()), d - offset);
+    stored.append(reinterpret_cast<const char*>(page->DataBuffer()) + offset, static_cast<size_t>(n));
+    offset = 0;
+    pageNo = page->NextPageNo();
+  }
+  if (static_cast<int64_t>(stored.size()) < s.StoredSize)
+    throw EABSException(30388, "Cannot Read % bytes from internal file. FileSize=%d. ReadSize=%d, Count=%d",
+                        {s.DataSize, static_cast<int64_t>(stored.size()), s.StoredSize});
+  if (s.CompressionAlgorithm == acaNone) return stored;
+  // The codec starts from what the stored bytes plausibly give and grows
+  // as they really decompress, up to DataSize.
+  int64_t plainSize = std::min<int64_t>(s.DataSize, 4 * s.StoredSize + 4096);
+  TABSMemBlock plain;
+  if (s.StoredSize == 0 ||
+      !DecompressBuffer(s.CompressionAlgorithm, stored.data(), s.StoredSize, plainSize, plain, s.DataSize) ||
+      plainSize != s.DataSize)
+    throw EABSException(20189, "Table file decompression error. Possible table corruption");
+  return std::string(plain.get(), static_cast<size_t>(plainSize));
+}
+
 void TABSInternalDBTransactedAccessFile::ReadFile(int32_t sessionID, void* buffer, bool checkCache, int32_t count) {
   CheckOpen("ReadFile");
   const TABSInternalFileSize s = GetSize(sessionID, checkCache);

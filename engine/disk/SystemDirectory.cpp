@@ -32,8 +32,8 @@ void TABSSystemDirectory::Read(int32_t sessionID) {
   if (s.CompressionAlgorithm != 0 || s.DataSize % kSystemDirectoryEntrySize != 0)
     throw EABSException(20299, "Error reading database file page. Page No: %d, type %d",
                         {file_.StartPageNo(), static_cast<int>(ptFileSystemDirectory)});
-  std::vector<uint8_t> bytes(static_cast<size_t>(s.DataSize));
-  file_.ReadFile(sessionID, bytes.data(), true, s.DataSize);
+  const std::string contents = file_.ReadContents(sessionID, true);
+  const std::vector<uint8_t> bytes(contents.begin(), contents.end());
   std::vector<TABSSystemDirectoryEntry> entries;
   for (size_t at = 0; at < bytes.size(); at += kSystemDirectoryEntrySize)
     entries.push_back({bytes[at], GetI32(bytes.data() + at + 1)});

@@ -59,6 +59,10 @@
 //     a file that is damaged or not a database never crashes a reader.
 //     CheckDatabase alone answers the engine errors it meets as lines of
 //     its report instead.
+//  5. A page whose bytes changed after they were written is an engine
+//     error when it is read (its DataCRC, DiskPageManagerFile.h invariant
+//     8), never a changed value; pages without a DataCRC (files of other
+//     writers) are read as before.
 #pragma once
 
 #include "core/PageManager.h"

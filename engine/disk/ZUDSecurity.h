@@ -14,7 +14,9 @@
 // docs/file-format.md, "What the encryption does and does not protect".
 //
 // Enciphered page header fields (offsets in DiskFormat.h):
-//   14 uint32 DataCRC          CRC-32 (DiskCrc.h) of the plain data area
+//   14 uint32 DataCRC          CRC-32 (DiskCrc.h) of the plain data area,
+//                              stored exactly, 0 included; plain pages
+//                              follow DiskCrc.h contract 3 instead
 //   20 uint8  CryptoAlgorithm  id the data area was enciphered with
 //
 // Contract

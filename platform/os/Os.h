@@ -8,6 +8,8 @@
 //                 the FileSystem interface every file is opened through
 //   FaultFile.h   a FileSystem for tests that fails the Nth write or flush
 //                 and can drop what was not flushed, as a power cut would
+//   MemoryFile.h  a FileSystem of byte strings in memory, bounded in size,
+//                 with the locks and share modes of the real one
 //   OsTempFile.h  temporary files, unnamed from the start
 //   OsClock.h     tick counter, sleep
 //   OsRandom.h    random numbers and version-4 GUIDs
@@ -16,6 +18,7 @@
 #pragma once
 
 #include "os/FaultFile.h"
+#include "os/MemoryFile.h"
 #include "os/OsClock.h"
 #include "os/OsFile.h"
 #include "os/OsMemory.h"

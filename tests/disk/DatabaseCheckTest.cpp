@@ -197,19 +197,21 @@ class DatabaseCheckPages : public ::testing::Test {
 ScratchDir* DatabaseCheckPages::dir_ = nullptr;
 Bytes DatabaseCheckPages::base_;
 
-// Flips a page's bit in its PFS page. Map pages carry no data CRC and are
-// never enciphered, so the bit is all that changes.
+// Flips a page's bit in its PFS page. Map pages are never enciphered; their
+// DataCRC is stored again, so the map reads as one written with that bit.
 void FlipMapBit(const std::string& path, int32_t pageNo) {
-  int64_t at = 0;
+  int64_t page = 0, at = 0;
   int32_t bit = 0;
   {
     Open db(path);
     TABSDatabaseFreeSpaceManager& map = db.data.Pages().FreeSpaceManager();
     bit = pageNo % map.PagesPerPfs();
-    at = db.data.Pages().PageOffset(map.PfsPageNo(pageNo / map.PagesPerPfs())) + tiv::disk::kPageHeaderSize + bit / 8;
+    page = db.data.Pages().PageOffset(map.PfsPageNo(pageNo / map.PagesPerPfs()));
+    at = page + tiv::disk::kPageHeaderSize + bit / 8;
   }
   Bytes bytes = ReadAll(path);
   bytes.at(static_cast<size_t>(at)) ^= static_cast<uint8_t>(1u << (bit % 8));
+  StorePlainPageCrc(bytes, page);
   WriteAll(path, bytes);
 }
 
@@ -368,6 +370,7 @@ TEST_F(DatabaseCheckPages, APageReachedByTwoTablesIsUsedTwice) {
   Bytes bytes = ReadAll(db);
   ASSERT_EQ(tiv::disk::GetI32(bytes.data() + at), orphan);
   tiv::disk::PutI32(bytes.data() + at, shared);
+  StorePlainPageCrc(bytes, at - tiv::disk::kPageHeaderSize - 18);
   WriteAll(db, bytes);
   const Checked check = Check(db);
   EXPECT_FALSE(check.ok);

@@ -1,7 +1,8 @@
 // Helpers of the disk tests: a database file made the way the tool makes
-// it, an open that reports the modes granted, and the engine's check of a
-// whole database file. The helpers every test folder shares (scratch
-// folder, whole-file bytes, engine errors) come from tests/support.
+// it, an open that reports the modes granted, a page's DataCRC restored
+// after a crafted change, and the engine's check of a whole database file.
+// The helpers every test folder shares (scratch folder, whole-file bytes,
+// engine errors) come from tests/support.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,6 +13,18 @@
 #include "support/EngineError.h"
 #include "support/FileBytes.h"
 #include "support/ScratchDir.h"
+
+// Stores the DataCRC of the plain page at `pageOffset` of a file image, as
+// the engine writes it (DiskCrc.h contract 3). A test that changes a page's
+// data area to reach a check behind the CRC calls it: the page then reads
+// as a page written with those bytes (a wrong but whole write, or a writer
+// of its own), not as bytes damaged after the write.
+inline void StorePlainPageCrc(Bytes& file, int64_t pageOffset, int pageSize = 4096) {
+  uint8_t* page = file.data() + pageOffset;
+  tiv::disk::PutU32(page + tiv::disk::kPgDataCRC,
+                    tiv::disk::PlainPageCrc(page + tiv::disk::kPageHeaderSize,
+                                            static_cast<size_t>(pageSize - tiv::disk::kPageHeaderSize)));
+}
 
 // Creates a database file the way the tool does and closes it.
 inline void CreateDatabase(const std::string& path, uint16_t pageSize = 4096, uint16_t extent = 8) {

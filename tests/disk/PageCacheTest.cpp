@@ -162,9 +162,16 @@ TEST_F(PageCacheTest, CommittedPagesAreServedFromTheCache) {
   OpenDb(pm, path, false);
   const std::vector<int32_t> pages = AddPages(pm, 3);
   EXPECT_EQ(pm.SharedCache().Count(), 3);
-  // The file changes under the cache: the cached copies are what is served.
+  // The file changes under the cache (each page written again whole, with
+  // its DataCRC): the cached copies are what is served.
   const uint8_t junk = 0xEE;
-  for (int32_t p : pages) pm.WritePageBytes(&junk, p, 1, kPageHeaderSize);
+  for (int32_t p : pages) {
+    std::vector<uint8_t> image(pm.PageSize());
+    ASSERT_TRUE(pm.ReadPage(p, image.data()));
+    image[kPageHeaderSize] = junk;
+    PutU32(image.data() + kPgDataCRC, PlainPageCrc(image.data() + kPageHeaderSize, pm.PageDataSize()));
+    pm.WritePage(p, image.data());
+  }
   for (int32_t p : pages) {
     TABSPage* page = pm.GetPage(kS1, p, true, ptTableRecord);
     EXPECT_FALSE(page->Reread);

@@ -95,6 +95,7 @@ TEST(Zudadmin, CreateMakesAWholeDatabaseWithItsConnectionSlots) {
   Bytes file = ReadAll(db);
   tiv::disk::PutI32(&file[380 + 2 * 4096 + 41], 3);
   tiv::disk::PutI32(&file[380 + 2 * 4096 + 45], 3);
+  StorePlainPageCrc(file, 380 + 2 * 4096);
   WriteAll(db, file);
   ToolRun bad = Zudadmin({"info", db});
   EXPECT_EQ(bad.exitCode, 1);

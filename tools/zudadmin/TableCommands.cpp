@@ -15,6 +15,11 @@
 //                               import reads them back: dump --csv of a
 //                               table imported into an empty table of the
 //                               same definitions gives the same text
+//                               dump prints only values the file holds: a
+//                               row with a value that cannot be read is
+//                               left out and named on stderr, and a walk
+//                               stopped by damage or a number of records
+//                               read other than the table's count exits 1
 //   check FILE                  the engine's check (disk/DatabaseCheck.h):
 //                               its "problem: ..." and "note: ..." lines,
 //                               "ok" when no problem, exit 1 on a problem
@@ -181,11 +186,14 @@ std::string SchemaText(TABSDiskTableData& t) {
 }
 
 // Walks the table's records in physical order, as one read operation: the
-// table's read lock keeps other processes' commits out meanwhile.
+// table's read lock keeps other processes' commits out meanwhile. Answers
+// the table's own record count, read under the same lock.
 template <typename Visit>
-void ForEachRecord(TABSDiskTableData& t, TABSSessionInfo& s, Visit visit) {
+int64_t ForEachRecord(TABSDiskTableData& t, TABSSessionInfo& s, Visit visit) {
   TABSTableData::ReadScope read(t, s);
+  const int64_t count = t.DiskRecords().RecordCount();
   t.IndexManager().ForEachRecord(s.sessionID, visit);
+  return count;
 }
 
 }  // namespace
@@ -344,19 +352,45 @@ int DumpCommand(const std::string& file, const TABSPassword& password, const std
   for (int n = 0; n < fields.Count(); ++n)
     out << (n ? sep : "") << (csv ? CsvQuote(fields[n]->Name()) : fields[n]->Name());
   out << "\n";
-  ForEachRecord(t, c.session, [&](const char* record, const TABSRecordID&) {
-    for (int n = 0; n < fields.Count(); ++n) {
-      const std::optional<std::string> text = FieldText(t, c.session, record, n);
-      out << (n ? sep : "");
-      if (csv)
-        out << (text ? CsvQuote(*text) : "");
-      else
-        out << (text ? *text : "NULL");
-    }
-    out << "\n";
-  });
+  // A value that cannot be read leaves its row out and is named on the
+  // standard error stream; the rows that can be read are still printed. A
+  // walk that stops at damage, or that reads another number of records
+  // than the table counts (a record page that is no longer one), fails the
+  // dump: its output is not the table.
+  const std::string table = "table '" + args[0] + "': ";
+  std::vector<std::string> faults;
+  int64_t read = 0, counted = -1;
+  try {
+    counted = ForEachRecord(t, c.session, [&](const char* record, const TABSRecordID& id) {
+      ++read;
+      std::string line;
+      for (int n = 0; n < fields.Count(); ++n) {
+        std::optional<std::string> text;
+        try {
+          text = FieldText(t, c.session, record, n);
+        } catch (const EABSException& e) {
+          faults.push_back("record " + std::to_string(id.pageNo) + ":" + std::to_string(id.rowNo) + " field " +
+                           fields[n]->Name() + ": " + e.what());
+          return;
+        }
+        line += n ? sep : "";
+        if (csv)
+          line += text ? CsvQuote(*text) : "";
+        else
+          line += text ? *text : "NULL";
+      }
+      out << line << "\n";
+    });
+  } catch (const EABSException& e) {
+    faults.push_back(table + e.what());
+  }
+  if (counted >= 0 && read != counted)
+    faults.push_back(table + std::to_string(read) + " records read, the table counts " + std::to_string(counted));
   std::cout << out.str();
-  return 0;
+  if (faults.empty()) return 0;
+  std::cout.flush();
+  for (const std::string& fault : faults) std::cerr << "zudadmin: " << fault << "\n";
+  return 1;
 }
 
 int CheckCommand(const std::string& file, const TABSPassword& password, const std::vector<std::string>& args) {
