@@ -86,6 +86,7 @@ struct Db {
     Close();
     Bytes file = ReadAll(path);
     PutLe32(file, at, value);
+    RestorePlainPageCrcs(file);
     WriteAll(path, file);
     Open();
   }

@@ -26,6 +26,16 @@ inline void StorePlainPageCrc(Bytes& file, int64_t pageOffset, int pageSize = 40
                                             static_cast<size_t>(pageSize - tiv::disk::kPageHeaderSize)));
 }
 
+// StorePlainPageCrc for every page of a plain file image (a new file: the
+// page area at kNewPageAreaOffset) whose DataCRC is set, so that bytes a
+// test crafted read as written so. Pages without a CRC (the direct files')
+// stay without one.
+inline void RestorePlainPageCrcs(Bytes& file, int pageSize = 4096) {
+  for (int64_t at = tiv::disk::kNewPageAreaOffset; at + pageSize <= static_cast<int64_t>(file.size());
+       at += pageSize)
+    if (tiv::disk::GetU32(file.data() + at + tiv::disk::kPgDataCRC) != 0) StorePlainPageCrc(file, at, pageSize);
+}
+
 // Creates a database file the way the tool does and closes it.
 inline void CreateDatabase(const std::string& path, uint16_t pageSize = 4096, uint16_t extent = 8) {
   TABSDiskPageManager pm;

@@ -132,6 +132,7 @@ TEST(HostileBlobHeaderTest, APageCountBeyondTheFileFailsBeforeMemoryFollowsIt) {
       Bytes damaged = pristine;
       zud::PutU64(&damaged[At(blob.PageNo, kStoredSizeAt)], static_cast<uint64_t>(claim.size));
       PutI32(&damaged[At(blob.PageNo, kListCountAt)], claim.count);
+      RestorePlainPageCrcs(damaged);
       WriteAll(path, damaged);
       Connection c(path);
       TABSDiskTableData& t = c.data->OpenTable(c.session, "docs");

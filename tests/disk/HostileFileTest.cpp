@@ -15,15 +15,20 @@
 
 namespace {
 constexpr size_t kAllocationBound = size_t{256} << 20;
-}  // namespace
 
-void* operator new(size_t n) {
+void* Allocate(size_t n) {
   if (n > kAllocationBound) throw std::bad_alloc();
   if (void* p = std::malloc(n == 0 ? 1 : n)) return p;
   throw std::bad_alloc();
 }
+}  // namespace
+
+void* operator new(size_t n) { return Allocate(n); }
+void* operator new[](size_t n) { return Allocate(n); }
 void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, size_t) noexcept { std::free(p); }
+void operator delete[](void* p, size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -105,13 +110,13 @@ TEST(HostileFile, AHeaderPageCountFarPastTheFileIsALineOfTheCheck) {
   const std::string db = dir.File("total.zud");
   Build(db);
   Bytes file = ReadAll(db);
-  const int64_t held = (static_cast<int64_t>(file.size()) - td::kNewPageAreaOffset) / kPageSize;
   SetTotalPageCount(file, 0x7FFFFFFF);
   WriteAll(db, file);
   const TABSCheckReport report = CheckDatabase(db, TABSPassword{});
   EXPECT_FALSE(report.Ok());
-  EXPECT_EQ(report.problems.at(0),
-            "database: the header counts 2147483647 pages, the file holds " + std::to_string(held));
+  ASSERT_FALSE(report.problems.empty());
+  EXPECT_EQ(report.problems.at(0).rfind("header: the page area of 2147483647 pages ends at byte ", 0), 0u)
+      << report.problems.at(0);
 }
 
 TEST(HostileFile, AnInternalFileClaimingAlmostTwoGigabytesIsAnEngineError) {
@@ -138,12 +143,13 @@ TEST(HostileFile, AnInternalFileClaimingAlmostTwoGigabytesIsAnEngineError) {
          data.Disconnect(s);
        },
        20189},
+      // The header's count alone is refused at open, before the list is read.
       {"a table list of 2 GB (272-byte entries) in a file whose header counts 2^31 - 1 pages",
        [](Bytes& f, const Pages& p) {
          SetSizes(f, p.tableList, 272 * 7895160, 272 * 7895160);
          SetTotalPageCount(f, 0x7FFFFFFF);
        },
-       [](const std::string& db) { TABSDiskDatabaseData("HOSTILE").Open(db, TABSPassword{}, false, false); }, 30388},
+       [](const std::string& db) { TABSDiskDatabaseData("HOSTILE").Open(db, TABSPassword{}, false, false); }, 20237},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

@@ -271,6 +271,7 @@ TEST(HostilePageCountTest, APageMarkedUsedAboveLastUsedPageNoIsNeverHandedOutAga
       crashed[At(tiv::disk::kFirstPfsPageNo, page / 8)] |= static_cast<uint8_t>(1u << (page % 8));
       marked.push_back(page);
     }
+    RestorePlainPageCrcs(crashed);  // the map page was written so
     crashed.resize(crashed.size() + 8 * kPageSize, 0);
     WriteAll(db.path, crashed);
     constexpr int32_t kMore = 2000;

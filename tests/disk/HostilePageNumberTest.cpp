@@ -128,6 +128,7 @@ TEST(HostilePageNumberTest, ALargeBlobPageListNamingAPageNotItsOwnFreesNothing) 
       Bytes damaged = p.bytes;
       ASSERT_EQ(GetI32(&damaged[p.BlobListEntry(0)]), p.blob.PageNo);
       PutI32(&damaged[p.BlobListEntry(1)], target.page(p));
+      RestorePlainPageCrcs(damaged);
       WriteAll(p.path, damaged);
       {
         Connection c(p.path);
@@ -157,6 +158,7 @@ TEST(HostilePageNumberTest, ARecordPageIndexNamingAPageNotItsOwnFreesNothing) {
       Bytes damaged = p.bytes;
       ASSERT_EQ(GetI32(&damaged[key]), p.unoPage);
       PutI32(&damaged[key], target.page(p));
+      RestorePlainPageCrcs(damaged);
       WriteAll(p.path, damaged);
       const int32_t page = target.page(p);
       {
