@@ -3,6 +3,7 @@
 // of encryption, the multi-user checks of cached pages, and the disk commit
 // (its state diagram is in DiskPageManagerFile.h).
 #include <array>
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 
@@ -191,15 +192,40 @@ void TABSDiskPageManager::CommitSession(int32_t sessionID, bool flush) {
   if (!s || !HasChanges(*s)) return;
   // Every refusal before the first byte: a refused commit leaves State 2.
   CheckCommit(sessionID, *s);
+  flush = flush || durable_;
   ++stateGeneration_;
-  BeginCommit();
+  // The pages the session allocated: a failed commit gives them back to its
+  // rollback, as the journal restores the map that marks them in use.
+  const std::vector<int32_t> added = s->AddedPages;
+  BeginCommit(s, flush);
   try {
     if (flush) FlushFileBuffers();  // State 1 is on the disk before any page
     WriteSession(*s);
     if (flush) FlushFileBuffers();  // every page is on the disk before State 2
   } catch (...) {
     AbortCommit();
+    AfterFailedCommit(sessionID, added);
     throw;
   }
-  EndCommit(flush);
+  try {
+    EndCommit(flush);
+  } catch (...) {
+    AfterFailedCommit(sessionID, added);
+    throw;
+  }
+}
+
+// The journal put every page back, so nothing of the commit happened; the
+// pages it wrote left the session, so it cannot be tried again either. The
+// session is rolled back: what it allocated is freed, nothing else.
+void TABSDiskPageManager::AfterFailedCommit(int32_t sessionID, const std::vector<int32_t>& added) noexcept {
+  try {
+    if (Session* s = FindSession(sessionID)) {
+      s->AddedPages = added;
+      s->DeletedPages.clear();
+    }
+    RollbackSession(sessionID);
+  } catch (const std::exception& x) {
+    std::fprintf(stderr, "tivoran: rolling back a failed commit: %s\n", x.what());
+  }
 }

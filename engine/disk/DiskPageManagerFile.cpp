@@ -335,12 +335,23 @@ void TABSDiskPageManager::OpenLocked(const TABSPassword& password, bool& needRep
   // from the count.
   if (!header_.PageFigureFaults(pageAreaOffset_, file_.GetSize(), false).empty())
     throw EABSException(20237, "Invalid database format");
-  // The check block passes a wrong password with probability 2^-32: the
-  // system directory's page must decipher to its DataCRC as well.
-  if (header_.Encrypted == kEncryptedYes && header_.TotalPageCount > kSystemDirectoryPageNo &&
-      !PageDeciphersWith(*this, Cipher(), password, kSystemDirectoryPageNo))
-    throw EABSException(30445, "Cannot open database - incorrect password");
   freeSpace_ = std::make_unique<TABSDatabaseFreeSpaceManager>(*this);
+  try {
+    // A commit that died half-way is undone before any page is read (the
+    // commit path's Recovery); a stale or torn journal goes unread.
+    if (RecoverDeadCommit()) {
+      seenCommitCounter_ = header_.CommitCounter;
+      needRepair = header_.State != kStateConsistent || header_.Version < kOldFormatBelow;
+    }
+    // The check block passes a wrong password with probability 2^-32: the
+    // system directory's page must decipher to its DataCRC as well.
+    if (header_.Encrypted == kEncryptedYes && header_.TotalPageCount > kSystemDirectoryPageNo &&
+        !PageDeciphersWith(*this, Cipher(), password, kSystemDirectoryPageNo))
+      throw EABSException(30445, "Cannot open database - incorrect password");
+  } catch (...) {
+    freeSpace_.reset();
+    throw;
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -457,6 +468,20 @@ bool TABSDiskPageManager::LockHeader() {
   Access access(*this);
   if (!RetryLock(lockAreaOffset_ + kHeaderLockByte)) return false;
   headerLockCount_ = 1;
+  // Whoever takes the header lock after a commit died plays its journal
+  // back before anything reads or changes a page (the commit path). A
+  // header at State 2 has nothing to undo; the open does its own check.
+  if (freeSpace_ && !recovering_) {
+    uint8_t state = kStateConsistent;
+    if (file_.ReadBuffer(&state, databaseStart_ + kHdrState, 1) && state == kStateCommitting) {
+      try {
+        RecoverDeadCommit();
+      } catch (...) {
+        UnlockHeader();
+        throw;
+      }
+    }
+  }
   return true;
 }
 
@@ -607,6 +632,7 @@ bool TABSDiskPageManager::ReadPage(int32_t pageNo, uint8_t* buffer) {
 
 void TABSDiskPageManager::WritePage(int32_t pageNo, const uint8_t* buffer) {
   Access access(*this);
+  ProtectPage(pageNo);
   if (!file_.WriteBuffer(buffer, PageOffset(pageNo), pageSize_))
     throw EABSException(10469,
                         "Cannot Write to file: '%s' Position = %d, Count = %d, FilePosition = %d, FileSize = %d, "
@@ -627,6 +653,7 @@ int32_t TABSDiskPageManager::ReadPageVersion(int32_t pageNo) {
 
 void TABSDiskPageManager::WritePageVersion(int32_t pageNo, int32_t version) {
   Access access(*this);
+  ProtectPage(pageNo);
   uint8_t buf[4];
   PutI32(buf, version);
   if (!file_.WriteBuffer(buf, PageOffset(pageNo) + kPgVersion, 4))
@@ -664,6 +691,11 @@ void TABSDiskPageManager::TruncateFile(int32_t pages) {
   // is computed from the page area, not from the current size, so a file
   // that is longer than its pages never loses a page that stays in use.
   const int32_t before = header_.TotalPageCount;
+  // The map pages cut off go back with the file when a journal is played
+  // back; the data pages past the last one in use hold nothing.
+  if (journal_ && freeSpace_)
+    for (int32_t p = before - pages; p < before; ++p)
+      if (freeSpace_->IsMapPage(p)) ProtectPage(p);
   header_.TotalPageCount = before - pages;
   try {
     WriteHeader(true);
@@ -687,20 +719,73 @@ void TABSDiskPageManager::FlushFileBuffers() {
 // ---------------------------------------------------------------------------
 // Commit states
 
-void TABSDiskPageManager::BeginCommit() {
+void TABSDiskPageManager::BeginCommit(const Session* session, bool flush) {
   Access access(*this);
   if (!LockHeader()) throw EABSException(20213, "Database is locked");
   try {
     ReadHeader();
-    // Writing State 2 over it later would call the half-written pages
-    // consistent; the file keeps State 1 and opens with NeedRepair.
+    // A dead commit with a journal was played back as the lock was taken;
+    // State 1 now has nothing to undo it. Writing State 2 over it later
+    // would call the half-written pages consistent: refused, for repair.
     RefuseUnfinishedCommit(header_, true);
+    JournalCommit(session, flush);
     header_.State = kStateCommitting;
     WriteHeader(true);
   } catch (...) {
+    if (!UndoCommit())
+      std::fprintf(stderr, "tivoran: %s\n", "a failed commit could not be undone; it is at its next open");
     UnlockHeader();
     throw;
   }
+}
+
+void TABSDiskPageManager::JournalCommit(const Session* session, bool flush) {
+  TABSJournalStart start;
+  start.pageSize = static_cast<uint32_t>(pageSize_);
+  start.commitCounter = header_.CommitCounter;
+  start.databaseStart = databaseStart_;
+  start.fileSizeBefore = file_.GetSize();
+  header_.Encode(start.header.data());
+  journal_ = std::make_unique<TABSRollbackJournal>(file_.FileSystem(), JournalPath());
+  journaled_.clear();
+  journalSkip_.clear();
+  journalTotal_ = header_.TotalPageCount;
+  journalDurable_ = flush;
+  try {
+    journal_->Begin(start);
+    if (session) {
+      journalSkip_.insert(session->AddedPages.begin(), session->AddedPages.end());
+      std::set<int32_t> pages;
+      for (int32_t i = 0; i < session->DirtyPages.Count(); ++i) pages.insert(session->DirtyPages.At(i)->PageNo);
+      for (int32_t pageNo : session->DeletedPages) {
+        pages.insert(pageNo);
+        if (freeSpace_)
+          for (int32_t map : freeSpace_->MapPagesOf(pageNo)) pages.insert(map);
+      }
+      std::vector<uint8_t> image(static_cast<size_t>(pageSize_));
+      for (int32_t pageNo : pages) {
+        if (pageNo < 0 || pageNo >= journalTotal_ || journalSkip_.count(pageNo)) continue;
+        if (!ReadPage(pageNo, image.data())) std::fill(image.begin(), image.end(), 0);
+        journal_->Add(pageNo, image.data());
+        journaled_.insert(pageNo);
+      }
+      journal_->AddAddedPages(session->AddedPages);
+    }
+    journal_->Seal(flush);
+  } catch (...) {
+    journal_->Finish();
+    journal_.reset();
+    throw;
+  }
+}
+
+void TABSDiskPageManager::ProtectPage(int32_t pageNo) {
+  if (!journal_ || recovering_ || pageNo < 0 || pageNo >= journalTotal_) return;
+  if (journaled_.count(pageNo) || journalSkip_.count(pageNo)) return;
+  std::vector<uint8_t> image(static_cast<size_t>(pageSize_));
+  if (!ReadPage(pageNo, image.data())) std::fill(image.begin(), image.end(), 0);
+  journal_->AddLate(pageNo, image.data(), journalDurable_);
+  journaled_.insert(pageNo);
 }
 
 void TABSDiskPageManager::EndCommit(bool flush) {
@@ -709,26 +794,20 @@ void TABSDiskPageManager::EndCommit(bool flush) {
     header_.CommitCounter = static_cast<int32_t>(static_cast<uint32_t>(header_.CommitCounter) + 1u);
     header_.State = kStateConsistent;
     WriteHeader(false);
-    if (flush) {
-      try {
-        FlushFileBuffers();
-      } catch (...) {
-        // The State 2 just written may or may not reach the disk; the file
-        // is put back to State 1, so that it asks for repair instead of
-        // being trusted on a flush that failed.
-        header_.State = kStateCommitting;
-        try {
-          WriteHeader(false);
-        } catch (const EABSException&) {
-          // The flush error is the one to report; State 1 of BeginCommit
-          // is on the disk already.
-        }
-        throw;
-      }
-    }
+    // A State 2 that may not reach the disk is not trusted: the journal
+    // puts the old state back and the commit is reported failed.
+    if (flush) FlushFileBuffers();
   } catch (...) {
+    if (!UndoCommit())
+      std::fprintf(stderr, "tivoran: %s\n", "a failed commit could not be undone; it is at its next open");
     UnlockHeader();
     throw;
+  }
+  // The commit is whole on the file: its journal is stale from here on
+  // (the counter moved) and goes.
+  if (journal_) {
+    journal_->Finish();
+    journal_.reset();
   }
   // Unless another open committed between this manager's last look and
   // BeginCommit, its cache is what the file holds now; if one did, the
@@ -738,17 +817,149 @@ void TABSDiskPageManager::EndCommit(bool flush) {
   UnlockHeader();
 }
 
-void TABSDiskPageManager::AbortCommit() { UnlockHeader(); }
+void TABSDiskPageManager::AbortCommit() {
+  if (!UndoCommit())
+    std::fprintf(stderr, "tivoran: %s\n", "a failed commit could not be undone; it is at its next open");
+  UnlockHeader();
+}
+
+bool TABSDiskPageManager::UndoCommit() noexcept {
+  if (!journal_) return true;
+  std::unique_ptr<TABSRollbackJournal> journal = std::move(journal_);
+  try {
+    journal->Close();
+    const TABSJournalContents contents = TABSRollbackJournal::Read(file_.FileSystem(), JournalPath());
+    if (contents.kind == TABSJournalContents::Kind::kTorn) {
+      // Never sealed: nothing of the file was overwritten under it.
+      TABSRollbackJournal::Remove(file_.FileSystem(), JournalPath());
+      return true;
+    }
+    if (contents.kind != TABSJournalContents::Kind::kValid) return false;
+    RestoreImages(contents);
+    header_.State = kStateConsistent;
+    WriteHeader(false);
+    FlushFileBuffers();
+    TABSRollbackJournal::Remove(file_.FileSystem(), JournalPath());
+    DropCachedPages();
+    ++stateGeneration_;
+    return true;
+  } catch (const std::exception& x) {
+    std::fprintf(stderr, "tivoran: undoing a failed commit: %s\n", x.what());
+    return false;
+  }
+}
+
+void TABSDiskPageManager::RestoreImages(const TABSJournalContents& journal) {
+  const bool was = recovering_;
+  recovering_ = true;
+  struct Reset {
+    bool& flag;
+    bool value;
+    ~Reset() { flag = value; }
+  } reset{recovering_, was};
+  for (const TABSJournalContents::Page& page : journal.pages) WritePage(page.pageNo, page.image.data());
+  if (file_.GetSize() != journal.start.fileSizeBefore) file_.SetSize(journal.start.fileSizeBefore);
+  header_.Decode(journal.start.header.data());
+}
+
+bool TABSDiskPageManager::RecoverDeadCommit() {
+  if (recovering_ || journal_) return false;
+  const std::string path = JournalPath();
+  TABSJournalContents j = TABSRollbackJournal::Read(file_.FileSystem(), path);
+  if (j.kind == TABSJournalContents::Kind::kNone) return false;
+  uint8_t buf[kHeaderSize] = {};
+  TABSDatabaseHeader onDisk;
+  if (!file_.ReadBuffer(buf, databaseStart_, kHeaderSize)) return false;
+  onDisk.Decode(buf);
+  const bool ours = j.kind != TABSJournalContents::Kind::kTorn && onDisk.CommitCounter == j.start.commitCounter;
+  const bool hot = ours && onDisk.State == kStateCommitting;
+  if (!hot) {
+    // Never sealed, or its commit ended: nothing to undo. Sealed at this
+    // counter but before State 1: no page was overwritten, and the pages
+    // its session allocated are reached by nothing; they go back.
+    if (!readOnly_) {
+      if (ours && j.kind == TABSJournalContents::Kind::kValid && freeSpace_) {
+        Access access(*this);
+        const bool was = recovering_;
+        recovering_ = true;
+        struct Reset {
+          bool& flag;
+          bool value;
+          ~Reset() { flag = value; }
+        } reset{recovering_, was};
+        ReadHeader();
+        ReleaseDeadSessionPages(j.addedPages);
+        FlushFileBuffers();
+      }
+      TABSRollbackJournal::Remove(file_.FileSystem(), path);
+    }
+    return false;
+  }
+  if (j.kind == TABSJournalContents::Kind::kDamaged || j.start.pageSize != static_cast<uint32_t>(pageSize_) ||
+      j.start.databaseStart != databaseStart_)
+    throw EABSException(20300, "Error getting %d-th table file page. Probably database is corrupted and needs repair.",
+                        {j.damagedRecord});
+  if (readOnly_) throw EABSException(20230, "Database is locked");
+  Access access(*this);
+  {
+    const bool was = recovering_;
+    recovering_ = true;
+    struct Reset {
+      bool& flag;
+      bool value;
+      ~Reset() { flag = value; }
+    } reset{recovering_, was};
+    RestoreImages(j);
+    // State 1 until the dead session's pages are free again: a kill in
+    // between plays the journal back once more.
+    header_.State = kStateCommitting;
+    WriteHeader(false);
+    FlushFileBuffers();
+    ReleaseDeadSessionPages(j.addedPages);
+    header_.CommitCounter = static_cast<int32_t>(static_cast<uint32_t>(j.start.commitCounter) + 1u);
+    header_.State = kStateConsistent;
+    WriteHeader(false);
+    FlushFileBuffers();
+  }
+  TABSRollbackJournal::Remove(file_.FileSystem(), path);
+  DropCachedPages();
+  ++stateGeneration_;
+  return true;
+}
+
+void TABSDiskPageManager::ReleaseDeadSessionPages(const std::vector<int32_t>& pages) {
+  if (!freeSpace_) return;
+  for (int32_t pageNo : pages) {
+    if (pageNo <= kSystemDirectoryPageNo || pageNo >= header_.TotalPageCount || freeSpace_->IsMapPage(pageNo)) continue;
+    if (freeSpace_->IsPageUsed(pageNo)) FreePageNo(pageNo);
+  }
+}
+
+void TABSDiskPageManager::RecoverIfCommitDied() {
+  if (!opened_ || readOnly_ || headerLockCount_ > 0) return;
+  uint8_t state = kStateConsistent;
+  {
+    Access access(*this);
+    if (!file_.ReadBuffer(&state, databaseStart_ + kHdrState, 1)) return;
+  }
+  if (state != kStateCommitting) return;
+  if (!LockHeader()) throw EABSException(20236, "Database is locked");
+  UnlockHeader();
+}
+
+void TABSDiskPageManager::DropCachedPages() {
+  std::vector<int32_t> cached;
+  cached.reserve(static_cast<size_t>(cache_.Count()));
+  for (int32_t i = 0; i < cache_.Count(); ++i) cached.push_back(cache_.At(i)->PageNo);
+  for (int32_t pageNo : cached) DropFromCache(pageNo);
+}
 
 bool TABSDiskPageManager::FollowOtherCommits() {
   if (headerLockCount_ <= 0) throw std::logic_error("FollowOtherCommits needs the header lock held");
   ReadHeader();
   if (header_.CommitCounter == seenCommitCounter_) return false;
   seenCommitCounter_ = header_.CommitCounter;
-  std::vector<int32_t> cached;
-  cached.reserve(static_cast<size_t>(cache_.Count()));
-  for (int32_t i = 0; i < cache_.Count(); ++i) cached.push_back(cache_.At(i)->PageNo);
-  for (int32_t pageNo : cached) DropFromCache(pageNo);
+  DropCachedPages();
   ++stateGeneration_;
   return true;
 }

@@ -86,34 +86,66 @@
 // "Cannot get NextObjectID. File area is Locked." (30401).
 //
 // The commit path (CommitSession, DiskPageManager.cpp), as states of the
-// header on disk; "flush" steps run only when the committing layer asks:
+// header on disk and of the rollback journal beside the file
+// (`<database>-journal`, RollbackJournal.h); "flush" steps run when the
+// committing layer asks or the durable-commits option is on:
 //
-//   [A] State 2, counter c, old pages
+//   [A] State 2, counter c, old pages, no journal
 //    |  no changes in the session: nothing is written, not even the header
 //    |  CheckCommit: a pinned page, a clean or pinned dirty page refuses
 //    |  here, before any byte is written (still [A])
-//    v  BeginCommit: header lock, reread; State 1 found = a commit that
-//    |  died half-way: refuse (20196), leave it for repair; else write
-//    |  State 1 (flush)
-//   [B] State 1, counter c; pages being written
+//    v  BeginCommit: header lock (a dead commit's journal is played back
+//    |  first, see Recovery), reread; State 1 found without a journal to
+//    |  undo it: refuse (20196), leave it for repair.
+//    |  The journal: the header as it stands, the file's size, and the
+//    |  image of every page the commit will overwrite in place (the
+//    |  session's dirty pages that existed before it, its deleted pages, the
+//    |  map pages their release writes), the list of pages the session
+//    |  allocated; records first, the journal's header last (flush, flush).
+//    |  A page found later to need its image (a map page the release cuts
+//    |  off the file, a raw write) is added before it is overwritten.
+//    v  State 1 written (flush)
+//   [B] State 1, counter c, hot journal; pages being written
 //    |  WriteSession: dirty pages in ascending order through WritePage,
 //    |  then the deleted pages' version marks and their release in the
 //    |  free-space map (flush)
-//    |  a failure here: AbortCommit releases the lock, the file stays [B]
-//    |  and opens with NeedRepair
-//    v  EndCommit: counter c + 1, State 2, header written (flush), lock
-//    |  released
-//   [C] State 2, counter c + 1, new pages
+//    |  a failure here: AbortCommit plays the journal back (every image
+//    |  restored, the file cut to its old size, the old header) and
+//    |  releases the lock: the file is [A] again; the caller rolls the
+//    |  session back
+//    v  EndCommit: counter c + 1, State 2, header written (flush); the
+//    |  journal removed; lock released
+//   [C] State 2, counter c + 1, new pages; a journal left behind names
+//       counter c and is stale
 //
-// So a header that says State 2 never stands over pages that are missing
-// when the caller flushed, and a page that a deleted page was pointed at by
-// is rewritten before the deleted page can be handed out again.
+// Recovery. A journal is hot when its header is whole, the database header
+// says State 1, and the header's counter is the journal's: the commit that
+// wrote it stopped between State 1 and State 2 (a kill, a power cut, a
+// failure whose playback failed too). Whoever takes the header lock next
+// (an open, a commit, an allocation, a table operation of another process
+// that finds State 1) plays it back before it reads a page: every image
+// written back, the file cut to its old size, the old header written with
+// State 1 (flush); the pages the dead session allocated released; then the
+// header at State 2 with counter c + 1, so that a journal that outlives the
+// recovery is stale, and other processes drop what they cached (flush); the
+// journal removed. A kill during recovery leaves State 1 and the journal:
+// the next one plays it again. A journal whose header is torn was never
+// sealed, so no page was overwritten under it; one at State 2 or at another
+// counter is stale: both are removed unread. A sealed journal with a
+// damaged record is refused (20300), the file left as it is. A read-only
+// open cannot play a hot journal back and fails with "Database is locked".
 //
-// A flush that fails, at any of the three steps, fails the commit with
-// 30379 and is never tried again (TABSDatabaseFile contract 4): the header
-// is left at State 1 (the failure of the last flush writes State 1 back
-// over the State 2 it could not make durable), so the file opens with
-// NeedRepair and every later commit is refused with 20196.
+// Durability. Atomicity holds whatever kills the process: every write goes
+// to the operating system in the order above. Against a power cut the
+// order must reach the disk too, which the flushes give: with
+// SetDurableCommits(true) every commit flushes; without, only commits the
+// caller asks to flush, and a power cut may lose the last commits or, when
+// the disk reorders unflushed writes, leave a state the check reports.
+//
+// A flush that fails fails the commit with 30379 and is never tried again
+// (TABSDatabaseFile contract 4); the journal is played back, so the commit
+// did not happen. A failed flush after State 2 is written is answered the
+// same way: the old state is put back and the commit reported failed.
 //
 // Thread use: one caller at a time (the database lock of the caller).
 #pragma once
@@ -121,6 +153,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -129,6 +162,7 @@
 #include "disk/DiskCrypto.h"
 #include "disk/DiskFormat.h"
 #include "disk/FreeSpaceMap.h"
+#include "disk/RollbackJournal.h"
 #include "disk/TablePagesCache.h"
 
 struct TABSDatabaseHeader {
@@ -233,12 +267,24 @@ class TABSDiskPageManager : public TABSPageManager {
   void TruncateUnusedTail();
   void FlushFileBuffers();
 
-  // 20213 when the header lock is not obtained; 20196 when the header is
-  // found at State 1 (an earlier commit died half-way). EndCommit flushes
-  // the State 2 header when `flush`; a failed flush puts State 1 back.
-  void BeginCommit();
+  // The commit path above. BeginCommit: 20213 when the header lock is not
+  // obtained; 20196 when the header is at State 1 and no journal undoes it.
+  // It journals what `session` will overwrite (none: the header only; a raw
+  // WritePage journals its page on the way) and writes State 1. EndCommit
+  // writes State 2 and removes the journal; a failure in it plays the
+  // journal back. AbortCommit plays the journal back and unlocks.
+  void BeginCommit(const Session* session = nullptr, bool flush = false);
   void EndCommit(bool flush = false);
   void AbortCommit();
+  // Durability: every commit flushes (see the commit path).
+  void SetDurableCommits(bool durable) { durable_ = durable; }
+  bool DurableCommits() const { return durable_; }
+  std::string JournalPath() const { return TABSRollbackJournal::PathFor(file_.FileName()); }
+  // Recovery for operations that read without the header lock (a table
+  // operation of a multi-user open): when the header says State 1, takes
+  // the header lock, which plays back a dead commit's journal, or waits
+  // for a live commit to end. Cheap otherwise: one read of the State byte.
+  void RecoverIfCommitDied();
 
   // Page level (DiskPageManager.cpp).
   int32_t GetPageCount() override;
@@ -293,6 +339,20 @@ class TABSDiskPageManager : public TABSPageManager {
   void ResetToDefaults();
   TABSCheckBlockCipher& Cipher();
   void RefuseUnfinishedCommit(const TABSDatabaseHeader& onDisk, bool anyCounter);
+  // Recovery (see the commit path): under the header lock; true when a
+  // dead commit was undone.
+  bool RecoverDeadCommit();
+  void JournalCommit(const Session* session, bool flush);
+  // Before an in-place write of `pageNo` while a journal is written.
+  void ProtectPage(int32_t pageNo);
+  // Plays the active journal back after a failed commit; false when that
+  // failed too (the journal stays for the next recovery).
+  bool UndoCommit() noexcept;
+  void RestoreImages(const TABSJournalContents& journal);
+  void AfterFailedCommit(int32_t sessionID, const std::vector<int32_t>& added) noexcept;
+  void DropCachedPages();
+  // The pages a dead commit's session allocated, marked free again.
+  void ReleaseDeadSessionPages(const std::vector<int32_t>& pages);
 
   TABSDatabaseFile file_;
   TABSDatabaseHeader header_;
@@ -316,5 +376,13 @@ class TABSDiskPageManager : public TABSPageManager {
   bool exclusive_ = false;
   bool readOnly_ = false;
   std::unique_ptr<TABSDatabaseFreeSpaceManager> freeSpace_;
+  // The journal of the commit being written, and what it holds.
+  std::unique_ptr<TABSRollbackJournal> journal_;
+  std::set<int32_t> journaled_;    // pages whose image is in it
+  std::set<int32_t> journalSkip_;  // the session's allocated pages: no image needed
+  int32_t journalTotal_ = 0;       // TotalPageCount when it began
+  bool journalDurable_ = false;
+  bool durable_ = false;
+  bool recovering_ = false;
   TABSDiskTablePagesCacheManager tablePagesCache_;
 };

@@ -96,7 +96,13 @@ void TABSDiskTableData::CheckWritable() const {
 
 void TABSDiskTableData::EnterOperation(TABSSessionInfo& session, TABSLockKind kind, bool release) {
   try {
-    if (operationDepth_ == 0) RefreshForSession(session);
+    if (operationDepth_ == 0) {
+      // A writer that died inside its commit of this table let its lock go
+      // with State 1 on the file: its journal is played back before this
+      // operation reads a page of it.
+      pm_.RecoverIfCommitDied();
+      RefreshForSession(session);
+    }
     // While the lock is held no other connection commits a change of the
     // table, so its stamp vouches for the pages the operation reads.
     pm_.TablePagesCache().PushCurrentTable(session.sessionID, tableID_);

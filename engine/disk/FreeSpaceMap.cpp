@@ -61,6 +61,11 @@ int32_t TABSDatabaseFreeSpaceManager::PfsPageNo(int32_t pfsIndex) const {
   return static_cast<int32_t>(static_cast<int64_t>(pfsIndex) * pagesPerPfs_);
 }
 
+std::array<int32_t, 2> TABSDatabaseFreeSpaceManager::MapPagesOf(int32_t pageNo) const {
+  const int64_t extent = pageNo / extent_;
+  return {PfsPageNo(pageNo / pagesPerPfs_), EamPageNo(static_cast<int32_t>(extent / extentsPerEam_))};
+}
+
 int32_t TABSDatabaseFreeSpaceManager::EamPageNo(int32_t eamIndex) const {
   const int64_t at = static_cast<int64_t>(eamIndex) * pagesPerEam_;
   return static_cast<int32_t>(at % pagesPerPfs_ == 0 ? at + 1 : at);

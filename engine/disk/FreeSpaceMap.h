@@ -41,6 +41,7 @@
 // Thread use: the page manager's caller's database lock.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 
@@ -76,6 +77,8 @@ class TABSDatabaseFreeSpaceManager {
   int64_t PagesPerEam() const { return pagesPerEam_; }
   int32_t PfsPageNo(int32_t pfsIndex) const;
   int32_t EamPageNo(int32_t eamIndex) const;
+  // The PFS and the EAM page that marking `pageNo` used or free writes.
+  std::array<int32_t, 2> MapPagesOf(int32_t pageNo) const;
   int32_t LastUsedPageNo() const { return lastUsed_; }
   int32_t TotalPageCount() const { return total_; }
 

@@ -88,7 +88,7 @@ TEST(AutocommitFailureTest, ASingleUserChangeWhoseWriteFailsIsRolledBackWhole) {
     {
       SharedTableConnection c(path, false, faults);
       const TABSRecordID five = c.Insert(5, 1);
-      faults.FailWrite(1, 2);  // the State 1 header of the commit, and its retry
+      faults.FailWrite(1);  // the commit's first write: its rollback journal
       ExpectEngineError([&] { MakeChange(c, change, five); }, 10462, "Cannot Write to file");
       EXPECT_EQ(c.Count(), 1);
       EXPECT_EQ(c.data.Pages().DirtyPageCount(c.session.sessionID), 0);
@@ -139,7 +139,7 @@ TEST(AutocommitFailureTest, AFailedInsertGivesItsAutoincrementValueBack) {
       t.InsertRecord(s, record.data());
     };
     insert(10);
-    faults.FailWrite(1, 2);
+    faults.FailWrite(1);
     ExpectEngineError([&] { insert(20); }, 10462);
     EXPECT_EQ(t.GetLastAutoincValue(s, "n"), 1);
     insert(30);

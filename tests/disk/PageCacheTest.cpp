@@ -5,6 +5,8 @@
 // their caches in step.
 #include <cstring>
 
+#include <filesystem>
+
 #include "DiskTestUtil.h"
 #include "os/FaultFile.h"
 
@@ -21,13 +23,15 @@ class RecordingFileSystem final : public os::FileSystem {
     int64_t pos;
     size_t n;
     uint8_t state;  // the header's State byte of a write at 0 that holds it
+    bool journal;   // to the rollback journal, not the database
   };
   std::vector<Event> events;
 
   os::Status Open(const std::string& path, const os::OpenOptions& o, std::unique_ptr<os::FileHandle>& out) override {
     std::unique_ptr<os::FileHandle> h;
     os::Status s = base_.Open(path, o, h);
-    if (s.ok()) out = std::make_unique<Handle>(std::move(h), events);
+    const bool journal = path.size() > 8 && path.compare(path.size() - 8, 8, "-journal") == 0;
+    if (s.ok()) out = std::make_unique<Handle>(std::move(h), events, journal);
     return s;
   }
   os::Status Stat(const std::string& p, os::FileInfo& i) override { return base_.Stat(p, i); }
@@ -37,17 +41,18 @@ class RecordingFileSystem final : public os::FileSystem {
  private:
   class Handle final : public os::FileHandle {
    public:
-    Handle(std::unique_ptr<os::FileHandle> h, std::vector<Event>& ev) : h_(std::move(h)), ev_(ev) {}
+    Handle(std::unique_ptr<os::FileHandle> h, std::vector<Event>& ev, bool journal)
+        : h_(std::move(h)), ev_(ev), journal_(journal) {}
     os::Status ReadAt(int64_t pos, void* b, size_t n, size_t& done) override { return h_->ReadAt(pos, b, n, done); }
     os::Status WriteAt(int64_t pos, const void* b, size_t n) override {
-      const uint8_t state = pos == 0 && n > kHdrState ? static_cast<const uint8_t*>(b)[kHdrState] : 0;
-      ev_.push_back({'W', pos, n, state});
+      const uint8_t state = !journal_ && pos == 0 && n > kHdrState ? static_cast<const uint8_t*>(b)[kHdrState] : 0;
+      ev_.push_back({'W', pos, n, state, journal_});
       return h_->WriteAt(pos, b, n);
     }
     os::Status Size(int64_t& s) override { return h_->Size(s); }
     os::Status Truncate(int64_t s) override { return h_->Truncate(s); }
     os::Status Sync() override {
-      ev_.push_back({'S', 0, 0, 0});
+      ev_.push_back({'S', 0, 0, 0, journal_});
       return h_->Sync();
     }
     os::Status Lock(int64_t p, int64_t l) override { return h_->Lock(p, l); }
@@ -59,6 +64,7 @@ class RecordingFileSystem final : public os::FileSystem {
    private:
     std::unique_ptr<os::FileHandle> h_;
     std::vector<Event>& ev_;
+    bool journal_;
   };
   os::FileSystem& base_ = os::FileSystem::Default();
 };
@@ -261,22 +267,25 @@ TEST_F(PageCacheTest, ACommitThatCannotWriteRefusesFirstAndNeverHidesAHalfCommit
     // The page that a deleted page was pointed at from fails to be written:
     // the deleted page is still in use and not marked released.
     pm.DeletePage(kS0, pages[2]);
-    fs.FailWrite(2, 2);  // State 1 header, then the first page (and its retry)
+    // The journal's records and header, then the State 1 header go
+    // through; the first page (and its retry) not.
+    fs.FailWrite(4, 2);
     ExpectEngineError([&] { pm.CommitSession(kS0); }, 10469, "Cannot Write to file");
-    EXPECT_EQ(StateOnDisk(), kStateCommitting);
+    // The journal put the file back: State 2, the deleted page in use and
+    // not marked released, the session rolled back, no journal left.
+    EXPECT_EQ(StateOnDisk(), kStateConsistent);
     EXPECT_TRUE(pm.FreeSpaceManager().IsPageUsed(pages[2]));
     EXPECT_NE(pm.ReadPageVersion(pages[2]), kPageVersionReleased);
     EXPECT_EQ(pm.HeaderLockCount(), 0);
-    // The next commit finds the half-written one and refuses to call it
-    // consistent.
-    ExpectEngineError([&] { pm.CommitSession(kS0); }, 20196,
-                      "Cannot write changes. Database file was modified by external application");
-    EXPECT_EQ(StateOnDisk(), kStateCommitting);
-    EXPECT_EQ(pm.HeaderLockCount(), 0);
-    pm.RollbackSession(kS0);
+    EXPECT_EQ(pm.DirtyPageCount(kS0), 0);
+    EXPECT_FALSE(std::filesystem::exists(pm.JournalPath()));
+    // The next change commits as if the failed one never was.
+    Change(pm, kS0, pages[1], 7);
+    pm.CommitSession(kS0);
+    EXPECT_EQ(StateOnDisk(), kStateConsistent);
   }
   TABSDiskPageManager again;
-  EXPECT_TRUE(OpenDb(again, path).needRepair);
+  EXPECT_FALSE(OpenDb(again, path).needRepair);
 }
 
 TEST_F(PageCacheTest, AFlushedCommitPutsThePagesOnDiskBeforeTheHeaderSaysConsistent) {
@@ -297,11 +306,20 @@ TEST_F(PageCacheTest, AFlushedCommitPutsThePagesOnDiskBeforeTheHeaderSaysConsist
     };
     const long state1 = find([](const auto& e) { return e.kind == 'W' && e.pos == 0 && e.state == 1; });
     const long state2 = find([](const auto& e) { return e.kind == 'W' && e.pos == 0 && e.state == 2; });
-    const long firstPage = find([&](const auto& e) { return e.kind == 'W' && e.pos >= pm.PageAreaOffset(); });
-    long lastPage = -1;
-    for (size_t i = 0; i < fs.events.size(); ++i)
-      if (fs.events[i].kind == 'W' && fs.events[i].pos >= pm.PageAreaOffset()) lastPage = static_cast<long>(i);
+    const long firstPage =
+        find([&](const auto& e) { return e.kind == 'W' && !e.journal && e.pos >= pm.PageAreaOffset(); });
+    long lastPage = -1, lastJournal = -1;
+    for (size_t i = 0; i < fs.events.size(); ++i) {
+      if (fs.events[i].kind == 'W' && !fs.events[i].journal && fs.events[i].pos >= pm.PageAreaOffset())
+        lastPage = static_cast<long>(i);
+      if (fs.events[i].kind == 'W' && fs.events[i].journal) lastJournal = static_cast<long>(i);
+    }
     ASSERT_GE(state1, 0);
+    // The journal is whole (its header written last, at 0) before the
+    // database's header says State 1.
+    ASSERT_GE(lastJournal, 0);
+    EXPECT_LT(lastJournal, state1);
+    EXPECT_EQ(fs.events[static_cast<size_t>(lastJournal)].pos, 0);
     ASSERT_GT(firstPage, state1);
     ASSERT_GT(state2, lastPage);
     auto syncBetween = [&](long from, long to) {

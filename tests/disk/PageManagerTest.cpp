@@ -342,13 +342,26 @@ TEST_F(PageManagerTest, CommitStatesAndACommitCutOffByAWriteError) {
     EXPECT_EQ(f[42], 2);
     EXPECT_EQ(Slice(f, 38, 4), Le32(1));  // CommitCounter
     EXPECT_EQ(Slice(f, 30, 4), Le32(1));  // the header carries the new page
+    // A raw write journals its page first; the journal's write fails, so
+    // the page is never touched, and the abort puts the header back.
     pm.BeginCommit();
     fs.FailWrite(1, 2);
-    ExpectEngineError([&] { pm.WritePage(0, page.data()); }, 10469, "Cannot Write to file");
+    ExpectEngineError([&] { pm.WritePage(0, std::vector<uint8_t>(4096, 0x11).data()); }, 10462, "Cannot Write to file");
     pm.AbortCommit();
+    // The page's write fails after its image is in the journal: the abort
+    // writes the image back.
+    pm.BeginCommit();
+    fs.FailWrite(3, 2);
+    ExpectEngineError([&] { pm.WritePage(0, std::vector<uint8_t>(4096, 0x22).data()); }, 10469, "Cannot Write to file");
+    pm.AbortCommit();
+    EXPECT_EQ(pm.HeaderLockCount(), 0);
   }
   TABSDiskPageManager again;
-  EXPECT_TRUE(OpenDb(again, path).needRepair);
+  EXPECT_FALSE(OpenDb(again, path).needRepair);
+  EXPECT_EQ(ReadAll(path)[42], 2);
+  std::vector<uint8_t> onDisk(4096);
+  ASSERT_TRUE(again.ReadPage(0, onDisk.data()));
+  EXPECT_EQ(onDisk, std::vector<uint8_t>(4096, 0x5A));
 }
 
 // A cipher for the tests: XOR with the password and the algorithm id.
