@@ -102,6 +102,22 @@ class Progress {
   int last_ = -1;
 };
 
+// The errors by which a table refuses a row for its values (its constraints:
+// a key twice, a NULL where none may be, a value out of its range): such a
+// row stays out of the copy and is reported.
+bool RefusesRow(int32_t code) {
+  switch (code) {
+    case 30319:  // primary key twice
+    case 30320:  // unique constraint twice
+    case 30330:  // NULL in a key column
+    case 30026:  // NULL in a NOT NULL field
+    case 30029:  // below the field's minimum
+    case 30030:  // above the field's maximum
+      return true;
+    default: return false;
+  }
+}
+
 struct SourceRow {
   TABSRecordID id;
   std::vector<char> record;  // the memory record
@@ -166,6 +182,9 @@ void CopyRow(Connection& from, TABSDiskTableData& source, Connection& to, TABSDi
     target.InsertRecord(to.session, record.data());
     ++report.rowsCopied;
   } catch (const EABSException& x) {
+    // Only the row's own values refuse it; anything else (a write of the
+    // new file that failed) fails the repair, never counts as a lost row.
+    if (!RefusesRow(x.NativeError())) throw;
     // BLOB values stored before a failure outside the insert go with the
     // session's uncommitted pages.
     target.PageManager().RollbackSession(to.session.sessionID);

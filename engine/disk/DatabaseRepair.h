@@ -32,8 +32,10 @@
 //          field NULL and the field is named (the rest of the row is
 //          sound; a NOT NULL field then refuses the row, which is reported
 //          as not copied);
-//        - a row the new table refuses (a unique key twice: two versions of
-//          a row from a commit that stopped half-way): not copied, named;
+//        - a row the new table's constraints refuse (a unique key twice:
+//          two versions of a row from a commit that stopped half-way; a
+//          NULL where none may be): not copied, named; any other failure
+//          of the new file (a write, a flush) fails the repair;
 //        - a table whose definitions cannot be read: not copied at all.
 //   5. The new file is flushed and closed; the damaged file's bytes are
 //      copied to `<file>.bak` (refused before any work when a file of that
