@@ -378,8 +378,8 @@ void CheckTable(TABSDiskDatabaseData& data, HeldTable& held, TABSSessionInfo& s,
   }
 }
 
-// The header's page figures, read straight from the file before the check
-// opens it: an open refuses a header whose figures no database has with
+// The header's commit state and page figures, read straight from the file
+// before the check opens it: an open refuses a header whose figures no database has with
 // "Invalid database format" alone, the check names the figure
 // (DiskPageManagerFile.h contract 3). A file without a readable header and
 // lock area is left to the open to report.
@@ -399,6 +399,15 @@ void CheckPageFigures(const std::string& fileName, std::vector<std::string>& pro
     if (std::memcmp(header.Signature.data(), kSignature, kSignatureSize) != 0 || header.HeaderSize != kHeaderSize ||
         header.PageSize < kMinPageSize || areaSize < kMinLockAreaSize)
       return;
+    // A header left at State 1 stands over a commit that stopped half-way:
+    // some of its pages may be written, others not, so no walk below can
+    // tell whether what it reads is one commit's pages. Only a rebuild
+    // from what can still be read makes the file whole again.
+    if (header.State == kStateCommitting)
+      problems.push_back("header: State 1: a commit was interrupted; run zudadmin repair");
+    else if (header.State != kStateConsistent)
+      problems.push_back("header: State " + std::to_string(header.State) +
+                         " is no state of a database file (2 = consistent); run zudadmin repair");
     for (const std::string& fault :
          header.PageFigureFaults(lockArea + areaSize + kNextObjectIdSize, file.GetSize(), true))
       problems.push_back("header: " + fault);

@@ -3,6 +3,11 @@
 // them, and any other caller (a repair, a shell) gets the same lines.
 //
 // What it checks, in this order of the report:
+//   - the header's commit state: "header: State 1: a commit was
+//     interrupted; run zudadmin repair" (the pages may hold part of a
+//     commit; the file opens with NeedRepair and refuses every commit),
+//     "header: State N is no state of a database file (2 = consistent);
+//     run zudadmin repair" for any other value but 2;
 //   - the header's page figures, read from the file before the check opens
 //     it (DiskPageManagerFile.h contract 3, DiskDatabase.h contract 2):
 //     "header: LastUsedPageNo L is not below TotalPageCount T",

@@ -24,11 +24,11 @@ TABSDiskDatabaseData::~TABSDiskDatabaseData() {
 }
 
 void TABSDiskDatabaseData::Open(const std::string& fileName, const TABSPassword& password, bool multiUser,
-                                bool exclusive) {
+                                bool exclusive, bool readOnly) {
   Guard guard(lock_);
   Close();
   auto db = std::make_unique<TABSDiskDatabase>(fs_);
-  bool needRepair = false, readOnly = false;
+  bool needRepair = false;
   db->OpenDatabase(fileName, password, multiUser, exclusive, needRepair, readOnly);
   sessionsArea_ = std::make_unique<TABSDirectFileLockArea>(db->SessionsFile());
   sessionsFile_ = std::make_unique<TABSActiveSessionsFile>(*sessionsArea_);

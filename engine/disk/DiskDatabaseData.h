@@ -67,7 +67,11 @@ class TABSDiskDatabaseData : public TABSDatabaseData {
   explicit TABSDiskDatabaseData(std::string name, tiv::os::FileSystem& fs = tiv::os::FileSystem::Default());
   ~TABSDiskDatabaseData() override;
 
-  void Open(const std::string& fileName, const TABSPassword& password, bool multiUser, bool exclusive);
+  // `readOnly` opens the file for reading only (a reader that must never
+  // change it, such as a repair); otherwise the open probes whether it may
+  // write (DiskPageManagerFile.h).
+  void Open(const std::string& fileName, const TABSPassword& password, bool multiUser, bool exclusive,
+            bool readOnly = false);
   void Close();
   bool IsOpen() const { return db_ && db_->IsOpen(); }
   bool MultiUser() const { return multiUser_; }

@@ -51,6 +51,10 @@
 //                              BLOB of a file and the free-space map
 //                              against the pages in use, as a report of
 //                              problem and note lines; never writes
+//       DatabaseRepair.h       RepairDatabase: every table and row that can
+//                              be read copied into a new file, which takes
+//                              the file's name; the damaged bytes kept as
+//                              <file>.bak; a report of what was lost
 //  3. Calls go down only: this area builds on engine/core (EABSException,
 //     the generic page layer core/PageManager.h with its cache, pins and
 //     per-session page transactions, which TABSDiskPageManager implements
@@ -58,7 +62,8 @@
 //  4. Every failure is an EABSException with the code of its raise site;
 //     a file that is damaged or not a database never crashes a reader.
 //     CheckDatabase alone answers the engine errors it meets as lines of
-//     its report instead.
+//     its report instead; RepairDatabase reports what it could not copy
+//     and raises only when it could not repair.
 //  5. A page whose bytes changed after they were written is an engine
 //     error when it is read (its DataCRC, DiskPageManagerFile.h invariant
 //     8), never a changed value; pages without a DataCRC (files of other
@@ -71,6 +76,7 @@
 #include "disk/BlobPages.h"
 #include "disk/DatabaseCheck.h"
 #include "disk/DatabaseFile.h"
+#include "disk/DatabaseRepair.h"
 #include "disk/DiskBytes.h"
 #include "disk/DiskCrc.h"
 #include "disk/DiskCrypto.h"

@@ -106,6 +106,18 @@ void FaultFileSystem::FailSync(int nth, int times) {
   failSyncTo_ = failSyncFrom_ + times - 1;
 }
 
+void FaultFileSystem::FailRename(int nth, int times) {
+  failRenameFrom_ = renames_ + nth;
+  failRenameTo_ = failRenameFrom_ + times - 1;
+}
+
+Status FaultFileSystem::Rename(const std::string& from, const std::string& to) {
+  ++renames_;
+  if (lost_ || (failRenameFrom_ > 0 && renames_ >= failRenameFrom_ && renames_ <= failRenameTo_))
+    return Status::FromErrno(EIO);
+  return base_.Rename(from, to);
+}
+
 bool FaultFileSystem::NextWriteFails() {
   ++writes_;
   return writes_ >= failWriteFrom_ && writes_ <= failWriteTo_ && failWriteFrom_ > 0;

@@ -27,6 +27,8 @@
 //     fails with EIO (HoldsLock answers false, Close closes the wrapped
 //     handle and answers EIO) and every Open fails with EIO: the files are
 //     gone, as when the volume under them went away.
+//  7. FailRename(n, times) makes the n-th Rename from now and the times-1
+//     after it fail with EIO, renaming nothing; lost files fail it too.
 //
 // Thread use: one test thread; the counters are not atomic.
 #pragma once
@@ -46,6 +48,7 @@ class FaultFileSystem final : public FileSystem {
 
   void FailWrite(int nth, int times = 1);
   void FailSync(int nth, int times = 1);
+  void FailRename(int nth, int times = 1);
   void FailLocks(int error) { lockError_ = error; }
   void LoseFilesAtLock(int nth) { loseAtLock_ = locks_ + nth; }
   void DropUnflushed();
@@ -58,6 +61,7 @@ class FaultFileSystem final : public FileSystem {
   Status Stat(const std::string& path, FileInfo& info) override { return base_.Stat(path, info); }
   Status SetReadOnly(const std::string& path, bool readOnly) override { return base_.SetReadOnly(path, readOnly); }
   Status Remove(const std::string& path) override { return base_.Remove(path); }
+  Status Rename(const std::string& from, const std::string& to) override;
 
   // What one handle changed since its last Sync, oldest first.
   struct UndoEntry {
@@ -85,6 +89,7 @@ class FaultFileSystem final : public FileSystem {
   bool lost_ = false;
   int failWriteFrom_ = 0, failWriteTo_ = 0;  // 1-based, inclusive; 0 = none
   int failSyncFrom_ = 0, failSyncTo_ = 0;
+  int renames_ = 0, failRenameFrom_ = 0, failRenameTo_ = 0;
   std::vector<std::shared_ptr<UndoLog>> logs_;
 };
 

@@ -205,4 +205,15 @@ Status MemoryFileSystem::Remove(const std::string& path) {
   return files_.erase(path) ? Status{} : Status::FromErrno(ENOENT);
 }
 
+Status MemoryFileSystem::Rename(const std::string& from, const std::string& to) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  const auto it = files_.find(from);
+  if (it == files_.end()) return Status::FromErrno(ENOENT);
+  if (from == to) return {};
+  std::shared_ptr<File> file = it->second;
+  files_.erase(it);
+  files_[to] = std::move(file);
+  return {};
+}
+
 }  // namespace tiv::os

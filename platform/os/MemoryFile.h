@@ -27,6 +27,9 @@
 //     bound.
 //  6. A file marked read-only (SetReadOnly) refuses opens with write
 //     access (EACCES); its readers take exclusive locks all the same.
+//  7. Rename moves the bytes, the read-only mark, the live opens and the
+//     locks to the new name, replacing a file of that name (whose open
+//     handles keep its old bytes, as after Remove).
 //
 // Thread use: any thread; one mutex guards the files and their locks. The
 // file system must outlive its handles.
@@ -62,6 +65,7 @@ class MemoryFileSystem final : public FileSystem {
   Status Stat(const std::string& path, FileInfo& info) override;
   Status SetReadOnly(const std::string& path, bool readOnly) override;
   Status Remove(const std::string& path) override;
+  Status Rename(const std::string& from, const std::string& to) override;
 
   struct File;  // the bytes, the read-only mark, the live opens and locks
 

@@ -33,6 +33,10 @@
 //     locks only, so exclusive locks are taken as shared ones
 //     (SharedLocksOnly()): they still exclude every writer, and the handle
 //     registry keeps excluding sessions of this process.
+//  7. Rename gives the file `from` the name `to` in one step: a file
+//     already named `to` is replaced, and at no moment is there no file of
+//     that name (POSIX rename). ENOENT when `from` does not exist. Open
+//     handles keep their file, whatever its name now is.
 //
 // Thread use: a FileHandle may be used from several threads; its lock
 // registry has its own mutex. Positional reads and writes need no position.
@@ -110,6 +114,8 @@ class FileSystem {
   // Sets or clears the read-only attribute (the owner's write bit).
   virtual Status SetReadOnly(const std::string& path, bool readOnly) = 0;
   virtual Status Remove(const std::string& path) = 0;
+  // Contract 7.
+  virtual Status Rename(const std::string& from, const std::string& to) = 0;
 
   // The real POSIX file system; lives as long as the process.
   static FileSystem& Default();

@@ -19,6 +19,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -263,6 +264,11 @@ class PosixFileSystem final : public FileSystem {
 
   Status Remove(const std::string& path) override {
     if (::unlink(path.c_str()) != 0) return Status::FromErrno(errno);
+    return {};
+  }
+
+  Status Rename(const std::string& from, const std::string& to) override {
+    if (::rename(from.c_str(), to.c_str()) != 0) return Status::FromErrno(errno);
     return {};
   }
 };

@@ -1,7 +1,8 @@
 // The in-memory file system (os/MemoryFile.h): handles that read and write
 // like files, byte-range locks and share modes that refuse as two processes
 // refuse each other, a size bound that is an error and never a larger file,
-// and a whole database made, changed, checked and read back through it.
+// a whole database made, changed, checked and read back through it, and
+// Rename on it and on the real file system.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -9,6 +10,7 @@
 #include "DiskTestUtil.h"
 #include "core/ZUDVariant.h"
 #include "disk/DiskDatabaseData.h"
+#include "os/FaultFile.h"
 #include "os/MemoryFile.h"
 
 namespace {
@@ -150,6 +152,58 @@ TEST(MemoryFile, ADatabaseIsMadeChangedCheckedAndReadBackInMemory) {
   os::FileInfo info;
   ASSERT_TRUE(os::FileSystem::Default().Stat(path, info).ok());
   EXPECT_FALSE(info.exists);
+}
+
+}  // namespace
+
+namespace {
+
+std::string ReadWhole(os::FileHandle& h) {
+  std::string bytes(64, '\0');
+  size_t done = 0;
+  EXPECT_TRUE(h.ReadAt(0, bytes.data(), bytes.size(), done).ok());
+  bytes.resize(done);
+  return bytes;
+}
+
+void Make(os::FileSystem& fs, const std::string& path, const std::string& bytes) {
+  auto h = OpenOk(fs, path, os::kAccessRead | os::kAccessWrite, os::kShareRead | os::kShareWrite, true);
+  ASSERT_TRUE(h->WriteAt(0, bytes.data(), bytes.size()).ok());
+}
+
+// Rename as a repair uses it, on the real file system and in memory alike:
+// the file takes the new name in one step, replacing a file of that name,
+// whose open handles keep their bytes; a missing file is ENOENT; a fault
+// injected on a rename changes nothing.
+TEST(FileSystemRename, ReplacesTheTargetKeepsOpenHandlesAndRefusesAMissingFile) {
+  ScratchDir dir;
+  os::MemoryFileSystem memory;
+  struct Case {
+    const char* name;
+    os::FileSystem& fs;
+    std::string a, b;
+  } cases[] = {{"posix", os::FileSystem::Default(), dir.File("a"), dir.File("b")}, {"memory", memory, "a", "b"}};
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Make(c.fs, c.a, "new bytes");
+    Make(c.fs, c.b, "old");
+    auto oldHandle = OpenOk(c.fs, c.b, os::kAccessRead);
+    ASSERT_TRUE(c.fs.Rename(c.a, c.b).ok());
+    os::FileInfo info;
+    c.fs.Stat(c.a, info);
+    EXPECT_FALSE(info.exists);
+    auto reopened = OpenOk(c.fs, c.b, os::kAccessRead);
+    EXPECT_EQ(ReadWhole(*reopened), "new bytes");
+    EXPECT_EQ(ReadWhole(*oldHandle), "old");
+    EXPECT_EQ(c.fs.Rename(c.a, c.b).error, ENOENT);
+
+    os::FaultFileSystem faulty(c.fs);
+    faulty.FailRename(1);
+    EXPECT_EQ(faulty.Rename(c.b, c.a).error, EIO);
+    c.fs.Stat(c.b, info);
+    EXPECT_TRUE(info.exists);
+    EXPECT_TRUE(faulty.Rename(c.b, c.a).ok());
+  }
 }
 
 }  // namespace

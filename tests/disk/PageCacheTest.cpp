@@ -37,6 +37,7 @@ class RecordingFileSystem final : public os::FileSystem {
   os::Status Stat(const std::string& p, os::FileInfo& i) override { return base_.Stat(p, i); }
   os::Status SetReadOnly(const std::string& p, bool r) override { return base_.SetReadOnly(p, r); }
   os::Status Remove(const std::string& p) override { return base_.Remove(p); }
+  os::Status Rename(const std::string& from, const std::string& to) override { return base_.Rename(from, to); }
 
  private:
   class Handle final : public os::FileHandle {

@@ -23,6 +23,12 @@
 //   check FILE                  the engine's check (disk/DatabaseCheck.h):
 //                               its "problem: ..." and "note: ..." lines,
 //                               "ok" when no problem, exit 1 on a problem
+//   repair FILE                 the engine's repair (disk/DatabaseRepair.h):
+//                               its report lines, exit 0 when the file was
+//                               repaired (rows it could not copy are listed
+//                               and the damaged bytes are kept in
+//                               FILE.bak), 1 when it could not repair (the
+//                               file is unchanged; the error on stderr)
 #include "TableCommands.h"
 
 #include <algorithm>
@@ -400,4 +406,13 @@ int CheckCommand(const std::string& file, const TABSPassword& password, const st
   for (const std::string& line : report.Lines()) out << line << "\n";
   std::cout << out.str();
   return report.Ok() ? 0 : 1;
+}
+
+int RepairCommand(const std::string& file, const TABSPassword& password, const std::vector<std::string>& args) {
+  if (!args.empty()) throw UsageText{"unknown option: " + args[0]};
+  const TABSRepairReport report = RepairDatabase(file, password);
+  std::ostringstream out;
+  for (const std::string& line : report.Lines()) out << line << "\n";
+  std::cout << out.str();
+  return 0;
 }

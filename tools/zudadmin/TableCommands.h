@@ -1,5 +1,6 @@
 // The table commands of zudadmin: create-table, import, tables, schema,
-// dump and check (a thin caller of the engine's CheckDatabase). Each answers the process exit code (0 done, 1 an engine
+// dump, check and repair (thin callers of the engine's CheckDatabase and
+// RepairDatabase). Each answers the process exit code (0 done, 1 an engine
 // error or a fault found); a wrong command line raises UsageText. `password` opens an encrypted database (empty for a
 // plain one).
 #pragma once
@@ -19,3 +20,4 @@ int TablesCommand(const std::string& file, const TABSPassword& password, const s
 int SchemaCommand(const std::string& file, const TABSPassword& password, const std::vector<std::string>& args);
 int DumpCommand(const std::string& file, const TABSPassword& password, const std::vector<std::string>& args);
 int CheckCommand(const std::string& file, const TABSPassword& password, const std::vector<std::string>& args);
+int RepairCommand(const std::string& file, const TABSPassword& password, const std::vector<std::string>& args);

@@ -4,14 +4,16 @@
 //                        [--password P [--algorithm N]]
 //   zudadmin info FILE [--json] [--password P]
 //   zudadmin pages FILE [--password P]
-//   zudadmin create-table | import | tables | schema | dump | check
+//   zudadmin create-table | import | tables | schema | dump | check | repair
 //            (TableCommands.h),
 //            each with [--password P]
 //
 // create makes a complete empty database: the fixed blocks, the system
 // directory, the active sessions file with MaxConnections slots (500 unless
 // --max-connections says otherwise) and an empty table list. info shows the
-// header fields, MaxConnections and the free-space figures.
+// header fields, MaxConnections and the free-space figures. repair rebuilds
+// a damaged file (a commit that stopped half-way, pages that fail their
+// CRC) from what can be read and keeps the damaged bytes in FILE.bak.
 //
 // A password is taken as typed (UTF-8) and used as its Windows-1252 bytes,
 // like every 8-bit string of the engine; an empty one means no encryption.
@@ -69,7 +71,8 @@ void PrintUsage(std::ostream& out) {
          "       zudadmin tables FILE [--password P]\n"
          "       zudadmin schema FILE TABLE [--password P]\n"
          "       zudadmin dump FILE TABLE [--csv] [--password P]\n"
-         "       zudadmin check FILE [--password P]\n";
+         "       zudadmin check FILE [--password P]\n"
+         "       zudadmin repair FILE [--password P]\n";
 }
 
 long ParseNumber(const std::string& option, const std::string& text, long min, long max) {
@@ -258,6 +261,7 @@ int main(int argc, char** argv) {
     if (command == "schema") return SchemaCommand(file, TakePassword(options), options);
     if (command == "dump") return DumpCommand(file, TakePassword(options), options);
     if (command == "check") return CheckCommand(file, TakePassword(options), options);
+    if (command == "repair") return RepairCommand(file, TakePassword(options), options);
     throw UsageError{"unknown command: " + command};
   } catch (const UsageText& e) {
     std::cerr << "zudadmin: " << e.text << "\n";
