@@ -17,6 +17,7 @@
 #include "disk/DiskDatabaseData.h"
 #include "disk/DiskFormat.h"
 #include "disk/FreeSpaceMap.h"
+#include "disk/RollbackJournal.h"
 
 using namespace tiv::disk;
 
@@ -464,9 +465,16 @@ TABSCheckReport CheckDatabase(const std::string& fileName, const TABSPassword& p
                               const TABSCheckOptions& options) {
   TABSCheckReport report;
   std::vector<std::string>& problems = report.problems;
-  CheckPageFigures(fileName, problems);
+  // A rollback journal beside the file is played back (or found stale) by
+  // the check's own open, as by any open; the header is judged after it.
+  tiv::os::FileSystem& fs = options.fileSystem ? *options.fileSystem : tiv::os::FileSystem::Default();
+  tiv::os::FileInfo journal;
+  const bool journalPending =
+      fs.Stat(TABSRollbackJournal::PathFor(fileName), journal).ok() && journal.exists && journal.size > 0;
+  if (!journalPending) CheckPageFigures(fileName, problems);
   try {
     CheckConnection c(fileName, password, options);
+    if (journalPending) CheckPageFigures(fileName, problems);
     TABSDiskPageManager& pm = c.data.Pages();
     std::vector<TABSTableListEntry> tables;
     bool listRead = true;

@@ -17,6 +17,7 @@
 #include "disk/DiskFormat.h"
 #include "disk/FreeSpaceMap.h"
 #include "disk/RecordPage.h"
+#include "disk/RollbackJournal.h"
 
 using namespace tiv::disk;
 
@@ -343,6 +344,12 @@ TABSRepairReport RepairDatabase(const std::string& fileName, const TABSPassword&
   bool backupMade = false;
   try {
     {
+      // A commit that died with its rollback journal beside the file is
+      // undone by an open for writing, before the copy reads anything.
+      if (fs.Stat(TABSRollbackJournal::PathFor(fileName), info).ok() && info.exists) {
+        Connection recover("REPAIR_RECOVERY", fs);
+        recover.data.Open(fileName, password, false, false);
+      }
       Connection from("REPAIR_SOURCE", fs);
       from.data.Open(fileName, password, false, false, true);
       from.Connect();
