@@ -716,6 +716,25 @@ void TABSDiskPageManager::FlushFileBuffers() {
   file_.FlushFileBuffers();
 }
 
+namespace {
+
+// Marks the page manager as recovering for a scope (nested scopes keep it):
+// its writes then go to the file without journaling, and taking the header
+// lock does not start another recovery.
+class RecoveringScope {
+ public:
+  explicit RecoveringScope(bool& flag) : flag_(flag), before_(flag) { flag_ = true; }
+  ~RecoveringScope() { flag_ = before_; }
+  RecoveringScope(const RecoveringScope&) = delete;
+  RecoveringScope& operator=(const RecoveringScope&) = delete;
+
+ private:
+  bool& flag_;
+  bool before_;
+};
+
+}  // namespace
+
 // ---------------------------------------------------------------------------
 // Commit states
 
@@ -850,13 +869,7 @@ bool TABSDiskPageManager::UndoCommit() noexcept {
 }
 
 void TABSDiskPageManager::RestoreImages(const TABSJournalContents& journal) {
-  const bool was = recovering_;
-  recovering_ = true;
-  struct Reset {
-    bool& flag;
-    bool value;
-    ~Reset() { flag = value; }
-  } reset{recovering_, was};
+  const RecoveringScope recovering(recovering_);
   for (const TABSJournalContents::Page& page : journal.pages) WritePage(page.pageNo, page.image.data());
   if (file_.GetSize() != journal.start.fileSizeBefore) file_.SetSize(journal.start.fileSizeBefore);
   header_.Decode(journal.start.header.data());
@@ -880,13 +893,7 @@ bool TABSDiskPageManager::RecoverDeadCommit() {
     if (!readOnly_) {
       if (ours && j.kind == TABSJournalContents::Kind::kValid && freeSpace_) {
         Access access(*this);
-        const bool was = recovering_;
-        recovering_ = true;
-        struct Reset {
-          bool& flag;
-          bool value;
-          ~Reset() { flag = value; }
-        } reset{recovering_, was};
+        const RecoveringScope recovering(recovering_);
         ReadHeader();
         ReleaseDeadSessionPages(j.addedPages);
         FlushFileBuffers();
@@ -902,13 +909,7 @@ bool TABSDiskPageManager::RecoverDeadCommit() {
   if (readOnly_) throw EABSException(20230, "Database is locked");
   Access access(*this);
   {
-    const bool was = recovering_;
-    recovering_ = true;
-    struct Reset {
-      bool& flag;
-      bool value;
-      ~Reset() { flag = value; }
-    } reset{recovering_, was};
+    const RecoveringScope recovering(recovering_);
     RestoreImages(j);
     // State 1 until the dead session's pages are free again: a kill in
     // between plays the journal back once more.
