@@ -2,6 +2,7 @@
 // import with a bad row, tables, schema, dump, dump --csv read back by
 // import, and check printing the engine's report of a clean file and of
 // flipped bytes with the engine's exit code.
+#include <filesystem>
 #include <fstream>
 
 #include "DiskTestUtil.h"
@@ -125,6 +126,17 @@ TEST(ZudadminTables, CheckPrintsTheEnginesReportOfAFlippedByteInARecordPageAnInd
 // the text "NULL", separators, quotes and line breaks, blanks at the ends,
 // dates and times, decimals with the locale's comma, BLOB bytes) comes
 // back as it was.
+TEST(ZudadminTables, DurableCommitsAreAnOptionOfTheCommandsThatCommit) {
+  ScratchDir dir;
+  const std::string db = MakeDatabase(dir, 0);
+  WriteText(dir.File("d.csv"), "id,nombre,alta,nota,saldo\n1,Ana,,,\n2,Eva,,,\n");
+  EXPECT_TRUE(Zudadmin({"import", db, "personas", dir.File("d.csv"), "--durable"}).Has("2 records imported"));
+  EXPECT_FALSE(std::filesystem::exists(db + "-journal"));
+  EXPECT_EQ(Zudadmin({"check", db}).exitCode, 0);
+  // Only the commands that commit take it.
+  EXPECT_EQ(Zudadmin({"dump", db, "personas", "--durable"}).exitCode, 2);
+}
+
 TEST(ZudadminTables, DumpCsvRoundTripsThroughImport) {
   ScratchDir dir;
   const std::string db = dir.File("r.zud");

@@ -67,6 +67,8 @@ std::vector<std::string> Split(const std::string& s, char sep) {
   return parts;
 }
 
+bool gDurable = false;
+
 // An open database with one connection for the command's life. It is a
 // multi-user connection like any other, so the tool works beside a running
 // program: it takes a slot, and the table locks keep its reads and writes
@@ -77,6 +79,7 @@ struct Connection {
   Connection(const std::string& file, const TABSPassword& password) {
     session.multiUser = true;
     data.Open(file, password, true, false);
+    data.Pages().SetDurableCommits(gDurable);
     data.Connect(session);
   }
   ~Connection() {
@@ -203,6 +206,8 @@ int64_t ForEachRecord(TABSDiskTableData& t, TABSSessionInfo& s, Visit visit) {
 }
 
 }  // namespace
+
+void SetDurableCommits(bool durable) { gDurable = durable; }
 
 int CreateTableCommand(const std::string& file, const TABSPassword& password, const std::vector<std::string>& args) {
   if (args.size() < 2) throw UsageText{"create-table needs TABLE and the column list"};

@@ -14,6 +14,11 @@ struct UsageText {
   std::string text;
 };
 
+// --durable: every commit of the table commands flushes its journal, its
+// pages and the header to the disk (TABSDiskPageManager::SetDurableCommits),
+// so a power cut leaves the state before or after it.
+void SetDurableCommits(bool durable);
+
 int CreateTableCommand(const std::string& file, const TABSPassword& password, const std::vector<std::string>& args);
 int ImportCommand(const std::string& file, const TABSPassword& password, const std::vector<std::string>& args);
 int TablesCommand(const std::string& file, const TABSPassword& password, const std::vector<std::string>& args);

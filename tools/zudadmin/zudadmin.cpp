@@ -20,6 +20,7 @@
 //
 // Errors go to stderr as the engine's message (with its native error code)
 // and the exit code is 1; a wrong command line exits with 2 and the usage.
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -60,6 +61,14 @@ TABSPassword TakePassword(std::vector<std::string>& options) {
   return password;
 }
 
+// Takes a flag out of the options, wherever it stands; true when it was there.
+bool TakeFlag(std::vector<std::string>& options, const std::string& flag) {
+  const auto at = std::find(options.begin(), options.end(), flag);
+  if (at == options.end()) return false;
+  options.erase(at);
+  return true;
+}
+
 void PrintUsage(std::ostream& out) {
   out << "usage: zudadmin create FILE [--page-size N] [--extent N] [--max-connections N]\n"
          "                       [--password P [--algorithm N]]\n"
@@ -72,7 +81,8 @@ void PrintUsage(std::ostream& out) {
          "       zudadmin schema FILE TABLE [--password P]\n"
          "       zudadmin dump FILE TABLE [--csv] [--password P]\n"
          "       zudadmin check FILE [--password P]\n"
-         "       zudadmin repair FILE [--password P]\n";
+         "       zudadmin repair FILE [--password P]\n"
+         "       create-table and import take --durable: every commit is flushed to the disk\n";
 }
 
 long ParseNumber(const std::string& option, const std::string& text, long min, long max) {
@@ -252,6 +262,7 @@ int main(int argc, char** argv) {
     const std::string command = args[0];
     const std::string file = args[1];
     std::vector<std::string> options(args.begin() + 2, args.end());
+    if (command == "create-table" || command == "import") SetDurableCommits(TakeFlag(options, "--durable"));
     if (command == "create") return Create(file, options);
     if (command == "info") return Info(file, options);
     if (command == "pages") return Pages(file, options);
