@@ -870,7 +870,10 @@ bool TABSDiskPageManager::UndoCommit() noexcept {
 
 void TABSDiskPageManager::RestoreImages(const TABSJournalContents& journal) {
   const RecoveringScope recovering(recovering_);
-  for (const TABSJournalContents::Page& page : journal.pages) WritePage(page.pageNo, page.image.data());
+  if (!TABSRollbackJournal::PlayImages(file_.FileSystem(), JournalPath(), journal,
+                                       [&](int32_t pageNo, const uint8_t* image) { WritePage(pageNo, image); }))
+    throw EABSException(20300, "Error getting %d-th table file page. Probably database is corrupted and needs repair.",
+                        {-1});
   if (file_.GetSize() != journal.start.fileSizeBefore) file_.SetSize(journal.start.fileSizeBefore);
   header_.Decode(journal.start.header.data());
 }

@@ -22,6 +22,7 @@ namespace {
 constexpr char kMagic[8] = {'T', 'I', 'V', 'J', 'R', 'N', 'L', '1'};
 constexpr uint32_t kFormatVersion = 1;
 constexpr int kHdrCrcAt = 120;
+constexpr size_t kWriteBatch = 256 * 1024;
 
 uint32_t RecordCrc(uint32_t salt, int32_t pageNo, const uint8_t* payload, size_t size) {
   uint8_t lead[8];
@@ -93,6 +94,16 @@ void TABSRollbackJournal::AppendRecord(int32_t pageNo, const uint8_t* payload) {
   zud::PutU32(r + 4, RecordCrc(salt_, pageNo, payload, size));
   std::memcpy(r + kJournalRecordHeaderSize, payload, size);
   ++records_;
+  // Records go to the file in batches, so a commit that rewrites many
+  // pages never holds all their images in memory.
+  if (pending_.size() >= kWriteBatch) WritePending();
+}
+
+void TABSRollbackJournal::WritePending() {
+  if (pending_.empty()) return;
+  WriteAt(kJournalHeaderSize + written_, pending_.data(), pending_.size());
+  written_ += static_cast<int64_t>(pending_.size());
+  pending_.clear();
 }
 
 void TABSRollbackJournal::Add(int32_t pageNo, const uint8_t* image) {
@@ -129,9 +140,7 @@ void TABSRollbackJournal::WriteHeader() {
 
 void TABSRollbackJournal::Seal(bool durable) {
   if (!handle_) throw std::logic_error("TABSRollbackJournal::Seal outside Begin/Finish");
-  if (!pending_.empty()) WriteAt(kJournalHeaderSize, pending_.data(), pending_.size());
-  written_ = static_cast<int64_t>(pending_.size());
-  pending_.clear();
+  WritePending();
   if (durable) Sync();
   WriteHeader();
   if (durable) Sync();
@@ -226,9 +235,34 @@ TABSJournalContents TABSRollbackJournal::Read(os::FileSystem& fs, const std::str
       }
       for (int32_t k = 0; k < n; ++k) c.addedPages.push_back(zud::GetI32(payload + 4 + 4 * k));
     } else {
-      c.pages.push_back({pageNo, std::vector<uint8_t>(payload, payload + c.start.pageSize)});
+      c.pages.push_back({pageNo, at + kJournalRecordHeaderSize});
     }
   }
   c.kind = TABSJournalContents::Kind::kValid;
+  c.salt = salt;
   return c;
+}
+
+bool TABSRollbackJournal::PlayImages(os::FileSystem& fs, const std::string& path, const TABSJournalContents& contents,
+                                     const std::function<void(int32_t, const uint8_t*)>& write) {
+  std::unique_ptr<os::FileHandle> h;
+  os::OpenOptions o;
+  o.access = os::kAccessRead;
+  if (!fs.Open(path, o, h).ok()) return false;
+  struct Closer {
+    os::FileHandle& h;
+    ~Closer() { h.Close(); }
+  } closer{*h};
+  const size_t size = contents.start.pageSize;
+  std::vector<uint8_t> record(kJournalRecordHeaderSize + size);
+  for (const TABSJournalContents::Page& page : contents.pages) {
+    size_t done = 0;
+    if (!h->ReadAt(page.offset - kJournalRecordHeaderSize, record.data(), record.size(), done).ok() ||
+        done != record.size() || zud::GetI32(record.data()) != page.pageNo ||
+        zud::GetU32(record.data() + 4) !=
+            RecordCrc(contents.salt, page.pageNo, record.data() + kJournalRecordHeaderSize, size))
+      return false;
+    write(page.pageNo, record.data() + kJournalRecordHeaderSize);
+  }
+  return true;
 }

@@ -23,8 +23,9 @@
 //     8   .  payload: the page as it stood before the commit
 //
 // Contract
-//  1. Write order: Begin, Add..., Seal. Seal writes the records' bytes
-//     first and the header (with the record count) last, so a journal
+//  1. Write order: Begin, Add..., Seal. The records' bytes are written
+//     (in batches as they come, the rest by Seal) before the header with
+//     the record count, which Seal writes last, so a journal
 //     whose header reads back whole names only records that were written
 //     before it; `durable` syncs the records before the header and the
 //     header after it, so the same holds after a power cut. AddLate (a
@@ -45,6 +46,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -68,13 +70,16 @@ struct TABSJournalContents {
   enum class Kind { kNone, kTorn, kDamaged, kValid };
   Kind kind = Kind::kNone;
   TABSJournalStart start;
+  // The page images: page number and where the image lies in the journal
+  // (read again by PlayImages, so that no image is held in memory).
   struct Page {
     int32_t pageNo;
-    std::vector<uint8_t> image;
+    int64_t offset;
   };
   std::vector<Page> pages;
   std::vector<int32_t> addedPages;
   int32_t damagedRecord = -1;  // kDamaged: the record's index
+  uint32_t salt = 0;
 };
 
 class TABSRollbackJournal {
@@ -101,12 +106,18 @@ class TABSRollbackJournal {
 
   // Contract 2.
   static TABSJournalContents Read(tiv::os::FileSystem& fs, const std::string& path);
+  // Calls `write` with each page image of a kValid journal, in journal
+  // order, each read again and held to its CRC; false when the file no
+  // longer gives them back whole.
+  static bool PlayImages(tiv::os::FileSystem& fs, const std::string& path, const TABSJournalContents& contents,
+                         const std::function<void(int32_t pageNo, const uint8_t* image)>& write);
   // Removes a journal that was played back or found stale; false when it
   // could not be removed.
   static bool Remove(tiv::os::FileSystem& fs, const std::string& path);
 
  private:
   void AppendRecord(int32_t pageNo, const uint8_t* payload);
+  void WritePending();
   void WriteAt(int64_t pos, const void* data, size_t n);
   void WriteHeader();
   void Sync();
@@ -118,5 +129,5 @@ class TABSRollbackJournal {
   uint32_t salt_ = 0;
   int32_t records_ = 0;
   int64_t written_ = 0;           // record bytes on the file
-  std::vector<uint8_t> pending_;  // records not yet written (Add before Seal)
+  std::vector<uint8_t> pending_;  // records not yet written, up to a batch
 };

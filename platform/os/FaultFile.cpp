@@ -19,7 +19,7 @@ class FaultFileHandle final : public FileHandle {
 
   Status WriteAt(int64_t pos, const void* buf, size_t n) override {
     if (fs_.FilesLost()) return Status::FromErrno(EIO);
-    if (fs_.NextWriteFails()) return Status::FromErrno(EIO);
+    if (fs_.NextWriteFails(log_->path)) return Status::FromErrno(EIO);
     FaultFileSystem::UndoEntry e{pos, {}, 0};
     if (!Remember(e, pos, n).ok()) return Status::FromErrno(EIO);
     Status s = base_->WriteAt(pos, buf, n);
@@ -118,8 +118,9 @@ Status FaultFileSystem::Rename(const std::string& from, const std::string& to) {
   return base_.Rename(from, to);
 }
 
-bool FaultFileSystem::NextWriteFails() {
+bool FaultFileSystem::NextWriteFails(const std::string& path) {
   ++writes_;
+  writePaths_.push_back(path);
   return writes_ >= failWriteFrom_ && writes_ <= failWriteTo_ && failWriteFrom_ > 0;
 }
 

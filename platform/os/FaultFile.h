@@ -16,7 +16,8 @@
 //     (a close is not a flush); it writes through an open of its own that
 //     shares reading and writing, so a file still open without sharing
 //     (an exclusive open) is to be closed first.
-//  4. Counts (WriteCount, SyncCount, LockCount) include failed calls.
+//  4. Counts (WriteCount, SyncCount, LockCount) include failed calls;
+//     WritePath(n) names the file of the n-th write.
 //  5. FailLocks(error) makes every later Lock and Unlock of every handle
 //     answer `error` without touching the lock (0 ends it), as a file system
 //     without byte-range locks (ENOLCK, EOPNOTSUPP, ...) or one that refuses
@@ -53,6 +54,8 @@ class FaultFileSystem final : public FileSystem {
   void LoseFilesAtLock(int nth) { loseAtLock_ = locks_ + nth; }
   void DropUnflushed();
   int WriteCount() const { return writes_; }
+  // The file the n-th WriteAt (1-based, as WriteCount counts) went to.
+  const std::string& WritePath(int n) const { return writePaths_.at(static_cast<size_t>(n - 1)); }
   int SyncCount() const { return syncs_; }
   int LockCount() const { return locks_; }
   bool FilesLost() const { return lost_; }
@@ -75,7 +78,7 @@ class FaultFileSystem final : public FileSystem {
   };
 
   // Used by the handles.
-  bool NextWriteFails();
+  bool NextWriteFails(const std::string& path);
   bool NextSyncFails();
   // The error the next Lock answers (0: none); counts the call.
   int NextLockError();
@@ -84,6 +87,7 @@ class FaultFileSystem final : public FileSystem {
  private:
   FileSystem& base_;
   int writes_ = 0, syncs_ = 0, locks_ = 0;
+  std::vector<std::string> writePaths_;
   int lockError_ = 0;
   int loseAtLock_ = 0;  // 0 = never
   bool lost_ = false;
