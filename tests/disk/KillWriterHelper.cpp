@@ -2,15 +2,16 @@
 // CreateKillTableDb whose rows are those of commit FROM of the sequence of
 // SEED (KillTestDb.h). One command per run:
 //   write FILE SEED FROM
-//          connect, read the rows, print "ready"; then make commits FROM + 1,
-//          FROM + 2, ... of the sequence until killed, printing "acked N"
-//          (and flushing it) after commit N returned
+//          connect, read the rows, print "ready", wait for a line; then
+//          make commits FROM + 1, FROM + 2, ... of the sequence until killed,
+//          printing "acked N" (and flushing it) after commit N returned
 //   read FILE SEED FROM
 //          connect, read the rows, print "ready"; then, until a line "stop"
 //          comes on stdin, read every row inside one read bracket a few
 //          milliseconds apart and require the rows to be those of a commit
 //          of the sequence no older than the last one seen; on "stop" print
-//          "stopped <scans> <last commit seen>" and exit 0
+//          "stopped <scans> <last commit seen>" and wait for stdin to close
+//          (or to be killed), then exit 0
 // A state that no commit left prints "torn <what>" and exits 1; an error
 // prints "error <native code> <message>" and exits 1.
 #include <poll.h>
@@ -42,6 +43,8 @@ int Write(KillTableConnection& c, uint64_t seed, int32_t from) {
     where[row.id] = row.at;
   }
   std::cout << "ready" << std::endl;
+  std::string go;
+  std::getline(std::cin, go);
   TABSTableCursor cursor;
   c.table->PrepareCursor(cursor);
   for (int32_t n = from + 1;; ++n) {
@@ -110,6 +113,8 @@ int Read(KillTableConnection& c, uint64_t seed, int32_t from) {
     last = n;
   }
   std::cout << "stopped " << scans << " " << last << std::endl;
+  for (std::string line; std::getline(std::cin, line);) {
+  }
   return 0;
 }
 
