@@ -20,9 +20,8 @@
 // TIVORAN_KILL_ROUNDS sets the number of rounds (default 200),
 // TIVORAN_KILL_SEED the seed (default: a fresh one, printed). The last line
 // printed sums the run up.
-#include <unistd.h>
-
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
