@@ -882,7 +882,13 @@ bool TABSDiskPageManager::RecoverDeadCommit() {
   if (recovering_ || journal_) return false;
   const std::string path = JournalPath();
   TABSJournalContents j = TABSRollbackJournal::Read(file_.FileSystem(), path);
-  if (j.kind == TABSJournalContents::Kind::kNone) return false;
+  if (j.kind == TABSJournalContents::Kind::kNone) {
+    // No journal, or an empty one: a process killed between creating it and
+    // its first write. Nothing was overwritten under it, and under the
+    // header lock no live commit owns it; it goes like a torn one.
+    if (!readOnly_) TABSRollbackJournal::Remove(file_.FileSystem(), path);
+    return false;
+  }
   uint8_t buf[kHeaderSize] = {};
   TABSDatabaseHeader onDisk;
   if (!file_.ReadBuffer(buf, databaseStart_, kHeaderSize)) return false;

@@ -129,8 +129,9 @@
 // header at State 2 with counter c + 1, so that a journal that outlives the
 // recovery is stale, and other processes drop what they cached (flush); the
 // journal removed. A kill during recovery leaves State 1 and the journal:
-// the next one plays it again. A journal whose header is torn was never
-// sealed, so no page was overwritten under it; one at State 2 or at another
+// the next one plays it again. A journal whose header is torn (or that is
+// empty: its writer died before its first write) was never sealed, so no
+// page was overwritten under it; one at State 2 or at another
 // counter is stale: both are removed unread. A sealed journal with a
 // damaged record is refused (20300), the file left as it is. A read-only
 // open cannot play a hot journal back and fails with "Database is locked".

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <stdexcept>
 #include <thread>
@@ -71,6 +72,16 @@ void ChildProcess::WriteLine(const std::string& line) {
   if (write(in_, s.data(), s.size()) < 0) {
     // The child is gone; Wait reports it.
   }
+}
+
+int ChildProcess::Kill() {
+  if (pid_ <= 0) return -1;
+  kill(pid_, SIGKILL);
+  int status = 0;
+  while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+  }
+  pid_ = -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 int ChildProcess::Wait(int timeoutMs) {

@@ -1,6 +1,7 @@
 // ChildProcess: runs the disk test helper as a real second process, with a
 // pipe to read what it prints. Every wait is bounded; a child that outlives
-// its test is killed by the destructor.
+// its test is killed by the destructor, and a test may kill it sooner
+// (Kill) to stop it at an arbitrary point of its work.
 #pragma once
 
 #include <string>
@@ -24,6 +25,14 @@ class ChildProcess {
   void WriteLine(const std::string& line);
   // Exit code, or -1 when the child did not end in time (it is then killed).
   int Wait(int timeoutMs = 30000);
+  // SIGKILL now, then reaped: the child stops wherever it is, as a process
+  // the system kills does. What it printed before stays readable through
+  // ReadLine, which then reports the end of its output. Returns what Wait
+  // would (128 + SIGKILL, or the exit code of a child that had ended), -1
+  // when it was already reaped.
+  int Kill();
+  // The child's process id while it is not reaped, else -1.
+  int Pid() const { return pid_; }
 
  private:
   int pid_ = -1;
