@@ -59,10 +59,18 @@ void TABSRollbackJournal::Begin(const TABSJournalStart& start) {
   if (handle_) throw std::logic_error("TABSRollbackJournal::Begin: a journal is already being written");
   os::OpenOptions o;
   o.access = os::kAccessRead | os::kAccessWrite;
+  // Normally the file is new (the last commit removed its journal). A file
+  // left behind (a stale journal whose removal failed) is cut first: an
+  // older journal's bytes must not read as this one's. A new file is never
+  // cut: on ext4 a file cut to size 0 is written out when it is closed,
+  // which would cost every commit a trip to the disk.
+  o.create = true;
   os::Status s = fs_.Open(path_, o, handle_);
-  if (!s.ok() && s.error == ENOENT) {
-    o.create = true;
+  bool leftBehind = false;
+  if (!s.ok() && s.error == EEXIST) {
+    o.create = false;
     s = fs_.Open(path_, o, handle_);
+    leftBehind = s.ok();
   }
   if (!s.ok()) {
     handle_.reset();
@@ -73,9 +81,7 @@ void TABSRollbackJournal::Begin(const TABSJournalStart& start) {
   records_ = 0;
   written_ = 0;
   pending_.clear();
-  // An older journal's bytes must not read as this one's: the header goes
-  // first (zeroed by the cut), the records follow under a new salt.
-  s = handle_->Truncate(0);
+  if (leftBehind) s = handle_->Truncate(0);
   if (!s.ok()) {
     Finish();
     throw EABSException(10462,

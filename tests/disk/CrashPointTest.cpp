@@ -13,7 +13,6 @@
 // a process killed before it commits does. The check reports them as
 // leaks; the data is that of before the commit.
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <map>
 
@@ -269,33 +268,5 @@ TEST_P(CrashPointTest, EveryStopOfACommitLeavesTheStateBeforeOrAfterIt) {
 
 INSTANTIATE_TEST_SUITE_P(Stops, CrashPointTest, ::testing::Values(false, true),
                          [](const ::testing::TestParamInfo<bool>& p) { return p.param ? "PowerCut" : "Kill"; });
-
-// What a process killed while it starts its journal leaves beside the file:
-// the file just created, nothing in it yet, or part of the journal's first
-// write. Neither was sealed, so nothing of the database was overwritten
-// under it; the next open removes it unread and the rows are those of
-// before.
-TEST(CrashPointJournal, AJournalKilledBeforeItsSealIsRemovedByTheNextOpen) {
-  const struct {
-    const char* name;
-    std::string contents;
-  } leftovers[] = {{"created, never written", ""}, {"part of its records", std::string(700, '\x5a')}};
-  for (const auto& leftover : leftovers) {
-    SCOPED_TRACE(leftover.name);
-    ScratchDir dir;
-    const std::string path = dir.File("journal.zud");
-    CreateSharedTableDb(path, 4);
-    {
-      SharedTableConnection c(path);
-      for (int32_t id = 1; id <= 5; ++id) c.Insert(id, id);
-    }
-    const Rows before = RowsOf(path);
-    std::ofstream(path + "-journal", std::ios::binary) << leftover.contents;
-    ASSERT_TRUE(std::filesystem::exists(path + "-journal"));
-    EXPECT_EQ(RowsOf(path), before);
-    EXPECT_FALSE(std::filesystem::exists(path + "-journal"));
-    ExpectCheckOk(path);
-  }
-}
 
 }  // namespace

@@ -106,6 +106,33 @@ TEST(JournalDamage, AHotJournalIsPlayedBackAndOneThatIsNotIsNeverPlayedOverTheFi
   }
 }
 
+// What a process killed while it starts its journal leaves beside the file:
+// the file just created, nothing in it yet, or part of the journal's first
+// write. Neither was sealed, so nothing of the database was overwritten
+// under it; the next open removes it unread and the rows are those of
+// before.
+TEST(JournalDamage, AJournalKilledBeforeItsSealIsRemovedByTheNextOpen) {
+  const struct {
+    const char* name;
+    std::string contents;
+  } leftovers[] = {{"created, never written", ""}, {"part of its records", std::string(700, '\x5a')}};
+  for (const auto& leftover : leftovers) {
+    SCOPED_TRACE(leftover.name);
+    ScratchDir dir;
+    const std::string path = dir.File("journal.zud");
+    CreateSharedTableDb(path, 4);
+    {
+      SharedTableConnection c(path);
+      for (int32_t id = 1; id <= 5; ++id) c.Insert(id, id);
+    }
+    WriteAll(path + "-journal", Bytes(leftover.contents.begin(), leftover.contents.end()));
+    ASSERT_TRUE(std::filesystem::exists(path + "-journal"));
+    EXPECT_EQ(Rows(path), 5);
+    EXPECT_FALSE(std::filesystem::exists(path + "-journal"));
+    EXPECT_TRUE(CheckDatabase(path, TABSPassword{}).Ok());
+  }
+}
+
 TEST(JournalDamage, AHotJournalThatCannotBePlayedIsRefusedAndTheFileLeftAsItIs) {
   ScratchDir dir;
   const std::string path = dir.File("j.zud");
