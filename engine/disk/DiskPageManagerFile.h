@@ -101,7 +101,7 @@
 //    |  image of every page the commit will overwrite in place (the
 //    |  session's dirty pages that existed before it, its deleted pages, the
 //    |  map pages their release writes), the list of pages the session
-//    |  allocated; records first, the journal's header last (flush, flush).
+//    |  allocated; records first, the journal's header last (flush).
 //    |  A page found later to need its image (a map page the release cuts
 //    |  off the file, a raw write) is added before it is overwritten.
 //    v  State 1 written (flush)

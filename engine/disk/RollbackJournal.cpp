@@ -147,7 +147,6 @@ void TABSRollbackJournal::WriteHeader() {
 void TABSRollbackJournal::Seal(bool durable) {
   if (!handle_) throw std::logic_error("TABSRollbackJournal::Seal outside Begin/Finish");
   WritePending();
-  if (durable) Sync();
   WriteHeader();
   if (durable) Sync();
 }

@@ -27,10 +27,14 @@
 //     (in batches as they come, the rest by Seal) before the header with
 //     the record count, which Seal writes last, so a journal
 //     whose header reads back whole names only records that were written
-//     before it; `durable` syncs the records before the header and the
-//     header after it, so the same holds after a power cut. AddLate (a
-//     page found to need protection after Seal) appends one record and
-//     rewrites the header the same way.
+//     before it. `durable` syncs once, after the header: a power cut
+//     before that sync may keep the header without all its records, but
+//     then the database never got its State 1 (written after Seal), so
+//     the journal is never played (DiskPageManagerFile.h, Recovery).
+//     AddLate (a page found to need protection after Seal, with State 1
+//     on the file) appends one record and rewrites the header, with a
+//     sync after each when `durable`: the header never counts a record
+//     the disk may not hold.
 //  2. Read answers kNone when there is no journal or an empty one, kTorn
 //     when the header is incomplete or fails its CRC (a journal whose Seal
 //     never finished: no page of the database was overwritten under it),
