@@ -14,6 +14,7 @@
 #include "core/ZUDVariant.h"
 #include "disk/DiskDatabase.h"
 #include "disk/DiskDatabaseData.h"
+#include "support/TableConnection.h"
 
 constexpr const char* kMemoTable = "notas";
 
@@ -58,26 +59,8 @@ inline void CreateMemoTableDb(const std::string& path, int32_t maxConnections) {
   data.Disconnect(session);
 }
 
-struct MemoTableConnection {
-  TABSDiskDatabaseData data{"MEMOS"};
-  TABSSessionInfo session;
-  TABSDiskTableData* table = nullptr;
-  std::vector<char> record;
-
-  explicit MemoTableConnection(const std::string& path) {
-    session.multiUser = true;
-    data.Open(path, TABSPassword{}, true, false);
-    data.Connect(session);
-    table = &data.OpenTable(session, kMemoTable);
-    record.resize(static_cast<size_t>(table->FieldDefs().MemoryRecordSize()));
-  }
-  ~MemoTableConnection() {
-    try {
-      data.Disconnect(session);
-    } catch (const EABSException&) {
-      // closing anyway
-    }
-  }
+struct MemoTableConnection : TableConnection {
+  explicit MemoTableConnection(const std::string& path) : TableConnection(path, kMemoTable, "MEMOS") {}
 
   // The memo goes in the way a program fills a new record: written into
   // the record buffer first, the record inserted after.

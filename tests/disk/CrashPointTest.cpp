@@ -21,6 +21,7 @@
 #include "core/ZUDVariant.h"
 #include "os/FaultFile.h"
 #include "support/FieldList.h"
+#include "support/TableConnection.h"
 
 namespace {
 
@@ -38,27 +39,9 @@ bool IsLeakLine(const std::string& line) {
 // Table "docs": id (unique index), grupo (a second index, not unique) and a
 // MEMO whose value follows from the id (small ones share BLOB pages, one in
 // five spans several pages).
-struct Connection {
-  TABSDiskDatabaseData data;
-  TABSSessionInfo session;
-  TABSDiskTableData* table = nullptr;
-  std::vector<char> record;
-
+struct Connection : TableConnection {
   explicit Connection(const std::string& path, tiv::os::FileSystem& fs = tiv::os::FileSystem::Default())
-      : data("CRASH", fs) {
-    session.multiUser = true;
-    data.Open(path, TABSPassword{}, true, false);
-    data.Connect(session);
-    table = &data.OpenTable(session, kTable);
-    record.resize(static_cast<size_t>(table->FieldDefs().MemoryRecordSize()));
-  }
-  ~Connection() {
-    try {
-      data.Disconnect(session);
-    } catch (const EABSException&) {
-      // closing anyway
-    }
-  }
+      : TableConnection(path, kTable, "CRASH", true, fs) {}
   void Fill(int32_t id, int32_t grupo, int32_t memoOf) {
     table->InitRecordForInsert(record.data());
     TABSVariant v;

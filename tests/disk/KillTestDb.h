@@ -23,6 +23,7 @@
 #include "disk/DiskDatabase.h"
 #include "disk/DiskDatabaseData.h"
 #include "support/FieldList.h"
+#include "support/TableConnection.h"
 
 constexpr const char* kKillTable = "libro";
 
@@ -189,26 +190,8 @@ struct KillRow {
   }
 };
 
-struct KillTableConnection {
-  TABSDiskDatabaseData data{"KILL"};
-  TABSSessionInfo session;
-  TABSDiskTableData* table = nullptr;
-  std::vector<char> record;
-
-  explicit KillTableConnection(const std::string& path) {
-    session.multiUser = true;
-    data.Open(path, TABSPassword{}, true, false);
-    data.Connect(session);
-    table = &data.OpenTable(session, kKillTable);
-    record.resize(static_cast<size_t>(table->FieldDefs().MemoryRecordSize()));
-  }
-  ~KillTableConnection() {
-    try {
-      data.Disconnect(session);
-    } catch (const EABSException&) {
-      // closing anyway
-    }
-  }
+struct KillTableConnection : TableConnection {
+  explicit KillTableConnection(const std::string& path) : TableConnection(path, kKillTable, "KILL") {}
 
   // Every row in physical order, all read inside one read bracket: the read
   // lock is held throughout, so no commit lands between two rows and the

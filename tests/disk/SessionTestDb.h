@@ -15,6 +15,7 @@
 #include "disk/DiskDatabaseData.h"
 #include "os/OsFile.h"
 #include "support/FieldList.h"
+#include "support/TableConnection.h"
 
 constexpr const char* kSharedTable = "filas";
 
@@ -45,28 +46,10 @@ struct SharedRow {
   bool Whole() const { return nombre == "fila " + std::to_string(id); }
 };
 
-struct SharedTableConnection {
-  TABSDiskDatabaseData data;
-  TABSSessionInfo session;
-  TABSDiskTableData* table = nullptr;
-  std::vector<char> record;
-
+struct SharedTableConnection : TableConnection {
   explicit SharedTableConnection(const std::string& path, bool multiUser = true,
                                  tiv::os::FileSystem& fs = tiv::os::FileSystem::Default())
-      : data("SHARED", fs) {
-    session.multiUser = multiUser;
-    data.Open(path, TABSPassword{}, multiUser, false);
-    data.Connect(session);
-    table = &data.OpenTable(session, kSharedTable);
-    record.resize(static_cast<size_t>(table->FieldDefs().MemoryRecordSize()));
-  }
-  ~SharedTableConnection() {
-    try {
-      data.Disconnect(session);
-    } catch (const EABSException&) {
-      // closing anyway
-    }
-  }
+      : TableConnection(path, kSharedTable, "SHARED", multiUser, fs) {}
 
   TABSRecordID Insert(int32_t id, int32_t owner) {
     Fill(id, owner);
