@@ -148,7 +148,15 @@ void TABSRollbackJournal::Seal(bool durable) {
   if (!handle_) throw std::logic_error("TABSRollbackJournal::Seal outside Begin/Finish");
   WritePending();
   WriteHeader();
-  if (durable) Sync();
+  if (!durable) return;
+  Sync();
+  // The journal was created by this commit: its name must be on the disk
+  // too before the database is overwritten, or a power cut could keep the
+  // new pages and lose the only copy of the old ones.
+  const os::Status s = fs_.SyncDirectory(path_);
+  if (!s.ok())
+    throw EABSException(30379, "Cannot flush file buffers for file: '%s'. ErrorCode:%d. ErrorMessage: %s",
+                        {path_, s.error, s.text});
 }
 
 void TABSRollbackJournal::AddLate(int32_t pageNo, const uint8_t* image, bool durable) {

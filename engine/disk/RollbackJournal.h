@@ -27,10 +27,12 @@
 //     (in batches as they come, the rest by Seal) before the header with
 //     the record count, which Seal writes last, so a journal
 //     whose header reads back whole names only records that were written
-//     before it. `durable` syncs once, after the header: a power cut
-//     before that sync may keep the header without all its records, but
-//     then the database never got its State 1 (written after Seal), so
-//     the journal is never played (DiskPageManagerFile.h, Recovery).
+//     before it. `durable` syncs once, after the header, and then the
+//     journal's folder, so the journal's name survives a power cut as its
+//     bytes do: a power cut before those syncs may keep the header without
+//     all its records, or lose the file, but then the database never got
+//     its State 1 (written after Seal), so the journal is never played
+//     (DiskPageManagerFile.h, Recovery).
 //     AddLate (a page found to need protection after Seal, with State 1
 //     on the file) appends one record and rewrites the header, with a
 //     sync after each when `durable`: the header never counts a record

@@ -137,9 +137,12 @@ bool FaultFileSystem::NextSyncFails() {
 
 Status FaultFileSystem::Open(const std::string& path, const OpenOptions& options, std::unique_ptr<FileHandle>& out) {
   if (lost_) return Status::FromErrno(EIO);
+  FileInfo existed;
+  const bool creates = !base_.Stat(path, existed).ok() || !existed.exists;
   std::unique_ptr<FileHandle> base;
   Status s = base_.Open(path, options, base);
   if (!s.ok()) return s;
+  if (creates) unnamed_.push_back(path);
   auto log = std::make_shared<UndoLog>();
   log->path = path;
   logs_.push_back(log);
@@ -165,6 +168,24 @@ void FaultFileSystem::DropUnflushed() {
     log.entries.clear();
     h->Close();
   }
+  for (const std::string& path : unnamed_) base_.Remove(path);
+  unnamed_.clear();
+}
+
+namespace {
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+}  // namespace
+
+Status FaultFileSystem::SyncDirectory(const std::string& path) {
+  if (lost_ || NextSyncFails()) return Status::FromErrno(EIO);
+  const Status s = base_.SyncDirectory(path);
+  if (!s.ok()) return s;
+  const std::string folder = FolderOf(path);
+  std::erase_if(unnamed_, [&](const std::string& p) { return FolderOf(p) == folder; });
+  return {};
 }
 
 }  // namespace tiv::os

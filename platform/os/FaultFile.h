@@ -12,7 +12,11 @@
 //  3. Each handle keeps an undo log of what its writes and truncations
 //     replaced since its last successful Sync. DropUnflushed() plays every
 //     log back (newest first), so each file holds what it held at its last
-//     flush. It works on handles still open and on handles closed already
+//     flush; then it removes every file an Open created since the last
+//     successful SyncDirectory of its folder, as a power cut loses a name
+//     the folder never flushed. (Removals and renames are taken as
+//     durable.) SyncDirectory counts as a flush: SyncCount includes it and
+//     FailSync chooses among all of them. It works on handles still open and on handles closed already
 //     (a close is not a flush); it writes through an open of its own that
 //     shares reading and writing, so a file still open without sharing
 //     (an exclusive open) is to be closed first.
@@ -65,6 +69,7 @@ class FaultFileSystem final : public FileSystem {
   Status SetReadOnly(const std::string& path, bool readOnly) override { return base_.SetReadOnly(path, readOnly); }
   Status Remove(const std::string& path) override { return base_.Remove(path); }
   Status Rename(const std::string& from, const std::string& to) override;
+  Status SyncDirectory(const std::string& path) override;
 
   // What one handle changed since its last Sync, oldest first.
   struct UndoEntry {
@@ -95,6 +100,8 @@ class FaultFileSystem final : public FileSystem {
   int failSyncFrom_ = 0, failSyncTo_ = 0;
   int renames_ = 0, failRenameFrom_ = 0, failRenameTo_ = 0;
   std::vector<std::shared_ptr<UndoLog>> logs_;
+  // Files created whose folder was not flushed since (contract 3).
+  std::vector<std::string> unnamed_;
 };
 
 }  // namespace tiv::os

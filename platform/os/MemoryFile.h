@@ -66,6 +66,8 @@ class MemoryFileSystem final : public FileSystem {
   Status SetReadOnly(const std::string& path, bool readOnly) override;
   Status Remove(const std::string& path) override;
   Status Rename(const std::string& from, const std::string& to) override;
+  // Memory never loses a name: nothing to flush.
+  Status SyncDirectory(const std::string&) override { return {}; }
 
   struct File;  // the bytes, the read-only mark, the live opens and locks
 

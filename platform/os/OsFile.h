@@ -37,6 +37,10 @@
 //     already named `to` is replaced, and at no moment is there no file of
 //     that name (POSIX rename). ENOENT when `from` does not exist. Open
 //     handles keep their file, whatever its name now is.
+//  8. SyncDirectory(path) makes the entries of the folder holding `path`
+//     durable: a file created, removed or renamed there survives a power
+//     cut once it returns (fsync of the folder). A file's own Sync flushes
+//     its bytes, never its name.
 //
 // Thread use: a FileHandle may be used from several threads; its lock
 // registry has its own mutex. Positional reads and writes need no position.
@@ -116,6 +120,8 @@ class FileSystem {
   virtual Status Remove(const std::string& path) = 0;
   // Contract 7.
   virtual Status Rename(const std::string& from, const std::string& to) = 0;
+  // Contract 8.
+  virtual Status SyncDirectory(const std::string& path) = 0;
 
   // The real POSIX file system; lives as long as the process.
   static FileSystem& Default();

@@ -271,6 +271,18 @@ class PosixFileSystem final : public FileSystem {
     if (::rename(from.c_str(), to.c_str()) != 0) return Status::FromErrno(errno);
     return {};
   }
+
+  Status SyncDirectory(const std::string& path) override {
+    const size_t slash = path.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return Status::FromErrno(errno);
+    const int rc = ::fsync(fd);
+    const int error = errno;
+    ::close(fd);
+    if (rc != 0) return Status::FromErrno(error);
+    return {};
+  }
 };
 
 }  // namespace

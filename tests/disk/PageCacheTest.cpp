@@ -38,6 +38,7 @@ class RecordingFileSystem final : public os::FileSystem {
   os::Status SetReadOnly(const std::string& p, bool r) override { return base_.SetReadOnly(p, r); }
   os::Status Remove(const std::string& p) override { return base_.Remove(p); }
   os::Status Rename(const std::string& from, const std::string& to) override { return base_.Rename(from, to); }
+  os::Status SyncDirectory(const std::string& path) override { return base_.SyncDirectory(path); }
 
  private:
   class Handle final : public os::FileHandle {

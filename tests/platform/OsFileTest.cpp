@@ -148,6 +148,38 @@ TEST_F(OsFileTest, DropUnflushedRestoresTheLastFlushedState) {
   EXPECT_EQ(ReadAll(path), flushed);
 }
 
+// A power cut loses the name of a file whose folder was not flushed after
+// it was created, even when its bytes were; the folder's flush is one of the
+// flushes FailSync chooses among.
+TEST_F(OsFileTest, APowerCutLosesNamesTheFolderNeverFlushed) {
+  for (const bool folderFlushed : {false, true}) {
+    SCOPED_TRACE(folderFlushed ? "folder flushed" : "folder not flushed");
+    const std::string created = dir.File(folderFlushed ? "kept.bin" : "lost.bin");
+    os::FaultFileSystem fs;
+    std::unique_ptr<os::FileHandle> h;
+    os::OpenOptions o;
+    o.access = os::kAccessRead | os::kAccessWrite;
+    o.create = true;
+    ASSERT_TRUE(fs.Open(created, o, h).ok());
+    uint8_t b = 5;
+    ASSERT_TRUE(h->WriteAt(0, &b, 1).ok());
+    ASSERT_TRUE(h->Sync().ok());
+    if (folderFlushed) {
+      fs.FailSync(1);
+      EXPECT_EQ(fs.SyncDirectory(created).error, EIO);
+      EXPECT_TRUE(fs.SyncDirectory(created).ok());
+      EXPECT_EQ(fs.SyncCount(), 3);
+    }
+    h->Close();
+    fs.DropUnflushed();
+    os::FileInfo info;
+    ASSERT_TRUE(os::FileSystem::Default().Stat(created, info).ok());
+    EXPECT_EQ(info.exists, folderFlushed);
+    EXPECT_TRUE(fs.Stat(path, info).ok() && info.exists) << "a file that was there before keeps its name";
+  }
+  EXPECT_EQ(os::FileSystem::Default().SyncDirectory(dir.File("no-such-folder/x")).error, ENOENT);
+}
+
 }  // namespace
 
 namespace {
