@@ -238,6 +238,72 @@ TEST_P(CrashPointTest, EveryStopOfACommitLeavesTheStateBeforeOrAfterIt) {
   }
 }
 
+// A recovery stopped in its turn. The commit is killed half-way through its
+// page writes (its journal whole, some pages overwritten); the next open's
+// recovery, and the sweep of its connect, are then stopped at each of their
+// writes (a kill) or flushes (a power cut). The journal stays valid until a
+// recovery has ended, so the open after that plays it again: the rows are
+// those of before the commit and the check finds nothing.
+TEST_P(CrashPointTest, ARecoveryStoppedAnywhereIsPlayedAgainByTheNextOpen) {
+  const bool powerCut = GetParam();
+  const Scenario& s = kScenarios[1];
+  Build(s);
+  const Rows before = RowsOf(path);
+  int writes = 0, journalFirst = 0;
+  {
+    tiv::os::FaultFileSystem fs;
+    int w0 = 0;
+    Restore();
+    ASSERT_TRUE(Run(s, fs, false, [&] { w0 = fs.WriteCount(); }));
+    writes = fs.WriteCount() - w0;
+    while (journalFirst < writes && fs.WritePath(w0 + journalFirst + 1) == path + "-journal") ++journalFirst;
+  }
+  Restore();
+  {
+    tiv::os::FaultFileSystem fs;
+    ASSERT_FALSE(Run(s, fs, false, [&] { fs.FailWrite(journalFirst + (writes - journalFirst) / 2, kForever); }));
+  }
+  const std::string journal = path + "-journal";
+  ASSERT_TRUE(std::filesystem::exists(journal));
+  const Bytes hotDb = ReadAll(path), hotJournal = ReadAll(journal);
+  auto restoreHot = [&] {
+    WriteAll(path, hotDb);
+    WriteAll(journal, hotJournal);
+  };
+  auto recover = [&](tiv::os::FaultFileSystem& fs) {
+    try {
+      Connection c(path, fs);
+    } catch (const EABSException&) {
+      // stopped
+    }
+  };
+  int points = 0;
+  {
+    restoreHot();
+    tiv::os::FaultFileSystem fs;
+    recover(fs);
+    points = powerCut ? fs.SyncCount() : fs.WriteCount();
+  }
+  ASSERT_GT(points, 1);
+  for (int k = 1; k <= points; ++k) {
+    SCOPED_TRACE((powerCut ? "recovery cut at flush " : "recovery killed at write ") + std::to_string(k));
+    restoreHot();
+    {
+      tiv::os::FaultFileSystem fs;
+      if (powerCut)
+        fs.FailSync(k, kForever);
+      else
+        fs.FailWrite(k, kForever);
+      recover(fs);
+      if (powerCut) fs.DropUnflushed();
+    }
+    const TABSCheckReport report = CheckDatabase(path, TABSPassword{});
+    EXPECT_TRUE(report.Ok() && report.notes.empty()) << ::testing::PrintToString(report.Lines());
+    EXPECT_EQ(RowsOf(path), before);
+    EXPECT_FALSE(std::filesystem::exists(journal));
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Stops, CrashPointTest, ::testing::Values(false, true),
                          [](const ::testing::TestParamInfo<bool>& p) { return p.param ? "PowerCut" : "Kill"; });
 
