@@ -26,6 +26,9 @@ struct SummaryLine {
 
 class SummaryReporter : public benchmark::ConsoleReporter {
  public:
+  // A reporter given to RunSpecifiedBenchmarks does not follow
+  // --benchmark_color, so color goes only to a terminal.
+  explicit SummaryReporter(bool color) : ConsoleReporter(color ? OO_Defaults : OO_Tabular) {}
   void ReportRuns(const std::vector<Run>& reports) override;
   // Lines whose benchmarks did not run (filtered out) are left out; a
   // benchmark that failed shows its error.

@@ -44,7 +44,8 @@
 //
 // Reads run on a table loaded with the clock stopped, then closed and
 // opened again, as an application starting anew finds it; each engine keeps
-// its default page cache. Writes get a new database in a temporary folder
+// its default page cache (ours: 1,000 pages of 4 KiB; SQLite: 2,000 KiB),
+// which the 100k table outgrows in both. Writes get a new database in a temporary folder
 // (TMPDIR, else /tmp: keep it on the disk being measured) for every
 // iteration. Every result is checked after the clock stops: row counts,
 // sums of keys, key order, lookups that must hit or miss. A failed check
@@ -180,7 +181,7 @@ void Inserts(benchmark::State& state, const Maker<Table>& make, int rows, bool o
 // ---- reads --------------------------------------------------------------------
 
 // A table of kRows loaded and opened again with the clock stopped; `read`
-// is timed, `check` runs on its last answer after the clock stops.
+// is timed, and `check` judges each of its answers with the clock stopped.
 template <typename Table, typename Result>
 void Reads(benchmark::State& state, const Maker<Table>& make, const std::function<Result(Table&)>& read,
            const std::function<bool(const Result&)>& check) {
@@ -189,9 +190,8 @@ void Reads(benchmark::State& state, const Maker<Table>& make, const std::functio
   Guarded(state, [&] {
     Build(make, files.path, rows);
     std::unique_ptr<Table> t = make(files.path, false);
-    Result result{};
     for (auto _ : state) {
-      result = read(*t);
+      const Result result = read(*t);
       state.PauseTiming();
       Check(state, check(result), "the reads did not see the rows they must");
       state.ResumeTiming();
@@ -594,7 +594,7 @@ int main(int argc, char** argv) {
 
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  compare::SummaryReporter reporter;
+  compare::SummaryReporter reporter(isatty(STDOUT_FILENO) != 0);
   benchmark::RunSpecifiedBenchmarks(&reporter);
   reporter.PrintSummary(std::cout, Summary());
   benchmark::Shutdown();
