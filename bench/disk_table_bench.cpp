@@ -1,4 +1,4 @@
-// A disk table with two indexes: 100,000 inserts (each committed, as a
+// A disk table with two indexes (BenchTable.h, d left empty): 100,000 inserts (each committed, as a
 // record change outside a transaction is), then every record read back
 // through each index in order. The multi-user runs pay for the table locks
 // (a write lock around each change, a read lock around each cursor step)
@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchTable.h"
 #include "core/ZUDVariant.h"
 #include "disk/ZUDDiskEngine.h"
 #include "os/OsRandom.h"
@@ -31,25 +32,7 @@ struct TempTable {
     session.multiUser = multiUser;
     data.Open(path.string(), TABSPassword{}, multiUser, false);
     data.Connect(session);
-    TABSFieldDefs fields;
-    TABSFieldDef* k = fields.AddNew();
-    k->SetName("k");
-    k->SetDataType(aftInteger);
-    TABSFieldDef* s = fields.AddNew();
-    s->SetName("s");
-    s->SetDataType(aftString, 40);
-    TABSFieldDef* x = fields.AddNew();
-    x->SetName("x");
-    x->SetDataType(aftDouble);
-    TABSIndexDefs indexes;
-    TABSIndexDef* byK = indexes.AddNew();
-    byK->SetName("by_k");
-    byK->unique = true;
-    byK->FillColumns({"k"}, {"ASC"}, {"CASE"});
-    TABSIndexDef* byS = indexes.AddNew();
-    byS->SetName("by_s");
-    byS->FillColumns({"s"}, {"ASC"}, {"NO_CASE"});
-    table = &data.CreateTable(session, "bench", fields, indexes);
+    table = &CreateBenchTable(data, session);
   }
   ~TempTable() {
     data.Disconnect(session);
@@ -62,11 +45,11 @@ struct TempTable {
     table->InitRecordForInsert(r.data());
     TABSVariant k, s, x;
     k.SetAsInteger(key);
-    WriteFieldValue(table->FieldDefs(), r.data(), 0, k);
+    WriteFieldValue(table->FieldDefs(), r.data(), kBenchK, k);
     s.SetAsString("nombre " + std::to_string(int64_t{key} * 7919 % kRecords));
-    WriteFieldValue(table->FieldDefs(), r.data(), 1, s);
+    WriteFieldValue(table->FieldDefs(), r.data(), kBenchS, s);
     x.SetAsDouble(key / 3.0);
-    WriteFieldValue(table->FieldDefs(), r.data(), 2, x);
+    WriteFieldValue(table->FieldDefs(), r.data(), kBenchX, x);
     table->InsertRecord(session, r.data());
   }
   // Every record in physical order, one cursor step at a time.

@@ -1,5 +1,7 @@
 #include "CompareTables.h"
 
+#include "BenchTable.h"
+
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -75,28 +77,7 @@ OurTable::OurTable(const std::string& path, bool create, bool durable) {
   data_.Pages().SetDurableCommits(durable);
   data_.Connect(session_);
   if (create) {
-    TABSFieldDefs fields;
-    TABSFieldDef* k = fields.AddNew();
-    k->SetName("k");
-    k->SetDataType(aftInteger);
-    TABSFieldDef* s = fields.AddNew();
-    s->SetName("s");
-    s->SetDataType(aftString, 40);
-    TABSFieldDef* d = fields.AddNew();
-    d->SetName("d");
-    d->SetDataType(aftDate);
-    TABSFieldDef* x = fields.AddNew();
-    x->SetName("x");
-    x->SetDataType(aftDouble);
-    TABSIndexDefs indexes;
-    TABSIndexDef* byK = indexes.AddNew();
-    byK->SetName("by_k");
-    byK->unique = true;
-    byK->FillColumns({"k"}, {"ASC"}, {"CASE"});
-    TABSIndexDef* byS = indexes.AddNew();
-    byS->SetName("by_s");
-    byS->FillColumns({"s"}, {"ASC"}, {"NO_CASE"});
-    table_ = &data_.CreateTable(session_, "bench", fields, indexes);
+    table_ = &CreateBenchTable(data_, session_);
   } else {
     table_ = &data_.OpenTable(session_, "bench");
   }
