@@ -35,15 +35,26 @@ std::string MakeDatabase(const ScratchDir& dir, int rows) {
 TEST(ZudadminTables, CreateImportTablesAndDump) {
   ScratchDir dir;
   const std::string db = MakeDatabase(dir, 0);
-  // Line 4 fails (duplicate key); lines 2 and 3 stay, line 5 is not read.
+  // Line 4 fails (duplicate key); line 5 is not read. The file is one
+  // transaction: nothing stays. A commit per record (--batch 1): lines 2
+  // and 3 stay.
   WriteText(dir.File("p.csv"),
             "id,nombre,alta,nota,saldo\n"
             "1,Ana,2024-01-31,\"hola, \"\"mundo\"\"\",\"12,5\"\n"
             "2,,15/02/2023,,\n"
             "1,Otra,,,\n"
             "5,Eva,,,\n");
-  const ToolRun import = Zudadmin({"import", db, "personas", dir.File("p.csv")});
+  const ToolRun whole = Zudadmin({"import", db, "personas", dir.File("p.csv")});
+  EXPECT_EQ(whole.exitCode, 1);
+  EXPECT_TRUE(whole.Has("0 records imported"));
+  const ToolRun none = Zudadmin({"tables", db});
+  ASSERT_EQ(none.lines.size(), 2u);
+  EXPECT_EQ(none.lines[1].substr(none.lines[1].rfind('\t') + 1), "0");
+  for (const char* bad : {"0", "x", "2x"})
+    EXPECT_EQ(Zudadmin({"import", db, "personas", dir.File("p.csv"), "--batch", bad}).exitCode, 2) << bad;
+  const ToolRun import = Zudadmin({"import", db, "personas", dir.File("p.csv"), "--batch", "1"});
   EXPECT_EQ(import.exitCode, 1);
+  EXPECT_TRUE(import.Has("2 records imported"));
 
   const ToolRun tables = Zudadmin({"tables", db});
   ASSERT_EQ(tables.lines.size(), 2u);

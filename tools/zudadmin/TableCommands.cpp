@@ -2,10 +2,14 @@
 //
 //   create-table FILE TABLE "name TYPE[(size)] [NOT NULL], ..."
 //                [--index NAME:FIELD[,FIELD...][:unique]]...
-//   import FILE TABLE CSVFILE   header row = field names; an empty value
+//   import FILE TABLE CSVFILE [--batch N]
+//                               header row = field names; an empty value
 //                               not quoted = NULL, "" = an empty value;
-//                               dates dd/mm/yyyy or yyyy-mm-dd; a bad row
-//                               stops with its line number, earlier rows stay
+//                               dates dd/mm/yyyy or yyyy-mm-dd. The file is
+//                               one transaction, or one per N records with
+//                               --batch: a bad row stops with its line
+//                               number, and only the records of the
+//                               transactions committed before it stay
 //   tables FILE                 name, table id, record count
 //   schema FILE TABLE           the definitions: "field: ..." per field,
 //                               "index: ..." per index
@@ -30,6 +34,8 @@
 //                               FILE.bak), 1 when it could not repair (the
 //                               file is unchanged; the error on stderr)
 #include "TableCommands.h"
+
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -205,6 +211,23 @@ int64_t ForEachRecord(TABSDiskTableData& t, TABSSessionInfo& s, Visit visit) {
   return count;
 }
 
+// A count of the records read so far on stderr, rewritten in place, when
+// stderr is a terminal; nothing otherwise (a pipe or a log gets the final
+// line on stdout only).
+class ImportProgress {
+ public:
+  ImportProgress() : shown_(isatty(STDERR_FILENO) == 1) {}
+  void Show(int64_t records) {
+    if (shown_ && records % 1000 == 0) std::cerr << "\r" << records << " records read" << std::flush;
+  }
+  void Done() {
+    if (shown_) std::cerr << "\r\033[K" << std::flush;
+  }
+
+ private:
+  bool shown_;
+};
+
 }  // namespace
 
 void SetDurableCommits(bool durable) { gDurable = durable; }
@@ -257,14 +280,33 @@ int CreateTableCommand(const std::string& file, const TABSPassword& password, co
 }
 
 int ImportCommand(const std::string& file, const TABSPassword& password, const std::vector<std::string>& args) {
-  if (args.size() != 2) throw UsageText{"import needs TABLE and CSVFILE"};
-  std::ifstream in(args[1], std::ios::binary);
+  // --batch N: a commit every N records; without it the whole file is one
+  // transaction, so a file that fails half-way leaves the table as it was.
+  int64_t batch = 0;
+  std::vector<std::string> rest;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] != "--batch") {
+      rest.push_back(args[i]);
+      continue;
+    }
+    if (i + 1 >= args.size()) throw UsageText{"--batch needs a number of records"};
+    try {
+      size_t used = 0;
+      batch = std::stoll(args[++i], &used);
+      if (used != args[i].size() || batch < 1) throw std::invalid_argument("batch");
+    } catch (const std::exception&) {
+      throw UsageText{"--batch takes a number of records, 1 or more: '" + args[i] + "'"};
+    }
+  }
+  if (rest.size() != 2) throw UsageText{"import needs TABLE and CSVFILE"};
+  const std::vector<std::string>& names = rest;
+  std::ifstream in(names[1], std::ios::binary);
   if (!in) {
-    std::cerr << "zudadmin: cannot open " << args[1] << "\n";
+    std::cerr << "zudadmin: cannot open " << names[1] << "\n";
     return 1;
   }
   Connection c(file, password);
-  TABSDiskTableData& t = c.data.OpenTable(c.session, args[0]);
+  TABSDiskTableData& t = c.data.OpenTable(c.session, names[0]);
   std::vector<std::string> header, values;
   std::vector<bool> quoted;
   int line = 0, nextLine = 1;
@@ -273,24 +315,31 @@ int ImportCommand(const std::string& file, const TABSPassword& password, const s
   for (const std::string& name : header) {
     const int n = t.FieldDefs().IndexOfName(Trim(name));
     if (n < 0) {
-      std::cerr << "zudadmin: line 1: no field '" << Trim(name) << "' in table " << args[0] << "\n";
+      std::cerr << "zudadmin: line 1: no field '" << Trim(name) << "' in table " << names[0] << "\n";
       return 1;
     }
     columns.push_back(n);
   }
   std::vector<char> record(static_cast<size_t>(t.FieldDefs().MemoryRecordSize()));
-  int64_t imported = 0;
+  // imported: committed; pending: inserted in the running transaction.
+  int64_t imported = 0, pending = 0;
+  ImportProgress progress;
+  auto fail = [&](const std::string& message) {
+    if (c.session.inTransaction) c.data.Rollback(c.session);
+    progress.Done();
+    std::cerr << "zudadmin: line " << line << ": " << message << "\n";
+    std::cout << imported << " records imported\n";
+    return 1;
+  };
   while (ReadCsvRecord(in, values, quoted, line, nextLine)) {
     // A blank line; with one field it is a record whose value is NULL, as
     // dump --csv writes it.
     if (columns.size() > 1 && values.size() == 1 && values[0].empty() && !quoted[0]) continue;
-    if (values.size() != columns.size()) {
-      std::cerr << "zudadmin: line " << line << ": " << values.size() << " values, the header names " << columns.size()
-                << " fields\n";
-      std::cout << imported << " records imported\n";
-      return 1;
-    }
+    if (values.size() != columns.size())
+      return fail(std::to_string(values.size()) + " values, the header names " + std::to_string(columns.size()) +
+                  " fields");
     try {
+      if (!c.session.inTransaction) c.data.StartTransaction(c.session);
       t.InitRecordForInsert(record.data());
       for (size_t i = 0; i < columns.size(); ++i) {
         const int n = columns[i];
@@ -319,13 +368,23 @@ int ImportCommand(const std::string& file, const TABSPassword& password, const s
         WriteFieldValue(t.FieldDefs(), record.data(), n, v);
       }
       t.InsertRecord(c.session, record.data());
-      ++imported;
+      if (++pending == batch) {
+        c.data.Commit(c.session, false);
+        imported += pending;
+        pending = 0;
+      }
     } catch (const EABSException& e) {
-      std::cerr << "zudadmin: line " << line << ": " << e.what() << "\n";
-      std::cout << imported << " records imported\n";
-      return 1;
+      return fail(e.what());
     }
+    progress.Show(imported + pending);
   }
+  try {
+    if (c.session.inTransaction) c.data.Commit(c.session, false);
+  } catch (const EABSException& e) {
+    return fail(e.what());
+  }
+  imported += pending;
+  progress.Done();
   std::cout << imported << " records imported\n";
   return 0;
 }
