@@ -904,6 +904,13 @@ bool TABSDiskPageManager::RecoverDeadCommit() {
         Access access(*this);
         const RecoveringScope recovering(recovering_);
         ReadHeader();
+        // The counter moves first, so the journal is stale before a page
+        // goes back: a kill in between leaves those pages taken (the sweep
+        // of dead connections gives them back), never a journal that frees
+        // them a second time once another connection took them again.
+        header_.CommitCounter = static_cast<int32_t>(static_cast<uint32_t>(header_.CommitCounter) + 1u);
+        WriteHeader(false);
+        FlushFileBuffers();
         ReleaseDeadSessionPages(j.addedPages);
         FlushFileBuffers();
       }

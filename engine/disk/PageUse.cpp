@@ -166,6 +166,9 @@ std::vector<int32_t> TABSPageUse::Unreached(TABSDiskPageManager& pm) const {
 
 int32_t ReclaimUnreachedPages(TABSDiskDatabaseData& data, TABSSessionInfo& s) {
   TABSDiskPageManager& pm = data.Pages();
+  // A dead commit's pages are put back before anything is judged: a walk
+  // over half-written pages would call the wrong ones unreached.
+  pm.RecoverIfCommitDied();
   const int32_t total = pm.GetPageCount();
   // A header that counts more pages than the file holds is damage: the
   // check names it, the sweep keeps off.
@@ -178,11 +181,13 @@ int32_t ReclaimUnreachedPages(TABSDiskDatabaseData& data, TABSSessionInfo& s) {
     const std::string table = "table '" + e.TableName + "'";
     Walking(use, table, [&] {
       TABSDiskTableData& t = data.OpenTable(s, e.TableName);
+      // One read operation for the whole table, as the check holds it: the
+      // table's state is the file's as it is now, for every walk below.
+      TABSTableData::ReadScope read(t, s);
       CollectTablePages(t, s, table, use);
       for (const auto& [pageNo, count] : t.DiskRecords().IndexedPages(s.sessionID))
         use.Claim(pageNo, RecordPagesOwner(table), ptTableRecord);
       if (!t.DiskBlobs()) return;
-      TABSTableData::ReadScope read(t, s);
       t.IndexManager().ForEachRecord(s.sessionID, [&](const char* record, const TABSRecordID& id) {
         ClaimRecordBlobs(t, s, record, id, table, use);
       });

@@ -304,6 +304,47 @@ TEST_P(CrashPointTest, ARecoveryStoppedAnywhereIsPlayedAgainByTheNextOpen) {
   }
 }
 
+// A commit killed with its journal sealed and State 1 not yet written: the
+// next open gives its new pages back. If that open dies before it removes
+// the journal, the journal must not give the pages back a second time once
+// a live connection (B, open since before the kill) has taken them again.
+TEST_F(CrashPointTest, ASealedJournalGivesItsPagesBackOnce) {
+  const Scenario& s = kScenarios[0];
+  Build(s);
+  const std::string journal = path + "-journal";
+  int writes = 0, journalFirst = 0;
+  {
+    tiv::os::FaultFileSystem fs;
+    int w0 = 0;
+    Restore();
+    ASSERT_TRUE(Run(s, fs, false, [&] { w0 = fs.WriteCount(); }));
+    writes = fs.WriteCount() - w0;
+    while (journalFirst < writes && fs.WritePath(w0 + journalFirst + 1) == journal) ++journalFirst;
+  }
+  Restore();
+  const Rows before = RowsOf(path);
+  Connection b(path);
+  {
+    tiv::os::FaultFileSystem fs;
+    ASSERT_FALSE(Run(s, fs, false, [&] { fs.FailWrite(journalFirst + 1, kForever); }));
+  }
+  ASSERT_TRUE(std::filesystem::exists(journal));
+  const Bytes sealed = ReadAll(journal);
+  { Connection r(path); }  // gives the pages back and removes the journal
+  WriteAll(journal, sealed);  // as if r had died before removing it
+  b.data.StartTransaction(b.session);
+  for (int32_t id = 500; id < 560; ++id) b.Insert(id, 1);
+  { Connection c(path); }  // finds the journal again
+  b.data.Commit(b.session, false);
+  Rows want = before;
+  for (const auto& [id, row] : b.Read())
+    if (id >= 500) want.emplace(id, row);
+  EXPECT_EQ(want.size(), before.size() + 60);
+  const TABSCheckReport report = CheckDatabase(path, TABSPassword{});
+  EXPECT_TRUE(report.Ok()) << ::testing::PrintToString(report.Lines());
+  EXPECT_EQ(b.Read(), want);
+}
+
 INSTANTIATE_TEST_SUITE_P(Stops, CrashPointTest, ::testing::Values(false, true),
                          [](const ::testing::TestParamInfo<bool>& p) { return p.param ? "PowerCut" : "Kill"; });
 
