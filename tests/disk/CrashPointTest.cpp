@@ -330,7 +330,7 @@ TEST_F(CrashPointTest, ASealedJournalGivesItsPagesBackOnce) {
   }
   ASSERT_TRUE(std::filesystem::exists(journal));
   const Bytes sealed = ReadAll(journal);
-  { Connection r(path); }  // gives the pages back and removes the journal
+  { Connection r(path); }     // gives the pages back and removes the journal
   WriteAll(journal, sealed);  // as if r had died before removing it
   b.data.StartTransaction(b.session);
   for (int32_t id = 500; id < 560; ++id) b.Insert(id, 1);
