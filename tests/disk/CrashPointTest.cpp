@@ -170,6 +170,28 @@ class CrashPointTest : public ::testing::TestWithParam<bool> {
     }
     return committed;
   }
+  // The scenario's commit run whole from the built state: how many writes
+  // and flushes it makes, and how many of its first writes are the
+  // journal's, up to its header.
+  struct Shape {
+    int writes = 0, syncs = 0, journalFirst = 0;
+  };
+  Shape Learn(const Scenario& s, bool flush) {
+    Shape shape;
+    tiv::os::FaultFileSystem fs;
+    int w0 = 0, s0 = 0;
+    Restore();
+    const bool committed = Run(s, fs, flush, [&] {
+      w0 = fs.WriteCount();
+      s0 = fs.SyncCount();
+    });
+    EXPECT_TRUE(committed);
+    shape.writes = fs.WriteCount() - w0;
+    shape.syncs = fs.SyncCount() - s0;
+    while (shape.journalFirst < shape.writes && fs.WritePath(w0 + shape.journalFirst + 1) == path + "-journal")
+      ++shape.journalFirst;
+    return shape;
+  }
 };
 
 TEST_P(CrashPointTest, EveryStopOfACommitLeavesTheStateBeforeOrAfterIt) {
@@ -180,20 +202,7 @@ TEST_P(CrashPointTest, EveryStopOfACommitLeavesTheStateBeforeOrAfterIt) {
     const Rows before = RowsOf(path);
     // The commit whole, to learn its rows and how many writes and flushes
     // it makes.
-    int writes = 0, syncs = 0, journalFirst = 0;
-    {
-      tiv::os::FaultFileSystem fs;
-      int w0 = 0, s0 = 0;
-      Restore();
-      ASSERT_TRUE(Run(s, fs, powerCut, [&] {
-        w0 = fs.WriteCount();
-        s0 = fs.SyncCount();
-      }));
-      writes = fs.WriteCount() - w0;
-      syncs = fs.SyncCount() - s0;
-      // The commit's first writes are its journal's, up to its header.
-      while (journalFirst < writes && fs.WritePath(w0 + journalFirst + 1) == path + "-journal") ++journalFirst;
-    }
+    const auto [writes, syncs, journalFirst] = Learn(s, powerCut);
     ASSERT_GT(journalFirst, 0);
     const Rows after = RowsOf(path);
     ASSERT_NE(before, after);
@@ -227,7 +236,9 @@ TEST_P(CrashPointTest, EveryStopOfACommitLeavesTheStateBeforeOrAfterIt) {
       else
         ADD_FAILURE() << "neither the rows of before (" << before.size() << ") nor of after (" << after.size()
                       << "): " << rows.size();
-      if (unsealed) EXPECT_EQ(rows, before);
+      if (unsealed) {
+        EXPECT_EQ(rows, before);
+      }
       EXPECT_TRUE(report.Ok() && report.notes.empty()) << ::testing::PrintToString(report.Lines());
       EXPECT_FALSE(std::filesystem::exists(path + "-journal"));
       // And the next writer goes on.
@@ -249,15 +260,8 @@ TEST_P(CrashPointTest, ARecoveryStoppedAnywhereIsPlayedAgainByTheNextOpen) {
   const Scenario& s = kScenarios[1];
   Build(s);
   const Rows before = RowsOf(path);
-  int writes = 0, journalFirst = 0;
-  {
-    tiv::os::FaultFileSystem fs;
-    int w0 = 0;
-    Restore();
-    ASSERT_TRUE(Run(s, fs, false, [&] { w0 = fs.WriteCount(); }));
-    writes = fs.WriteCount() - w0;
-    while (journalFirst < writes && fs.WritePath(w0 + journalFirst + 1) == path + "-journal") ++journalFirst;
-  }
+  const Shape shape = Learn(s, false);
+  const int writes = shape.writes, journalFirst = shape.journalFirst;
   Restore();
   {
     tiv::os::FaultFileSystem fs;
@@ -312,15 +316,7 @@ TEST_F(CrashPointTest, ASealedJournalGivesItsPagesBackOnce) {
   const Scenario& s = kScenarios[0];
   Build(s);
   const std::string journal = path + "-journal";
-  int writes = 0, journalFirst = 0;
-  {
-    tiv::os::FaultFileSystem fs;
-    int w0 = 0;
-    Restore();
-    ASSERT_TRUE(Run(s, fs, false, [&] { w0 = fs.WriteCount(); }));
-    writes = fs.WriteCount() - w0;
-    while (journalFirst < writes && fs.WritePath(w0 + journalFirst + 1) == journal) ++journalFirst;
-  }
+  const int journalFirst = Learn(s, false).journalFirst;
   Restore();
   const Rows before = RowsOf(path);
   Connection b(path);
