@@ -49,8 +49,26 @@
 //     covers the M pages the file holds, and nothing it allocates is sized
 //     by the header's count.
 //
-// The pages the walks reach are those PageUse.h lists: between commits
-// every page marked in use in a PFS page is reached by exactly one of them.
+// The pages the walks reach. Between commits every page marked in use in
+// a PFS page is reached by exactly one of these, and nothing else takes
+// pages:
+//   - the free-space map itself: PFS page k at k*P and EAM page k at k*XE
+//     (k*XE + 1 when that is a PFS page), placed by arithmetic and marked
+//     in use when they are made (FreeSpaceMap.h). Page 0 is PFS page 0 and
+//     page 1 EAM page 0;
+//   - the system directory, a chain from page 2, and the two files it
+//     names: the table list (a chain) and the active sessions file (a
+//     direct file);
+//   - per table, from its table list entry: the metadata and most-updated
+//     chains and the locks file; from the metadata: the record page index
+//     tree, every index tree (root in its definition) and the BLOB page
+//     index tree;
+//   - the record pages, reached through the record page index;
+//   - the small BLOB pages, listed by the BLOB page index and named by
+//     the references of the records whose values they hold; they are
+//     shared by many values, so every claim of one is the table's;
+//   - a large BLOB value's data pages and page-list pages, reached through
+//     the reference in its record; they belong to that record's field.
 //
 // Contract
 //  1. A page claimed by a walk whose PFS bit is clear gives
@@ -91,13 +109,10 @@
 //     have been written yet: a page the first pass found unreadable or
 //     without a signature is a fault only when a walk reaches it or no
 //     other connection is open.
-//  6. Its open and connect recover as any does: a dead commit's journal
-//     is played back, and when the check has the file to itself the pages
-//     dead connections took are given back (SessionsFile.h contract 6).
-//     After that it never writes: every walk goes through the check's own
-//     session, which the check rolls back before it disconnects; page
-//     types and raw pages are read straight from the file. A file no crash
-//     left anything in has the same bytes after a check, whatever it found.
+//  6. It never writes: every walk goes through the check's own session,
+//     which the check rolls back before it disconnects; page types and raw
+//     pages are read straight from the file. The file's bytes are the same
+//     after a check, whatever it found.
 //  7. Failures: an engine error (EABSException) becomes a line of the
 //     report, never an exception; anything else (out of memory) is raised.
 #pragma once

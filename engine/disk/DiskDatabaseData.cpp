@@ -5,7 +5,6 @@
 #include <stdexcept>
 
 #include "core/ZUDExcept.h"
-#include "disk/PageUse.h"
 
 namespace {
 using Guard = std::lock_guard<std::recursive_mutex>;
@@ -33,16 +32,6 @@ void TABSDiskDatabaseData::Open(const std::string& fileName, const TABSPassword&
   db->OpenDatabase(fileName, password, multiUser, exclusive, needRepair, readOnly);
   sessionsArea_ = std::make_unique<TABSDirectFileLockArea>(db->SessionsFile());
   sessionsFile_ = std::make_unique<TABSActiveSessionsFile>(*sessionsArea_);
-  // An open that may write marks its slots and sweeps what dead
-  // connections left (SessionsFile.h contracts 5 and 6).
-  if (!db->PageManager().ReadOnly()) {
-    sessionsFile_->SetSweep([this](int32_t sessionID) { return SweepDeadConnections(sessionID); });
-    // Single-user: the claim's mark is slot 0's, whichever session takes;
-    // an open without the claim holds no slot to mark (and takes no page).
-    db->PageManager().SetBeforeTakingPages([this](int32_t sessionID) {
-      if (sessionsFile_ && (multiUser_ || holdsAllSlots_)) sessionsFile_->MarkTaking(multiUser_ ? sessionID : 0);
-    });
-  }
   tableLocks_ = std::make_unique<TABSDatabaseTableLockManager>(db->MaxConnections(), exclusive);
   multiUser_ = multiUser;
   db_ = std::move(db);
@@ -144,23 +133,6 @@ void TABSDiskDatabaseData::Disconnect(TABSSessionInfo& session) {
   if (holdsAllSlots_) sessionsFile_->UnlockAllSlots();
   holdsAllSlots_ = false;
   readOnly_ = false;
-}
-
-bool TABSDiskDatabaseData::SweepDeadConnections(int32_t sessionID) {
-  TABSSessionInfo sweeper;
-  sweeper.multiUser = multiUser_;
-  sweeper.sessionID = sessionID;
-  AttachSession(sweeper);
-  int32_t freed = -1;
-  try {
-    freed = ReclaimUnreachedPages(*this, sweeper);
-    Pages().RollbackSession(sessionID);
-  } catch (const EABSException& x) {
-    std::fprintf(stderr, "tivoran: sweeping the pages of dead connections of '%s': %s\n", name_.c_str(), x.what());
-    freed = -1;
-  }
-  DetachSession(sweeper);
-  return freed >= 0;
 }
 
 int32_t TABSDiskDatabaseData::OtherConnections(const TABSSessionInfo& session) {

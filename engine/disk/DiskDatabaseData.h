@@ -25,11 +25,6 @@
 //     never stored still held (DiskTableData.h contract 10) and gives the
 //     slot back (single-user: the last session gives all of them back);
 //     the session leaves the list even when giving the slot back fails.
-//     An open that may write marks the slots it holds, and a connect or
-//     disconnect that finds the file to itself sweeps the pages dead
-//     connections took from the map and nothing reaches
-//     (SessionsFile.h contracts 5 and 6, PageUse.h contract 3), through a
-//     session of its own that it rolls back before it answers.
 //  3. StartTransaction, Commit and Rollback run a session's transaction.
 //     Commit outside one, or Rollback outside one, raises 20229. Commit in
 //     multi-user mode first turns the session's transaction-write locks
@@ -130,10 +125,6 @@ class TABSDiskDatabaseData : public TABSDatabaseData {
   // The locks of a finished transaction are gone, in the lists and in the
   // page cache's counts; failures are reported, not raised.
   void EndTransactionLocks(TABSSessionInfo& session) noexcept;
-  // The sweep of contract 2 with page-manager session `sessionID`; true
-  // when the pages are accounted for, false (reported on stderr) when the
-  // walk met damage or an engine error.
-  bool SweepDeadConnections(int32_t sessionID);
 
   bool multiUser_ = false;
   bool readOnly_ = false;

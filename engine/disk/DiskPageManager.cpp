@@ -62,7 +62,6 @@ TABSPage::Refresh TABSDiskPageManager::RefreshCachedPage(TABSPage* page) {
 // Page numbers
 
 void TABSDiskPageManager::AllocPageNo(TABSPage* page) {
-  if (beforeTakingPages_) beforeTakingPages_(page->SessionID);
   page->PageNo = FreeSpaceManager().AllocatePage();
   page->AllocBuffer();
 }

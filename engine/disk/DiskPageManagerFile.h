@@ -153,7 +153,6 @@
 
 #include <array>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -287,16 +286,6 @@ class TABSDiskPageManager : public TABSPageManager {
   // the header lock, which plays back a dead commit's journal, or waits
   // for a live commit to end. Cheap otherwise: one read of the State byte.
   void RecoverIfCommitDied();
-  // The pages a dead connection took from the map and nothing reaches,
-  // marked free again: those its commit's journal lists, or those the sweep
-  // of dead connections found (PageUse.h). Skips the fixed pages, the map
-  // pages, numbers past the page count and pages already free.
-  void ReleaseDeadSessionPages(const std::vector<int32_t>& pages);
-  // Called with the session's id before a page is taken from the map for
-  // it: the owner of the connection slots marks the slot first, so a
-  // connection that dies leaves a mark beside the pages it took
-  // (SessionsFile.h).
-  void SetBeforeTakingPages(std::function<void(int32_t sessionID)> hook) { beforeTakingPages_ = std::move(hook); }
 
   // Page level (DiskPageManager.cpp).
   int32_t GetPageCount() override;
@@ -363,8 +352,9 @@ class TABSDiskPageManager : public TABSPageManager {
   void RestoreImages(const TABSJournalContents& journal);
   void AfterFailedCommit(int32_t sessionID, const std::vector<int32_t>& added) noexcept;
   void DropCachedPages();
+  // The pages a dead commit's session allocated, marked free again.
+  void ReleaseDeadSessionPages(const std::vector<int32_t>& pages);
 
-  std::function<void(int32_t)> beforeTakingPages_;
   TABSDatabaseFile file_;
   TABSDatabaseHeader header_;
   TABSCryptoCheckBlock checkBlock_;

@@ -4,11 +4,14 @@
 // flushes (a power cut: what was not flushed is gone). The database is then
 // reopened as the next process would open it, and must hold exactly the
 // rows of before or of after the commit, pass the engine's check, and have
-// no journal left beside it. A commit stopped before its journal is whole
-// (the journal's first writes) leaves the pages its transaction took from
-// the free-space map marked in use and reached by nothing, with its
-// connection slot's mark: the check's own connect, alone with the file,
-// gives them back, so the check finds nothing there either.
+// no journal left beside it.
+//
+// One gap stays, and the test holds it to exactly that: pages are taken
+// from the free-space map while the transaction runs, before its commit,
+// and a process stopped before its journal is whole (the journal's first
+// writes) leaves those pages marked in use and reached by nothing, as a
+// process killed before it commits does. The check reports them as leaks;
+// the data is that of before the commit.
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -27,6 +30,11 @@ using Rows = std::multimap<int32_t, std::string>;
 
 constexpr int kForever = 1 << 30;
 constexpr const char* kTable = "docs";
+
+bool IsLeakLine(const std::string& line) {
+  return line.find("is marked used but nothing uses it") != std::string::npos ||
+         line.find(": no page signature") != std::string::npos;
+}
 
 // Table "docs": id (unique index), grupo (a second index, not unique) and a
 // MEMO whose value follows from the id (small ones share BLOB pages, one in
@@ -221,12 +229,11 @@ TEST_P(CrashPointTest, EveryStopOfACommitLeavesTheStateBeforeOrAfterIt) {
           fs.FailWrite(k, kForever);
       });
       if (powerCut) fs.DropUnflushed();
-      // Stopped before its journal was whole: no page was overwritten. The
-      // pages the transaction took stay taken until the next connection
-      // alone with the file gives them back.
+      // Stopped before its journal was whole: no page was overwritten, and
+      // the pages the transaction took stay taken (the gap named above).
       const bool unsealed = !powerCut && k <= journalFirst;
       // The check is the first to open the file: its open plays the journal
-      // back, and its connect gives the pages back, as any does.
+      // back as any open does.
       const TABSCheckReport report = CheckDatabase(path, TABSPassword{});
       const Rows rows = RowsOf(path);
       if (rows == before)
@@ -238,8 +245,10 @@ TEST_P(CrashPointTest, EveryStopOfACommitLeavesTheStateBeforeOrAfterIt) {
                       << "): " << rows.size();
       if (unsealed) {
         EXPECT_EQ(rows, before);
+        for (const std::string& p : report.problems) EXPECT_TRUE(IsLeakLine(p)) << p;
+      } else {
+        EXPECT_TRUE(report.Ok() && report.notes.empty()) << ::testing::PrintToString(report.Lines());
       }
-      EXPECT_TRUE(report.Ok() && report.notes.empty()) << ::testing::PrintToString(report.Lines());
       EXPECT_FALSE(std::filesystem::exists(path + "-journal"));
       // And the next writer goes on.
       Connection next(path);
