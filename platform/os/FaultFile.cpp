@@ -1,5 +1,7 @@
 #include "os/FaultFile.h"
 
+#include <filesystem>
+
 #include <cerrno>
 
 namespace tiv::os {
@@ -172,19 +174,12 @@ void FaultFileSystem::DropUnflushed() {
   unnamed_.clear();
 }
 
-namespace {
-std::string FolderOf(const std::string& path) {
-  const size_t slash = path.find_last_of('/');
-  return slash == std::string::npos ? "." : path.substr(0, slash);
-}
-}  // namespace
-
 Status FaultFileSystem::SyncDirectory(const std::string& path) {
   if (lost_ || NextSyncFails()) return Status::FromErrno(EIO);
   const Status s = base_.SyncDirectory(path);
   if (!s.ok()) return s;
-  const std::string folder = FolderOf(path);
-  std::erase_if(unnamed_, [&](const std::string& p) { return FolderOf(p) == folder; });
+  const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+  std::erase_if(unnamed_, [&](const std::string& p) { return std::filesystem::path(p).parent_path() == folder; });
   return {};
 }
 

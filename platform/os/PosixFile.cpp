@@ -21,6 +21,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -273,8 +274,8 @@ class PosixFileSystem final : public FileSystem {
   }
 
   Status SyncDirectory(const std::string& path) override {
-    const size_t slash = path.find_last_of('/');
-    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const std::string parent = std::filesystem::path(path).parent_path().string();
+    const std::string folder = parent.empty() ? "." : parent;
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return Status::FromErrno(errno);
     const int rc = ::fsync(fd);
