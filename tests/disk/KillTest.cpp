@@ -19,7 +19,10 @@
 //
 // TIVORAN_KILL_ROUNDS sets the number of rounds (default 200),
 // TIVORAN_KILL_SEED the seed (default: a fresh one, printed). The last line
-// printed sums the run up.
+// printed sums the run up. TIVORAN_KILL_KEEP names a folder that receives,
+// when a round fails, the file as that round started ("start.zud") and as
+// the kill left it ("killed.zud", with "killed.zud-journal" when there was
+// one; when the reader recovers, it may already have begun).
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -184,9 +187,38 @@ class KillTest : public ::testing::Test {
     return !corrupt;
   }
 
+  // Copies of the file for TIVORAN_KILL_KEEP: "start.zud", "killed.zud".
+  void Snapshot(const std::string& name) {
+    namespace fs = std::filesystem;
+    const fs::path to = dir.Path() / name;
+    fs::copy_file(path, to, fs::copy_options::overwrite_existing);
+    fs::remove(to.string() + "-journal");
+    if (fs::exists(path + "-journal"))
+      fs::copy_file(path + "-journal", to.string() + "-journal", fs::copy_options::overwrite_existing);
+  }
+
+  void KeepSnapshots(const char* keep) {
+    namespace fs = std::filesystem;
+    fs::create_directories(keep);
+    for (const char* name : {"start.zud", "killed.zud", "killed.zud-journal"})
+      if (fs::exists(dir.Path() / name))
+        fs::copy_file(dir.Path() / name, fs::path(keep) / name, fs::copy_options::overwrite_existing);
+  }
+
   // One round; false when the file is no longer one the model knows.
   bool Round() {
     const Recoverer recoverer = static_cast<Recoverer>(random.Below(3));
+    SCOPED_TRACE("recovered by " + std::string(recoverer == Recoverer::kReader ? "the reader"
+                                               : recoverer == Recoverer::kOpen ? "an open"
+                                                                               : "the check"));
+    const char* keep = std::getenv("TIVORAN_KILL_KEEP");
+    if (keep) Snapshot("start.zud");
+    const bool passed = RoundFrom(recoverer, keep != nullptr);
+    if (!passed && keep) KeepSnapshots(keep);
+    return passed;
+  }
+
+  bool RoundFrom(Recoverer recoverer, bool snapshot) {
     // Both start side by side (a process start is most of a round under the
     // sanitizers); the writer commits only once told to, after the reader
     // has read the state it starts from.
@@ -215,6 +247,7 @@ class KillTest : public ::testing::Test {
     };
     if (recoverer != Recoverer::kReader) stopReader();
     EXPECT_EQ(writer.Kill(), 128 + SIGKILL);
+    if (snapshot) Snapshot("killed.zud");
     const int32_t acked = LastAcked(writer);
     if (std::filesystem::exists(path + "-journal")) ++figures.journalsFound;
     if (recoverer == Recoverer::kReader) {
