@@ -67,7 +67,8 @@ int CompareSameType(const char* l, int32_t ls, const char* r, int32_t rs, TABSSt
   if (!l || !r) throw EABSException(30140, "Value is Null");
   if (!HasRoom(t, ls) || !HasRoom(t, rs))
     throw EABSException(30051, "Cannot cast from '%s' to '%s'", {StorageTypeName(t), StorageTypeName(t)});
-  auto locale = tiv::locale::CurrentLocale();
+  // The locale is fetched by the text cases alone: fetching it takes a lock,
+  // and numbers, the most compared keys, need none.
   switch (t) {
     case bftChar:
     case bftString:
@@ -78,7 +79,8 @@ int CompareSameType(const char* l, int32_t ls, const char* r, int32_t rs, TABSSt
         ln = std::min(ln, static_cast<size_t>(limit));
         rn = std::min(rn, static_cast<size_t>(limit));
       }
-      return FromSign(locale->CompareAnsi(std::string_view(l, ln), std::string_view(r, rn), ignoreCase));
+      return FromSign(
+          tiv::locale::CurrentLocale()->CompareAnsi(std::string_view(l, ln), std::string_view(r, rn), ignoreCase));
     }
     case bftWideChar:
     case bftWideString: {
@@ -87,7 +89,7 @@ int CompareSameType(const char* l, int32_t ls, const char* r, int32_t rs, TABSSt
         a = a.substr(0, static_cast<size_t>(limit));
         b = b.substr(0, static_cast<size_t>(limit));
       }
-      return FromSign(locale->CompareWide(a, b, ignoreCase));
+      return FromSign(tiv::locale::CurrentLocale()->CompareWide(a, b, ignoreCase));
     }
     case bftShortint:
     case bftSmallint:

@@ -2,6 +2,7 @@
 
 #include <unicode/ucnv.h>
 
+#include <array>
 #include <memory>
 #include <stdexcept>
 
@@ -30,23 +31,36 @@ UConverter* Cp1252() {
 // C1 controls of the same value so that no byte is lost.
 bool IsUnassigned(unsigned char b) { return b == 0x81 || b == 0x8D || b == 0x8F || b == 0x90 || b == 0x9D; }
 
+// The UTF-16 unit of every byte, asked of ICU once: a byte of the code
+// page is always one unit.
+const std::array<char16_t, 256>& ByteTable() {
+  static const std::array<char16_t, 256> table = [] {
+    std::array<char16_t, 256> t{};
+    UConverter* conv = Cp1252();
+    for (int b = 0; b < 256; ++b) {
+      t[static_cast<size_t>(b)] = static_cast<char16_t>(b);
+      if (b < 0x80 || IsUnassigned(static_cast<unsigned char>(b))) continue;
+      UChar u[2];
+      UErrorCode status = U_ZERO_ERROR;
+      const char src = static_cast<char>(b);
+      const int32_t n = ucnv_toUChars(conv, u, 2, &src, 1, &status);
+      if (U_SUCCESS(status) && n == 1) t[static_cast<size_t>(b)] = static_cast<char16_t>(u[0]);
+    }
+    return t;
+  }();
+  return table;
+}
+
 }  // namespace
 
+void Win1252ToUtf16(std::string_view bytes, char16_t* out) {
+  const std::array<char16_t, 256>& table = ByteTable();
+  for (unsigned char b : bytes) *out++ = table[b];
+}
+
 std::u16string Win1252ToUtf16(std::string_view bytes) {
-  std::u16string out;
-  out.reserve(bytes.size());
-  UConverter* conv = Cp1252();
-  for (unsigned char b : bytes) {
-    if (b < 0x80 || IsUnassigned(b)) {
-      out.push_back(static_cast<char16_t>(b));
-      continue;
-    }
-    UChar u[2];
-    UErrorCode status = U_ZERO_ERROR;
-    const char src = static_cast<char>(b);
-    int32_t n = ucnv_toUChars(conv, u, 2, &src, 1, &status);
-    out.push_back(U_SUCCESS(status) && n == 1 ? static_cast<char16_t>(u[0]) : static_cast<char16_t>(b));
-  }
+  std::u16string out(bytes.size(), u'\0');
+  Win1252ToUtf16(bytes, out.data());
   return out;
 }
 

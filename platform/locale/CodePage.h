@@ -18,6 +18,8 @@
 namespace tiv::locale {
 
 std::u16string Win1252ToUtf16(std::string_view bytes);
+// The same into `out`, which has room for bytes.size() units (one per byte).
+void Win1252ToUtf16(std::string_view bytes, char16_t* out);
 std::string Utf16ToWin1252(std::u16string_view text);
 
 }  // namespace tiv::locale

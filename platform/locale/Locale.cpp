@@ -3,6 +3,7 @@
 #include <unicode/ucol.h>
 #include <unicode/ustring.h>
 
+#include <atomic>
 #include <charconv>
 #include <cmath>
 #include <mutex>
@@ -206,6 +207,17 @@ int Locale::CompareWide(std::u16string_view a, std::u16string_view b, bool ignor
 }
 
 int Locale::CompareAnsi(std::string_view a, std::string_view b, bool ignoreCase) const {
+  // Index keys compare here many times per row: the UTF-16 forms go on the
+  // stack when they are short, which most keys are. Equal bytes are equal
+  // text whatever the collation.
+  if (a == b) return 0;
+  constexpr size_t kOnStack = 256;
+  if (a.size() <= kOnStack && b.size() <= kOnStack) {
+    char16_t wa[kOnStack], wb[kOnStack];
+    Win1252ToUtf16(a, wa);
+    Win1252ToUtf16(b, wb);
+    return CompareWide({wa, a.size()}, {wb, b.size()}, ignoreCase);
+  }
   return CompareWide(Win1252ToUtf16(a), Win1252ToUtf16(b), ignoreCase);
 }
 
@@ -449,19 +461,30 @@ std::shared_ptr<const Locale>& CurrentSlot() {
   static std::shared_ptr<const Locale> current;
   return current;
 }
+// Moves on every change of the slot. Each thread keeps the locale it last
+// took with the generation it took it at, so the comparisons of an index
+// search (many per key) take no lock while the locale stays the same.
+std::atomic<uint64_t> currentGeneration{1};
 }  // namespace
 
 std::shared_ptr<const Locale> CurrentLocale() {
+  thread_local std::shared_ptr<const Locale> taken;
+  thread_local uint64_t takenAt = 0;
+  const uint64_t now = currentGeneration.load(std::memory_order_acquire);
+  if (takenAt == now && taken) return taken;
   std::lock_guard<std::mutex> lock(CurrentMutex());
   auto& slot = CurrentSlot();
   if (!slot) slot = std::make_shared<const Locale>(LocaleSettings::SpanishSpain());
-  return slot;
+  taken = slot;
+  takenAt = currentGeneration.load(std::memory_order_relaxed);
+  return taken;
 }
 
 void SetCurrentLocale(const LocaleSettings& settings) {
   auto fresh = std::make_shared<const Locale>(settings);
   std::lock_guard<std::mutex> lock(CurrentMutex());
   CurrentSlot() = std::move(fresh);
+  currentGeneration.fetch_add(1, std::memory_order_release);
 }
 
 ScopedLocale::ScopedLocale(const LocaleSettings& settings) : previous_(CurrentLocale()) { SetCurrentLocale(settings); }
@@ -469,6 +492,7 @@ ScopedLocale::ScopedLocale(const LocaleSettings& settings) : previous_(CurrentLo
 ScopedLocale::~ScopedLocale() {
   std::lock_guard<std::mutex> lock(CurrentMutex());
   CurrentSlot() = previous_;
+  currentGeneration.fetch_add(1, std::memory_order_release);
 }
 
 }  // namespace tiv::locale
