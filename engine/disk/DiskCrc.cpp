@@ -1,22 +1,14 @@
 #include "disk/DiskCrc.h"
 
-#include <zlib.h>
-
-#include <algorithm>
+#include <isa-l/crc.h>
 
 namespace tiv::disk {
 
 uint32_t Crc32Update(uint32_t crc, const void* data, size_t len) {
-  // zlib inverts on entry and on exit; the format does neither.
-  uLong z = static_cast<uLong>(crc ^ 0xFFFFFFFFu);
-  const auto* p = static_cast<const Bytef*>(data);
-  while (len > 0) {
-    uInt chunk = static_cast<uInt>(std::min<size_t>(len, 1u << 30));
-    z = crc32(z, p, chunk);
-    p += chunk;
-    len -= chunk;
-  }
-  return static_cast<uint32_t>(z) ^ 0xFFFFFFFFu;
+  // The gzip CRC-32 inverts on entry and on exit; the format does neither.
+  if (len == 0) return crc;
+  const uint32_t z = crc32_gzip_refl(crc ^ 0xFFFFFFFFu, static_cast<const unsigned char*>(data), len);
+  return z ^ 0xFFFFFFFFu;
 }
 
 uint32_t PlainPageCrc(const void* data, size_t len) {
