@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_set>
 
 #include "core/ZUDBytes.h"
 #include "core/ZUDExcept.h"
@@ -107,90 +108,61 @@ TABSPageValidation& TABSPage::ValidationFor(int32_t sessionID) {
 // ---------------------------------------------------------------------------
 // TABSSortedPageList
 
-int32_t TABSSortedPageList::LowerBound(int32_t pageNo) const {
-  return static_cast<int32_t>(std::lower_bound(pageNos_.begin(), pageNos_.end(), pageNo) - pageNos_.begin());
-}
-
-int32_t TABSSortedPageList::IndexOf(int32_t pageNo) const {
-  const int32_t i = LowerBound(pageNo);
-  return i < Count() && pageNos_[static_cast<size_t>(i)] == pageNo ? i : -1;
-}
-
 TABSPage* TABSSortedPageList::Find(int32_t pageNo) const {
-  const int32_t i = IndexOf(pageNo);
-  return i < 0 ? nullptr : At(i);
-}
-
-// Capacity grows by a step that starts at 1000 and doubles up to 10000, so
-// single insertions do not reallocate.
-void TABSSortedPageList::Grow(size_t needed) {
-  if (needed <= pageNos_.capacity()) return;
-  const size_t target = std::max(needed, pageNos_.capacity() + growStep_);
-  pageNos_.reserve(target);
-  entries_.reserve(target);
-  growStep_ = std::min<size_t>(growStep_ * 2, 10000);
-}
-
-void TABSSortedPageList::ShrinkIfSparse() {
-  if (pageNos_.empty()) {
-    std::vector<int32_t>().swap(pageNos_);
-    std::vector<Entry>().swap(entries_);
-    return;
-  }
-  if (pageNos_.capacity() - pageNos_.size() > shrinkStep_) {
-    pageNos_.shrink_to_fit();
-    entries_.shrink_to_fit();
-    shrinkStep_ = std::min<size_t>(shrinkStep_ * 2, 10000);
-  }
+  const auto it = pages_.find(pageNo);
+  return it == pages_.end() ? nullptr : it->second.page.get();
 }
 
 TABSPage* TABSSortedPageList::Add(std::unique_ptr<TABSPage> page) {
-  const int32_t i = LowerBound(page->PageNo);
-  if (i < Count() && pageNos_[static_cast<size_t>(i)] == page->PageNo)
-    throw std::logic_error("TABSSortedPageList::Add: page number already in the list");
-  Grow(pageNos_.size() + 1);
   TABSPage* raw = page.get();
+  const auto [it, added] = pages_.try_emplace(raw->PageNo);
+  if (!added) throw std::logic_error("TABSSortedPageList::Add: page number already in the list");
   raw->OwnerList = this;
-  pageNos_.insert(pageNos_.begin() + i, raw->PageNo);
-  entries_.insert(entries_.begin() + i, Entry{std::move(page), ++stampCounter_});
+  it->second.page = std::move(page);
+  it->second.use = uses_.insert(uses_.end(), raw);
   return raw;
 }
 
 std::unique_ptr<TABSPage> TABSSortedPageList::Delete(int32_t pageNo) {
-  if (pageNos_.empty()) throw EABSException(20165, "TSortedPageList.Delete - no elements in array!");
-  const int32_t i = IndexOf(pageNo);
-  if (i < 0)
+  if (pages_.empty()) throw EABSException(20165, "TSortedPageList.Delete - no elements in array!");
+  const auto it = pages_.find(pageNo);
+  if (it == pages_.end())
     throw EABSException(20166, "TSortedPageList.Delete - element not found, key = %d, itemCount = %d",
                         {pageNo, Count()});
-  std::unique_ptr<TABSPage> page = std::move(entries_[static_cast<size_t>(i)].page);
-  pageNos_.erase(pageNos_.begin() + i);
-  entries_.erase(entries_.begin() + i);
+  std::unique_ptr<TABSPage> page = std::move(it->second.page);
+  uses_.erase(it->second.use);
+  pages_.erase(it);
   page->OwnerList = nullptr;
-  ShrinkIfSparse();
   return page;
 }
 
 void TABSSortedPageList::Touch(TABSPage* page) {
-  const int32_t i = page ? IndexOf(page->PageNo) : -1;
-  if (i < 0 || entries_[static_cast<size_t>(i)].page.get() != page) throw EABSException(20167, "Page not found");
-  entries_[static_cast<size_t>(i)].stamp = ++stampCounter_;
+  const auto it = page ? pages_.find(page->PageNo) : pages_.end();
+  if (it == pages_.end() || it->second.page.get() != page) throw EABSException(20167, "Page not found");
+  uses_.splice(uses_.end(), uses_, it->second.use);
 }
 
 TABSPage* TABSSortedPageList::FindOldest() const {
-  TABSPage* oldest = nullptr;
-  uint64_t best = UINT64_MAX;
-  for (const Entry& e : entries_) {
-    if (e.page->UseCount == 0 && e.stamp < best) {
-      best = e.stamp;
-      oldest = e.page.get();
-    }
-  }
-  return oldest;
+  // Pinned pages are few (those a call holds right now): the walk from the
+  // oldest end passes them and stops at the first unpinned one.
+  for (TABSPage* page : uses_)
+    if (page->UseCount == 0) return page;
+  return nullptr;
 }
 
 void TABSSortedPageList::Clear() {
-  pageNos_.clear();
-  entries_.clear();
+  uses_.clear();
+  pages_.clear();
+}
+
+std::vector<TABSPage*> TABSSortedPageList::Pages() const { return std::vector<TABSPage*>(uses_.begin(), uses_.end()); }
+
+std::vector<int32_t> TABSSortedPageList::SortedPageNos() const {
+  std::vector<int32_t> numbers;
+  numbers.reserve(pages_.size());
+  for (const auto& [pageNo, entry] : pages_) numbers.push_back(pageNo);
+  std::sort(numbers.begin(), numbers.end());
+  return numbers;
 }
 
 // ---------------------------------------------------------------------------
@@ -401,10 +373,8 @@ bool TABSPageManager::IsPageOf(int32_t sessionID, int32_t pageNo, uint16_t pageT
 }
 
 void TABSPageManager::CheckCommit(int32_t sessionID, Session& s) {
-  for (int32_t i = 0; i < cache_.Count(); ++i) {
-    const TABSPage* p = cache_.At(i);
+  for (const TABSPage* p : cache_.Pages())
     if (p->UseCount > 0 && p->SessionID == sessionID) throw EABSException(20152, "Some session pages not released");
-  }
   // A deleted page must not be held by anyone: freeing it would pull it
   // from under its holder.
   for (int32_t pageNo : s.DeletedPages) {
@@ -413,11 +383,9 @@ void TABSPageManager::CheckCommit(int32_t sessionID, Session& s) {
     if ((cached && cached->UseCount > 0) || (dirty && dirty->UseCount > 0))
       throw EABSException(20152, "Some session pages not released");
   }
-  const auto deleted = [&](int32_t pageNo) {
-    return std::find(s.DeletedPages.begin(), s.DeletedPages.end(), pageNo) != s.DeletedPages.end();
-  };
-  for (int32_t i = 0; i < s.DirtyPages.Count(); ++i) {
-    const TABSPage* p = s.DirtyPages.At(i);
+  const std::unordered_set<int32_t> deletedPages(s.DeletedPages.begin(), s.DeletedPages.end());
+  const auto deleted = [&](int32_t pageNo) { return deletedPages.count(pageNo) != 0; };
+  for (const TABSPage* p : s.DirtyPages.Pages()) {
     if (deleted(p->PageNo)) continue;
     if (!p->IsDirty) throw EABSException(20085, "Invalid page");
     if (p->UseCount > 0) throw EABSException(20086, "Cannot write used page");
@@ -432,8 +400,8 @@ void TABSPageManager::WriteSession(Session& s) {
   }
   // Dirty pages in ascending PageNo order. A failure leaves the pages not
   // yet written in DirtyPages.
-  while (s.DirtyPages.Count() > 0) {
-    TABSPage* p = s.DirtyPages.At(0);
+  for (const int32_t dirtyNo : s.DirtyPages.SortedPageNos()) {
+    TABSPage* p = s.DirtyPages.Find(dirtyNo);
     WritePage(p);
     p->IsDirty = false;
     const int32_t pageNo = p->PageNo;
@@ -475,8 +443,7 @@ void TABSPageManager::CommitSession(int32_t sessionID, bool) {
 void TABSPageManager::RollbackSession(int32_t sessionID) {
   Session* s = FindSession(sessionID);
   if (!s) return;
-  for (int32_t i = 0; i < s->DirtyPages.Count(); ++i) {
-    const TABSPage* p = s->DirtyPages.At(i);
+  for (const TABSPage* p : s->DirtyPages.Pages()) {
     if (!p->IsDirty) throw EABSException(20087, "Invalid index page");
     if (p->UseCount > 0) throw EABSException(20088, "Cannot remove used page");
   }

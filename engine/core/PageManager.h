@@ -18,11 +18,12 @@
 //     dirty page of the commit is written, so no page that is still pointed
 //     at on disk is ever handed out again.
 //  4. The shared cache holds at most CacheCapacity() pages and evicts
-//     unpinned pages in least-recently-used order (smallest stamp first).
+//     unpinned pages in least-recently-used order.
 //  5. SessionID -2 is the system session, values >= 0 connection slots;
 //     -1 (and anything below -2) is refused with "Invalid Session ID".
-//  6. Page lists find pages by binary search on PageNo; the stamp counter of
-//     a list is 64-bit and only grows.
+//  6. Page lists find a page by its number in constant time, keep the
+//     order of use in a list (touching a page is constant time too), and
+//     sort only when a commit asks for its pages in ascending order.
 //  7. DeletePage trusts its caller to name a page the caller owns. A page
 //     number read from stored bytes (a list, an index entry) is first held
 //     to what it claims with IsPageOf, for every page, before the first one
@@ -35,8 +36,10 @@
 
 #include <climits>
 #include <cstdint>
+#include <list>
 #include <memory>
 #include <mutex>
+#include <unordered_map>
 #include <vector>
 
 #include "core/PageFormat.h"
@@ -116,6 +119,8 @@ class TABSPage {
   int32_t bufferSize_ = 0;
 };
 
+// The pages of the shared cache or of one session's transaction, found by
+// page number in constant time, with the order of their use for eviction.
 class TABSSortedPageList {
  public:
   TABSSortedPageList() = default;
@@ -123,35 +128,31 @@ class TABSSortedPageList {
   TABSSortedPageList(const TABSSortedPageList&) = delete;
   TABSSortedPageList& operator=(const TABSSortedPageList&) = delete;
 
-  // Takes the page (its PageNo must not be in the list yet).
+  // Takes the page (its PageNo must not be in the list yet); it counts as
+  // just used.
   TABSPage* Add(std::unique_ptr<TABSPage> page);
   // Removes PageNo and hands the page back (the caller frees or moves it).
   std::unique_ptr<TABSPage> Delete(int32_t pageNo);
   TABSPage* Find(int32_t pageNo) const;
-  int32_t IndexOf(int32_t pageNo) const;  // -1 when absent
+  // Marks the page as used last.
   void Touch(TABSPage* page);
-  // The unpinned page with the smallest stamp, or none.
+  // The unpinned page used longest ago, or none.
   TABSPage* FindOldest() const;
   void Clear();
 
-  int32_t Count() const { return static_cast<int32_t>(pageNos_.size()); }
-  TABSPage* At(int32_t index) const { return entries_[static_cast<size_t>(index)].page.get(); }
-  size_t Capacity() const { return pageNos_.capacity(); }
+  int32_t Count() const { return static_cast<int32_t>(pages_.size()); }
+  // Every page, in no particular order.
+  std::vector<TABSPage*> Pages() const;
+  // Every page number, ascending (the order a commit writes in).
+  std::vector<int32_t> SortedPageNos() const;
 
  private:
   struct Entry {
     std::unique_ptr<TABSPage> page;
-    uint64_t stamp;
+    std::list<TABSPage*>::iterator use;  // its place in uses_
   };
-  int32_t LowerBound(int32_t pageNo) const;
-  void Grow(size_t needed);
-  void ShrinkIfSparse();
-
-  std::vector<int32_t> pageNos_;
-  std::vector<Entry> entries_;
-  uint64_t stampCounter_ = 0;
-  size_t growStep_ = 1000;
-  size_t shrinkStep_ = 1000;
+  std::unordered_map<int32_t, Entry> pages_;
+  std::list<TABSPage*> uses_;  // least recently used first
 };
 
 // The table and database data see a page manager only through

@@ -487,7 +487,10 @@ bool TABSDiskPageManager::LockHeader() {
 
 void TABSDiskPageManager::UnlockHeader() {
   if (headerLockCount_ <= 0) return;
-  if (--headerLockCount_ == 0 && file_.IsOpen()) file_.UnlockByte(1, lockAreaOffset_ + kHeaderLockByte);
+  if (--headerLockCount_ > 0) return;
+  // Map pages kept under the lock may change under anyone else's.
+  if (freeSpace_ && !SoleWriter()) freeSpace_->ForgetMapPages();
+  if (file_.IsOpen()) file_.UnlockByte(1, lockAreaOffset_ + kHeaderLockByte);
 }
 
 void TABSDiskPageManager::LockDatabaseTables() {
@@ -618,6 +621,7 @@ void TABSDiskPageManager::WritePageBytes(const void* buffer, int32_t pageNo, int
     throw EABSException(10477, "Error - invalid page offset = %d, page size = %d",
                         {static_cast<int64_t>(offset) + count, static_cast<int>(pageSize_)});
   Access access(*this);
+  if (freeSpace_) freeSpace_->ForgetMapPage(pageNo);
   if (!file_.WriteBuffer(buffer, PageOffset(pageNo) + offset, count))
     throw EABSException(10475,
                         "Cannot Write to file: '%s' Position = %d, Count = %d, FilePosition = %d, FileSize = %d, "
@@ -633,6 +637,7 @@ bool TABSDiskPageManager::ReadPage(int32_t pageNo, uint8_t* buffer) {
 void TABSDiskPageManager::WritePage(int32_t pageNo, const uint8_t* buffer) {
   Access access(*this);
   ProtectPage(pageNo);
+  if (freeSpace_) freeSpace_->ForgetMapPage(pageNo);
   if (!file_.WriteBuffer(buffer, PageOffset(pageNo), pageSize_))
     throw EABSException(10469,
                         "Cannot Write to file: '%s' Position = %d, Count = %d, FilePosition = %d, FileSize = %d, "
@@ -654,6 +659,7 @@ int32_t TABSDiskPageManager::ReadPageVersion(int32_t pageNo) {
 void TABSDiskPageManager::WritePageVersion(int32_t pageNo, int32_t version) {
   Access access(*this);
   ProtectPage(pageNo);
+  if (freeSpace_) freeSpace_->ForgetMapPage(pageNo);
   uint8_t buf[4];
   PutI32(buf, version);
   if (!file_.WriteBuffer(buf, PageOffset(pageNo) + kPgVersion, 4))
@@ -678,6 +684,7 @@ void TABSDiskPageManager::ExtendFile(int32_t pages) {
   // The new end follows from the header's page count, not from the size of
   // the file: a file left longer by a cut-off growth still ends exactly
   // after its last page.
+  if (freeSpace_) freeSpace_->ForgetMapPages();
   file_.SetSize(PageAreaEnd(total));
   header_.TotalPageCount = static_cast<int32_t>(total);
 }
@@ -703,6 +710,7 @@ void TABSDiskPageManager::TruncateFile(int32_t pages) {
     header_.TotalPageCount = before;
     throw;
   }
+  if (freeSpace_) freeSpace_->ForgetMapPages();
   file_.SetSize(PageAreaEnd(header_.TotalPageCount));
 }
 
@@ -775,7 +783,7 @@ void TABSDiskPageManager::JournalCommit(const Session* session, bool flush) {
     if (session) {
       journalSkip_.insert(session->AddedPages.begin(), session->AddedPages.end());
       std::set<int32_t> pages;
-      for (int32_t i = 0; i < session->DirtyPages.Count(); ++i) pages.insert(session->DirtyPages.At(i)->PageNo);
+      for (const TABSPage* page : session->DirtyPages.Pages()) pages.insert(page->PageNo);
       for (int32_t pageNo : session->DeletedPages) {
         pages.insert(pageNo);
         if (freeSpace_)
@@ -874,6 +882,7 @@ void TABSDiskPageManager::RestoreImages(const TABSJournalContents& journal) {
                                        [&](int32_t pageNo, const uint8_t* image) { WritePage(pageNo, image); }))
     throw EABSException(20300, "Error getting %d-th table file page. Probably database is corrupted and needs repair.",
                         {-1});
+  if (freeSpace_) freeSpace_->ForgetMapPages();
   if (file_.GetSize() != journal.start.fileSizeBefore) file_.SetSize(journal.start.fileSizeBefore);
   header_.Decode(journal.start.header.data());
 }
@@ -967,7 +976,7 @@ void TABSDiskPageManager::RecoverIfCommitDied() {
 void TABSDiskPageManager::DropCachedPages() {
   std::vector<int32_t> cached;
   cached.reserve(static_cast<size_t>(cache_.Count()));
-  for (int32_t i = 0; i < cache_.Count(); ++i) cached.push_back(cache_.At(i)->PageNo);
+  for (const TABSPage* page : cache_.Pages()) cached.push_back(page->PageNo);
   for (int32_t pageNo : cached) DropFromCache(pageNo);
 }
 

@@ -240,6 +240,10 @@ class TABSDiskPageManager : public TABSPageManager {
   bool LockHeader();  // retried; false when not obtained
   void UnlockHeader();
   int32_t HeaderLockCount() const { return headerLockCount_; }
+  // A writable single-user open: any other open of the file is read-only,
+  // so no page changes but through this manager. Not under DesignMode,
+  // which closes the file between operations.
+  bool SoleWriter() const { return opened_ && !multiUser_ && !readOnly_ && !IsDesignMode(); }
   void LockDatabaseTables();    // 20210 when not obtained
   void UnlockDatabaseTables();  // 20211 when refused
   bool LockNextObjectID();      // retried

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 
 #include "core/PageManager.h"
 #include "disk/DiskPageManagerFile.h"
@@ -85,14 +86,38 @@ int32_t TABSDatabaseFreeSpaceManager::LastEamIndex() const {
 std::unique_ptr<TABSPage> TABSDatabaseFreeSpaceManager::ReadMapPage(int32_t pageNo, uint16_t type, int site) {
   auto page = std::make_unique<TABSPage>(&pm_, pageNo, TABSPageManager::kSystemSession);
   page->EncryptOnWrite = false;
-  // An unreadable page, or one without a page signature, has no type.
-  const bool ok = pm_.ReadPage(page.get()) && page->HasSignature();
+  bool ok = false;
+  if (const auto kept = kept_.find(pageNo); kept != kept_.end()) {
+    page->AllocBuffer();
+    std::memcpy(page->Buffer(), kept->second->Buffer(), static_cast<size_t>(page->BufferSize()));
+    ok = true;
+  } else {
+    // An unreadable page, or one without a page signature, has no type.
+    ok = pm_.ReadPage(page.get()) && page->HasSignature();
+    if (ok) Keep(*page);
+  }
   const uint16_t found = ok ? page->PageType() : static_cast<uint16_t>(ptUnknown);
   if (found != type) WrongType(static_cast<MapSite>(site), found, type);
   return page;
 }
 
-void TABSDatabaseFreeSpaceManager::WriteMapPage(TABSPage& page) { pm_.WritePage(&page); }
+// A copy of the page as read or written (contract 2).
+void TABSDatabaseFreeSpaceManager::Keep(const TABSPage& page) {
+  if (pm_.HeaderLockCount() <= 0 && !pm_.SoleWriter()) return;
+  std::unique_ptr<TABSPage>& copy = kept_[page.PageNo];
+  if (!copy) {
+    copy = std::make_unique<TABSPage>(&pm_, page.PageNo, TABSPageManager::kSystemSession);
+    copy->AllocBuffer();
+  }
+  std::memcpy(copy->Buffer(), page.Buffer(), static_cast<size_t>(copy->BufferSize()));
+}
+
+void TABSDatabaseFreeSpaceManager::WriteMapPage(TABSPage& page) {
+  // The page as written is the one kept from here on; a failed write keeps
+  // none (the raw write dropped it first).
+  pm_.WritePage(&page);
+  Keep(page);
+}
 
 void TABSDatabaseFreeSpaceManager::CreateMapPage(int32_t pageNo, uint16_t type) {
   TABSPage page(&pm_, pageNo, TABSPageManager::kSystemSession);

@@ -19,9 +19,14 @@
 //     file, rereads the header first and writes it back last when a field
 //     changed (also when a step in between failed); the lock is released on
 //     every path. Processes sharing the file never hand out one page twice.
-//  2. Map pages (PFS and EAM) are never cached: each use reads the page from
-//     the file and writes it back at once through the page write of the
-//     disk page manager. They are never enciphered and never handed out as
+//  2. Map pages (PFS and EAM) are written back at once through the page
+//     write of the disk page manager, and kept in memory while nobody else
+//     can change them: while the header lock is held (what one allocation
+//     or release read, its next step does not read again), and for as long
+//     as the open is the file's only writer (a writable single-user open).
+//     The copies go when the lock is released (unless the open is the only
+//     writer), when the file's size changes, and when any other write
+//     reaches the page. They are never enciphered and never handed out as
 //     data pages (CheckNotMapPage).
 //  3. Growing and shrinking work from TotalPageCount of the header, never
 //     from the size of the file; the file never ends with a map page. The
@@ -44,6 +49,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <unordered_map>
 
 class TABSDiskPageManager;
 class TABSPage;
@@ -82,9 +88,17 @@ class TABSDatabaseFreeSpaceManager {
   int32_t LastUsedPageNo() const { return lastUsed_; }
   int32_t TotalPageCount() const { return total_; }
 
+  // Contract 2: the page manager drops the copies kept under the header
+  // lock (every one, or the one of a page written by someone else).
+  void ForgetMapPages() { kept_.clear(); }
+  void ForgetMapPage(int32_t pageNo) {
+    if (!kept_.empty()) kept_.erase(pageNo);
+  }
+
  private:
   std::unique_ptr<TABSPage> ReadMapPage(int32_t pageNo, uint16_t type, int code);
   void WriteMapPage(TABSPage& page);
+  void Keep(const TABSPage& page);
   void CreateMapPage(int32_t pageNo, uint16_t type);
   int32_t FindFreePage();
   int32_t FindInEam(int32_t eamIndex);
@@ -106,4 +120,5 @@ class TABSDatabaseFreeSpaceManager {
   int64_t pagesPerEam_;    // XE
   int32_t lastUsed_ = -1;  // copies of the header fields
   int32_t total_ = 0;
+  std::unordered_map<int32_t, std::unique_ptr<TABSPage>> kept_;  // contract 2
 };
