@@ -22,12 +22,6 @@ using zud::PutU32;
 TABSPage::TABSPage(TABSPageManager* manager, int32_t pageNo, int32_t sessionID)
     : Manager(manager), PageNo(pageNo), SessionID(sessionID) {}
 
-uint16_t TABSPage::HeaderSize() const { return Manager ? Manager->PageHeaderSize() : kPageHeaderSize; }
-
-uint16_t TABSPage::DataSize() const {
-  return static_cast<uint16_t>((Manager ? Manager->PageSize() : kDefaultPageSize) - HeaderSize());
-}
-
 void TABSPage::AllocBuffer() {
   const int32_t size = Manager ? Manager->PageSize() : kDefaultPageSize;
   buffer_ = AllocBlock(static_cast<uint64_t>(size), true);

@@ -253,3 +253,11 @@ class TABSPageManager : public TABSBasePageManager {
   int32_t pageCount_ = 0;
   bool multiUser_ = false;
 };
+
+// Asked for on every access of a page's data: inline.
+inline uint16_t TABSPage::HeaderSize() const {
+  return Manager ? Manager->PageHeaderSize() : tiv::page::kPageHeaderSize;
+}
+inline uint16_t TABSPage::DataSize() const {
+  return static_cast<uint16_t>((Manager ? Manager->PageSize() : tiv::page::kDefaultPageSize) - HeaderSize());
+}

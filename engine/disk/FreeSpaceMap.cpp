@@ -83,39 +83,54 @@ int32_t TABSDatabaseFreeSpaceManager::LastEamIndex() const {
 // ---------------------------------------------------------------------------
 // Map pages on disk
 
-std::unique_ptr<TABSPage> TABSDatabaseFreeSpaceManager::ReadMapPage(int32_t pageNo, uint16_t type, int site) {
+TABSDatabaseFreeSpaceManager::MapPage TABSDatabaseFreeSpaceManager::ReadMapPage(int32_t pageNo, uint16_t type,
+                                                                                int site) {
+  if (const auto kept = kept_.find(pageNo); kept != kept_.end()) {
+    // Kept only once its type was right; a use asking another type is
+    // still a damaged link.
+    if (kept->second->PageType() != type) WrongType(static_cast<MapSite>(site), kept->second->PageType(), type);
+    return MapPage(kept->second.get());
+  }
   auto page = std::make_unique<TABSPage>(&pm_, pageNo, TABSPageManager::kSystemSession);
   page->EncryptOnWrite = false;
-  bool ok = false;
-  if (const auto kept = kept_.find(pageNo); kept != kept_.end()) {
-    page->AllocBuffer();
-    std::memcpy(page->Buffer(), kept->second->Buffer(), static_cast<size_t>(page->BufferSize()));
-    ok = true;
-  } else {
-    // An unreadable page, or one without a page signature, has no type.
-    ok = pm_.ReadPage(page.get()) && page->HasSignature();
-    if (ok) Keep(*page);
-  }
+  // An unreadable page, or one without a page signature, has no type.
+  const bool ok = pm_.ReadPage(page.get()) && page->HasSignature();
   const uint16_t found = ok ? page->PageType() : static_cast<uint16_t>(ptUnknown);
   if (found != type) WrongType(static_cast<MapSite>(site), found, type);
-  return page;
+  if (!Keeping()) return MapPage(std::move(page));
+  TABSPage* raw = page.get();
+  kept_[pageNo] = std::move(page);
+  return MapPage(raw);
 }
 
-// A copy of the page as read or written (contract 2).
+bool TABSDatabaseFreeSpaceManager::Keeping() const { return pm_.HeaderLockCount() > 0 || pm_.SoleWriter(); }
+
+// A copy of a page written from outside the kept ones (contract 2).
 void TABSDatabaseFreeSpaceManager::Keep(const TABSPage& page) {
-  if (pm_.HeaderLockCount() <= 0 && !pm_.SoleWriter()) return;
+  if (!Keeping()) return;
   std::unique_ptr<TABSPage>& copy = kept_[page.PageNo];
+  if (copy.get() == &page) return;
   if (!copy) {
     copy = std::make_unique<TABSPage>(&pm_, page.PageNo, TABSPageManager::kSystemSession);
+    copy->EncryptOnWrite = false;
     copy->AllocBuffer();
   }
   std::memcpy(copy->Buffer(), page.Buffer(), static_cast<size_t>(copy->BufferSize()));
 }
 
+// The page is written as it stands: the kept copy itself, changed in place,
+// or a page of its own, copied into the kept ones. A failed write keeps no
+// copy: the file may hold either version.
 void TABSDatabaseFreeSpaceManager::WriteMapPage(TABSPage& page) {
-  // The page as written is the one kept from here on; a failed write keeps
-  // none (the raw write dropped it first).
-  pm_.WritePage(&page);
+  writing_ = page.PageNo;
+  try {
+    pm_.WritePage(&page);
+  } catch (...) {
+    writing_ = -1;
+    kept_.erase(page.PageNo);
+    throw;
+  }
+  writing_ = -1;
   Keep(page);
 }
 
@@ -201,7 +216,7 @@ int32_t TABSDatabaseFreeSpaceManager::FindFreePage() {
 }
 
 int32_t TABSDatabaseFreeSpaceManager::FindInEam(int32_t eamIndex) {
-  std::unique_ptr<TABSPage> eam = ReadMapPage(EamPageNo(eamIndex), ptEAM, static_cast<int>(MapSite::kSearch));
+  MapPage eam = ReadMapPage(EamPageNo(eamIndex), ptEAM, static_cast<int>(MapSite::kSearch));
   const uint8_t* data = eam->DataBuffer();
   const int32_t size = pm_.PageDataSize();
   int64_t extent = -1;
@@ -220,7 +235,7 @@ int32_t TABSDatabaseFreeSpaceManager::FindInEam(int32_t eamIndex) {
   if (static_cast<int64_t>(pf) * pagesPerPfs_ >= total_) return -1;
   while (pl >= pf && static_cast<int64_t>(pl) * pagesPerPfs_ >= total_) --pl;
   for (int32_t idx = pf; idx <= pl; ++idx) {
-    std::unique_ptr<TABSPage> pfs = ReadMapPage(PfsPageNo(idx), ptPFS, static_cast<int>(MapSite::kSearch));
+    MapPage pfs = ReadMapPage(PfsPageNo(idx), ptPFS, static_cast<int>(MapSite::kSearch));
     const uint8_t* bits = pfs->DataBuffer();
     for (int32_t b = 0; b < size; ++b) {
       if (bits[b] == 0xFF) continue;
@@ -263,7 +278,7 @@ int32_t TABSDatabaseFreeSpaceManager::Grow() {
 // starts after such pages, so LastUsedPageNo ends above every one it met.
 // Only the PFS pages up to `lastPfs` exist; past them no page is marked.
 int64_t TABSDatabaseFreeSpaceManager::FirstUnmarkedFrom(int64_t from, int32_t lastPfs) {
-  std::unique_ptr<TABSPage> pfs;
+  MapPage pfs;
   int64_t pfsIndex = -1;
   for (int64_t p = from; p < INT32_MAX; ++p) {
     if (IsMapPage(static_cast<int32_t>(p))) continue;
@@ -311,7 +326,7 @@ int32_t TABSDatabaseFreeSpaceManager::FindLastUsedDataPage() {
   if (total_ == 0) return -1;
   const int32_t size = pm_.PageDataSize();
   for (int32_t idx = LastPfsIndex(); idx >= 0; --idx) {
-    std::unique_ptr<TABSPage> pfs = ReadMapPage(PfsPageNo(idx), ptPFS, static_cast<int>(MapSite::kLastUsedScan));
+    MapPage pfs = ReadMapPage(PfsPageNo(idx), ptPFS, static_cast<int>(MapSite::kLastUsedScan));
     const uint8_t* bits = pfs->DataBuffer();
     for (int32_t b = size - 1; b >= 0; --b) {
       if (bits[b] == 0) continue;
@@ -336,8 +351,7 @@ void TABSDatabaseFreeSpaceManager::MarkPage(int32_t pageNo, bool used) {
 void TABSDatabaseFreeSpaceManager::UpdatePfs(int32_t pageNo, bool used, bool strict) {
   if (pageNo < 0 || pageNo >= total_)
     throw EABSException(30430, "Page: %d cannot be addressed. TotalPageCount=%d", {pageNo, total_});
-  std::unique_ptr<TABSPage> pfs =
-      ReadMapPage(PfsPageNo(pageNo / pagesPerPfs_), ptPFS, static_cast<int>(MapSite::kPfsUpdate));
+  MapPage pfs = ReadMapPage(PfsPageNo(pageNo / pagesPerPfs_), ptPFS, static_cast<int>(MapSite::kPfsUpdate));
   const int32_t bit = pageNo % pagesPerPfs_;
   uint8_t& byte = pfs->DataBuffer()[bit / 8];
   const uint8_t mask = static_cast<uint8_t>(1u << (bit % 8));
@@ -356,9 +370,9 @@ void TABSDatabaseFreeSpaceManager::UpdateEam(int32_t pageNo) {
     throw EABSException(30431, "Page: %d cannot be addressed. TotalPageCount=%d", {pageNo, total_});
   const int64_t extent = pageNo / extent_;
   const int32_t eamIndex = static_cast<int32_t>(extent / extentsPerEam_);
-  std::unique_ptr<TABSPage> eam = ReadMapPage(EamPageNo(eamIndex), ptEAM, static_cast<int>(MapSite::kEamUpdate));
+  MapPage eam = ReadMapPage(EamPageNo(eamIndex), ptEAM, static_cast<int>(MapSite::kEamUpdate));
   bool seenUsed = false, seenFree = false;
-  std::unique_ptr<TABSPage> pfs;
+  MapPage pfs;
   int32_t pfsIndex = -1;
   for (int64_t q = extent * extent_; q < (extent + 1) * extent_ && !(seenUsed && seenFree); ++q) {
     const int32_t idx = static_cast<int32_t>(q / pagesPerPfs_);
@@ -387,8 +401,7 @@ void TABSDatabaseFreeSpaceManager::UpdateEam(int32_t pageNo) {
 
 bool TABSDatabaseFreeSpaceManager::IsPageUsed(int32_t pageNo) {
   if (pageNo < 0 || pageNo >= total_) return false;
-  std::unique_ptr<TABSPage> pfs =
-      ReadMapPage(PfsPageNo(pageNo / pagesPerPfs_), ptPFS, static_cast<int>(MapSite::kUsedTest));
+  MapPage pfs = ReadMapPage(PfsPageNo(pageNo / pagesPerPfs_), ptPFS, static_cast<int>(MapSite::kUsedTest));
   return BitSet(pfs->DataBuffer(), pageNo % pagesPerPfs_);
 }
 
@@ -398,7 +411,7 @@ TABSDatabaseFreeSpaceManager::Usage TABSDatabaseFreeSpaceManager::CountUsage() {
   u.total = total_;
   u.extents = static_cast<int32_t>((static_cast<int64_t>(total_) + extent_ - 1) / extent_);
   for (int32_t idx = 0; total_ > 0 && idx <= LastPfsIndex(); ++idx) {
-    std::unique_ptr<TABSPage> pfs = ReadMapPage(PfsPageNo(idx), ptPFS, static_cast<int>(MapSite::kUsedTest));
+    MapPage pfs = ReadMapPage(PfsPageNo(idx), ptPFS, static_cast<int>(MapSite::kUsedTest));
     const int64_t first = PfsPageNo(idx);
     const int64_t end = std::min<int64_t>(first + pagesPerPfs_, total_);
     for (int64_t p = first; p < end; ++p)

@@ -92,12 +92,28 @@ class TABSDatabaseFreeSpaceManager {
   // lock (every one, or the one of a page written by someone else).
   void ForgetMapPages() { kept_.clear(); }
   void ForgetMapPage(int32_t pageNo) {
-    if (!kept_.empty()) kept_.erase(pageNo);
+    if (!kept_.empty() && pageNo != writing_) kept_.erase(pageNo);
   }
 
  private:
-  std::unique_ptr<TABSPage> ReadMapPage(int32_t pageNo, uint16_t type, int code);
+  // A map page to read or change: the kept copy itself while the map is
+  // kept (contract 2), else a page read for this use alone.
+  class MapPage {
+   public:
+    MapPage() = default;
+    explicit MapPage(TABSPage* kept) : page_(kept) {}
+    explicit MapPage(std::unique_ptr<TABSPage> own) : own_(std::move(own)), page_(own_.get()) {}
+    TABSPage* operator->() const { return page_; }
+    TABSPage& operator*() const { return *page_; }
+
+   private:
+    std::unique_ptr<TABSPage> own_;
+    TABSPage* page_ = nullptr;
+  };
+
+  MapPage ReadMapPage(int32_t pageNo, uint16_t type, int code);
   void WriteMapPage(TABSPage& page);
+  bool Keeping() const;
   void Keep(const TABSPage& page);
   void CreateMapPage(int32_t pageNo, uint16_t type);
   int32_t FindFreePage();
@@ -121,4 +137,5 @@ class TABSDatabaseFreeSpaceManager {
   int32_t lastUsed_ = -1;  // copies of the header fields
   int32_t total_ = 0;
   std::unordered_map<int32_t, std::unique_ptr<TABSPage>> kept_;  // contract 2
+  int32_t writing_ = -1;                                         // the page WriteMapPage is writing: its copy stays
 };
