@@ -19,9 +19,11 @@
 //
 // TIVORAN_KILL_ROUNDS sets the number of rounds (default 200),
 // TIVORAN_KILL_SEED the seed (default: a fresh one, printed). The last line
-// printed sums the run up. TIVORAN_KILL_RUN_MS lets every writer commit that
-// long before its kill (a few thousand commits per second: a fault of the
-// commits themselves, not of the kill, then shows in most rounds).
+// printed sums the run up. TIVORAN_KILL_RUN_MS lets every writer run that
+// long before its kill: it commits until the pipe of its acknowledgements
+// is full (some 5,000 commits, nobody reads them before the kill) and is
+// killed waiting between two commits, so a fault of the commits themselves,
+// not of a kill inside one, shows in most rounds.
 // TIVORAN_KILL_KEEP names a folder that receives,
 // when a round fails, the file as that round started ("start.zud") and as
 // the kill left it ("killed.zud", with "killed.zud-journal" when there was
