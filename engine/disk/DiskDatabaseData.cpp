@@ -161,7 +161,7 @@ void TABSDiskDatabaseData::Commit(TABSSessionInfo& session, bool flush) {
     Pages().CommitSession(session.sessionID, flush);
   } catch (...) {
     // Contract 3: the session does not go on over pages the file may not
-    // hold; what the error left on disk is the repair's.
+    // hold; the commit's journal has already put the file back.
     session.inTransaction = false;
     EndTransactionLocks(session);
     try {

@@ -136,8 +136,7 @@ TEST(AutocommitFailureTest, ASingleUserWriterAllocatesFromTheMapAFailedCommitPut
       if (toJournal.empty()) {
         c.data.Commit(c.session, false);  // learns the commit's writes
         for (int n = before + 1; n <= faults.WriteCount(); ++n)
-          toJournal.push_back(faults.WritePath(n).size() > 8 &&
-                              faults.WritePath(n).compare(faults.WritePath(n).size() - 8, 8, "-journal") == 0);
+          toJournal.push_back(faults.WritePath(n).ends_with("-journal"));
         ASSERT_GT(toJournal.size(), 10u);
         continue;
       }
