@@ -10,6 +10,7 @@
 #include "SessionTestDb.h"
 #include "disk/RollbackJournal.h"
 #include "os/FaultFile.h"
+#include "support/ChildProcess.h"
 
 namespace {
 
@@ -171,6 +172,31 @@ TEST(JournalDamage, AHotJournalThatCannotBePlayedIsRefusedAndTheFileLeftAsItIs) 
   WriteAll(journal, killed.journal);
   EXPECT_EQ(Rows(path), 50);
   EXPECT_TRUE(CheckDatabase(path, TABSPassword{}).Ok());
+}
+
+// Two processes meet the hot journal at once: each opens and connects while
+// the other does, so one plays the journal back under the header lock and
+// the other must then find nothing to play (played a second time, after
+// the first had committed, it would undo those commits). Then both insert
+// 20 rows, in transactions of 5.
+TEST(JournalDamage, TwoProcessesOpeningOverAHotJournalPlayItOnceAndBothCommit) {
+  ScratchDir dir;
+  const std::string path = dir.File("j.zud");
+  KillACommit(path);
+  ChildProcess first({"insert", path, "1000", "20", "7", "5"}, TABLE_HELPER_PATH);
+  ChildProcess second({"insert", path, "2000", "20", "8", "5"}, TABLE_HELPER_PATH);
+  ASSERT_EQ(first.ReadLine(), "ready");
+  ASSERT_EQ(second.ReadLine(), "ready");
+  first.WriteLine("go");
+  second.WriteLine("go");
+  EXPECT_EQ(first.ReadLine().rfind("done ", 0), 0u);
+  EXPECT_EQ(second.ReadLine().rfind("done ", 0), 0u);
+  EXPECT_EQ(first.Wait(), 0);
+  EXPECT_EQ(second.Wait(), 0);
+  EXPECT_FALSE(std::filesystem::exists(path + "-journal"));
+  EXPECT_EQ(Rows(path), 90);
+  const TABSCheckReport report = CheckDatabase(path, TABSPassword{});
+  EXPECT_TRUE(report.Ok()) << (report.problems.empty() ? "" : report.problems.front());
 }
 
 }  // namespace
