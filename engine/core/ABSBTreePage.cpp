@@ -147,6 +147,12 @@ void TABSBTreePage::PrependAllFrom(const TABSBTreePage& from) {
 void TABSBTreePage::Truncate(int32_t count) {
   if (count < 0 || count > Count()) throw EABSException(20078, "Index error: invalid params");
   SetCount(count);
+  // A page enlarged to wait for its split goes back to a page's buffer once
+  // its entries fit again: an enlarged page can be neither cached cheaply
+  // nor written before its commit.
+  const int32_t pageSize = page_->Manager ? page_->Manager->PageSize() : page_->BufferSize();
+  if (page_->BufferSize() > pageSize && page_->HeaderSize() + kHeaderSize + count * EntrySize() <= pageSize)
+    page_->Resize(pageSize);
   MarkDirty();
 }
 

@@ -38,10 +38,11 @@ void TABSPage::Resize(int32_t newSize) {
   if (!buffer_) throw EABSException(20038, "Invalid page buffer. Buffer is Nil");
   if (newSize < (Manager ? Manager->PageSize() : kDefaultPageSize))
     throw EABSException(20039, "Invalid page modification");
-  if (newSize <= bufferSize_) return;
-  TABSMemBlock grown = AllocBlock(static_cast<uint64_t>(newSize), true);
-  std::memcpy(grown.get(), buffer_.get(), static_cast<size_t>(bufferSize_));
-  buffer_ = std::move(grown);
+  if (newSize == bufferSize_) return;
+  // Growing keeps every byte; shrinking keeps the first newSize.
+  TABSMemBlock moved = AllocBlock(static_cast<uint64_t>(newSize), true);
+  std::memcpy(moved.get(), buffer_.get(), static_cast<size_t>(std::min(newSize, bufferSize_)));
+  buffer_ = std::move(moved);
   bufferSize_ = newSize;
 }
 
@@ -105,6 +106,13 @@ TABSPageValidation& TABSPage::ValidationFor(int32_t sessionID) {
 TABSPage* TABSSortedPageList::Find(int32_t pageNo) const {
   const auto it = pages_.find(pageNo);
   return it == pages_.end() ? nullptr : it->second.page.get();
+}
+
+TABSPage* TABSSortedPageList::FindAndTouch(int32_t pageNo) {
+  const auto it = pages_.find(pageNo);
+  if (it == pages_.end()) return nullptr;
+  uses_.splice(uses_.end(), uses_, it->second.use);
+  return it->second.page.get();
 }
 
 TABSPage* TABSSortedPageList::Add(std::unique_ptr<TABSPage> page) {
@@ -243,6 +251,38 @@ void TABSPageManager::EvictIfOverCapacity() {
   }
 }
 
+void TABSPageManager::SpillIfOverLimit(Session& s) {
+  const int32_t limit = SpillLimit();
+  if (s.DirtyPages.Count() <= std::max(limit, s.SpillAt)) return;
+  // Down to three quarters of the limit, so that spills come in batches.
+  const int32_t target = limit - limit / 4;
+  // Called from PutPage, which releases pins on every path (destructors
+  // included): nothing here is raised.
+  try {
+    std::vector<TABSPage*> chosen;
+    for (TABSPage* page : s.DirtyPages.Pages()) {
+      if (s.DirtyPages.Count() - static_cast<int32_t>(chosen.size()) <= target) break;
+      // A copy of the same number still in the cache (pinned by another
+      // session when the number was handed out again) keeps the page here.
+      if (page->UseCount == 0 && page->IsDirty && page->BufferSize() == pageSize_ && s.Added.count(page->PageNo) != 0 &&
+          !cache_.Find(page->PageNo))
+        chosen.push_back(page);
+    }
+    for (TABSPage* page : chosen) {
+      WritePage(page);
+      page->IsDirty = false;
+      TABSPage* cached = cache_.Add(s.DirtyPages.Delete(page->PageNo));
+      MarkPageValidated(s.SessionID, cached);
+    }
+  } catch (...) {
+    // The page that failed is left dirty: the commit writes it, or fails.
+  }
+  // What stays dirty is what could not go: the next try waits until a
+  // quarter of the limit more has come.
+  s.SpillAt = s.DirtyPages.Count() + limit / 4;
+  EvictIfOverCapacity();
+}
+
 TABSPage* TABSPageManager::AddPage(int32_t sessionID, uint16_t pageType) {
   CheckSessionID(sessionID);
   Session& s = FindOrCreateSession(sessionID);
@@ -264,7 +304,7 @@ TABSPage* TABSPageManager::AddPage(int32_t sessionID, uint16_t pageType) {
     throw EABSException(20064, "Invalid page number");
   }
   TABSPage* raw = s.DirtyPages.Add(std::move(page));
-  s.AddedPages.push_back(pageNo);
+  s.AddAdded(pageNo);
   return raw;
 }
 
@@ -278,7 +318,9 @@ void TABSPageManager::CheckPageType(const TABSPage* page, uint16_t pageType) con
 TABSPage* TABSPageManager::GetPage(int32_t sessionID, int32_t pageNo, bool checkCache, uint16_t pageType) {
   CheckSessionID(sessionID);
   Session& s = FindOrCreateSession(sessionID);
-  TABSPage* page = s.DirtyPages.Find(pageNo);
+  // Touched: the dirty pages a spill writes first are those used longest
+  // ago (contract 8).
+  TABSPage* page = s.DirtyPages.FindAndTouch(pageNo);
   if (!page) {
     page = cache_.Find(pageNo);
     if (page) {
@@ -324,7 +366,11 @@ void TABSPageManager::PutPage(TABSPage* page) {
   if (!page || page->UseCount <= 0) throw std::logic_error("PutPage of a page that is not pinned");
   page->UseCount -= 1;
   if (page->UseCount == 0) page->Reread = false;
-  if (page->OwnerList != &cache_) return;
+  if (page->OwnerList != &cache_) {
+    if (page->UseCount == 0 && page->OwnerList && CanSpill())
+      if (Session* s = FindSession(page->SessionID); s && page->OwnerList == &s->DirtyPages) SpillIfOverLimit(*s);
+    return;
+  }
   if (page->UseCount == 0) {
     if (page->Stale && !page->IsDirty) {
       cache_.Delete(page->PageNo);
@@ -337,6 +383,7 @@ void TABSPageManager::PutPage(TABSPage* page) {
       moved->Stale = false;
       if (s.DirtyPages.Find(pageNo)) throw std::logic_error("PutPage: the session already holds this page dirty");
       s.DirtyPages.Add(std::move(moved));
+      if (CanSpill()) SpillIfOverLimit(s);
       return;
     }
     cache_.Touch(page);
@@ -409,7 +456,8 @@ void TABSPageManager::WriteSession(Session& s) {
     }
     if (cache_.Count() < cacheCapacity_) cache_.Add(std::move(written));
   }
-  s.AddedPages.clear();
+  s.TakeAdded();
+  s.SpillAt = 0;
   // Only now, with every page that pointed at them rewritten, do the
   // deleted pages go back to the free-space map.
   std::vector<int32_t> deleted;
@@ -442,14 +490,16 @@ void TABSPageManager::RollbackSession(int32_t sessionID) {
     if (p->UseCount > 0) throw EABSException(20088, "Cannot remove used page");
   }
   s->DirtyPages.Clear();
-  std::vector<int32_t> added;
-  added.swap(s->AddedPages);
+  const std::vector<int32_t> added = s->TakeAdded();
   s->DeletedPages.clear();
+  s->SpillAt = 0;
   for (size_t i = 0; i < added.size(); ++i) {
+    // A copy a spill left in the cache holds what never was committed.
+    DropFromCache(added[i]);
     try {
       FreePageNo(added[i]);
     } catch (...) {
-      s->AddedPages.assign(added.begin() + static_cast<long>(i), added.end());
+      s->SetAdded(std::vector<int32_t>(added.begin() + static_cast<long>(i), added.end()));
       throw;
     }
   }

@@ -29,6 +29,18 @@
 //     to what it claims with IsPageOf, for every page, before the first one
 //     is deleted: a damaged number must fail the operation, never free a
 //     page of someone else.
+//  8. A transaction may outgrow memory: when a session holds more than
+//     SpillLimit() dirty pages and the storage can take pages early
+//     (CanSpill), unpinned dirty pages the session itself added in this
+//     transaction, least recently used first, are written to their place
+//     ahead of the commit and become clean cached pages. Nothing committed
+//     points at an added page, so no reader reaches what is written there,
+//     a rollback or a crash leaves it as unreached as before (the page goes
+//     back to the free-space map, or is left marked as a leak), and the
+//     commit journals no image of it. Pages that existed before the
+//     transaction stay in memory until the commit: their old image is
+//     what a crash must find. A failed spill write leaves the page dirty
+//     for the commit to write (and fail on) and is never raised.
 //
 // Thread use: every entry point is called under the caller's database lock;
 // the lists have no locks of their own. CriticalSection is for callers.
@@ -40,6 +52,8 @@
 #include <memory>
 #include <mutex>
 #include <unordered_map>
+#include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "core/PageFormat.h"
@@ -107,7 +121,7 @@ class TABSPage {
 
   void AllocBuffer();  // PageSize bytes, zero-filled, then InitHeader
   void FreeBuffer();
-  void Resize(int32_t newSize);
+  void Resize(int32_t newSize);  // at least PageSize: grows keeping every byte, shrinks keeping the first
 
   // What a check of a cached page against its storage found.
   enum class Refresh { kUnchanged, kReread, kGone };
@@ -134,6 +148,8 @@ class TABSSortedPageList {
   // Removes PageNo and hands the page back (the caller frees or moves it).
   std::unique_ptr<TABSPage> Delete(int32_t pageNo);
   TABSPage* Find(int32_t pageNo) const;
+  // Find, marking the page found as used last.
+  TABSPage* FindAndTouch(int32_t pageNo);
   // Marks the page as used last.
   void Touch(TABSPage* page);
   // The unpinned page used longest ago, or none.
@@ -211,6 +227,13 @@ class TABSPageManager : public TABSBasePageManager {
   int32_t CacheCapacity() const { return cacheCapacity_; }
   // Fixed at creation from the memory figures; tests and tools may bound it.
   void SetCacheCapacity(int32_t capacity) { cacheCapacity_ = capacity < 0 ? 0 : capacity; }
+  // Contract 8: dirty pages a session may hold before its added ones are
+  // written early (at least 64). The default, 64 MiB of 4 KiB pages, keeps
+  // loads of some hundred thousand rows wholly in memory, where they are
+  // fastest, and bounds what a larger one takes.
+  static constexpr int32_t kDefaultSpillLimit = 16384;
+  int32_t SpillLimit() const { return spillLimit_; }
+  void SetSpillLimit(int32_t pages) { spillLimit_ = pages < 64 ? 64 : pages; }
   const TABSSortedPageList& SharedCache() const { return cache_; }
   // A session's pending changes, for tests and tools.
   int32_t DirtyPageCount(int32_t sessionID) const;
@@ -224,8 +247,25 @@ class TABSPageManager : public TABSBasePageManager {
   struct Session {
     int32_t SessionID;
     TABSSortedPageList DirtyPages;
-    std::vector<int32_t> AddedPages;
+    std::vector<int32_t> AddedPages;    // changed only through the three below
+    std::unordered_set<int32_t> Added;  // the same numbers, to look one up
     std::vector<int32_t> DeletedPages;
+    void AddAdded(int32_t pageNo) {
+      AddedPages.push_back(pageNo);
+      Added.insert(pageNo);
+    }
+    void SetAdded(std::vector<int32_t> pages) {
+      AddedPages = std::move(pages);
+      Added = std::unordered_set<int32_t>(AddedPages.begin(), AddedPages.end());
+    }
+    std::vector<int32_t> TakeAdded() {
+      Added.clear();
+      return std::exchange(AddedPages, {});
+    }
+    // Contract 8: the dirty page count at which the next spill is tried;
+    // raised after a spill that found too little to write, so that a
+    // transaction of changed old pages does not walk its list each time.
+    int32_t SpillAt = 0;
   };
   Session* FindSession(int32_t sessionID) const;
   Session& FindOrCreateSession(int32_t sessionID);
@@ -242,9 +282,14 @@ class TABSPageManager : public TABSBasePageManager {
   // Drops an unpinned cached page (freeing it); a pinned one is marked stale.
   void DropFromCache(int32_t pageNo);
   void EvictIfOverCapacity();
+  // Contract 8. CanSpill: whether the storage takes a page of a session
+  // before its commit (the disk file does, memory storage does not).
+  virtual bool CanSpill() const { return false; }
+  void SpillIfOverLimit(Session& s);
   void SetPageGeometry(uint16_t pageSize, uint16_t headerSize);
 
   int32_t cacheCapacity_;
+  int32_t spillLimit_ = kDefaultSpillLimit;
   TABSSortedPageList cache_;
   std::vector<std::unique_ptr<Session>> sessions_;
   uint16_t pageSize_ = tiv::page::kDefaultPageSize;

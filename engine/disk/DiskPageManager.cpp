@@ -221,7 +221,7 @@ void TABSDiskPageManager::CommitSession(int32_t sessionID, bool flush) {
 void TABSDiskPageManager::AfterFailedCommit(int32_t sessionID, const std::vector<int32_t>& added) noexcept {
   try {
     if (Session* s = FindSession(sessionID)) {
-      s->AddedPages = added;
+      s->SetAdded(added);
       s->DeletedPages.clear();
     }
     RollbackSession(sessionID);

@@ -90,7 +90,10 @@
 // (`<database>-journal`, RollbackJournal.h); "flush" steps run when the
 // committing layer asks or the durable-commits option is on:
 //
-//   [A] State 2, counter c, old pages, no journal
+//   [A] State 2, counter c, old pages, no journal; the pages the session
+//       added may already hold its bytes (written early when the
+//       transaction outgrew memory, PageManager.h contract 8): nothing
+//       committed points at them, and a recovery releases them with the rest
 //    |  no changes in the session: nothing is written, not even the header
 //    |  CheckCommit: a pinned page, a clean or pinned dirty page refuses
 //    |  here, before any byte is written (still [A])
@@ -301,6 +304,9 @@ class TABSDiskPageManager : public TABSPageManager {
   void FreePageNo(int32_t pageNo) override;
   bool ReadPage(TABSPage* page) override;
   void WritePage(TABSPage* page) override;
+  // A session's added pages may go to the file before its commit
+  // (PageManager.h contract 8), but not while a commit or a recovery writes.
+  bool CanSpill() const override { return opened_ && !readOnly_ && !journal_ && !recovering_; }
   // Refuses the map pages (30434) and numbers outside the page area (10471).
   void DeletePage(int32_t sessionID, int32_t pageNo) override;
   // Also false for the fixed pages 0..2 and the map pages; reads the page

@@ -136,6 +136,11 @@ const Scenario kScenarios[] = {
        c.data.EmptyTable(c.session, kTable);
        c.Insert(9999, 3);
      }},
+    {"a commit whose transaction wrote added pages early", 20,
+     [](Connection& c) {
+       c.data.Pages().SetSpillLimit(64);
+       for (int32_t id = 21; id <= 200; ++id) c.Insert(id, id % 4);
+     }},
 };
 
 class CrashPointTest : public ::testing::TestWithParam<bool> {
@@ -348,6 +353,44 @@ TEST_F(CrashPointTest, ASealedJournalGivesItsPagesBackOnce) {
   const TABSCheckReport report = CheckDatabase(path, TABSPassword{});
   EXPECT_TRUE(report.Ok()) << ::testing::PrintToString(report.Lines());
   EXPECT_EQ(b.Read(), want);
+}
+
+// A transaction that outgrows the pages a session may hold: the pages it
+// added are written to the file before its commit, unseen by another
+// connection, and the commit or the rollback is whole (a rollback frees
+// them again; no copy of one is served afterwards).
+TEST_F(CrashPointTest, ATransactionWrittenEarlyCommitsOrRollsBackWhole) {
+  for (const bool commit : {true, false}) {
+    SCOPED_TRACE(commit ? "commit" : "rollback");
+    Build(kScenarios[0]);
+    const Rows before = RowsOf(path);
+    Connection other(path);
+    Rows after;
+    {
+      Connection c(path);
+      c.data.Pages().SetSpillLimit(64);
+      c.data.StartTransaction(c.session);
+      for (int32_t id = 21; id <= 400; ++id) c.Insert(id, id % 4);
+      EXPECT_LE(c.data.Pages().DirtyPageCount(c.session.sessionID), 64);
+      EXPECT_GT(std::filesystem::file_size(path), base.size()) << "nothing was written early";
+      EXPECT_EQ(other.Read(), before);
+      after = c.Read();
+      ASSERT_EQ(after.size(), 400u);
+      if (commit)
+        c.data.Commit(c.session, false);
+      else
+        c.data.Rollback(c.session);
+      EXPECT_EQ(c.Read(), commit ? after : before);
+      c.Insert(1000, 1);  // over the pages the rollback freed
+      c.Insert(1001, 1);
+    }
+    Rows want = commit ? after : before;
+    want.emplace(1000, "1|" + MemoOf(1000));
+    want.emplace(1001, "1|" + MemoOf(1001));
+    EXPECT_EQ(other.Read(), want);
+    const TABSCheckReport report = CheckDatabase(path, TABSPassword{});
+    EXPECT_TRUE(report.Ok() && report.notes.empty()) << ::testing::PrintToString(report.Lines());
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Stops, CrashPointTest, ::testing::Values(false, true),
