@@ -28,11 +28,9 @@
 //                          "zudadmin import FILE bench CSV" and through
 //                          "sqlite3 FILE '.import --csv --skip 1 CSV bench'"
 //                          into the same empty table, each a whole process
-//                          timed from its start to its exit. zudadmin
-//                          commits every row by itself (its import has no
-//                          transaction), sqlite3's .import runs in one
-//                          transaction: the figure is the two tools as a
-//                          user meets them.
+//                          timed from its start to its exit; both import
+//                          the file in one transaction (zudadmin opens
+//                          the database multi-user, as it always does)
 //   commits/one-row/*      5,000 inserts, each its own commit
 //   commits/one-transaction/*  the 100k load with flushes
 // The commit workloads run in five configurations: ours/non-durable and

@@ -320,7 +320,10 @@ class TABSDiskTableData : public TABSTableData {
   // gives back at its end: the outermost one rereads the state, each one
   // makes the table the session's current table. A failed entry releases
   // the lock when `release` (it was taken for this operation).
-  void EnterOperation(TABSSessionInfo& session, TABSLockKind kind, bool release);
+  // `heldThrough`: the session held a write lock of the table since before
+  // the operation (an earlier change of its transaction), so no commit of
+  // the table can have died since the last operation looked.
+  void EnterOperation(TABSSessionInfo& session, TABSLockKind kind, bool release, bool heldThrough = false);
   void LeaveOperation(TABSSessionInfo& session, TABSLockKind kind, bool release) noexcept;
   // UnlockTable for a slot (the session's id).
   void UnlockSlot(int32_t sessionID, TABSLockKind kind) noexcept;

@@ -94,13 +94,16 @@ void TABSDiskTableData::CheckWritable() const {
   if (db_.ReadOnly()) throw EABSException(10106, "Dataset is in read only mode");
 }
 
-void TABSDiskTableData::EnterOperation(TABSSessionInfo& session, TABSLockKind kind, bool release) {
+void TABSDiskTableData::EnterOperation(TABSSessionInfo& session, TABSLockKind kind, bool release, bool heldThrough) {
   try {
     if (operationDepth_ == 0) {
       // A writer that died inside its commit of this table let its lock go
       // with State 1 on the file: its journal is played back before this
-      // operation reads a page of it.
-      pm_.RecoverIfCommitDied();
+      // operation reads a page of it. Held through since an operation that
+      // looked, the lock let no such writer in (the pages of other tables
+      // this one's change touches, the free-space map's, are read under
+      // the header lock, whose taking plays a dead commit back too).
+      if (!heldThrough) pm_.RecoverIfCommitDied();
       RefreshForSession(session);
     }
     // While the lock is held no other connection commits a change of the
@@ -181,8 +184,10 @@ TABSDiskTableData::WriteScope::WriteScope(TABSDiskTableData& table, TABSSessionI
     return;
   }
   const TABSTableLockTimes& times = table.db_.TableLocks().TableLockTimes();
+  bool heldThrough = false;
   if (session.inTransaction) {
     // Kept until the database commits or rolls back.
+    heldThrough = table.pm_.TablePagesCache().HoldsWriteLock(session.sessionID, table.tableID_);
     if (!table.LockTable(session, ltTransactionWrite, times.transactionDelayMs, times.transactionAttempts))
       throw EABSException(20223, "Table is locked");
   } else {
@@ -196,7 +201,7 @@ TABSDiskTableData::WriteScope::WriteScope(TABSDiskTableData& table, TABSSessionI
     if (!granted) throw EABSException(20223, "Table is locked");
     unlock_ = true;
   }
-  table.EnterOperation(session, ltWrite, unlock_);
+  table.EnterOperation(session, ltWrite, unlock_, heldThrough);
   ++table.changeDepth_;
 }
 

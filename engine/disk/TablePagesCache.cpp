@@ -76,6 +76,11 @@ void TABSDiskTablePagesCacheManager::ForgetWriteLocks(int32_t sessionID, int32_t
   }
 }
 
+bool TABSDiskTablePagesCacheManager::HoldsWriteLock(int32_t sessionID, int32_t tableId) {
+  const TABSDTPCTableInfo* t = Session(sessionID).FindTable(tableId);
+  return t && t->WriteLocks > 0;
+}
+
 bool TABSDiskTablePagesCacheManager::GetCurrentStamp(int32_t sessionID, int32_t& tableId, int32_t& stamp) {
   TABSDTPCSessionInfo& s = Session(sessionID);
   if (s.CurrentTables.empty()) return false;

@@ -57,6 +57,7 @@ class TABSDiskTablePagesCacheManager {
   void PushCurrentTable(int32_t sessionID, int32_t tableId);
   void PopCurrentTable(int32_t sessionID);
   void ForgetWriteLocks(int32_t sessionID, int32_t tableId);
+  bool HoldsWriteLock(int32_t sessionID, int32_t tableId);
   bool GetCurrentStamp(int32_t sessionID, int32_t& tableId, int32_t& stamp);
 
  private:
