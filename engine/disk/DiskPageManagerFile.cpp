@@ -473,14 +473,18 @@ bool TABSDiskPageManager::LockHeader() {
   // header at State 2 has nothing to undo; the open does its own check.
   if (freeSpace_ && !recovering_) {
     uint8_t state = kStateConsistent;
-    if (file_.ReadBuffer(&state, databaseStart_ + kHdrState, 1) && state == kStateCommitting) {
+    const bool read = file_.ReadBuffer(&state, databaseStart_ + kHdrState, 1);
+    bool settled = read && state != kStateCommitting;
+    if (read && state == kStateCommitting) {
       try {
-        RecoverDeadCommit();
+        settled = RecoverDeadCommit();
       } catch (...) {
         UnlockHeader();
         throw;
       }
     }
+    // Our own failed commit, if any, is played back now.
+    if (settled) undoFailed_ = false;
   }
   return true;
 }
@@ -852,6 +856,7 @@ void TABSDiskPageManager::AbortCommit() {
 
 bool TABSDiskPageManager::UndoCommit() noexcept {
   if (!journal_) return true;
+  undoFailed_ = true;  // until the playback below or a later one ends
   std::unique_ptr<TABSRollbackJournal> journal = std::move(journal_);
   try {
     journal->Close();
@@ -859,6 +864,7 @@ bool TABSDiskPageManager::UndoCommit() noexcept {
     if (contents.kind == TABSJournalContents::Kind::kTorn) {
       // Never sealed: nothing of the file was overwritten under it.
       TABSRollbackJournal::Remove(file_.FileSystem(), JournalPath());
+      undoFailed_ = false;
       return true;
     }
     if (contents.kind != TABSJournalContents::Kind::kValid) return false;
@@ -869,6 +875,7 @@ bool TABSDiskPageManager::UndoCommit() noexcept {
     TABSRollbackJournal::Remove(file_.FileSystem(), JournalPath());
     DropCachedPages();
     ++stateGeneration_;
+    undoFailed_ = false;
     return true;
   } catch (const std::exception& x) {
     std::fprintf(stderr, "tivoran: undoing a failed commit: %s\n", x.what());

@@ -76,8 +76,10 @@
 //                  or changed (create, drop, rename, first open of a table).
 //   lock area + 4  header lock: held for every read-modify-write of the
 //                  header (open, commit, page allocation and release, page
-//                  count), and by a read-only single-user open for each of
-//                  its read operations (invariant 10). Re-entrant in a
+//                  count; a writable single-user open, the file's only
+//                  writer, allocates and releases without it, FreeSpaceMap.h
+//                  contract 1), and by a read-only single-user open for each
+//                  of its read operations (invariant 10). Re-entrant in a
 //                  process (invariant 4).
 //   NextObjectID   held for the read-increment-write of the counter.
 // A waiter retries 4500 times 20 ms apart, then fails "Database is locked"
@@ -245,8 +247,15 @@ class TABSDiskPageManager : public TABSPageManager {
   int32_t HeaderLockCount() const { return headerLockCount_; }
   // A writable single-user open: any other open of the file is read-only,
   // so no page changes but through this manager. Not under DesignMode,
-  // which closes the file between operations.
-  bool SoleWriter() const { return opened_ && !multiUser_ && !readOnly_ && !IsDesignMode(); }
+  // which closes the file between operations, and not while a failed
+  // commit of its own waits with its journal to be played back: until the
+  // header lock's taking has played it, the map on the file is not what
+  // this manager kept, and its allocations take the lock (FreeSpaceMap.h
+  // contract 1).
+  bool SoleWriter() const { return opened_ && !multiUser_ && !readOnly_ && !IsDesignMode() && !undoFailed_; }
+  // A commit of this manager failed and could not be undone: its journal is
+  // hot on the file until the next taking of the header lock plays it.
+  bool UndoFailed() const { return undoFailed_; }
   void LockDatabaseTables();    // 20210 when not obtained
   void UnlockDatabaseTables();  // 20211 when refused
   bool LockNextObjectID();      // retried
@@ -394,6 +403,7 @@ class TABSDiskPageManager : public TABSPageManager {
   int32_t journalTotal_ = 0;       // TotalPageCount when it began
   bool journalDurable_ = false;
   bool durable_ = false;
+  bool undoFailed_ = false;  // see UndoFailed
   bool recovering_ = false;
   TABSDiskTablePagesCacheManager tablePagesCache_;
 };

@@ -128,6 +128,9 @@ void TABSDiskTableData::LeaveOperation(TABSSessionInfo& session, TABSLockKind ki
 
 void TABSDiskTableData::EnterSingleUser(TABSSessionInfo& session) {
   if (operationDepth_ == 0) {
+    // A failed commit of this open that could not be undone is played back
+    // before the operation reads a page it may have half-written.
+    if (pm_.UndoFailed()) pm_.RecoverIfCommitDied();
     // Contract 9: beside a writer the operation reads one commit whole.
     const bool follow = db_.ReadOnly();
     if (follow && !pm_.LockHeader()) throw EABSException(20236, "Database is locked");

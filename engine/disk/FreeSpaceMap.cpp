@@ -147,8 +147,8 @@ void TABSDatabaseFreeSpaceManager::CreateMapPage(int32_t pageNo, uint16_t type) 
 // ---------------------------------------------------------------------------
 // Header fields
 
-void TABSDatabaseFreeSpaceManager::LoadHeader() {
-  pm_.ReadHeader();
+void TABSDatabaseFreeSpaceManager::LoadHeader(bool reread) {
+  if (reread) pm_.ReadHeader();
   const TABSDatabaseHeader& h = pm_.Header();
   if (h.TotalPageCount < 0 || h.LastUsedPageNo < -1 || h.LastUsedPageNo >= h.TotalPageCount)
     throw EABSException(30431, "Page: %d cannot be addressed. TotalPageCount=%d", {h.LastUsedPageNo, h.TotalPageCount});
@@ -164,16 +164,24 @@ void TABSDatabaseFreeSpaceManager::StoreHeader() {
   pm_.WriteHeader(true);
 }
 
-// Runs `work` under the header lock with the header reread; the fields are
-// written back and the lock released on every path.
+// Contract 1: the header lock for an allocation or a release, taken unless
+// the open is the file's only writer; false when it was not taken.
+bool TABSDatabaseFreeSpaceManager::TakeHeader(int code) {
+  if (pm_.SoleWriter()) return false;
+  if (!pm_.LockHeader()) throw EABSException(code, "Database is locked");
+  return true;
+}
+
+// Runs `work` with the header loaded (reread when `locked`); the fields are
+// written back and the lock, when taken, released on every path.
 template <typename Work>
-static auto UnderHeaderLock(TABSDiskPageManager& pm, Work&& work, void (TABSDatabaseFreeSpaceManager::*store)(),
-                            TABSDatabaseFreeSpaceManager* self) {
+static auto UnderHeaderLock(TABSDiskPageManager& pm, bool locked, Work&& work,
+                            void (TABSDatabaseFreeSpaceManager::*store)(), TABSDatabaseFreeSpaceManager* self) {
   bool loaded = false;
   try {
     auto result = work(loaded);
     (self->*store)();
-    pm.UnlockHeader();
+    if (locked) pm.UnlockHeader();
     return result;
   } catch (...) {
     if (loaded) {
@@ -183,7 +191,7 @@ static auto UnderHeaderLock(TABSDiskPageManager& pm, Work&& work, void (TABSData
         // The first failure is the one reported.
       }
     }
-    pm.UnlockHeader();
+    if (locked) pm.UnlockHeader();
     throw;
   }
 }
@@ -192,11 +200,11 @@ static auto UnderHeaderLock(TABSDiskPageManager& pm, Work&& work, void (TABSData
 // Allocation
 
 int32_t TABSDatabaseFreeSpaceManager::AllocatePage() {
-  if (!pm_.LockHeader()) throw EABSException(20231, "Database is locked");
+  const bool locked = TakeHeader(20231);
   return UnderHeaderLock(
-      pm_,
+      pm_, locked,
       [&](bool& loaded) {
-        LoadHeader();
+        LoadHeader(locked);
         loaded = true;
         int32_t result = FindFreePage();
         if (result < 0) result = Grow();
@@ -297,11 +305,11 @@ int64_t TABSDatabaseFreeSpaceManager::FirstUnmarkedFrom(int64_t from, int32_t la
 // Release
 
 void TABSDatabaseFreeSpaceManager::ReleasePage(int32_t pageNo) {
-  if (!pm_.LockHeader()) throw EABSException(20232, "Database is locked");
+  const bool locked = TakeHeader(20232);
   UnderHeaderLock(
-      pm_,
+      pm_, locked,
       [&](bool& loaded) {
-        LoadHeader();
+        LoadHeader(locked);
         loaded = true;
         MarkPage(pageNo, false);
         lastUsed_ = FindLastUsedDataPage();

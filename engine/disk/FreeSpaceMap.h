@@ -19,6 +19,11 @@
 //     file, rereads the header first and writes it back last when a field
 //     changed (also when a step in between failed); the lock is released on
 //     every path. Processes sharing the file never hand out one page twice.
+//     The only writer of the file (a writable single-user open) takes
+//     neither the lock nor a fresh header: nobody else changes the map or
+//     the header, and a read-only open beside it reads no map page and only
+//     committed pages, which no allocation or release outside a commit
+//     changes (a release inside one runs under the commit's lock).
 //  2. Map pages (PFS and EAM) are written back at once through the page
 //     write of the disk page manager, and kept in memory while nobody else
 //     can change them: while the header lock is held (what one allocation
@@ -126,7 +131,10 @@ class TABSDatabaseFreeSpaceManager {
   void UpdatePfs(int32_t pageNo, bool used, bool strict);
   void UpdateEam(int32_t pageNo);
   int32_t FindLastUsedDataPage();
-  void LoadHeader();
+  // The header fields, reread from the file unless the open is its only
+  // writer (whose header in memory is the file's).
+  void LoadHeader(bool reread = true);
+  bool TakeHeader(int code);
   void StoreHeader();
 
   TABSDiskPageManager& pm_;

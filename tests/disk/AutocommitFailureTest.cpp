@@ -3,6 +3,8 @@
 // its first page change, nothing of it may stay pending in the session: the
 // next statement of the connection would commit it, over what other
 // connections committed in between.
+#include <filesystem>
+#include <functional>
 #include <set>
 
 #include "DiskTestUtil.h"
@@ -106,6 +108,10 @@ TEST(AutocommitFailureTest, ASingleUserChangeWhoseWriteFailsIsRolledBackWhole) {
 // transaction allocates from what the file says, never from the map as the
 // failed commit had left it: no row of the first 300 loses a page to the
 // next 300, and the check finds every page where the map says it is.
+// Then each database write of the commit fails with the undo's first write
+// after it, so the journal stays hot under the writer: its next read and
+// its next allocation play it back first (allocating from the map it kept,
+// the playback would free the next 300 rows' pages again).
 TEST(AutocommitFailureTest, ASingleUserWriterAllocatesFromTheMapAFailedCommitPutBack) {
   constexpr int kRows = 300;
   auto insertRows = [](SharedTableConnection& c, int32_t from) {
@@ -113,15 +119,14 @@ TEST(AutocommitFailureTest, ASingleUserWriterAllocatesFromTheMapAFailedCommitPut
     for (int32_t id = from; id < from + kRows; ++id) c.Insert(id, 1);
     c.data.Commit(c.session, false);
   };
-  // Whether each write of the commit goes to the journal (written once) or
-  // to the database (retried once after reopening the handle).
-  std::vector<bool> toJournal;
-  for (int failAt = 1; toJournal.empty() || failAt <= static_cast<int>(toJournal.size()); ++failAt) {
-    SCOPED_TRACE(failAt);
+  // Runs the freeing commit with `fail` armed (nothing armed: it succeeds);
+  // the writes it made, by number from the arming.
+  auto run = [&](const std::function<void(tiv::os::FaultFileSystem&)>& fail, bool expectFailure) {
     ScratchDir dir;
     const std::string path = dir.File("single.zud");
     CreateSharedTableDb(path, 4);
     tiv::os::FaultFileSystem faults;
+    std::vector<std::string> writes;
     {
       SharedTableConnection c(path, false, faults);
       insertRows(c, 0);
@@ -129,23 +134,22 @@ TEST(AutocommitFailureTest, ASingleUserWriterAllocatesFromTheMapAFailedCommitPut
       TABSTableCursor cursor;
       c.table->PrepareCursor(cursor);
       while (c.table->FetchRecord(c.session, cursor, grmNext) == grrFound) ids.push_back(cursor.recordID);
-      ASSERT_EQ(ids.size(), static_cast<size_t>(kRows));
+      EXPECT_EQ(ids.size(), static_cast<size_t>(kRows));
       c.data.StartTransaction(c.session);
-      for (size_t i = ids.size() / 3; i < ids.size(); ++i) ASSERT_TRUE(c.Delete(ids[i]));
+      for (size_t i = ids.size() / 3; i < ids.size(); ++i) EXPECT_TRUE(c.Delete(ids[i]));
       const int before = faults.WriteCount();
-      if (toJournal.empty()) {
-        c.data.Commit(c.session, false);  // learns the commit's writes
-        for (int n = before + 1; n <= faults.WriteCount(); ++n)
-          toJournal.push_back(faults.WritePath(n).ends_with("-journal"));
-        ASSERT_GT(toJournal.size(), 10u);
-        continue;
+      fail(faults);
+      if (!expectFailure) {
+        c.data.Commit(c.session, false);
+        for (int n = before + 1; n <= faults.WriteCount(); ++n) writes.push_back(faults.WritePath(n));
+        return writes;
       }
-      faults.FailWrite(failAt, toJournal[static_cast<size_t>(failAt - 1)] ? 1 : 2);
       EXPECT_THROW(c.data.Commit(c.session, false), EABSException);  // and the session rolled back
       EXPECT_EQ(c.Count(), kRows);
       insertRows(c, 1000);
       EXPECT_EQ(c.Count(), 2 * kRows);
     }
+    EXPECT_FALSE(std::filesystem::exists(path + "-journal"));
     SharedTableConnection reader(path, false);
     const std::vector<SharedRow> rows = reader.RowsInOrder();
     EXPECT_EQ(rows.size(), static_cast<size_t>(2 * kRows));
@@ -153,7 +157,20 @@ TEST(AutocommitFailureTest, ASingleUserWriterAllocatesFromTheMapAFailedCommitPut
     reader.data.Disconnect(reader.session);
     reader.data.Close();
     ExpectCheckOk(path);
-    if (HasFailure()) break;
+    return writes;
+  };
+  // A journal write is made once; a database write is retried once after
+  // the handle is reopened.
+  const std::vector<std::string> writes = run([](tiv::os::FaultFileSystem&) {}, false);
+  ASSERT_GT(writes.size(), 10u);
+  for (const bool undoFails : {false, true}) {
+    for (int failAt = 1; failAt <= static_cast<int>(writes.size()); ++failAt) {
+      const bool toJournal = writes[static_cast<size_t>(failAt - 1)].ends_with("-journal");
+      if (undoFails && toJournal) continue;
+      SCOPED_TRACE(std::to_string(failAt) + (undoFails ? ", its undo failing too" : ""));
+      run([&](tiv::os::FaultFileSystem& f) { f.FailWrite(failAt, undoFails ? 4 : toJournal ? 1 : 2); }, true);
+      if (HasFailure()) return;
+    }
   }
 }
 
