@@ -408,7 +408,10 @@ void TABSDatabaseFreeSpaceManager::UpdateEam(int32_t pageNo) {
 }
 
 bool TABSDatabaseFreeSpaceManager::IsPageUsed(int32_t pageNo) {
-  if (pageNo < 0 || pageNo >= total_) return false;
+  // The page count of the header in memory, not this map's copy: a
+  // recovery puts back the header of before a commit that had cut the
+  // file, and the copy would still end the file where the cut left it.
+  if (pageNo < 0 || pageNo >= pm_.Header().TotalPageCount) return false;
   MapPage pfs = ReadMapPage(PfsPageNo(pageNo / pagesPerPfs_), ptPFS, static_cast<int>(MapSite::kUsedTest));
   return BitSet(pfs->DataBuffer(), pageNo % pagesPerPfs_);
 }

@@ -70,8 +70,9 @@ class TABSDatabaseFreeSpaceManager {
   void CheckNotMapPage(int32_t pageNo) const;
   // The PFS update, then the EAM update.
   void MarkPage(int32_t pageNo, bool used);
-  // The PFS bit of a page (the "used test"); reads the header's counts as
-  // they are in memory.
+  // The PFS bit of a page (the "used test"); reads the page count of the
+  // header as it is in memory (the page manager's, which a recovery puts
+  // back).
   bool IsPageUsed(int32_t pageNo);
 
   // Figures for tools: pages marked in use and free below TotalPageCount,
