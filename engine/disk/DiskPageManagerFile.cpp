@@ -921,8 +921,8 @@ bool TABSDiskPageManager::RecoverDeadCommit() {
         const RecoveringScope recovering(recovering_);
         ReadHeader();
         // The counter moves first, so the journal is stale before a page
-        // goes back: a kill in between leaves those pages taken (the sweep
-        // of dead connections gives them back), never a journal that frees
+        // goes back: a kill in between leaves those pages taken (a leak the
+        // check reports and the repair gives back), never a journal that frees
         // them a second time once another connection took them again.
         header_.CommitCounter = static_cast<int32_t>(static_cast<uint32_t>(header_.CommitCounter) + 1u);
         WriteHeader(false);

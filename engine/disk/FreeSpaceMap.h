@@ -143,7 +143,10 @@ class TABSDatabaseFreeSpaceManager {
   int32_t pagesPerPfs_;    // P
   int32_t extentsPerEam_;  // X
   int64_t pagesPerEam_;    // XE
-  int32_t lastUsed_ = -1;  // copies of the header fields
+  // Copies of the header fields, valid inside one allocation or release
+  // (LoadHeader to StoreHeader); outside one the page manager's header is
+  // the one to read (a recovery or another process's commit replaces it).
+  int32_t lastUsed_ = -1;
   int32_t total_ = 0;
   std::unordered_map<int32_t, std::unique_ptr<TABSPage>> kept_;  // contract 2
   int32_t writing_ = -1;                                         // the page WriteMapPage is writing: its copy stays

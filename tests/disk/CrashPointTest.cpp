@@ -272,8 +272,8 @@ TEST_P(CrashPointTest, EveryStopOfACommitLeavesTheStateBeforeOrAfterIt) {
 
 // A recovery stopped in its turn. The commit is killed half-way through its
 // page writes (its journal whole, some pages overwritten); the next open's
-// recovery, and the sweep of its connect, are then stopped at each of their
-// writes (a kill) or flushes (a power cut). The journal stays valid until a
+// recovery is then stopped at each of its writes (a kill) or flushes (a
+// power cut). The journal stays valid until a
 // recovery has ended, so the open after that plays it again: the rows are
 // those of before the commit and the check finds nothing.
 TEST_P(CrashPointTest, ARecoveryStoppedAnywhereIsPlayedAgainByTheNextOpen) {
