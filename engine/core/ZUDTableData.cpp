@@ -309,6 +309,12 @@ void TABSTableData::InitRecordForInsert(char* record) {
   fieldManager_->ApplyDefaults(record);
 }
 
+bool TABSTableData::RereadRecord(TABSSessionInfo& session, const TABSRecordID& id, std::vector<char>& record) {
+  Guard guard(database_.Lock());
+  ReadScope read(*this, session);
+  return ReadRecord(session, id, record);
+}
+
 bool TABSTableData::ReadRecord(TABSSessionInfo& session, const TABSRecordID& id, std::vector<char>& record) {
   record.assign(static_cast<size_t>(FieldDefs().MemoryRecordSize()) + 1, '\0');
   TABSGetRecordRequest request;

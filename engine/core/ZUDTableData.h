@@ -227,6 +227,9 @@ class TABSTableData {
   // False when the record no longer exists (nothing is changed then).
   virtual bool DeleteRecord(TABSSessionInfo& session, const TABSRecordID& id);
   int64_t GetLastAutoincValue(TABSSessionInfo& session, const std::string& fieldName);
+  // The stored bytes of a record as one read operation (a memory record
+  // and one spare byte); false when the record no longer exists.
+  bool RereadRecord(TABSSessionInfo& session, const TABSRecordID& id, std::vector<char>& record);
 
   // ---- cursor operations (contracts 5 to 7) ----
   // Sizes the cursor's buffer and puts it before the first record.

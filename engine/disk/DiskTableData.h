@@ -200,6 +200,13 @@ class TABSDiskTableData : public TABSTableData {
   // granted at once in single-user mode. UnlockTable never raises.
   bool LockTable(TABSSessionInfo& session, TABSLockKind kind, int32_t baseDelayMs, int32_t attempts);
   void UnlockTable(TABSSessionInfo& session, TABSLockKind kind) noexcept;
+  // The record lock of the session's slot on this table (one record per
+  // slot and table): one try, false when another connection holds the
+  // record or the slot holds another record. Granted at once in
+  // single-user mode. UnlockRecord never raises.
+  bool LockRecord(TABSSessionInfo& session, const TABSRecordID& record);
+  void UnlockRecord(TABSSessionInfo& session, const TABSRecordID& record) noexcept;
+  bool IsRecordLocked(TABSSessionInfo& session, const TABSRecordID& record);
   // The database released the session's transaction-write and write locks
   // (commit or rollback): their counts go too; in single-user mode the
   // table is no longer held for the session's transaction.

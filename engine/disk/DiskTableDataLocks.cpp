@@ -48,6 +48,29 @@ void TABSDiskTableData::UnlockSlot(int32_t sessionID, TABSLockKind kind) noexcep
   }
 }
 
+bool TABSDiskTableData::LockRecord(TABSSessionInfo& session, const TABSRecordID& record) {
+  if (!db_.MultiUser()) return true;
+  if (!lockFile_) throw EABSException(10491, "Nil pointer occured");
+  return db_.TableLocks().LockRecord(session.sessionID, lockFile_.get(), 0, 1, record);
+}
+
+void TABSDiskTableData::UnlockRecord(TABSSessionInfo& session, const TABSRecordID& record) noexcept {
+  if (!db_.MultiUser()) return;
+  try {
+    if (!lockFile_) throw EABSException(10492, "Nil pointer occured");
+    if (!db_.TableLocks().UnlockRecord(session.sessionID, lockFile_.get(), record))
+      std::fprintf(stderr, "tivoran: table '%s': %s\n", tableName_.c_str(), "Cannot unlock record");
+  } catch (const std::exception& x) {
+    std::fprintf(stderr, "tivoran: table '%s': %s\n", tableName_.c_str(), x.what());
+  }
+}
+
+bool TABSDiskTableData::IsRecordLocked(TABSSessionInfo& session, const TABSRecordID& record) {
+  if (!db_.MultiUser()) return false;
+  if (!lockFile_) throw EABSException(10493, "Nil pointer occured");
+  return db_.TableLocks().IsRecordLocked(session.sessionID, lockFile_.get(), record);
+}
+
 void TABSDiskTableData::TransactionLocksReleased(TABSSessionInfo& session) {
   // The database released every transaction-write lock of the slot, the
   // one of a pending BLOB change too.

@@ -114,10 +114,13 @@ struct ForbiddenEdge {
 };
 
 constexpr ForbiddenEdge kForbiddenEdges[] = {
-    {"engine/core", "disk/"},   {"engine/core", "sql/"},   {"engine/core", "access/"}, {"engine/disk", "sql/"},
-    {"engine/disk", "access/"}, {"engine/sql", "access/"}, {"engine", "app"},          {"engine", "Qt"},
-    {"engine", "qtui/"},        {"platform/os", "core/"},  {"platform/os", "disk/"},   {"platform/locale", "core/"},
-    {"platform", "disk/"},      {"platform", "sql/"},      {"platform", "access/"},    {"platform/os", "Qt"},
+    {"engine/core", "disk/"},   {"engine/core", "sql/"},      {"engine/core", "access/"},
+    {"engine/disk", "sql/"},    {"engine/core", "local/"},    {"engine/disk", "local/"},
+    {"engine/sql", "local/"},   {"engine/local", "access/"},  {"platform", "local/"},
+    {"engine/disk", "access/"}, {"engine/sql", "access/"},    {"engine", "app"},
+    {"engine", "Qt"},           {"engine", "qtui/"},          {"platform/os", "core/"},
+    {"platform/os", "disk/"},   {"platform/locale", "core/"}, {"platform", "disk/"},
+    {"platform", "sql/"},       {"platform", "access/"},      {"platform/os", "Qt"},
     {"platform/locale", "Qt"},
 };
 

@@ -1,0 +1,30 @@
+// ZUDLocalEngine: the main header of local sessions and cursors, the layer
+// a client (the data-access components, the SQL processor, the tools) uses
+// to reach the tables of a database in this process.
+//
+// The area, one concern a file:
+//   BaseSession        TABSBaseSession: session identifier, transaction
+//                      flag, the session-named values (last autoincrement
+//                      values)
+//   LocalSession       TABSLocalSession: connect a database by file name and
+//                      name through the process-wide list of database data
+//                      objects; transactions; table names
+//   LocalCursor        TABSLocalCursor: one client's view of one table;
+//                      LocalCursor.cpp (tables, index, navigation),
+//                      LocalCursorFields.cpp (values, the data-access
+//                      exchange, projection, the expressions' row source),
+//                      LocalCursorSearch.cpp (ranges, key search, filters,
+//                      distinct, locate), LocalCursorEdit.cpp (edit, post,
+//                      cancel, delete, their locks and codes; batches; BLOB
+//                      streams)
+//   LocalBlobStream    TABSLocalBLOBStream: the stream of one BLOB field
+//
+// It sits above engine/core, engine/disk and engine/sql: a cursor's
+// filters are expressions and its locks are the disk tables' locks. Nothing
+// below includes it (tests/core/SourceScanTest.cpp holds that).
+#pragma once
+
+#include "local/BaseSession.h"
+#include "local/LocalBlobStream.h"
+#include "local/LocalCursor.h"
+#include "local/LocalSession.h"
