@@ -17,8 +17,14 @@
 //  3. The cursor is filtered while a range, a record filter or distinct is
 //     active; then its counts and record numbers come from its filter
 //     bitmap, one bit per record position. Whoever changes the range, the
-//     record filter or distinct resets the bitmap (bitmap.Reset()); the
-//     table data rebuilds it only when records changed.
+//     record filter, distinct or the scan resets the bitmap
+//     (bitmap.Reset()); the table data rebuilds it only when records
+//     changed.
+//  4. The scan, when active, is a promise of the record filter's owner:
+//     every record the filter accepts lies in the scan's key range of its
+//     index (keys compared over the given number of columns). The table
+//     data then builds the bitmap from that range alone. An empty scan
+//     promises that no record passes: nothing is read for it.
 //
 // Thread use: one thread at a time, under the database data's lock while
 // the table data works on it.
@@ -37,6 +43,16 @@ struct TABSCursorRange {
   std::vector<char> startKey, endKey;  // memory records; empty = open end
   int32_t startFieldCount = 0, endFieldCount = 0;
   bool startExclusive = false, endExclusive = false;
+};
+
+// Contract 4: the key range of one index that holds every passing record.
+struct TABSCursorScan {
+  bool active = false;
+  bool empty = false;  // no record can pass
+  int32_t indexID = -1;
+  std::vector<char> lowerKey, upperKey;  // memory records; empty = open end
+  int32_t lowerFieldCount = 0, upperFieldCount = 0;
+  bool lowerExclusive = false, upperExclusive = false;
 };
 
 class TABSTableCursor {
@@ -71,6 +87,7 @@ class TABSTableCursor {
   // When set, stepping with a filter reads the bits of the filter bitmap
   // (built once per change counter) instead of testing every record.
   bool useBitmap = false;
+  TABSCursorScan scan;
   TABSRecordBitmap bitmap;
   TABSIndexPositionCache positionCache;
 };

@@ -280,6 +280,9 @@ class TABSTableData {
   bool PassesWithoutBitmap(TABSTableCursor& cursor, const char* record);
   bool Passes(TABSSessionInfo& session, TABSTableCursor& cursor, const char* record, const TABSRecordID& id);
   void BuildBitmap(TABSSessionInfo& session, TABSTableCursor& cursor);
+  // The records of the cursor's scan range in its index's order.
+  void WalkScanRange(TABSSessionInfo& session, TABSTableCursor& cursor,
+                     const std::function<void(const char*, const TABSRecordID&)>& visit);
   void MarkBit(TABSSessionInfo& session, TABSTableCursor& cursor, const TABSRecordID& id, bool passes);
   // One filtered step from the request's position; the request ends on the
   // record found (in its destination) or with the end reached.

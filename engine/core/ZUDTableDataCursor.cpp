@@ -56,6 +56,7 @@ bool TABSTableData::InRange(TABSTableCursor& cursor, const char* record) {
 }
 
 bool TABSTableData::PassesWithoutBitmap(TABSTableCursor& cursor, const char* record) {
+  if (cursor.scan.active && cursor.scan.empty) return false;
   return InRange(cursor, record) && (!cursor.recordFilter || cursor.recordFilter(record));
 }
 
@@ -68,12 +69,56 @@ bool TABSTableData::Passes(TABSSessionInfo& session, TABSTableCursor& cursor, co
   return position >= 0 && position < cursor.bitmap.bits.Count() && cursor.bitmap.bits.Get(position);
 }
 
+void TABSTableData::WalkScanRange(TABSSessionInfo& session, TABSTableCursor& cursor,
+                                  const std::function<void(const char*, const TABSRecordID&)>& visit) {
+  const TABSCursorScan& scan = cursor.scan;
+  indexManager_->RebuildTemporaryIndexes(session.sessionID);
+  TABSIndex& index = indexManager_->IndexByID(scan.indexID);
+  std::vector<char> record(static_cast<size_t>(FieldDefs().MemoryRecordSize()) + 1, '\0');
+  TABSGetRecordRequest request;
+  request.mode = grmNext;
+  request.indexID = scan.indexID;
+  request.destination = record.data();
+  if (scan.lowerKey.empty()) {
+    request.beforeFirst = true;
+  } else {
+    TABSIndexBound lower;
+    lower.keyRecord = scan.lowerKey.data();
+    lower.keyFieldCount = scan.lowerFieldCount;
+    lower.condition = scan.lowerExclusive ? scGreater : scGreaterOrEqual;
+    TABSKeyPath path;
+    if (!index.FindNearest(session.sessionID, lower, true, path)) return;
+    request.recordID = index.RecordIdAtPath(path);
+    if (!ReadRecord(session, request.recordID, record)) throw EABSException(10127, "Error retrieving record");
+    request.destination = record.data();
+    request.result = grrFound;
+  }
+  TABSIndexPositionCache cache;
+  for (bool first = true;; first = false) {
+    if (!first || scan.lowerKey.empty()) {
+      indexManager_->GetRecord(session.sessionID, request, &cache);
+      if (request.result != grrFound) return;
+      request.beforeFirst = false;
+    }
+    if (!scan.upperKey.empty()) {
+      const int c = index.CompareRecordKeys(record.data(), scan.upperKey.data(), scan.upperFieldCount);
+      if (c > 0 || (c == 0 && scan.upperExclusive)) return;
+    }
+    visit(record.data(), request.recordID);
+  }
+}
+
 void TABSTableData::BuildBitmap(TABSSessionInfo& session, TABSTableCursor& cursor) {
   TABSRecordBitmap& bitmap = cursor.bitmap;
   bitmap.bits.Resize(0);
-  indexManager_->ForEachRecord(session.sessionID, [&](const char* record, const TABSRecordID& id) {
+  const auto mark = [&](const char* record, const TABSRecordID& id) {
     bitmap.bits.SetGrowing(RecordIdToPosition(session, id), PassesWithoutBitmap(cursor, record));
-  });
+  };
+  // Contract 4 of ZUDTableCursor.h: the bits outside the scan stay clear.
+  if (!cursor.scan.active)
+    indexManager_->ForEachRecord(session.sessionID, mark);
+  else if (!cursor.scan.empty)
+    WalkScanRange(session, cursor, mark);
   if (cursor.distinctColumns > 0) {
     if (cursor.indexID < 0)
       throw EABSException(20258,
@@ -175,8 +220,9 @@ TABSGetRecordResult TABSTableData::FetchRecord(TABSSessionInfo& session, TABSTab
     Accept(cursor, scratch.data(), request.recordID);
     return grrFound;
   }
-  // An empty table has nothing before or after: both directions end.
-  if (RecordManager().RecordCount() == 0) {
+  // An empty table has nothing before or after: both directions end; so
+  // has a scan that nothing can pass, without reading the table.
+  if (RecordManager().RecordCount() == 0 || (cursor.scan.active && cursor.scan.empty)) {
     cursor.SetAfterLast();
     return grrEOF;
   }

@@ -96,6 +96,8 @@ void TABSLocalCursor::CloseTable() noexcept {
   filterCallback_ = nullptr;
   recordFilter = nullptr;
   range = TABSCursorRange{};
+  scan = TABSCursorScan{};
+  useBitmap = false;
   distinctColumns = 0;
   bitmap.Reset();
   positionCache.Clear();
@@ -138,6 +140,7 @@ void TABSLocalCursor::AddIndex(const TABSIndexDef& def) {
     throw EABSException(20022, "Cannot create index '%s'. Index already exists", {def.Name()});
   Table().CreateIndex(session_, def);
   GetIndexDefs();
+  PlanScan();
 }
 
 void TABSLocalCursor::DeleteIndex(const std::string& name) {
@@ -147,6 +150,7 @@ void TABSLocalCursor::DeleteIndex(const std::string& name) {
   if (id == indexID) SetIndexName("");
   Table().DropIndex(session_, id);
   GetIndexDefs();
+  PlanScan();
 }
 
 void TABSLocalCursor::DeleteAllIndexes() {
@@ -160,6 +164,7 @@ void TABSLocalCursor::DeleteAllIndexes() {
     Table().DropIndex(session_, id);
   }
   GetIndexDefs();
+  PlanScan();
 }
 
 int32_t TABSLocalCursor::FindOrCreateIndex(const std::vector<std::string>& names,
@@ -174,6 +179,7 @@ int32_t TABSLocalCursor::FindOrCreateIndex(const std::vector<std::string>& names
   }
   const int32_t id = Table().FindOrCreateIndex(session_, tableNames, directions, cases);
   GetIndexDefs();
+  PlanScan();
   return id;
 }
 
@@ -216,6 +222,7 @@ void TABSLocalCursor::SetIndexName(const std::string& name) {
   range = TABSCursorRange{};
   distinctColumns = 0;
   bitmap.Reset();
+  PlanScan();
 }
 
 TABSGetRecordResult TABSLocalCursor::GetRecord(TABSGetRecordMode mode) {

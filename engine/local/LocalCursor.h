@@ -230,6 +230,14 @@ class TABSLocalCursor : public TABSTableCursor, public TABSExprRowSource {
   int32_t TableFieldNo(int32_t fieldNo, int errorCode1, int errorCode2) const;
   void ReadTableField(int32_t tableFieldNo, const char* record, TABSVariant& value);
   void RebuildRecordFilter();
+  // Contract 8 and the driving index of a filter: the filter's index
+  // conditions intersected per index into ranges; an empty one empties the
+  // search, else the tightest range drives the scan (ZUDTableCursor.h
+  // contract 4).
+  void PlanScan();
+  // A key record of the table holding `value` in the first column of
+  // `index`; false when the value does not convert exactly.
+  bool KeyFromValue(const TABSIndexDef& index, const TABSVariant& value, std::vector<char>& key) const;
   // Locks of edit, post and delete; each bounded (contract 5).
   bool TakeTableLock(TABSLockKind kind, int32_t attempts, int32_t delayMs);
   bool TakeRecordLock();

@@ -247,6 +247,38 @@ void TABSLocalCursor::SetKeyField(std::vector<char>& key, const std::string& fie
   PutNullBit(key.data(), t, value.IsNull());
 }
 
+bool TABSLocalCursor::KeyFromValue(const TABSIndexDef& index, const TABSVariant& value, std::vector<char>& key) const {
+  if (index.ColumnCount() == 0) return false;
+  const TABSFieldDefs& fields = table_->FieldDefs();
+  const TABSMetaObjectDef* def = fields.FindByName(index.Column(0).fieldName);
+  if (!def) return false;
+  int32_t t = 0;
+  while (t < fields.Count() && fields[t] != def) ++t;
+  const TABSFieldDef& f = *fields[t];
+  key = NewKeyRecord();
+  if (value.IsNull()) return true;  // every field NULL: the lowest key
+  try {
+    TABSVariant converted;
+    converted.Assign(value);
+    converted.CastTo(f.StorageType());
+    // A bound that moved in the conversion (2.5 into an INTEGER field)
+    // would narrow the range past records the condition accepts.
+    if (!(IsStringStorage(f.StorageType()) && IsStringStorage(value.StorageType()))) {
+      TABSVariant back;
+      back.Assign(converted);
+      back.CastTo(value.StorageType());
+      if (back.IsNull() || back.ValueSize() != value.ValueSize() ||
+          std::memcmp(back.Buffer(), value.Buffer(), static_cast<size_t>(value.ValueSize())) != 0)
+        return false;
+    }
+    WriteSlot(f, key.data(), converted);
+    PutNullBit(key.data(), t, converted.IsNull());
+  } catch (const EABSException&) {
+    return false;
+  }
+  return true;
+}
+
 // ---- projection -------------------------------------------------------------------
 
 void TABSLocalCursor::SetProjection(const std::vector<std::string>& names, const std::vector<std::string>& aliases) {
@@ -274,6 +306,7 @@ void TABSLocalCursor::SetProjection(const std::vector<std::string>& names, const
   }
   visible_ = std::move(chosen);
   if (filter_) filter_->BindCursor(this);
+  PlanScan();
 }
 
 void TABSLocalCursor::CopyFieldTo(int32_t fieldNo, TABSLocalCursor& target, int32_t targetFieldNo) {

@@ -1,6 +1,9 @@
 // The cursor's ranges, key search, filters, distinct and locate
 // (LocalCursor.h contracts 2 and 8).
+#include <algorithm>
+
 #include "core/ZUDExcept.h"
+#include "core/ZUDMetaObjectDef.h"
 #include "local/LocalCursor.h"
 
 void TABSLocalCursor::SetRange(const std::vector<char>& startKey, int32_t startFieldCount, bool startExclusive,
@@ -59,17 +62,143 @@ void TABSLocalCursor::RebuildRecordFilter() {
   };
 }
 
+namespace {
+
+// One index's range while the conditions on it are intersected.
+struct Bound {
+  bool set = false;
+  std::vector<char> key;
+  bool exclusive = false;
+};
+
+}  // namespace
+
+void TABSLocalCursor::PlanScan() {
+  scan = TABSCursorScan{};
+  useBitmap = false;
+  if (!filter_) return;
+  // Aliased fields name visible fields the index columns do not know.
+  for (const TABSVisibleField& v : visible_)
+    if (!SameName(v.name, Table().FieldDefs()[v.tableFieldNo]->Name())) return;
+  const TABSIndexDefs& defs = Table().IndexManager().IndexDefs();
+  std::vector<TABSScanSearchCondition> conditions;
+  filter_->GetSearchConditions(defs, conditions, session_.sessionID);
+
+  struct Candidate {
+    int32_t indexID = -1;
+    Bound lower, upper;
+    bool equality = false;
+  };
+  std::vector<Candidate> candidates;
+  for (const TABSScanSearchCondition& c : conditions) {
+    const TABSIndexDef* def = defs.IndexByID(c.IndexID);
+    if (!def || c.KeyFieldCount != 1 || c.KeyValues.empty() || !c.KeyValues[0] || c.Prefix) continue;
+    std::vector<char> key;
+    if (!KeyFromValue(*def, *c.KeyValues[0], key)) continue;
+    auto it =
+        std::find_if(candidates.begin(), candidates.end(), [&](const Candidate& x) { return x.indexID == c.IndexID; });
+    if (it == candidates.end()) {
+      candidates.push_back({c.IndexID, {}, {}, false});
+      it = candidates.end() - 1;
+    }
+    TABSIndex& index = Table().IndexManager().IndexByID(c.IndexID);
+    // Keeps the tighter of two bounds on one side (the strict one when
+    // both name the same key).
+    const auto tighten = [&](Bound& bound, bool lowerSide, bool exclusive) {
+      if (bound.set) {
+        const int cmp = index.CompareRecordKeys(key.data(), bound.key.data(), 1);
+        const bool tighter = lowerSide ? cmp > 0 : cmp < 0;
+        if (!tighter && !(cmp == 0 && exclusive)) return;
+      }
+      bound = {true, key, exclusive};
+    };
+    switch (c.ConditionType) {
+      case sctEqual:
+        tighten(it->lower, true, false);
+        tighten(it->upper, false, false);
+        it->equality = true;
+        break;
+      case sctGreater: tighten(it->lower, true, true); break;
+      case sctGreaterOrEqual: tighten(it->lower, true, false); break;
+      case sctLower: tighten(it->upper, false, true); break;
+      case sctLowerOrEqual: tighten(it->upper, false, false); break;
+      default: break;
+    }
+  }
+  if (candidates.empty()) return;
+
+  // A range whose lower bound lies above its upper bound: nothing passes.
+  for (const Candidate& c : candidates) {
+    if (!c.lower.set || !c.upper.set) continue;
+    const int cmp =
+        Table().IndexManager().IndexByID(c.indexID).CompareRecordKeys(c.lower.key.data(), c.upper.key.data(), 1);
+    if (cmp > 0 || (cmp == 0 && (c.lower.exclusive || c.upper.exclusive))) {
+      scan.active = true;
+      scan.empty = true;
+      bitmap.Reset();
+      return;
+    }
+  }
+
+  // The driving range: an equality on a one-column unique, primary or
+  // autoincrement index at once; else the current index when it is the
+  // only one; else the smallest estimate.
+  const Candidate* drive = nullptr;
+  for (const Candidate& c : candidates) {
+    const TABSIndexDef& def = *defs.IndexByID(c.indexID);
+    const TABSMetaObjectDef* field = Table().FieldDefs().FindByName(def.Column(0).fieldName);
+    const bool autoinc = field && static_cast<const TABSFieldDef*>(field)->IsAutoinc();
+    if (c.equality && def.ColumnCount() == 1 && (def.unique || def.primary || autoinc)) {
+      drive = &c;
+      break;
+    }
+  }
+  if (!drive && candidates.size() == 1 && candidates[0].indexID == indexID) drive = &candidates[0];
+  if (!drive) {
+    int64_t best = -1;
+    for (const Candidate& c : candidates) {
+      TABSIndexBound lower, upper;
+      if (c.lower.set) lower = {c.lower.key.data(), 1, c.lower.exclusive ? scGreater : scGreaterOrEqual};
+      if (c.upper.set) upper = {c.upper.key.data(), 1, c.upper.exclusive ? scLower : scLowerOrEqual};
+      TABSTableData::ReadScope read(Table(), session_);
+      const int64_t estimate =
+          Table().IndexManager().IndexByID(c.indexID).EstimateRecordCount(session_.sessionID, lower, upper);
+      if (best < 0 || estimate < best) {
+        best = estimate;
+        drive = &c;
+      }
+    }
+  }
+  scan.active = true;
+  scan.indexID = drive->indexID;
+  if (drive->lower.set) {
+    scan.lowerKey = drive->lower.key;
+    scan.lowerFieldCount = 1;
+    scan.lowerExclusive = drive->lower.exclusive;
+  }
+  if (drive->upper.set) {
+    scan.upperKey = drive->upper.key;
+    scan.upperFieldCount = 1;
+    scan.upperExclusive = drive->upper.exclusive;
+  }
+  // Steps read the bitmap the range builds instead of every record.
+  useBitmap = true;
+  bitmap.Reset();
+}
+
 void TABSLocalCursor::SetFilter(const std::string& text, bool caseInsensitive, bool partial) {
   Table();
   auto parsed = std::make_unique<TABSExpression>();
   parsed->ParseFilter(this, text, partial, caseInsensitive);
   filter_ = std::move(parsed);
   RebuildRecordFilter();
+  PlanScan();
 }
 
 void TABSLocalCursor::ClearFilter() {
   filter_.reset();
   RebuildRecordFilter();
+  PlanScan();
 }
 
 void TABSLocalCursor::SetFilterCallback(std::function<bool(const char* record)> callback) {

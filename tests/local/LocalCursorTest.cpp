@@ -261,6 +261,71 @@ TEST(LocalCursorTest, FiltersCountsAndRecordNumbers) {
   EXPECT_EQ(c.GetRecordCount(), 0);
 }
 
+// Counts the field values its expressions read: what a scan touched.
+class CountingCursor : public TABSLocalCursor {
+ public:
+  using TABSLocalCursor::TABSLocalCursor;
+  int reads = 0;
+  void ReadValue(int32_t column, TABSVariant& value) override {
+    ++reads;
+    TABSLocalCursor::ReadValue(column, value);
+  }
+};
+
+// Filters whose conditions an index answers: the results equal the model's
+// whichever index drives, and the scan touches only the driving range; an
+// empty search touches nothing.
+TEST(LocalCursorTest, ScanConditionsDriveTheFilter) {
+  CursorDb db;
+  CountingCursor c(db.session);
+  c.tableName = "people";
+  c.OpenTable();
+  c.SetIndexName("by_k");
+  struct Case {
+    std::string filter;
+    bool caseInsensitive;
+    std::function<bool(const Row&)> passes;
+    int maxReads;  // reads of field values while counting
+  };
+  const std::vector<Case> cases = {
+      {"k >= 10 AND k <= 12", false, [](const Row& r) { return r.k >= 10 && r.k <= 12; }, 20},
+      {"k > 10 AND k < 13 AND k > 11", false, [](const Row& r) { return r.k == 12; }, 20},
+      {"k = 40", false, [](const Row& r) { return r.k == 40; }, 10},
+      {"k = 40 AND k >= 40", false, [](const Row& r) { return r.k == 40; }, 10},
+      {"10 >= k", false, [](const Row& r) { return r.k <= 10; }, 40},
+      {"k < 2.5", false, [](const Row& r) { return r.k < 2.5; }, 1000},
+      {"s >= 'name130' AND s < 'name132' AND k > 60", true,
+       [](const Row& r) { return r.s && Folded(r.s) >= "name130" && Folded(r.s) < "name132" && r.k > 60; }, 1000},
+      {"s = 'NAME105'", true, [](const Row& r) { return Folded(r.s) == "name105"; }, 60},
+      {"s IS NULL", false, [](const Row& r) { return !r.s; }, 1000},
+      {"k > 5 AND k < 5", false, [](const Row&) { return false; }, 0},
+      {"k = 5 AND k = 6", false, [](const Row&) { return false; }, 0},
+      {"k >= 7 AND k < 7", false, [](const Row&) { return false; }, 0},
+  };
+  for (const Case& t : cases) {
+    SCOPED_TRACE(t.filter);
+    c.SetFilter(t.filter, t.caseInsensitive, false);
+    c.reads = 0;
+    int64_t expected = 0;
+    for (const auto& [k, r] : db.model) expected += t.passes(r) ? 1 : 0;
+    EXPECT_EQ(c.GetRecordCount(), expected);
+    EXPECT_LE(c.reads, t.maxReads);
+    std::vector<int32_t> keys = Walk(c, true), wanted;
+    for (int32_t k : db.ModelOrder("by_k"))
+      if (t.passes(db.model[k])) wanted.push_back(k);
+    EXPECT_EQ(keys, wanted);
+    if (t.maxReads == 0) EXPECT_EQ(c.reads, 0) << "an empty search reads nothing";
+  }
+  // The scan follows later changes of the table.
+  c.SetFilter("k >= 10 AND k <= 12", false, false);
+  ASSERT_EQ(c.GetRecordCount(), 3);
+  c.ClearFilter();
+  ASSERT_TRUE(c.GotoKey(KeyOf(c, "k", Int(11)), 1, true));
+  ASSERT_EQ(c.Delete(), crOK);
+  c.SetFilter("k >= 10 AND k <= 12", false, false);
+  EXPECT_EQ(Walk(c, true), (std::vector<int32_t>{10, 12}));
+}
+
 TEST(LocalCursorTest, BookmarksCompareInIndexOrderAfterDeletes) {
   CursorDb db(40);
   TABSLocalCursor c(db.session);
