@@ -141,7 +141,10 @@ class TABSTableData {
 
   // Storage kinds make these.
   virtual std::unique_ptr<TABSBaseRecordManager> CreateRecordManager() = 0;
-  virtual std::unique_ptr<TABSIndex> CreateIndexObject(TABSBaseIndexManager& manager) = 0;
+  // The index object of `def` over the storage kind's pages; a temporary
+  // index (this process's own, rebuilt when stale) may live elsewhere than
+  // the table's stored indexes.
+  virtual std::unique_ptr<TABSIndex> CreateIndexObject(TABSBaseIndexManager& manager, const TABSIndexDef& def) = 0;
   virtual std::unique_ptr<TABSBlobManager> CreateBlobManager() = 0;
   virtual TABSBasePageManager& PageManager() = 0;
   virtual void CreateTable(TABSSessionInfo& session) = 0;

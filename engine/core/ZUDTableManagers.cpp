@@ -136,7 +136,7 @@ TABSIndex& TABSBaseIndexManager::IndexByID(int32_t id) {
   if (it != indexes_.end()) return *it->second;
   const TABSIndexDef* def = indexDefs_.IndexByID(id);
   if (!def) throw EABSException(20018, "Index not found");
-  auto index = table_.CreateIndexObject(*this);
+  auto index = table_.CreateIndexObject(*this, *def);
   index->Open(*def);
   return *(indexes_[id] = std::move(index));
 }
@@ -172,7 +172,7 @@ TABSIndexDef& TABSBaseIndexManager::AddIndex(int32_t sessionID, const TABSIndexD
   TABSIndexDef* added = owned.get();
   indexDefs_.Add(std::move(owned));
   try {
-    auto index = table_.CreateIndexObject(*this);
+    auto index = table_.CreateIndexObject(*this, *added);
     TABSIndex& live = *(indexes_[added->ObjectID()] = std::move(index));
     live.Create(sessionID, *added);
     Stamp(*added, live);
@@ -310,6 +310,12 @@ void TABSBaseIndexManager::RebuildTemporaryIndexes(int32_t sessionID) {
     throw;
   }
   rebuilding_ = false;
+}
+
+void TABSBaseIndexManager::MarkTemporaryIndexesStale() {
+  // Change counters are never negative: no counter equals this stamp.
+  for (int i = 0; i < indexDefs_.Count(); ++i)
+    if (indexDefs_[i]->IsTemporary()) indexDefs_[i]->changeStamp = -1;
 }
 
 void TABSBaseIndexManager::RestampTemporaryIndexes(int32_t before, int32_t after) {

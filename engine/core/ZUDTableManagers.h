@@ -140,6 +140,9 @@ class TABSBaseIndexManager {
   // Contract 2: rebuilds the session's stale temporary indexes. Not
   // re-entered while it runs.
   void RebuildTemporaryIndexes(int32_t sessionID);
+  // Every temporary index is rebuilt before its next read (a rollback
+  // took back changes their keys followed).
+  void MarkTemporaryIndexesStale();
   // After a change that the temporary indexes already followed: stamps
   // that were current at `before` become `after`.
   void RestampTemporaryIndexes(int32_t before, int32_t after);

@@ -152,8 +152,12 @@ std::unique_ptr<TABSBaseRecordManager> TABSDiskTableData::CreateRecordManager() 
   return made;
 }
 
-std::unique_ptr<TABSIndex> TABSDiskTableData::CreateIndexObject(TABSBaseIndexManager& manager) {
-  return std::make_unique<TABSBTreeTableIndex>(&manager, &pm_);
+std::unique_ptr<TABSIndex> TABSDiskTableData::CreateIndexObject(TABSBaseIndexManager& manager,
+                                                                const TABSIndexDef& def) {
+  if (!def.IsTemporary()) return std::make_unique<TABSBTreeTableIndex>(&manager, &pm_);
+  // Contract 11: a temporary index's pages stay in this process.
+  if (!temporaryIndexPages_) temporaryIndexPages_ = std::make_unique<TABSMemoryPageManager>(pm_.PageSize());
+  return std::make_unique<TABSBTreeTableIndex>(&manager, temporaryIndexPages_.get());
 }
 
 std::unique_ptr<TABSBlobManager> TABSDiskTableData::CreateBlobManager() {
@@ -185,6 +189,7 @@ void TABSDiskTableData::Unload() {
   lockFile_.reset();
   lockArea_.reset();
   indexManager_ = std::make_unique<TABSBaseIndexManager>(*this);
+  temporaryIndexPages_.reset();
   blobManager_.reset();
   recordManager_.reset();
   diskBlobs_.reset();
@@ -555,7 +560,11 @@ void TABSDiskTableData::CommitHook(TABSSessionInfo& session, bool inTransaction)
 void TABSDiskTableData::RollbackHook(TABSSessionInfo& session, bool inTransaction) {
   (void)inTransaction;
   ReleasePendingBlobLock(session.sessionID);
-  if (loaded_) ReadMostUpdated(session.sessionID);
+  if (!loaded_) return;
+  ReadMostUpdated(session.sessionID);
+  // The rolled-back changes went into the temporary indexes too, and the
+  // change counter read back may equal a stamp they reached meanwhile.
+  indexManager_->MarkTemporaryIndexesStale();
 }
 
 // ---- BLOB values under the table's locks (contract 10) ----------------------

@@ -125,6 +125,12 @@
 //     table's stamp, so every other process rechecks the pages it cached.
 //     Reading a value (ReadBlobBuffer, OpenBlobStream) is a read operation
 //     of contract 8.
+// 11. A temporary index (a session's own, made for a distinct, a sort or a
+//     search) keeps its pages in this process's memory, never in the file:
+//     the file holds nothing of it to leak when the process ends, and a
+//     rollback of the session's pages cannot take pages from under it. A
+//     rollback makes every temporary index stale, so it is rebuilt before
+//     its next read; unloading the table frees them.
 //
 // Thread use: under the database data's lock.
 #pragma once
@@ -135,6 +141,7 @@
 #include <set>
 #include <string>
 
+#include "core/MemoryPageManager.h"
 #include "core/ZUDBaseEngine.h"
 #include "disk/BlobPageIndexSpace.h"
 #include "disk/BlobPages.h"
@@ -192,7 +199,7 @@ class TABSDiskTableData : public TABSTableData {
   void WriteMetadata(int32_t sessionID);
 
   std::unique_ptr<TABSBaseRecordManager> CreateRecordManager() override;
-  std::unique_ptr<TABSIndex> CreateIndexObject(TABSBaseIndexManager& manager) override;
+  std::unique_ptr<TABSIndex> CreateIndexObject(TABSBaseIndexManager& manager, const TABSIndexDef& def) override;
   std::unique_ptr<TABSBlobManager> CreateBlobManager() override;
 
   // Contract 8. Table locks of the session's slot on this table, keeping
@@ -363,6 +370,8 @@ class TABSDiskTableData : public TABSTableData {
   TABSInternalDBTransactedAccessFile mostUpdated_;
   TABSInternalDBDirectAccessFile locks_;
   std::unique_ptr<TABSBTreeBlobPageSpace> blobSpace_;
+  // Contract 11: the pages of the temporary indexes.
+  std::unique_ptr<TABSMemoryPageManager> temporaryIndexPages_;
   std::unique_ptr<TABSDiskBlobManager> diskBlobs_;
   std::unique_ptr<TABSLockByteArea> lockArea_;
   std::unique_ptr<TABSTableLocksFile> lockFile_;

@@ -207,7 +207,8 @@ void TABSLocalCursor::SetFilterCallback(std::function<bool(const char* record)> 
 }
 
 void TABSLocalCursor::SetDistinct(const std::vector<std::string>& fieldNames) {
-  const int32_t id = FindOrCreateIndex(fieldNames, {}, {});
+  const int32_t id = FindOrCreateIndex(fieldNames, std::vector<std::string>(fieldNames.size(), "ASC"),
+                                       std::vector<std::string>(fieldNames.size(), "CASE"));
   const TABSIndexDef* def = Table().IndexManager().IndexDefs().IndexByID(id);
   if (!def) throw EABSException(20021, "Cannot delete index '%s'. Index not found", {std::to_string(id)});
   SetIndexName(def->Name());

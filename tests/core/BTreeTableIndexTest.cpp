@@ -15,7 +15,7 @@ class BTreeTableData : public testsupport::MapTableData {
  public:
   using MapTableData::MapTableData;
   btreetest::MemoryPageManager indexPages;
-  std::unique_ptr<TABSIndex> CreateIndexObject(TABSBaseIndexManager& manager) override {
+  std::unique_ptr<TABSIndex> CreateIndexObject(TABSBaseIndexManager& manager, const TABSIndexDef&) override {
     return std::make_unique<TABSBTreeTableIndex>(&manager, &indexPages);
   }
 };

@@ -424,7 +424,7 @@ class MapTableData : public TABSTableData {
   std::unique_ptr<TABSBaseRecordManager> CreateRecordManager() override {
     return std::make_unique<MapRecordManager>(FieldDefs().MemoryRecordSize());
   }
-  std::unique_ptr<TABSIndex> CreateIndexObject(TABSBaseIndexManager& manager) override {
+  std::unique_ptr<TABSIndex> CreateIndexObject(TABSBaseIndexManager& manager, const TABSIndexDef&) override {
     return std::make_unique<MapIndex>(&manager, faults);
   }
   std::unique_ptr<TABSBlobManager> CreateBlobManager() override {
