@@ -264,7 +264,8 @@ bool TABSTableData::SearchRange(TABSSessionInfo& session, TABSTableCursor& curso
   std::vector<char> record;
   TABSRecordID id = index.RecordIdAtPath(path);
   if (!ReadRecord(session, id, record)) throw EABSException(10127, "Error retrieving record");
-  if (!Passes(session, cursor, record.data(), id)) {
+  const bool passed = Passes(session, cursor, record.data(), id);
+  if (!passed) {
     // The nearest entry is filtered out: go on in the search direction.
     TABSGetRecordRequest request;
     request.mode = forward ? grmNext : grmPrior;
@@ -282,7 +283,17 @@ bool TABSTableData::SearchRange(TABSSessionInfo& session, TABSTableCursor& curso
       index.CompareRecordKeys(record.data(), key.keyRecord, key.keyFieldCount) != 0)
     return false;
   Accept(cursor, record.data(), id);
-  FillPositionCache(session, cursor);
+  if (!passed) {
+    FillPositionCache(session, cursor);
+    return true;
+  }
+  // The search's own path is the entry's: no second descent.
+  TABSIndexPositionCache& cache = cursor.positionCache;
+  cache.Clear();
+  cache.path = path;
+  cache.indexID = cursor.indexID;
+  cache.recordID = id;
+  cache.stamp = RecordManager().ChangeCounter();
   return true;
 }
 
