@@ -162,6 +162,9 @@ class TABSLocalCursor : public TABSTableCursor, public TABSExprRowSource {
   // `fieldNames` ";"-separated, one value each (30112 otherwise).
   bool Locate(const std::string& fieldNames, const std::vector<TABSVariant>& values, bool caseInsensitive,
               bool partial);
+  // The first record (in the current order) on which the value expression
+  // `text` equals `value` (a NULL value matches a NULL result).
+  bool LocateByExpression(const std::string& text, const TABSVariant& value, bool caseInsensitive, bool partial);
   void ResetBitmap() { bitmap.Reset(); }
 
   // ---- fields ----

@@ -221,6 +221,38 @@ void TABSLocalCursor::ClearDistinct() {
   bitmap.Reset();
 }
 
+bool TABSLocalCursor::LocateByExpression(const std::string& text, const TABSVariant& value, bool caseInsensitive,
+                                         bool partial) {
+  Table();
+  TABSExpression expression;
+  expression.CaseInsensitive = caseInsensitive;
+  expression.PartialCompare = partial;
+  TABSLexer lexer(text, false, nullptr);
+  if (!lexer.NextCommand()) throw EABSException(30119, "Blank SQL command");
+  expression.ParseValue(lexer);
+  TToken rest;
+  if (lexer.GetCurrentToken(rest) || lexer.NextCommand()) {
+    lexer.GetCurrentToken(rest);
+    throw EABSException(20260, "End of SQL command expected, but '%s' found at line %d, column %d",
+                        {rest.Text, rest.Line, rest.Column});
+  }
+  expression.BindCursor(this);
+  const Position saved = SavePosition();
+  SetToBegin();
+  while (GetRecord(grmNext) == grrFound) {
+    evalRecord_ = nullptr;
+    const TABSVariant* result = expression.GetValue();
+    if (!result) continue;
+    if (result->IsNull() || value.IsNull()) {
+      if (result->IsNull() && value.IsNull()) return true;
+      continue;
+    }
+    if (result->Compare(value, false, partial, caseInsensitive) == 0) return true;
+  }
+  RestorePosition(saved);
+  return false;
+}
+
 bool TABSLocalCursor::Locate(const std::string& fieldNames, const std::vector<TABSVariant>& values,
                              bool caseInsensitive, bool partial) {
   Table();

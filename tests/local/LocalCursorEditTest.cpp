@@ -152,6 +152,16 @@ TEST_F(EditFixture, LocksOfAnotherConnectionAndNothingLeftBehind) {
   EXPECT_EQ(a->Post(false), crOK);
   ASSERT_TRUE(b.Goto(2));
   EXPECT_EQ(b.S(), "in time");
+
+  // A post that raises (a duplicate key) released its table lock too: b
+  // takes the write lock at once afterwards.
+  a->InitRecordBuffer();
+  TABSVariant duplicate;
+  duplicate.SetAsInteger(2);
+  a->SetFieldValue(kItemK, duplicate);
+  EXPECT_EQ(a->Post(true), crPostError);
+  ASSERT_TRUE(b->LockTable(ltWrite, 0, 1));
+  b->UnlockTable(ltWrite);
 }
 
 TEST_F(EditFixture, FailedPostsAndTemporaryTables) {

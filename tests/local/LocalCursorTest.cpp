@@ -434,6 +434,13 @@ TEST(LocalCursorTest, ProjectionLocateAndMemoInExpressions) {
   EXPECT_FALSE(c.Locate("s", values, false, true)) << "case matters without the option";
   EXPECT_EQ(Key(c), 4) << "a failed locate keeps the position";
   EXPECT_EQ(NativeCodeOf([&] { c.Locate("s;k", values, false, false); }), 30112);
+  EXPECT_TRUE(c.LocateByExpression("k * 2 + 1", Int(43), false, false));
+  EXPECT_EQ(Key(c), 21);
+  EXPECT_TRUE(c.LocateByExpression("s", Str("SMITHS"), true, true));
+  EXPECT_EQ(Key(c), 4);
+  EXPECT_FALSE(c.LocateByExpression("k * 2", Int(43), false, false));
+  EXPECT_EQ(Key(c), 4);
+  EXPECT_EQ(NativeCodeOf([&] { c.LocateByExpression("k k", Int(1), false, false); }), 20260);
 
   // The MEMO value reaches the filter expression.
   c.SetFilter("memo = 'memo of 17'", false, false);
