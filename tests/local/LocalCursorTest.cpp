@@ -596,6 +596,40 @@ TEST(LocalCursorTest, SessionsShareOneDatabaseAndCloseItWithTheLast) {
   EXPECT_EQ(NativeCodeOf([&] { memory.Connect(options); }), 30350);
 }
 
+// Each session sees the last autoincrement value it drew itself; dropping
+// the table forgets them.
+TEST(LocalCursorTest, AutoincValuesPerSession) {
+  CursorDb db(1);
+  TABSLocalSession other;
+  TABSConnectOptions options;
+  options.fileName = db.path;
+  other.Connect(options);
+  TABSLocalCursor a(db.session), b(other);
+  a.tableName = b.tableName = "counted";
+  TABSFieldDefs fields;
+  AddFields(fields, {{"id", aftAutoIncInteger, 0}, {"v", aftInteger, 0}});
+  a.CreateTable(fields, TABSIndexDefs{});
+  a.OpenTable();
+  b.OpenTable();
+  const auto insert = [](TABSLocalCursor& c) {
+    c.InitRecordBuffer();
+    c.SetFieldValue(1, Int(7));
+    ASSERT_EQ(c.Post(true), crOK) << c.LastErrorText();
+  };
+  insert(a);
+  insert(a);
+  insert(b);
+  EXPECT_EQ(a.GetLastAutoincValue("id"), 2);
+  EXPECT_EQ(b.GetLastAutoincValue("ID"), 3);
+  const int32_t fieldID = a.Table().FieldDefs()[0]->ObjectID();
+  ASSERT_TRUE(db.session.FindNamedValue(fieldID).has_value());
+  EXPECT_EQ(db.session.FindNamedValue("id")->value, 2);
+  a.CloseTable();
+  b.CloseTable();
+  a.DeleteTable();
+  EXPECT_FALSE(db.session.FindNamedValue(fieldID).has_value());
+}
+
 TEST(LocalCursorTest, TablesThroughTheCursor) {
   CursorDb db(10);
   TABSLocalCursor c(db.session);
