@@ -290,6 +290,19 @@ class TABSTableData {
   // One filtered step from the request's position; the request ends on the
   // record found (in its destination) or with the end reached.
   void Step(TABSSessionInfo& session, TABSTableCursor& cursor, TABSGetRecordRequest& request);
+  // A key bound every passing record keeps in the order of the cursor's
+  // index: of its range, and of its scan when that runs on the same index.
+  struct KeyBound {
+    const std::vector<char>* key;
+    int32_t fieldCount;
+    bool exclusive;
+  };
+  static void CursorBounds(const TABSTableCursor& cursor, std::vector<KeyBound>& lower, std::vector<KeyBound>& upper);
+  // A step from an end lands on the tightest of `bounds` (those of the side
+  // it starts from) instead of the index's end; false when it does not
+  // start from an end or has no bound to jump to.
+  bool JumpToBound(TABSSessionInfo& session, TABSTableCursor& cursor, TABSGetRecordRequest& request,
+                   const std::vector<KeyBound>& bounds);
   void Accept(TABSTableCursor& cursor, const char* record, const TABSRecordID& id);
   void FillPositionCache(TABSSessionInfo& session, TABSTableCursor& cursor);
   // Walks the cursor's index in order over passing records; stops when

@@ -1,6 +1,7 @@
 // The cursor operations of the table data: fetching in the cursor's order,
 // positioning, key search, the filter bitmap, counts and record numbers,
 // and record changes made through a cursor (ZUDTableData.h contracts 5-7).
+#include <algorithm>
 #include <cstring>
 
 #include "core/ZUDExcept.h"
@@ -145,32 +146,80 @@ void TABSTableData::MarkBit(TABSSessionInfo& session, TABSTableCursor& cursor, c
 
 // ---- stepping ---------------------------------------------------------------
 
+// Contracts 2 and 4 of ZUDTableCursor.h.
+void TABSTableData::CursorBounds(const TABSTableCursor& cursor, std::vector<KeyBound>& lower,
+                                 std::vector<KeyBound>& upper) {
+  if (cursor.indexID < 0) return;
+  const TABSCursorRange& range = cursor.range;
+  if (range.active && !range.startKey.empty())
+    lower.push_back({&range.startKey, range.startFieldCount, range.startExclusive});
+  if (range.active && !range.endKey.empty()) upper.push_back({&range.endKey, range.endFieldCount, range.endExclusive});
+  const TABSCursorScan& scan = cursor.scan;
+  if (!scan.active || scan.empty || scan.indexID != cursor.indexID) return;
+  if (!scan.lowerKey.empty()) lower.push_back({&scan.lowerKey, scan.lowerFieldCount, scan.lowerExclusive});
+  if (!scan.upperKey.empty()) upper.push_back({&scan.upperKey, scan.upperFieldCount, scan.upperExclusive});
+}
+
+bool TABSTableData::JumpToBound(TABSSessionInfo& session, TABSTableCursor& cursor, TABSGetRecordRequest& request,
+                                const std::vector<KeyBound>& bounds) {
+  const bool forward = request.mode == grmNext;
+  if (bounds.empty() || !(forward ? request.beforeFirst : request.afterLast)) return false;
+  TABSIndex& index = indexManager_->IndexByID(cursor.indexID);
+  // Any bound is a valid start; the tightest skips the most.
+  const KeyBound* start = &bounds[0];
+  for (const KeyBound& b : bounds) {
+    const int32_t n = std::min(b.fieldCount, start->fieldCount);
+    const int c = index.CompareRecordKeys(b.key->data(), start->key->data(), n);
+    if (forward ? c > 0 : c < 0) start = &b;
+  }
+  TABSIndexBound bound;
+  bound.keyRecord = start->key->data();
+  bound.keyFieldCount = start->fieldCount;
+  bound.condition =
+      forward ? (start->exclusive ? scGreater : scGreaterOrEqual) : (start->exclusive ? scLower : scLowerOrEqual);
+  TABSKeyPath path;
+  if (!index.FindNearest(session.sessionID, bound, forward, path)) {
+    request.result = forward ? grrEOF : grrBOF;
+    return true;
+  }
+  TABSGetRecordRequest read;
+  read.mode = grmCurrent;
+  read.recordID = index.RecordIdAtPath(path);
+  read.destination = request.destination;
+  RecordManager().GetRecord(session.sessionID, read);
+  if (read.result != grrFound) throw EABSException(10127, "Error retrieving record");
+  request.recordID = read.recordID;
+  request.result = grrFound;
+  request.beforeFirst = request.afterLast = false;
+  return true;
+}
+
 void TABSTableData::Step(TABSSessionInfo& session, TABSTableCursor& cursor, TABSGetRecordRequest& request) {
   const TABSGetRecordMode mode = request.mode;
   request.indexID = cursor.indexID;
+  std::vector<KeyBound> lower, upper;
+  CursorBounds(cursor, lower, upper);
+  // From an end, a walk starts at its near bound instead of the index's end.
+  bool landed = JumpToBound(session, cursor, request, mode == grmNext ? lower : upper);
+  if (landed && request.result != grrFound) return;
   for (;;) {
-    if (cursor.indexID >= 0)
-      indexManager_->GetRecord(session.sessionID, request, &cursor.positionCache);
-    else
-      RecordManager().GetRecord(session.sessionID, request);
-    if (request.result != grrFound) return;
+    if (!landed) {
+      if (cursor.indexID >= 0)
+        indexManager_->GetRecord(session.sessionID, request, &cursor.positionCache);
+      else
+        RecordManager().GetRecord(session.sessionID, request);
+      if (request.result != grrFound) return;
+    }
+    landed = false;
     if (Passes(session, cursor, request.destination, request.recordID)) return;
-    // Past the far end of a range nothing further can pass: in index order
-    // the keys only move away from it.
-    if (cursor.range.active && cursor.indexID >= 0) {
+    // Past the far bound nothing further can pass: in index order the keys
+    // only move away from it.
+    if (cursor.indexID >= 0) {
       TABSIndex& index = indexManager_->IndexByID(cursor.indexID);
-      const TABSCursorRange& range = cursor.range;
-      if (mode == grmNext && !range.endKey.empty()) {
-        const int c = index.CompareRecordKeys(request.destination, range.endKey.data(), range.endFieldCount);
-        if (c > 0 || (c == 0 && range.endExclusive)) {
-          request.result = grrEOF;
-          return;
-        }
-      }
-      if (mode == grmPrior && !range.startKey.empty()) {
-        const int c = index.CompareRecordKeys(request.destination, range.startKey.data(), range.startFieldCount);
-        if (c < 0 || (c == 0 && range.startExclusive)) {
-          request.result = grrBOF;
+      for (const KeyBound& b : mode == grmNext ? upper : lower) {
+        const int c = index.CompareRecordKeys(request.destination, b.key->data(), b.fieldCount);
+        if (mode == grmNext ? (c > 0 || (c == 0 && b.exclusive)) : (c < 0 || (c == 0 && b.exclusive))) {
+          request.result = mode == grmNext ? grrEOF : grrBOF;
           return;
         }
       }

@@ -215,6 +215,50 @@ TEST(CursorFilter, CountsNumbersAndStepsMatchModel) {
   }
 }
 
+// A walk from an end starts at the near bound of the cursor's range or of
+// its scan on the same index; a scan builds the bitmap from its range alone
+// and an empty one reads nothing.
+TEST(CursorFilter, WalksAndScansTouchOnlyTheirRange) {
+  Fixture f;
+  for (int64_t k = 1; k <= 200; ++k) f.Insert(k);
+  auto& records = static_cast<MapRecordManager&>(f.data->RecordManager());
+  f.cursor.indexID = f.byK;
+  const std::vector<char> at190 = f.Row(190), at10 = f.Row(10);
+  f.cursor.range.active = true;
+  f.cursor.range.startKey = at190, f.cursor.range.startFieldCount = 1;
+  records.reads = 0;
+  EXPECT_EQ(f.Walk().size(), 11u);
+  EXPECT_LT(records.reads, 30) << "the walk started at 190";
+  f.cursor.range = TABSCursorRange{};
+  f.cursor.range.active = true;
+  f.cursor.range.endKey = at10, f.cursor.range.endFieldCount = 1, f.cursor.range.endExclusive = true;
+  records.reads = 0;
+  EXPECT_EQ(f.Walk(grmPrior), (std::vector<int64_t>{9, 8, 7, 6, 5, 4, 3, 2, 1}));
+  EXPECT_LT(records.reads, 30) << "the walk back started below 10";
+  f.cursor.range = TABSCursorRange{};
+
+  // A scan above 195 (its filter says the same), stepping and counting.
+  f.cursor.recordFilter = [&](const char* r) { return Fixture::K(r, f.data->FieldDefs()) > 195; };
+  f.cursor.scan.active = true;
+  f.cursor.scan.indexID = f.byK;
+  const std::vector<char> at195 = f.Row(195);
+  f.cursor.scan.lowerKey = at195, f.cursor.scan.lowerFieldCount = 1, f.cursor.scan.lowerExclusive = true;
+  for (const bool bitmap : {false, true}) {
+    f.cursor.useBitmap = bitmap;
+    f.cursor.bitmap.Reset();
+    records.reads = 0;
+    EXPECT_EQ(f.Walk(), (std::vector<int64_t>{196, 197, 198, 199, 200}));
+    EXPECT_EQ(f.data->GetCursorRecordCount(f.session, f.cursor), 5);
+    EXPECT_LT(records.reads, 60) << (bitmap ? "bitmap" : "no bitmap");
+  }
+  f.cursor.scan.empty = true;
+  f.cursor.bitmap.Reset();
+  records.reads = 0;
+  EXPECT_EQ(f.data->GetCursorRecordCount(f.session, f.cursor), 0);
+  EXPECT_EQ(f.Walk(), std::vector<int64_t>{});
+  EXPECT_EQ(records.reads, 0);
+}
+
 TEST(CursorFilter, DistinctKeepsFirstOfEachKey) {
   Fixture f;
   for (int64_t k : {4, 2, 4, 2, 7}) f.Insert(k);

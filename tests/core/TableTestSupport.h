@@ -23,6 +23,7 @@ class MapRecordManager : public TABSBaseRecordManager {
   bool failNextDelete = false;
   bool failNextUpdate = false;
   bool failNextClear = false;
+  int64_t reads = 0;  // every GetRecord: what a walk touched
 
   void Clear(int32_t) override {
     if (failNextClear) {
@@ -62,6 +63,7 @@ class MapRecordManager : public TABSBaseRecordManager {
     return true;
   }
   void GetRecord(int32_t, TABSGetRecordRequest& r) override {
+    ++reads;
     std::map<int32_t, std::string>::iterator it;
     if (r.mode == grmCurrent) {
       it = rows.find(r.recordID.pageNo);
