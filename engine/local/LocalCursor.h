@@ -42,13 +42,22 @@
 //     nothing moves.
 //  8. An empty search (conditions that cannot all hold) finds nothing
 //     without reading the table.
+//  9. BLOB values set during an edit or an insert (SetFieldValue, writing
+//     streams) wait in the cursor and are read back from it; Post stores
+//     them in fresh slots, frees an updated record's old values and changes
+//     the record, all in the session's pending pages, so the record change
+//     commits them together or its failure rolls them back. Cancel drops
+//     them: a cancelled edit never touches the stored values.
+// 10. The session outlives its cursors: close or destroy them first.
 //
 // Thread use: one thread at a time; table work runs under the database
 // data's lock, taken by the table data.
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -249,6 +258,10 @@ class TABSLocalCursor : public TABSTableCursor, public TABSExprRowSource {
   bool SameStoredRecord(const char* a, const char* b) const;
   int32_t PostInsert();
   int32_t PostUpdate();
+  // Contract 9. Returns the buffer's record as it was, to put back when
+  // the record change fails.
+  std::vector<char> StorePendingBlobs(bool update);
+  void UndoPendingBlobs(const std::vector<char>& before, bool inserted) noexcept;
 
   TABSLocalSession& session_;
   TABSTableData* table_ = nullptr;
@@ -274,4 +287,6 @@ class TABSLocalCursor : public TABSTableCursor, public TABSExprRowSource {
   int32_t lastResult_ = 0;
   std::string lastError_;
   std::vector<std::unique_ptr<TABSLocalBLOBStream>> blobStreams_;
+  // Contract 9: by table field number; no value = NULL.
+  std::map<int32_t, std::optional<std::string>> pendingBlobs_;
 };

@@ -9,6 +9,7 @@
 // nothing, so a waiting cursor never blocks the other threads of the
 // process. Inside a transaction the table lock stays until the database
 // commits or rolls back; outside one it goes when the operation ends.
+#include <cstdio>
 #include <cstring>
 
 #include "core/ZUDExcept.h"
@@ -109,6 +110,7 @@ int32_t TABSLocalCursor::Edit() {
   if (temporary) return lastResult_ = crEditTemporary;
   if (editing_) ReleaseEditLocks();
   editing_ = false;
+  pendingBlobs_.clear();
   const std::vector<char> before(buffer);
   if (MultiUserDisk()) {
     editTableLock_ = session_.inTransaction ? ltTransactionWrite : ltEdit;
@@ -143,13 +145,64 @@ int32_t TABSLocalCursor::Edit() {
 
 void TABSLocalCursor::Cancel() noexcept {
   std::erase_if(blobStreams_, [](const auto& s) { return s->Writes(); });
+  pendingBlobs_.clear();
   ReleaseEditLocks();
   editing_ = false;
   editCopy_.clear();
 }
 
+std::vector<char> TABSLocalCursor::StorePendingBlobs(bool update) {
+  std::vector<char> before(Record(), Record() + layout.memoryRecordSize);
+  if (pendingBlobs_.empty()) return before;
+  // Inside a transaction a failed record change is not rolled back for
+  // us: refuse what the constraints would refuse before anything is
+  // stored or freed.
+  if (session_.inTransaction && !temporary)
+    Table().ConstraintManager().CheckRecord(session_.sessionID, Record(), update ? &recordID : nullptr,
+                                            update ? editCopy_.data() : nullptr, true);
+  for (const auto& [t, content] : pendingBlobs_) {
+    const TABSFieldDef& f = *Table().FieldDefs()[t];
+    // A fresh slot: storing must not free what the record refers to yet.
+    std::memset(Record() + f.MemoryOffset(), 0, static_cast<size_t>(f.MemoryValueSize()));
+    if (content)
+      Table().WriteBlobBuffer(session_, Record(), t, content->data(), static_cast<int64_t>(content->size()));
+    else
+      SetFieldNull(Record(), t, true);
+  }
+  // An updated record's old values go in the same change. An insert frees
+  // nothing: its buffer may still refer to another record's values.
+  if (update) {
+    std::vector<char> old(editCopy_);
+    for (const auto& [t, content] : pendingBlobs_)
+      if (!NullBit(old.data(), t)) Table().FreeFieldBlob(session_, old.data(), t);
+  }
+  return before;
+}
+
+void TABSLocalCursor::UndoPendingBlobs(const std::vector<char>& before, bool inserted) noexcept {
+  if (pendingBlobs_.empty()) return;
+  try {
+    // Outside a transaction the failed change rolled the session back,
+    // the values stored above included. Inside one, what an insert stored
+    // is freed again.
+    if (session_.inTransaction && inserted)
+      for (const auto& [t, content] : pendingBlobs_)
+        if (content) Table().FreeFieldBlob(session_, Record(), t);
+  } catch (const std::exception& x) {
+    std::fprintf(stderr, "tivoran: table '%s': %s\n", tableName.c_str(), x.what());
+  }
+  std::memcpy(Record(), before.data(), before.size());
+}
+
 int32_t TABSLocalCursor::PostInsert() {
-  Table().InsertRecord(session_, *this, !temporary);
+  const std::vector<char> before = StorePendingBlobs(false);
+  try {
+    Table().InsertRecord(session_, *this, !temporary);
+  } catch (...) {
+    UndoPendingBlobs(before, true);
+    throw;
+  }
+  pendingBlobs_.clear();
   return crOK;
 }
 
@@ -158,7 +211,14 @@ int32_t TABSLocalCursor::PostUpdate() {
   std::vector<char> stored;
   if (!RereadRecord(stored)) return crDeletedBeforeUpdate;
   if (!SameStoredRecord(stored.data(), editCopy_.data())) return crChangedBeforeUpdate;
-  Table().UpdateRecord(session_, *this, !temporary);
+  const std::vector<char> before = StorePendingBlobs(true);
+  try {
+    Table().UpdateRecord(session_, *this, !temporary);
+  } catch (...) {
+    UndoPendingBlobs(before, false);
+    throw;
+  }
+  pendingBlobs_.clear();
   return crOK;
 }
 
@@ -295,8 +355,11 @@ TABSLocalBLOBStream& TABSLocalCursor::OpenBlobStream(int32_t fieldNo, TABSBlobSt
     }
   }
   auto content = std::make_unique<TABSMemoryStream>();
-  if (mode != bsmWrite && !NullBit(Record(), t)) {
-    const std::string value = Table().ReadBlobBuffer(session_, Record(), t);
+  if (mode != bsmWrite) {
+    TABSVariant current;
+    ReadTableField(t, Record(), current);
+    const std::string value =
+        current.IsNull() ? std::string() : std::string(current.Buffer(), static_cast<size_t>(current.ValueSize()));
     content->Write(value.data(), static_cast<int64_t>(value.size()));
     content->Seek(0);
   }
@@ -313,8 +376,10 @@ void TABSLocalCursor::CloseBlobStreams(int32_t fieldNo) {
       continue;
     }
     if (s.Writes()) {
+      std::string bytes(static_cast<size_t>(s.Content().Size()), '\0');
       s.Content().Seek(0);
-      Table().StoreBlobStream(session_, Record(), t, s.Content());
+      if (!bytes.empty()) s.Content().Read(bytes.data(), static_cast<int64_t>(bytes.size()));
+      pendingBlobs_[t] = std::move(bytes);
     }
     blobStreams_.erase(blobStreams_.begin() + static_cast<std::ptrdiff_t>(i));
   }

@@ -83,6 +83,14 @@ void TABSLocalCursor::ReadTableField(int32_t t, const char* record, TABSVariant&
     return;
   }
   if (f.IsBlob()) {
+    // Contract 9: the value an edit set is the buffer's.
+    if (auto pending = pendingBlobs_.find(t); record == Record() && pending != pendingBlobs_.end()) {
+      if (!pending->second)
+        value.Clear(f.StorageType());
+      else
+        value.SetBuffer(pending->second->data(), static_cast<int32_t>(pending->second->size()), true, f.StorageType());
+      return;
+    }
     const std::string content = Table().ReadBlobBuffer(session_, record, t);
     if (content.empty()) {
       value.Clear(f.StorageType());
@@ -109,14 +117,13 @@ void TABSLocalCursor::SetFieldValue(int32_t fieldNo, const TABSVariant& value) {
   char* record = Record();
   if (f.IsBlob()) {
     if (value.IsNull()) {
-      Table().FreeFieldBlob(session_, record, t);
-      PutNullBit(record, t, true);
+      pendingBlobs_[t] = std::nullopt;
       return;
     }
     TABSVariant v;
     v.Assign(value);
     v.CastTo(f.StorageType());
-    Table().WriteBlobBuffer(session_, record, t, v.Buffer(), v.ValueSize());
+    pendingBlobs_[t] = std::string(v.Buffer() ? v.Buffer() : "", static_cast<size_t>(std::max(v.ValueSize(), 0)));
     return;
   }
   WriteSlot(f, record, value);
@@ -327,6 +334,7 @@ void TABSLocalCursor::CopyFieldTo(int32_t fieldNo, TABSLocalCursor& target, int3
 
 void TABSLocalCursor::InitRecordBuffer(char* buffer) {
   if (!buffer) throw EABSException(10120, "Nil pointer occured");
+  if (buffer == Record()) pendingBlobs_.clear();
   if (internal) {
     InitNewRecord(Table().FieldDefs(), buffer);
   } else {

@@ -519,6 +519,52 @@ TEST(LocalCursorTest, BlobStreamsThroughTheCursor) {
   EXPECT_EQ(NativeCodeOf([&] { c.OpenBlobStream(kK, bsmRead); }), 20171);
 }
 
+// BLOB values changed during an edit or an insert that is cancelled: the
+// stored record keeps its values, whatever the session commits next, in
+// and out of a transaction, and the file holds no orphaned BLOB pages.
+TEST(LocalCursorTest, CancelledBlobChangesLeaveTheStoredValues) {
+  CursorDb db(5);
+  TABSLocalCursor c(db.session);
+  c.tableName = "people";
+  c.OpenTable();
+  c.SetIndexName("by_k");
+  for (const bool inTransaction : {false, true}) {
+    SCOPED_TRACE(inTransaction ? "in a transaction" : "outside a transaction");
+    if (inTransaction) db.session.StartTransaction();
+    ASSERT_TRUE(c.GotoKey(KeyOf(c, "k", Int(2)), 1, true));
+    ASSERT_EQ(c.Edit(), crOK);
+    c.SetFieldValue(kMemo, Str("replaced"));
+    TABSLocalBLOBStream& s = c.OpenBlobStream(kBlob, bsmWrite);
+    s.Write("new", 3);
+    c.CloseBlobStreams(kBlob);
+    TABSVariant seen;
+    c.GetFieldValue(kMemo, seen);
+    EXPECT_EQ(seen.AsString(), "replaced") << "the edit sees its own value";
+    c.Cancel();
+    // A cancelled insert with BLOB values.
+    c.InitRecordBuffer();
+    c.SetFieldValue(kK, Int(77));
+    c.SetFieldValue(kMemo, Str("never stored"));
+    c.Cancel();
+    // Another change commits what the session holds.
+    ASSERT_TRUE(c.GotoKey(KeyOf(c, "k", Int(3)), 1, true));
+    ASSERT_EQ(c.Edit(), crOK);
+    c.SetFieldValue(kS, Str(inTransaction ? "t" : "n"));
+    ASSERT_EQ(c.Post(false), crOK) << c.LastErrorText();
+    if (inTransaction) db.session.Commit();
+    ASSERT_TRUE(c.GotoKey(KeyOf(c, "k", Int(2)), 1, true));
+    TABSVariant memo, blob;
+    c.GetFieldValue(kMemo, memo);
+    EXPECT_EQ(memo.AsString(), "memo of 2");
+    c.GetFieldValue(kBlob, blob);
+    EXPECT_TRUE(blob.IsNull());
+  }
+  c.CloseTable();
+  db.session.Disconnect();
+  const TABSCheckReport report = CheckDatabase(db.path, TABSPassword{});
+  EXPECT_TRUE(report.Ok()) << testing::PrintToString(report.Lines());
+}
+
 TEST(LocalCursorTest, DistinctAndBatches) {
   CursorDb db;
   TABSLocalCursor c(db.session);
