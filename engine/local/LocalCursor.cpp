@@ -195,6 +195,12 @@ bool TABSLocalCursor::IndexServesFields(const std::string& indexName, const std:
   return true;
 }
 
+void TABSLocalCursor::LockDatabase() { session_.DatabaseData().Lock().lock(); }
+
+void TABSLocalCursor::UnlockDatabase() noexcept {
+  if (session_.Connected()) session_.DatabaseData().Lock().unlock();
+}
+
 bool TABSLocalCursor::LockTable(TABSLockKind kind, int32_t delayMs, int32_t attempts) {
   TABSDiskTableData* disk = DiskTable();
   if (!disk) return true;

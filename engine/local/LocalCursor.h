@@ -129,7 +129,11 @@ class TABSLocalCursor : public TABSTableCursor, public TABSExprRowSource {
   int32_t FindOrCreateIndex(const std::vector<std::string>& names, const std::vector<std::string>& directions,
                             const std::vector<std::string>& cases);
   bool IndexServesFields(const std::string& indexName, const std::vector<std::string>& names);
-  // Contract 8 of LocalCursor.h's table: the table lock for the session
+  // The database data's lock (the lock every table operation takes), held
+  // by this thread across several calls until UnlockDatabase; calls nest.
+  void LockDatabase();
+  void UnlockDatabase() noexcept;
+  // The table lock for the session
   // (disk tables in multi-user mode; others always succeed).
   bool LockTable(TABSLockKind kind, int32_t delayMs, int32_t attempts);
   void UnlockTable(TABSLockKind kind) noexcept;

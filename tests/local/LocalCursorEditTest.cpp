@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <thread>
 
@@ -221,6 +222,23 @@ TEST_F(EditFixture, AWaitingCursorBlocksNoOtherThread) {
   EXPECT_TRUE(stillWaiting) << "the other session's work waited for the waiting cursor";
   EXPECT_EQ(other.GetRecordCount(), 5);
   b->UnlockTable(ltWrite);
+}
+
+// The database lock a cursor holds keeps every other thread's table work
+// waiting until it is released.
+TEST_F(EditFixture, TheDatabaseLockHoldsOtherThreadsBack) {
+  ItemsConnection a(path, "A"), same(path, "A");
+  a->LockDatabase();
+  std::atomic<bool> done{false};
+  std::thread reader([&] {
+    EXPECT_EQ(same->GetRecordCount(), 20);
+    done = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_FALSE(done) << "the other thread read while the database was locked";
+  a->UnlockDatabase();
+  reader.join();
+  EXPECT_TRUE(done);
 }
 
 // Another process holds the record, then changes it: -12 while it edits,
