@@ -266,6 +266,8 @@ class TABSLocalCursor : public TABSTableCursor, public TABSExprRowSource {
   // the record change fails.
   std::vector<char> StorePendingBlobs(bool update);
   void UndoPendingBlobs(const std::vector<char>& before, bool inserted) noexcept;
+  // The record change of a post with the pending BLOB values around it.
+  void ChangeWithPendingBlobs(bool update);
 
   TABSLocalSession& session_;
   TABSTableData* table_ = nullptr;

@@ -194,15 +194,22 @@ void TABSLocalCursor::UndoPendingBlobs(const std::vector<char>& before, bool ins
   std::memcpy(Record(), before.data(), before.size());
 }
 
-int32_t TABSLocalCursor::PostInsert() {
-  const std::vector<char> before = StorePendingBlobs(false);
+void TABSLocalCursor::ChangeWithPendingBlobs(bool update) {
+  const std::vector<char> before = StorePendingBlobs(update);
   try {
-    Table().InsertRecord(session_, *this, !temporary);
+    if (update)
+      Table().UpdateRecord(session_, *this, !temporary);
+    else
+      Table().InsertRecord(session_, *this, !temporary);
   } catch (...) {
-    UndoPendingBlobs(before, true);
+    UndoPendingBlobs(before, !update);
     throw;
   }
   pendingBlobs_.clear();
+}
+
+int32_t TABSLocalCursor::PostInsert() {
+  ChangeWithPendingBlobs(false);
   return crOK;
 }
 
@@ -211,14 +218,7 @@ int32_t TABSLocalCursor::PostUpdate() {
   std::vector<char> stored;
   if (!RereadRecord(stored)) return crDeletedBeforeUpdate;
   if (!SameStoredRecord(stored.data(), editCopy_.data())) return crChangedBeforeUpdate;
-  const std::vector<char> before = StorePendingBlobs(true);
-  try {
-    Table().UpdateRecord(session_, *this, !temporary);
-  } catch (...) {
-    UndoPendingBlobs(before, false);
-    throw;
-  }
-  pendingBlobs_.clear();
+  ChangeWithPendingBlobs(true);
   return crOK;
 }
 

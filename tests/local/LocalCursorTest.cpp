@@ -114,6 +114,23 @@ struct CursorDb {
   }
 };
 
+// Closes the cursor and the session, then checks the whole file: nothing
+// the test did may leave a page that nothing uses.
+void ExpectCleanFileAfterClosing(CursorDb& db, TABSLocalCursor& c) {
+  c.CloseTable();
+  db.session.Disconnect();
+  const TABSCheckReport report = CheckDatabase(db.path, TABSPassword{});
+  EXPECT_TRUE(report.Ok()) << testing::PrintToString(report.Lines());
+}
+
+// Opens the test table on `c`, in the order of `index` (physical order
+// when empty).
+void OpenPeople(TABSLocalCursor& c, const std::string& index = "") {
+  c.tableName = "people";
+  c.OpenTable();
+  if (!index.empty()) c.SetIndexName(index);
+}
+
 int32_t Key(TABSLocalCursor& c) {
   TABSVariant v;
   c.GetFieldValue(kK, v);
@@ -175,8 +192,7 @@ TEST(LocalCursorTest, FetchesBothWaysThroughEachIndexAndPhysically) {
 TEST(LocalCursorTest, KeySearchAndRanges) {
   CursorDb db;
   TABSLocalCursor c(db.session);
-  c.tableName = "people";
-  c.OpenTable();
+  OpenPeople(c);
   ExpectEngineError([&] { c.GotoKey(c.NewKeyRecord(), 1, true); }, 20258);
   c.SetIndexName("by_k");
   struct Case {
@@ -224,9 +240,7 @@ TEST(LocalCursorTest, KeySearchAndRanges) {
 TEST(LocalCursorTest, FiltersCountsAndRecordNumbers) {
   CursorDb db;
   TABSLocalCursor c(db.session);
-  c.tableName = "people";
-  c.OpenTable();
-  c.SetIndexName("by_s");
+  OpenPeople(c, "by_s");
   c.SetFilter("k >= 30 AND k < 70 AND s IS NOT NULL", false, false);
   std::vector<int32_t> expected;
   for (int32_t k : db.ModelOrder("by_s"))
@@ -280,9 +294,7 @@ class CountingCursor : public TABSLocalCursor {
 TEST(LocalCursorTest, ScanConditionsDriveTheFilter) {
   CursorDb db;
   CountingCursor c(db.session);
-  c.tableName = "people";
-  c.OpenTable();
-  c.SetIndexName("by_k");
+  OpenPeople(c, "by_k");
   struct Case {
     std::string filter;
     bool caseInsensitive;
@@ -331,9 +343,7 @@ TEST(LocalCursorTest, ScanConditionsDriveTheFilter) {
 TEST(LocalCursorTest, BookmarksCompareInIndexOrderAfterDeletes) {
   CursorDb db(40);
   TABSLocalCursor c(db.session);
-  c.tableName = "people";
-  c.OpenTable();
-  c.SetIndexName("by_k");
+  OpenPeople(c, "by_k");
   const auto bookmarkAt = [&](int32_t k) {
     EXPECT_TRUE(c.GotoKey(KeyOf(c, "k", Int(k)), 1, true));
     return std::vector<char>(c.Record() + c.RecordSize(), c.Record() + c.RecordSize() + kRecordIDSize);
@@ -361,9 +371,7 @@ TEST(LocalCursorTest, BookmarksCompareInIndexOrderAfterDeletes) {
 TEST(LocalCursorTest, FieldDataExchangeWidensCutsAndNulls) {
   CursorDb db(5);
   TABSLocalCursor c(db.session);
-  c.tableName = "people";
-  c.OpenTable();
-  c.SetIndexName("by_k");
+  OpenPeople(c, "by_k");
   ASSERT_TRUE(c.GotoKey(KeyOf(c, "k", Int(3)), 1, true));
   const Row& r = db.model[3];
 
@@ -419,9 +427,7 @@ TEST(LocalCursorTest, FieldDataExchangeWidensCutsAndNulls) {
 TEST(LocalCursorTest, ProjectionLocateAndMemoInExpressions) {
   CursorDb db(30);
   TABSLocalCursor c(db.session);
-  c.tableName = "people";
-  c.OpenTable();
-  c.SetIndexName("by_k");
+  OpenPeople(c, "by_k");
   ASSERT_TRUE(c.GotoKey(KeyOf(c, "k", Int(4)), 1, true));
   ASSERT_EQ(c.Edit(), crOK);
   c.SetFieldValue(kS, Str("Smithson"));
@@ -475,9 +481,7 @@ std::string ReadAll(TABSStream& stream) {
 TEST(LocalCursorTest, BlobStreamsThroughTheCursor) {
   CursorDb db(10);
   TABSLocalCursor c(db.session);
-  c.tableName = "people";
-  c.OpenTable();
-  c.SetIndexName("by_k");
+  OpenPeople(c, "by_k");
 
   // A new record with a BLOB written through a stream; a megabyte of it.
   std::string big(1 << 20, '\0');
@@ -525,9 +529,7 @@ TEST(LocalCursorTest, BlobStreamsThroughTheCursor) {
 TEST(LocalCursorTest, CancelledBlobChangesLeaveTheStoredValues) {
   CursorDb db(5);
   TABSLocalCursor c(db.session);
-  c.tableName = "people";
-  c.OpenTable();
-  c.SetIndexName("by_k");
+  OpenPeople(c, "by_k");
   for (const bool inTransaction : {false, true}) {
     SCOPED_TRACE(inTransaction ? "in a transaction" : "outside a transaction");
     if (inTransaction) db.session.StartTransaction();
@@ -559,17 +561,13 @@ TEST(LocalCursorTest, CancelledBlobChangesLeaveTheStoredValues) {
     c.GetFieldValue(kBlob, blob);
     EXPECT_TRUE(blob.IsNull());
   }
-  c.CloseTable();
-  db.session.Disconnect();
-  const TABSCheckReport report = CheckDatabase(db.path, TABSPassword{});
-  EXPECT_TRUE(report.Ok()) << testing::PrintToString(report.Lines());
+  ExpectCleanFileAfterClosing(db, c);
 }
 
 TEST(LocalCursorTest, DistinctAndBatches) {
   CursorDb db;
   TABSLocalCursor c(db.session);
-  c.tableName = "people";
-  c.OpenTable();
+  OpenPeople(c);
   std::set<std::optional<std::string>> values;
   for (const auto& [k, r] : db.model) values.insert(r.s);
   c.SetDistinct({"s"});
@@ -604,10 +602,7 @@ TEST(LocalCursorTest, DistinctAndBatches) {
   EXPECT_EQ(c.GetRecordCount(), static_cast<int64_t>(db.model.size()) + 3);
   EXPECT_EQ(c.CheckConstraints(), "");
   // The distinct's temporary index left nothing in the file.
-  c.CloseTable();
-  db.session.Disconnect();
-  const TABSCheckReport report = CheckDatabase(db.path, TABSPassword{});
-  EXPECT_TRUE(report.Ok()) << testing::PrintToString(report.Lines());
+  ExpectCleanFileAfterClosing(db, c);
 }
 
 TEST(LocalCursorTest, SessionsShareOneDatabaseAndCloseItWithTheLast) {
