@@ -223,6 +223,13 @@ class TABSTableData {
   // A new memory record for insertion: contract 1 of ZUDRecordLayout.h,
   // then the defaults.
   void InitRecordForInsert(char* record);
+  // Whether a record change that fails for `session` takes back everything
+  // the session changed since its last commit (contract 3: outside a
+  // transaction, for a storage kind with page transactions).
+  virtual bool RollsBackFailedChanges(const TABSSessionInfo& session) const {
+    (void)session;
+    return false;
+  }
   // Contract 2 and 3. `checkConstraints` is false for temporary tables.
   virtual TABSRecordID InsertRecord(TABSSessionInfo& session, char* record, bool checkConstraints = true);
   virtual void UpdateRecord(TABSSessionInfo& session, const TABSRecordID& id, const char* record,

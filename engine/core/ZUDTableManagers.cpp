@@ -313,9 +313,13 @@ void TABSBaseIndexManager::RebuildTemporaryIndexes(int32_t sessionID) {
 }
 
 void TABSBaseIndexManager::MarkTemporaryIndexesStale() {
-  // Change counters are never negative: no counter equals this stamp.
+  // Counters take any value and only step on by one (ZUDRecordManager.h
+  // contract 1): the stamp half the cycle away is the one the counter
+  // reaches last.
+  const int32_t counter = table_.RecordManager().ChangeCounter();
   for (int i = 0; i < indexDefs_.Count(); ++i)
-    if (indexDefs_[i]->IsTemporary()) indexDefs_[i]->changeStamp = -1;
+    if (indexDefs_[i]->IsTemporary())
+      indexDefs_[i]->changeStamp = static_cast<int32_t>(static_cast<uint32_t>(counter) ^ 0x80000000u);
 }
 
 void TABSBaseIndexManager::RestampTemporaryIndexes(int32_t before, int32_t after) {

@@ -231,6 +231,7 @@ class TABSDiskTableData : public TABSTableData {
   void CloseCursor(TABSSessionInfo& session, const void* cursor);
   bool Exclusive() const { return exclusive_; }
   TABSBasePageManager& PageManager() override { return commitPages_; }
+  bool RollsBackFailedChanges(const TABSSessionInfo& session) const override { return !session.inTransaction; }
   void CreateTable(TABSSessionInfo& session) override;
   void CommitHook(TABSSessionInfo& session, bool inTransaction) override;
   void RollbackHook(TABSSessionInfo& session, bool inTransaction) override;

@@ -44,10 +44,12 @@
 //     without reading the table.
 //  9. BLOB values set during an edit or an insert (SetFieldValue, writing
 //     streams) wait in the cursor and are read back from it; Post stores
-//     them in fresh slots, frees an updated record's old values and changes
-//     the record, all in the session's pending pages, so the record change
-//     commits them together or its failure rolls them back. Cancel drops
-//     them: a cancelled edit never touches the stored values.
+//     them in fresh slots and changes the record. Where a failed change is
+//     rolled back (a disk table outside a transaction) the updated record's
+//     old values are freed in the same pending change; elsewhere they are
+//     freed only after the record no longer refers to them, and a failure
+//     frees the new values instead. Cancel drops them: a cancelled edit
+//     never touches the stored values.
 // 10. The session outlives its cursors: close or destroy them first.
 //
 // Thread use: one thread at a time; table work runs under the database
@@ -262,10 +264,12 @@ class TABSLocalCursor : public TABSTableCursor, public TABSExprRowSource {
   bool SameStoredRecord(const char* a, const char* b) const;
   int32_t PostInsert();
   int32_t PostUpdate();
-  // Contract 9. Returns the buffer's record as it was, to put back when
-  // the record change fails.
-  std::vector<char> StorePendingBlobs(bool update);
-  void UndoPendingBlobs(const std::vector<char>& before, bool inserted) noexcept;
+  // Contract 9. Stores the pending values in fresh slots of the buffer;
+  // returns the buffer's record as it was, to put back when the record
+  // change fails.
+  std::vector<char> StorePendingBlobs();
+  // Frees the values the pending fields of `record` refer to.
+  void FreePendingBlobValues(char* record);
   // The record change of a post with the pending BLOB values around it.
   void ChangeWithPendingBlobs(bool update);
 

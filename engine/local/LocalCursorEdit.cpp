@@ -151,61 +151,60 @@ void TABSLocalCursor::Cancel() noexcept {
   editCopy_.clear();
 }
 
-std::vector<char> TABSLocalCursor::StorePendingBlobs(bool update) {
+std::vector<char> TABSLocalCursor::StorePendingBlobs() {
   std::vector<char> before(Record(), Record() + layout.memoryRecordSize);
-  if (pendingBlobs_.empty()) return before;
-  // Inside a transaction a failed record change is not rolled back for
-  // us: refuse what the constraints would refuse before anything is
-  // stored or freed.
-  if (session_.inTransaction && !temporary)
-    Table().ConstraintManager().CheckRecord(session_.sessionID, Record(), update ? &recordID : nullptr,
-                                            update ? editCopy_.data() : nullptr, true);
   for (const auto& [t, content] : pendingBlobs_) {
     const TABSFieldDef& f = *Table().FieldDefs()[t];
-    // A fresh slot: storing must not free what the record refers to yet.
+    // A fresh slot: storing must not free what the record refers to.
     std::memset(Record() + f.MemoryOffset(), 0, static_cast<size_t>(f.MemoryValueSize()));
     if (content)
       Table().WriteBlobBuffer(session_, Record(), t, content->data(), static_cast<int64_t>(content->size()));
     else
       SetFieldNull(Record(), t, true);
   }
-  // An updated record's old values go in the same change. An insert frees
-  // nothing: its buffer may still refer to another record's values.
-  if (update) {
-    std::vector<char> old(editCopy_);
-    for (const auto& [t, content] : pendingBlobs_)
-      if (!NullBit(old.data(), t)) Table().FreeFieldBlob(session_, old.data(), t);
-  }
   return before;
 }
 
-void TABSLocalCursor::UndoPendingBlobs(const std::vector<char>& before, bool inserted) noexcept {
-  if (pendingBlobs_.empty()) return;
-  try {
-    // Outside a transaction the failed change rolled the session back,
-    // the values stored above included. Inside one, what an insert stored
-    // is freed again.
-    if (session_.inTransaction && inserted)
-      for (const auto& [t, content] : pendingBlobs_)
-        if (content) Table().FreeFieldBlob(session_, Record(), t);
-  } catch (const std::exception& x) {
-    std::fprintf(stderr, "tivoran: table '%s': %s\n", tableName.c_str(), x.what());
-  }
-  std::memcpy(Record(), before.data(), before.size());
+void TABSLocalCursor::FreePendingBlobValues(char* record) {
+  for (const auto& [t, content] : pendingBlobs_)
+    if (!NullBit(record, t)) Table().FreeFieldBlob(session_, record, t);
 }
 
 void TABSLocalCursor::ChangeWithPendingBlobs(bool update) {
-  const std::vector<char> before = StorePendingBlobs(update);
+  if (pendingBlobs_.empty()) {
+    if (update)
+      Table().UpdateRecord(session_, *this, !temporary);
+    else
+      Table().InsertRecord(session_, *this, !temporary);
+    return;
+  }
+  // An insert frees nothing of before: its buffer may still refer to
+  // another record's values. An update frees the values the stored record
+  // referred to, once nothing refers to them.
+  const std::vector<char> before = StorePendingBlobs();
+  std::vector<char> old(editCopy_);
+  const bool rollsBack = Table().RollsBackFailedChanges(session_);
   try {
+    // Freed in the same pending change, which the failure takes back.
+    if (update && rollsBack) FreePendingBlobValues(old.data());
     if (update)
       Table().UpdateRecord(session_, *this, !temporary);
     else
       Table().InsertRecord(session_, *this, !temporary);
   } catch (...) {
-    UndoPendingBlobs(before, !update);
+    // Without a rollback the values stored above are this post's own.
+    if (!rollsBack) {
+      try {
+        FreePendingBlobValues(Record());
+      } catch (const std::exception& x) {
+        std::fprintf(stderr, "tivoran: table '%s': %s\n", tableName.c_str(), x.what());
+      }
+    }
+    std::memcpy(Record(), before.data(), before.size());
     throw;
   }
   pendingBlobs_.clear();
+  if (update && !rollsBack) FreePendingBlobValues(old.data());
 }
 
 int32_t TABSLocalCursor::PostInsert() {

@@ -523,9 +523,10 @@ TEST(LocalCursorTest, BlobStreamsThroughTheCursor) {
   EXPECT_EQ(NativeCodeOf([&] { c.OpenBlobStream(kK, bsmRead); }), 20171);
 }
 
-// BLOB values changed during an edit or an insert that is cancelled: the
-// stored record keeps its values, whatever the session commits next, in
-// and out of a transaction, and the file holds no orphaned BLOB pages.
+// BLOB values changed during an edit or an insert that is cancelled, or
+// whose post fails: the stored record keeps its values, whatever the
+// session commits next, in and out of a transaction, and the file holds no
+// orphaned BLOB pages.
 TEST(LocalCursorTest, CancelledBlobChangesLeaveTheStoredValues) {
   CursorDb db(5);
   TABSLocalCursor c(db.session);
@@ -547,6 +548,14 @@ TEST(LocalCursorTest, CancelledBlobChangesLeaveTheStoredValues) {
     c.InitRecordBuffer();
     c.SetFieldValue(kK, Int(77));
     c.SetFieldValue(kMemo, Str("never stored"));
+    c.Cancel();
+    // A post that fails (a duplicate key) with a new MEMO value: the
+    // stored record keeps its value, and the new one is not left behind.
+    ASSERT_TRUE(c.GotoKey(KeyOf(c, "k", Int(2)), 1, true));
+    ASSERT_EQ(c.Edit(), crOK);
+    c.SetFieldValue(kMemo, Str("refused"));
+    c.SetFieldValue(kK, Int(4));
+    EXPECT_EQ(c.Post(false), crPostError);
     c.Cancel();
     // Another change commits what the session holds.
     ASSERT_TRUE(c.GotoKey(KeyOf(c, "k", Int(3)), 1, true));
