@@ -27,6 +27,8 @@
 //               page cache, pins, per-session page transactions),
 //               MemoryPageManager (TABSMemoryPageManager: pages in memory);
 //               the disk page manager is engine/disk's
+//   in memory   ZUDMemEngine (main header of the in-memory database: its
+//               record, BLOB and table data classes)
 //   B+-trees    ABSBTree (main header of the trees), ABSBTreePage,
 //               ABSBTreeRecordKey, ABSBTreeRecordIndex, ABSBTreePageIndex,
 //               ABSBTreeTableIndex (the abstract index served by a B-tree)
