@@ -25,12 +25,25 @@ bool TABSLocalCursor::MultiUserDisk() const { return DiskTable() && session_.mul
 
 void TABSLocalCursor::CreateTable(const TABSFieldDefs& fields, const TABSIndexDefs& indexes,
                                   const TABSConstraintDefs* constraints) {
+  if (TABSMemoryDatabaseData* memory = session_.MemoryData()) {
+    memory->CreateTable(session_, tableName, fields, indexes, constraints);
+    return;
+  }
   TABSDiskDatabaseData* disk = session_.DiskData();
   if (!disk) throw EABSException(20151, "Pointer is nil");
   disk->CreateTable(session_, tableName, fields, indexes, constraints);
 }
 
 void TABSLocalCursor::DeleteTable() {
+  if (TABSMemoryDatabaseData* memory = session_.MemoryData()) {
+    if (!session_.TableExists(tableName)) throw EABSException(20132, "Table '%s' not found", {tableName});
+    TABSMemoryTableData& table = memory->OpenTable(tableName);
+    std::vector<int32_t> fieldIDs;
+    for (int i = 0; i < table.FieldDefs().Count(); ++i) fieldIDs.push_back(table.FieldDefs()[i]->ObjectID());
+    memory->DropTable(tableName);
+    for (int32_t id : fieldIDs) session_.RemoveNamedValue(id);
+    return;
+  }
   TABSDiskDatabaseData* disk = session_.DiskData();
   if (!disk) throw EABSException(20151, "Pointer is nil");
   if (!session_.TableExists(tableName)) {
@@ -45,9 +58,14 @@ void TABSLocalCursor::DeleteTable() {
 }
 
 void TABSLocalCursor::EmptyTable() {
+  if (!session_.TableExists(tableName)) throw EABSException(20133, "Table '%s' not found", {tableName});
+  if (TABSMemoryDatabaseData* memory = session_.MemoryData()) {
+    memory->OpenTable(tableName).EmptyTable(session_);
+    if (table_) SetToBegin();
+    return;
+  }
   TABSDiskDatabaseData* disk = session_.DiskData();
   if (!disk) throw EABSException(20151, "Pointer is nil");
-  if (!session_.TableExists(tableName)) throw EABSException(20133, "Table '%s' not found", {tableName});
   if (table_) {
     // The cursor's own table: its cursors are this process's, so the
     // table data empties it through the open object.
@@ -59,26 +77,37 @@ void TABSLocalCursor::EmptyTable() {
 }
 
 void TABSLocalCursor::RenameTable(const std::string& newName) {
-  TABSDiskDatabaseData* disk = session_.DiskData();
-  if (!disk) throw EABSException(20151, "Pointer is nil");
   if (!session_.TableExists(tableName)) throw EABSException(20134, "Table '%s' not found", {tableName});
   if (newName == tableName) throw EABSException(30452, "Cannot rename table '%s' into itself", {tableName});
   if (UpperName(newName) != UpperName(tableName) && session_.TableExists(newName))
     throw EABSException(30451, "Table %s already exists", {newName});
+  if (TABSMemoryDatabaseData* memory = session_.MemoryData()) {
+    memory->OpenTable(tableName).RenameTable(session_, newName);
+    tableName = newName;
+    return;
+  }
+  TABSDiskDatabaseData* disk = session_.DiskData();
+  if (!disk) throw EABSException(20151, "Pointer is nil");
   disk->RenameTable(session_, tableName, newName);
   tableName = newName;
 }
 
 void TABSLocalCursor::OpenTable() {
   if (table_) return;
-  TABSDiskDatabaseData* disk = session_.DiskData();
-  if (!disk) throw EABSException(10028, "Table not found, table name = %s", {tableName});
-  TABSDiskTableData& table = disk->OpenTable(session_, tableName);
-  table.OpenCursor(session_, this, exclusive);
-  table_ = &table;
+  if (TABSMemoryDatabaseData* memory = session_.MemoryData()) {
+    TABSMemoryTableData& table = memory->OpenTable(tableName);
+    table.AttachCursor(this);
+    table_ = &table;
+  } else {
+    TABSDiskDatabaseData* disk = session_.DiskData();
+    if (!disk) throw EABSException(10028, "Table not found, table name = %s", {tableName});
+    TABSDiskTableData& table = disk->OpenTable(session_, tableName);
+    table.OpenCursor(session_, this, exclusive);
+    table_ = &table;
+  }
   try {
-    table.PrepareCursor(*this);
-    indexDefs_.Assign(table.IndexManager().IndexDefs());
+    table_->PrepareCursor(*this);
+    indexDefs_.Assign(table_->IndexManager().IndexDefs());
     BuildFieldLayout();
     indexID = -1;
     indexName_.clear();

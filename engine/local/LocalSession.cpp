@@ -54,9 +54,11 @@ struct DatabaseList {
   }
 };
 
-bool IsNonDiskName(const std::string& name) {
-  const std::string upper = UpperName(name);
-  return upper == "MEMORY" || upper == "TEMP";
+// The in-memory database of the process: it lives as long as the process
+// (its tables vanish with it) and is shared by every session on "MEMORY".
+TABSMemoryDatabaseData& MemoryDatabase() {
+  static TABSMemoryDatabaseData memory;
+  return memory;
 }
 
 }  // namespace
@@ -65,7 +67,15 @@ TABSLocalSession::~TABSLocalSession() { Disconnect(); }
 
 void TABSLocalSession::Connect(const TABSConnectOptions& options) {
   if (data_) return;
-  if (IsNonDiskName(options.databaseName)) throw EABSException(30350, "Not implemented yet");
+  if (UpperName(options.databaseName) == "TEMP") throw EABSException(30350, "Not implemented yet");
+  if (UpperName(options.databaseName) == "MEMORY") {
+    TABSMemoryDatabaseData& memory = MemoryDatabase();
+    multiUser = false;
+    memory.AttachSession(*this);
+    options_ = options;
+    data_ = &memory;
+    return;
+  }
   DatabaseList& list = DatabaseList::Instance();
   std::lock_guard guard(list.mutex);
   const std::string path = NormalPath(options.fileName);
@@ -104,6 +114,12 @@ void TABSLocalSession::Connect(const TABSConnectOptions& options) {
 
 void TABSLocalSession::Disconnect() noexcept {
   if (!data_) return;
+  if (TABSMemoryDatabaseData* memory = MemoryData()) {
+    memory->DetachSession(*this);
+    data_ = nullptr;
+    inTransaction = false;
+    return;
+  }
   DatabaseList& list = DatabaseList::Instance();
   std::lock_guard guard(list.mutex);
   DatabaseEntry* entry = list.FindByData(data_);
@@ -140,7 +156,11 @@ TABSDatabaseData& TABSLocalSession::DatabaseData() {
 
 TABSDiskDatabaseData* TABSLocalSession::DiskData() const { return dynamic_cast<TABSDiskDatabaseData*>(data_); }
 
+TABSMemoryDatabaseData* TABSLocalSession::MemoryData() const { return dynamic_cast<TABSMemoryDatabaseData*>(data_); }
+
 void TABSLocalSession::StartTransaction() {
+  // The in-memory database has no page transactions for its records.
+  if (MemoryData()) throw EABSException(30350, "Not implemented yet");
   TABSDiskDatabaseData* disk = DiskData();
   if (!disk) throw EABSException(20151, "Pointer is nil");
   disk->StartTransaction(*this);
@@ -159,6 +179,7 @@ void TABSLocalSession::Rollback() {
 }
 
 std::vector<std::string> TABSLocalSession::TableNames() {
+  if (TABSMemoryDatabaseData* memory = MemoryData()) return memory->TableNames();
   TABSDiskDatabaseData* disk = DiskData();
   if (!disk) throw EABSException(20151, "Pointer is nil");
   std::vector<std::string> names;

@@ -9,9 +9,10 @@
 // the last session leaves.
 //
 // Contract
-//  1. Database names "MEMORY" and "TEMP" (any case) select the in-memory
-//     and the temporary database; these are not built yet and are refused
-//     with "Not implemented yet" (30350). Any other name is a disk
+//  1. Database name "MEMORY" (any case) selects the process's in-memory
+//     database (ZUDMemEngine.h), shared by every session on it and living
+//     as long as the process; it has no transactions (30350). "TEMP", the
+//     temporary database, is not built yet (30350). Any other name is a disk
 //     database: file name and database name identify it. The database name
 //     compares case-insensitively; the file name compares exactly after
 //     making it absolute and normal, since on Linux two files may differ in
@@ -38,6 +39,7 @@
 #include <string>
 #include <vector>
 
+#include "core/ZUDMemEngine.h"
 #include "disk/ZUDDiskEngine.h"
 #include "local/BaseSession.h"
 
@@ -75,6 +77,8 @@ class TABSLocalSession : public TABSBaseSession {
   TABSDatabaseData& DatabaseData();
   // The disk database data, or null for another kind.
   TABSDiskDatabaseData* DiskData() const;
+  // The in-memory database data, or null for another kind.
+  TABSMemoryDatabaseData* MemoryData() const;
   const TABSConnectOptions& Options() const { return options_; }
 
   // The number of database data objects the process holds (for tests of

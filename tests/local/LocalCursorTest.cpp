@@ -640,10 +640,10 @@ TEST(LocalCursorTest, SessionsShareOneDatabaseAndCloseItWithTheLast) {
     EXPECT_EQ(TABSLocalSession::OpenDatabaseCount(), before + 1);
   }
   EXPECT_EQ(TABSLocalSession::OpenDatabaseCount(), before);
-  TABSLocalSession memory;
+  TABSLocalSession temp;
   TABSConnectOptions options;
-  options.databaseName = "Memory";
-  EXPECT_EQ(NativeCodeOf([&] { memory.Connect(options); }), 30350);
+  options.databaseName = "Temp";
+  EXPECT_EQ(NativeCodeOf([&] { temp.Connect(options); }), 30350);
 }
 
 // Each session sees the last autoincrement value it drew itself; dropping
@@ -678,6 +678,81 @@ TEST(LocalCursorTest, AutoincValuesPerSession) {
   b.CloseTable();
   a.DeleteTable();
   EXPECT_FALSE(db.session.FindNamedValue(fieldID).has_value());
+}
+
+// The calculator's in-memory table: two cursors on one `periodos`, the
+// table created again at start-up, posts seen through the other cursor,
+// MEMO values kept through a cancelled edit and a refused post, emptied.
+TEST(LocalCursorTest, TwoCursorsOnAnInMemoryTable) {
+  TABSLocalSession session;
+  TABSConnectOptions options;
+  options.databaseName = "MEMORY";
+  session.Connect(options);
+  TABSFieldDefs fields;
+  AddFields(fields, {{"id", aftAutoIncInteger, 0}, {"desde", aftDate, 0}, {"nota", aftMemo, 0}});
+  TABSIndexDefs indexes;
+  TABSIndexDef* id = indexes.AddNew();
+  id->SetName("id");
+  id->unique = true;
+  id->FillColumns({"id"}, {"ASC"}, {"CASE"});
+  TABSLocalCursor periodos(session), periodos2(session);
+  periodos.tableName = periodos2.tableName = "periodos";
+  periodos.CreateTable(fields, indexes);
+  periodos.CreateTable(fields, indexes);  // the start-up creates it again
+  periodos.OpenTable();
+  periodos2.OpenTable();
+  EXPECT_EQ(&periodos.Table(), &periodos2.Table());
+  for (int i = 0; i < 50; ++i) {
+    periodos.InitRecordBuffer();
+    TABSVariant d;
+    d.SetAsDate(730000 + i);
+    periodos.SetFieldValue(1, d);
+    periodos.SetFieldValue(2, Str("nota " + std::to_string(i)));
+    ASSERT_EQ(periodos.Post(true), crOK) << periodos.LastErrorText();
+  }
+  periodos2.SetIndexName("id");
+  EXPECT_EQ(periodos2.GetRecordCount(), 50);
+  ASSERT_TRUE(periodos2.GotoKey(KeyOf(periodos2, "id", Int(7)), 1, true));
+  TABSVariant nota;
+  periodos2.GetFieldValue(2, nota);
+  EXPECT_EQ(nota.AsString(), "nota 6");
+
+  // An edit of the MEMO through the first cursor, cancelled; then refused
+  // (a duplicate id): the second cursor's record keeps its value.
+  periodos.SetIndexName("id");
+  ASSERT_TRUE(periodos.GotoKey(KeyOf(periodos, "id", Int(7)), 1, true));
+  for (const bool cancel : {true, false}) {
+    ASSERT_EQ(periodos.Edit(), crOK);
+    periodos.SetFieldValue(2, Str("cambiada"));
+    if (cancel) {
+      periodos.Cancel();
+      continue;
+    }
+    periodos.SetFieldValue(0, Int(8));
+    EXPECT_EQ(periodos.Post(false), crPostError);
+    periodos.Cancel();
+  }
+  ASSERT_EQ(periodos2.GetRecord(grmCurrent), grrFound);
+  periodos2.GetFieldValue(2, nota);
+  EXPECT_EQ(nota.AsString(), "nota 6");
+  // A posted change is seen through the other cursor; the old block is
+  // gone only after the record refers to the new one.
+  ASSERT_EQ(periodos.GetRecord(grmCurrent), grrFound);
+  ASSERT_EQ(periodos.Edit(), crOK);
+  periodos.SetFieldValue(2, Str("cambiada"));
+  ASSERT_EQ(periodos.Post(false), crOK) << periodos.LastErrorText();
+  ASSERT_EQ(periodos2.GetRecord(grmCurrent), grrFound);
+  periodos2.GetFieldValue(2, nota);
+  EXPECT_EQ(nota.AsString(), "cambiada");
+  ASSERT_EQ(periodos2.Delete(), crOK);
+  EXPECT_EQ(periodos.GetRecordCount(), 49);
+  periodos.EmptyTable();
+  EXPECT_EQ(periodos2.GetRecordCount(), 0);
+  EXPECT_EQ(NativeCodeOf([&] { session.StartTransaction(); }), 30350);
+  periodos.CloseTable();
+  periodos2.CloseTable();
+  periodos.DeleteTable();
+  EXPECT_FALSE(session.TableExists("periodos"));
 }
 
 TEST(LocalCursorTest, TablesThroughTheCursor) {
