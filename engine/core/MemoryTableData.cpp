@@ -116,15 +116,7 @@ TABSMemoryTableData& TABSMemoryDatabaseData::CreateTable(TABSSessionInfo& sessio
     RemoveTableData(*old);
   }
   auto& table = static_cast<TABSMemoryTableData&>(FindOrCreateTableData(name));
-  try {
-    table.SetFieldDefs(fields);
-    table.SetIndexDefs(indexes);
-    if (constraints) table.SetConstraintDefs(*constraints);
-    table.CreateTable(session);
-  } catch (...) {
-    RemoveTableData(table);
-    throw;
-  }
+  BuildNewTable(session, table, fields, indexes, constraints);
   return table;
 }
 

@@ -63,6 +63,20 @@ void TABSDatabaseData::RemoveTableData(TABSTableData& table) {
                 tables_.end());
 }
 
+void TABSDatabaseData::BuildNewTable(TABSSessionInfo& session, TABSTableData& table, const TABSFieldDefs& fields,
+                                     const TABSIndexDefs& indexes, const TABSConstraintDefs* constraints) {
+  Guard guard(lock_);
+  try {
+    table.SetFieldDefs(fields);
+    table.SetIndexDefs(indexes);
+    if (constraints) table.SetConstraintDefs(*constraints);
+    table.CreateTable(session);
+  } catch (...) {
+    RemoveTableData(table);
+    throw;
+  }
+}
+
 void TABSDatabaseData::CommitHook(TABSSessionInfo& session, bool flush) {
   Guard guard(lock_);
   if (TABSBasePageManager* pages = DatabasePageManager()) pages->CommitSession(session.sessionID, flush);

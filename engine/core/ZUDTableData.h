@@ -106,6 +106,11 @@ class TABSDatabaseData {
   virtual TABSTableData* FindTableData(const std::string& tableName) const;
   virtual TABSTableData& FindOrCreateTableData(const std::string& tableName);
   virtual void RemoveTableData(TABSTableData& table);
+  // A new table on `table` (made by FindOrCreateTableData): its
+  // definitions set, then its storage kind's CreateTable; on any failure
+  // the object leaves the list and the error is raised again.
+  void BuildNewTable(TABSSessionInfo& session, TABSTableData& table, const TABSFieldDefs& fields,
+                     const TABSIndexDefs& indexes, const TABSConstraintDefs* constraints);
   virtual int32_t NextObjectID() = 0;
   // The page manager for database-level work; null for a database that
   // has none (the in-memory one).

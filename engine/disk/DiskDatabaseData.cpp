@@ -252,17 +252,9 @@ TABSDiskTableData& TABSDiskDatabaseData::CreateTable(TABSSessionInfo& session, c
   const std::string& stored = name;
   if (TABSTableData* open = FindTableData(stored); open && static_cast<TABSDiskTableData*>(open)->Loaded())
     throw EABSException(30395, "Cannot create table. Table '%s' already exists", {stored});
+  if (fields.Count() == 0) throw EABSException(20128, "Error creating table - no fields were specified");
   auto& table = static_cast<TABSDiskTableData&>(FindOrCreateTableData(stored));
-  try {
-    if (fields.Count() == 0) throw EABSException(20128, "Error creating table - no fields were specified");
-    table.SetFieldDefs(fields);
-    table.SetIndexDefs(indexes);
-    if (constraints) table.SetConstraintDefs(*constraints);
-    table.CreateTable(session);
-  } catch (...) {
-    RemoveTableData(table);
-    throw;
-  }
+  BuildNewTable(session, table, fields, indexes, constraints);
   return table;
 }
 
