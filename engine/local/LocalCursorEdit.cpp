@@ -16,14 +16,6 @@
 #include "local/LocalCursor.h"
 #include "os/Os.h"
 
-namespace {
-
-bool NullBit(const char* record, int fieldNo) {
-  return (static_cast<unsigned char>(record[fieldNo / 8]) >> (fieldNo % 8)) & 1;
-}
-
-}  // namespace
-
 // ---- locks ------------------------------------------------------------------------
 
 bool TABSLocalCursor::TakeTableLock(TABSLockKind kind, int32_t attempts, int32_t delayMs) {
@@ -75,7 +67,7 @@ bool TABSLocalCursor::SameStoredRecord(const char* a, const char* b) const {
   const TABSFieldDefs& fields = table_->FieldDefs();
   if (std::memcmp(a, b, static_cast<size_t>(layout.firstFieldOffset)) != 0) return false;
   for (int i = 0; i < fields.Count(); ++i) {
-    if (NullBit(a, i)) continue;  // both NULL: the bitmaps are equal
+    if (IsFieldNull(a, i)) continue;  // both NULL: the bitmaps are equal
     const TABSFieldDef& f = *fields[i];
     const char* x = a + f.MemoryOffset();
     const char* y = b + f.MemoryOffset();
@@ -167,7 +159,7 @@ std::vector<char> TABSLocalCursor::StorePendingBlobs() {
 
 void TABSLocalCursor::FreePendingBlobValues(char* record) {
   for (const auto& [t, content] : pendingBlobs_)
-    if (!NullBit(record, t)) Table().FreeFieldBlob(session_, record, t);
+    if (!IsFieldNull(record, t)) Table().FreeFieldBlob(session_, record, t);
 }
 
 void TABSLocalCursor::ChangeWithPendingBlobs(bool update) {
@@ -291,7 +283,6 @@ int32_t TABSLocalCursor::Delete() {
 
 std::string TABSLocalCursor::CheckConstraints() {
   try {
-    std::vector<char> old;
     const bool updating = editing_ && !editCopy_.empty();
     Table().ConstraintManager().CheckRecord(session_.sessionID, Record(), updating ? &recordID : nullptr,
                                             updating ? editCopy_.data() : nullptr, true);

@@ -12,18 +12,6 @@
 
 namespace {
 
-bool NullBit(const char* record, int fieldNo) {
-  return (static_cast<unsigned char>(record[fieldNo / 8]) >> (fieldNo % 8)) & 1;
-}
-
-void PutNullBit(char* record, int fieldNo, bool isNull) {
-  auto& byte = reinterpret_cast<unsigned char&>(record[fieldNo / 8]);
-  if (isNull)
-    byte = static_cast<unsigned char>(byte | (1u << (fieldNo % 8)));
-  else
-    byte = static_cast<unsigned char>(byte & ~(1u << (fieldNo % 8)));
-}
-
 // Writes a non-BLOB value into its slot, converted to the field's storage
 // type; a string longer than the field is cut to the field's size and
 // always ends with its terminator inside the slot.
@@ -78,7 +66,7 @@ int32_t TABSLocalCursor::FindField(const std::string& name) const {
 
 void TABSLocalCursor::ReadTableField(int32_t t, const char* record, TABSVariant& value) {
   const TABSFieldDef& f = *Table().FieldDefs()[t];
-  if (NullBit(record, t)) {
+  if (IsFieldNull(record, t)) {
     value.Clear(f.StorageType());
     return;
   }
@@ -132,7 +120,7 @@ void TABSLocalCursor::SetFieldValue(int32_t fieldNo, const TABSVariant& value) {
     const char* p = record + f.MemoryOffset();
     isNull = p[0] == 0 && (!IsWideStringStorage(f.StorageType()) || p[1] == 0);
   }
-  PutNullBit(record, t, isNull);
+  SetFieldNull(record, t, isNull);
 }
 
 // ---- the data-access exchange ------------------------------------------------
@@ -152,7 +140,7 @@ bool TABSLocalCursor::GetFieldData(int32_t fieldNo, void* data) {
   const int32_t t = TableFieldNo(fieldNo, 10000, 10005);
   const TABSFieldDef& f = *Table().FieldDefs()[t];
   const char* record = Record();
-  if (NullBit(record, t) || f.IsBlob()) return false;
+  if (IsFieldNull(record, t) || f.IsBlob()) return false;
   const int32_t offset = f.MemoryOffset(), size = f.MemoryValueSize();
   if (offset < layout.firstFieldOffset || size <= 0 || offset + size > layout.memoryRecordSize)
     throw EABSException(10002, "Error getting field data - FieldNo = %d, MemoryOffset = %d, MemoryDataSize = %d",
@@ -190,7 +178,7 @@ void TABSLocalCursor::SetFieldData(int32_t fieldNo, const void* data) {
   if (!in ||
       (IsStringStorage(f.StorageType()) && in[0] == 0 && (!IsWideStringStorage(f.StorageType()) || in[1] == 0))) {
     std::memset(record + f.MemoryOffset(), 0, static_cast<size_t>(f.MemoryValueSize()));
-    PutNullBit(record, t, true);
+    SetFieldNull(record, t, true);
     return;
   }
   TABSVariant v;
@@ -230,7 +218,7 @@ void TABSLocalCursor::SetFieldData(int32_t fieldNo, const void* data) {
     default: v.SetBuffer(in, f.MemoryValueSize(), true, f.StorageType());
   }
   WriteSlot(f, record, v);
-  PutNullBit(record, t, false);
+  SetFieldNull(record, t, false);
 }
 
 // ---- key records ------------------------------------------------------------------
@@ -238,7 +226,7 @@ void TABSLocalCursor::SetFieldData(int32_t fieldNo, const void* data) {
 std::vector<char> TABSLocalCursor::NewKeyRecord() const {
   std::vector<char> key(static_cast<size_t>(layout.memoryRecordSize) + 1, '\0');
   // Every field NULL until set.
-  for (int i = 0; i < table_->FieldDefs().Count(); ++i) PutNullBit(key.data(), i, true);
+  for (int i = 0; i < table_->FieldDefs().Count(); ++i) SetFieldNull(key.data(), i, true);
   return key;
 }
 
@@ -251,7 +239,7 @@ void TABSLocalCursor::SetKeyField(std::vector<char>& key, const std::string& fie
   const TABSFieldDef& f = *table_->FieldDefs()[t];
   if (f.IsBlob()) throw EABSException(10323, "Cannot find field %s", {fieldName});
   WriteSlot(f, key.data(), value);
-  PutNullBit(key.data(), t, value.IsNull());
+  SetFieldNull(key.data(), t, value.IsNull());
 }
 
 bool TABSLocalCursor::KeyFromValue(const TABSIndexDef& index, const TABSVariant& value, std::vector<char>& key) const {
@@ -279,7 +267,7 @@ bool TABSLocalCursor::KeyFromValue(const TABSIndexDef& index, const TABSVariant&
         return false;
     }
     WriteSlot(f, key.data(), converted);
-    PutNullBit(key.data(), t, converted.IsNull());
+    SetFieldNull(key.data(), t, converted.IsNull());
   } catch (const EABSException&) {
     return false;
   }
@@ -324,7 +312,7 @@ void TABSLocalCursor::CopyFieldTo(int32_t fieldNo, TABSLocalCursor& target, int3
   if (!from.IsBlob() && from.StorageType() == to.StorageType() && from.MemoryValueSize() == to.MemoryValueSize()) {
     std::memcpy(target.Record() + to.MemoryOffset(), Record() + from.MemoryOffset(),
                 static_cast<size_t>(from.MemoryValueSize()));
-    PutNullBit(target.Record(), u, NullBit(Record(), t));
+    SetFieldNull(target.Record(), u, IsFieldNull(Record(), t));
     return;
   }
   TABSVariant value;

@@ -156,32 +156,34 @@ TABSDatabaseData& TABSLocalSession::DatabaseData() {
 
 TABSDiskDatabaseData* TABSLocalSession::DiskData() const { return dynamic_cast<TABSDiskDatabaseData*>(data_); }
 
+TABSDiskDatabaseData& TABSLocalSession::Disk() {
+  TABSDiskDatabaseData* disk = DiskData();
+  if (!disk) throw EABSException(20151, "Pointer is nil");
+  return *disk;
+}
+
 TABSMemoryDatabaseData* TABSLocalSession::MemoryData() const { return dynamic_cast<TABSMemoryDatabaseData*>(data_); }
 
 void TABSLocalSession::StartTransaction() {
   // The in-memory database has no page transactions for its records.
   if (MemoryData()) throw EABSException(30350, "Not implemented yet");
-  TABSDiskDatabaseData* disk = DiskData();
-  if (!disk) throw EABSException(20151, "Pointer is nil");
+  TABSDiskDatabaseData* disk = &Disk();
   disk->StartTransaction(*this);
 }
 
 void TABSLocalSession::Commit(bool flush) {
-  TABSDiskDatabaseData* disk = DiskData();
-  if (!disk) throw EABSException(20151, "Pointer is nil");
+  TABSDiskDatabaseData* disk = &Disk();
   disk->Commit(*this, flush);
 }
 
 void TABSLocalSession::Rollback() {
-  TABSDiskDatabaseData* disk = DiskData();
-  if (!disk) throw EABSException(20151, "Pointer is nil");
+  TABSDiskDatabaseData* disk = &Disk();
   disk->Rollback(*this);
 }
 
 std::vector<std::string> TABSLocalSession::TableNames() {
   if (TABSMemoryDatabaseData* memory = MemoryData()) return memory->TableNames();
-  TABSDiskDatabaseData* disk = DiskData();
-  if (!disk) throw EABSException(20151, "Pointer is nil");
+  TABSDiskDatabaseData* disk = &Disk();
   std::vector<std::string> names;
   for (const TABSTableListEntry& e : disk->Tables(*this)) names.push_back(e.TableName);
   return names;

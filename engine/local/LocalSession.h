@@ -86,6 +86,9 @@ class TABSLocalSession : public TABSBaseSession {
   static int OpenDatabaseCount();
 
  private:
+  // The disk database data; "Pointer is nil" (20151) for another kind.
+  TABSDiskDatabaseData& Disk();
+
   TABSConnectOptions options_;
   TABSDatabaseData* data_ = nullptr;
 };
