@@ -7,7 +7,11 @@
 using Guard = std::lock_guard<std::recursive_mutex>;
 
 TABSMemoryTableData::TABSMemoryTableData(TABSDatabaseData& database, std::string tableName, int32_t growthStep)
-    : TABSTableData(database, std::move(tableName)), growthStep_(growthStep) {
+    : TABSMemoryTableData(database, std::move(tableName), growthStep, std::make_unique<TABSMemoryPageManager>()) {}
+
+TABSMemoryTableData::TABSMemoryTableData(TABSDatabaseData& database, std::string tableName, int32_t growthStep,
+                                         std::unique_ptr<TABSPageManager> pages)
+    : TABSTableData(database, std::move(tableName)), pages_(std::move(pages)), growthStep_(growthStep) {
   SetTemporaryBlobsInMemory(true);
 }
 
@@ -18,7 +22,7 @@ std::unique_ptr<TABSBaseRecordManager> TABSMemoryTableData::CreateRecordManager(
 std::unique_ptr<TABSIndex> TABSMemoryTableData::CreateIndexObject(TABSBaseIndexManager& manager,
                                                                   const TABSIndexDef& def) {
   (void)def;
-  return std::make_unique<TABSBTreeTableIndex>(&manager, &pages_);
+  return std::make_unique<TABSBTreeTableIndex>(&manager, pages_.get());
 }
 
 std::unique_ptr<TABSBlobManager> TABSMemoryTableData::CreateBlobManager() {
@@ -43,14 +47,14 @@ void TABSMemoryTableData::CreateTable(TABSSessionInfo& session) {
                             constraints[k]->SubjectSlot().id == def.ObjectID());
     if (!present) constraintManager_->AddIndexConstraint(def, database_.NextObjectID());
   }
-  pages_.CommitSession(session.sessionID, false);
+  pages_->CommitSession(session.sessionID, false);
   created_ = true;
 }
 
 // Contract 2: the pages of every change are committed with it.
 void TABSMemoryTableData::CommitHook(TABSSessionInfo& session, bool inTransaction) {
   (void)inTransaction;
-  pages_.CommitSession(session.sessionID, false);
+  pages_->CommitSession(session.sessionID, false);
 }
 
 void TABSMemoryTableData::RollbackHook(TABSSessionInfo& session, bool inTransaction) {
@@ -61,7 +65,7 @@ void TABSMemoryTableData::RollbackHook(TABSSessionInfo& session, bool inTransact
 void TABSMemoryTableData::EmptyTable(TABSSessionInfo& session) {
   Guard guard(database_.Lock());
   TABSTableData::EmptyTable(session);
-  pages_.CommitSession(session.sessionID, false);
+  pages_->CommitSession(session.sessionID, false);
 }
 
 int64_t TABSMemoryTableData::GetRecordCount(TABSSessionInfo& session) {

@@ -49,7 +49,7 @@ class TABSMemoryTableData : public TABSTableData {
   std::unique_ptr<TABSBaseRecordManager> CreateRecordManager() override;
   std::unique_ptr<TABSIndex> CreateIndexObject(TABSBaseIndexManager& manager, const TABSIndexDef& def) override;
   std::unique_ptr<TABSBlobManager> CreateBlobManager() override;
-  TABSBasePageManager& PageManager() override { return pages_; }
+  TABSBasePageManager& PageManager() override { return *pages_; }
   void CreateTable(TABSSessionInfo& session) override;
   void CommitHook(TABSSessionInfo& session, bool inTransaction) override;
   void RollbackHook(TABSSessionInfo& session, bool inTransaction) override;
@@ -61,8 +61,14 @@ class TABSMemoryTableData : public TABSTableData {
   int64_t GetPhysicalRecNo(TABSSessionInfo& session, const TABSRecordID& id) override;
   bool SetPhysicalRecNo(TABSSessionInfo& session, int64_t recNo, TABSRecordID& id) override;
 
+ protected:
+  // A kind of its own (the temporary tables) brings its page manager.
+  TABSMemoryTableData(TABSDatabaseData& database, std::string tableName, int32_t growthStep,
+                      std::unique_ptr<TABSPageManager> pages);
+  int32_t GrowthStep() const { return growthStep_; }
+
  private:
-  TABSMemoryPageManager pages_;
+  std::unique_ptr<TABSPageManager> pages_;
   int32_t growthStep_;
   bool created_ = false;
 };
@@ -86,6 +92,9 @@ class TABSMemoryDatabaseData : public TABSDatabaseData {
   void DropTable(const std::string& name);
   std::vector<std::string> TableNames() const;
   static bool TransactionsAllowed() { return false; }
+
+ protected:
+  explicit TABSMemoryDatabaseData(std::string name) : TABSDatabaseData(std::move(name)) {}
 
  private:
   TABSObjectIDGenerator ids_;

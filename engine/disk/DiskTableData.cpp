@@ -156,7 +156,8 @@ std::unique_ptr<TABSIndex> TABSDiskTableData::CreateIndexObject(TABSBaseIndexMan
                                                                 const TABSIndexDef& def) {
   if (!def.IsTemporary()) return std::make_unique<TABSBTreeTableIndex>(&manager, &pm_);
   // Contract 11: a temporary index's pages stay in this process.
-  if (!temporaryIndexPages_) temporaryIndexPages_ = std::make_unique<TABSMemoryPageManager>(pm_.PageSize());
+  if (!temporaryIndexPages_)
+    temporaryIndexPages_ = std::make_unique<TABSTemporaryPageManager>(TemporaryMemoryShare(), false, pm_.PageSize());
   return std::make_unique<TABSBTreeTableIndex>(&manager, temporaryIndexPages_.get());
 }
 

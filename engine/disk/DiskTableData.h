@@ -126,8 +126,9 @@
 //     Reading a value (ReadBlobBuffer, OpenBlobStream) is a read operation
 //     of contract 8.
 // 11. A temporary index (a session's own, made for a distinct, a sort or a
-//     search) keeps its pages in this process's memory, never in the file:
-//     the file holds nothing of it to leak when the process ends, and a
+//     search) keeps its pages on a temporary page manager (in memory up to
+//     its share, then in an unnamed temporary file), never in the database
+//     file: the file holds nothing of it to leak when the process ends, and a
 //     rollback of the session's pages cannot take pages from under it. A
 //     rollback makes every temporary index stale, so it is rebuilt before
 //     its next read; unloading the table frees them.
@@ -141,7 +142,7 @@
 #include <set>
 #include <string>
 
-#include "core/MemoryPageManager.h"
+#include "core/TemporaryPageManager.h"
 #include "core/ZUDBaseEngine.h"
 #include "disk/BlobPageIndexSpace.h"
 #include "disk/BlobPages.h"
@@ -372,7 +373,7 @@ class TABSDiskTableData : public TABSTableData {
   TABSInternalDBDirectAccessFile locks_;
   std::unique_ptr<TABSBTreeBlobPageSpace> blobSpace_;
   // Contract 11: the pages of the temporary indexes.
-  std::unique_ptr<TABSMemoryPageManager> temporaryIndexPages_;
+  std::unique_ptr<TABSTemporaryPageManager> temporaryIndexPages_;
   std::unique_ptr<TABSDiskBlobManager> diskBlobs_;
   std::unique_ptr<TABSLockByteArea> lockArea_;
   std::unique_ptr<TABSTableLocksFile> lockFile_;

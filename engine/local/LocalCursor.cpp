@@ -98,6 +98,7 @@ void TABSLocalCursor::OpenTable() {
     TABSMemoryTableData& table = memory->OpenTable(tableName);
     table.AttachCursor(this);
     table_ = &table;
+    temporary = dynamic_cast<TABSTemporaryTableData*>(&table) != nullptr;
   } else {
     TABSDiskDatabaseData* disk = session_.DiskData();
     if (!disk) throw EABSException(10028, "Table not found, table name = %s", {tableName});

@@ -108,7 +108,7 @@ class TABSLocalCursor : public TABSTableCursor, public TABSExprRowSource {
   std::string tableName;
   bool exclusive = false;
   bool internal = false;   // defaults and derived constraints are skipped
-  bool temporary = false;  // a result table: no edit or delete, no constraints
+  bool temporary = false;  // a table of TEMP (set by OpenTable): append only, no edit or delete
   TABSCursorLockWaits lockWaits;
 
   TABSLocalSession& Session() { return session_; }

@@ -8,6 +8,7 @@
 
 #include "core/ZUDExcept.h"
 #include "core/ZUDMetaObjectDef.h"
+#include "local/Engine.h"
 
 namespace {
 
@@ -54,26 +55,17 @@ struct DatabaseList {
   }
 };
 
-// The in-memory database of the process: it lives as long as the process
-// (its tables vanish with it) and is shared by every session on "MEMORY".
-TABSMemoryDatabaseData& MemoryDatabase() {
-  static TABSMemoryDatabaseData memory;
-  return memory;
-}
-
 }  // namespace
 
 TABSLocalSession::~TABSLocalSession() { Disconnect(); }
 
 void TABSLocalSession::Connect(const TABSConnectOptions& options) {
   if (data_) return;
-  if (UpperName(options.databaseName) == "TEMP") throw EABSException(30350, "Not implemented yet");
-  if (UpperName(options.databaseName) == "MEMORY") {
-    TABSMemoryDatabaseData& memory = MemoryDatabase();
+  const std::string upperName = UpperName(options.databaseName);
+  if (upperName == "MEMORY" || upperName == "TEMP") {
     multiUser = false;
-    memory.AttachSession(*this);
+    data_ = &TABSEngine::AttachSession(upperName == "TEMP", *this);
     options_ = options;
-    data_ = &memory;
     return;
   }
   DatabaseList& list = DatabaseList::Instance();
@@ -165,7 +157,8 @@ TABSDiskDatabaseData& TABSLocalSession::Disk() {
 TABSMemoryDatabaseData* TABSLocalSession::MemoryData() const { return dynamic_cast<TABSMemoryDatabaseData*>(data_); }
 
 void TABSLocalSession::StartTransaction() {
-  // The in-memory database has no page transactions for its records.
+  // The in-memory and temporary databases have no page transactions for
+  // their records.
   if (MemoryData()) throw EABSException(30350, "Not implemented yet");
   TABSDiskDatabaseData* disk = &Disk();
   disk->StartTransaction(*this);

@@ -10,10 +10,11 @@
 //
 // Contract
 //  1. Database name "MEMORY" (any case) selects the process's in-memory
-//     database (ZUDMemEngine.h), shared by every session on it and living
-//     as long as the process; it has no transactions (30350). "TEMP", the
-//     temporary database, is not built yet (30350). Any other name is a disk
-//     database: file name and database name identify it. The database name
+//     database and "TEMP" its temporary database (ZUDMemEngine.h), shared
+//     by every session on them and living from the engine's start to its
+//     shutdown (Engine.h; before the start 20007); they have no
+//     transactions (30350). Any other name is a disk database: file name
+//     and database name identify it. The database name
 //     compares case-insensitively; the file name compares exactly after
 //     making it absolute and normal, since on Linux two files may differ in
 //     case only.
@@ -77,7 +78,7 @@ class TABSLocalSession : public TABSBaseSession {
   TABSDatabaseData& DatabaseData();
   // The disk database data, or null for another kind.
   TABSDiskDatabaseData* DiskData() const;
-  // The in-memory database data, or null for another kind.
+  // The in-memory or temporary database data, or null for a disk one.
   TABSMemoryDatabaseData* MemoryData() const;
   const TABSConnectOptions& Options() const { return options_; }
 

@@ -3,6 +3,9 @@
 // to reach the tables of a database in this process.
 //
 // The area, one concern a file:
+//   Engine             TABSEngine: the engine's start and shutdown, which
+//                      create and free the process's MEMORY and TEMP
+//                      databases and install the expression defaults
 //   BaseSession        TABSBaseSession: session identifier, transaction
 //                      flag, the session-named values (last autoincrement
 //                      values)
@@ -25,6 +28,7 @@
 #pragma once
 
 #include "local/BaseSession.h"
+#include "local/Engine.h"
 #include "local/LocalBlobStream.h"
 #include "local/LocalCursor.h"
 #include "local/LocalSession.h"
