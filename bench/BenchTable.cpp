@@ -1,7 +1,6 @@
 #include "BenchTable.h"
 
-TABSDiskTableData& CreateBenchTable(TABSDiskDatabaseData& data, TABSSessionInfo& session) {
-  TABSFieldDefs fields;
+void BenchTableDefs(TABSFieldDefs& fields, TABSIndexDefs& indexes) {
   const auto add = [&](const char* name, TABSDataType type, int32_t size = 0) {
     TABSFieldDef* f = fields.AddNew();
     f->SetName(name);
@@ -11,7 +10,6 @@ TABSDiskTableData& CreateBenchTable(TABSDiskDatabaseData& data, TABSSessionInfo&
   add("s", aftString, 40);
   add("d", aftDate);
   add("x", aftDouble);
-  TABSIndexDefs indexes;
   TABSIndexDef* byK = indexes.AddNew();
   byK->SetName("by_k");
   byK->unique = true;
@@ -19,5 +17,11 @@ TABSDiskTableData& CreateBenchTable(TABSDiskDatabaseData& data, TABSSessionInfo&
   TABSIndexDef* byS = indexes.AddNew();
   byS->SetName("by_s");
   byS->FillColumns({"s"}, {"ASC"}, {"NO_CASE"});
+}
+
+TABSDiskTableData& CreateBenchTable(TABSDiskDatabaseData& data, TABSSessionInfo& session) {
+  TABSFieldDefs fields;
+  TABSIndexDefs indexes;
+  BenchTableDefs(fields, indexes);
   return data.CreateTable(session, "bench", fields, indexes);
 }

@@ -8,5 +8,7 @@
 
 enum BenchField : int { kBenchK = 0, kBenchS, kBenchD, kBenchX };
 
+// The table's field and index definitions.
+void BenchTableDefs(TABSFieldDefs& fields, TABSIndexDefs& indexes);
 // Creates the table through a connected session.
 TABSDiskTableData& CreateBenchTable(TABSDiskDatabaseData& data, TABSSessionInfo& session);

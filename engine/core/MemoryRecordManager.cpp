@@ -14,7 +14,7 @@ TABSMemoryRecordManager::TABSMemoryRecordManager(int32_t recordSize, int32_t gro
 
 void TABSMemoryRecordManager::Clear(int32_t sessionID) {
   (void)sessionID;
-  std::vector<char>().swap(slots_);
+  std::vector<std::unique_ptr<char[]>>().swap(blocks_);
   live_.Resize(0);
   capacity_ = nextSlot_ = lowest_ = highest_ = 0;
   recordCount_ = 0;
@@ -22,9 +22,9 @@ void TABSMemoryRecordManager::Clear(int32_t sessionID) {
 }
 
 void TABSMemoryRecordManager::Grow() {
-  const int64_t wanted = std::min<int64_t>(int64_t{capacity_} + growthStep_, INT32_MAX);
-  slots_.resize(static_cast<size_t>(wanted) * static_cast<size_t>(recordSize_));
-  capacity_ = static_cast<int32_t>(wanted);
+  blocks_.push_back(
+      std::make_unique_for_overwrite<char[]>(static_cast<size_t>(growthStep_) * static_cast<size_t>(recordSize_)));
+  capacity_ = static_cast<int32_t>(std::min<int64_t>(int64_t{capacity_} + growthStep_, INT32_MAX));
 }
 
 bool TABSMemoryRecordManager::Insert(int32_t sessionID, const char* record, TABSRecordID& newID) {
@@ -50,7 +50,7 @@ bool TABSMemoryRecordManager::IsLive(int64_t slot) const {
 
 const char* TABSMemoryRecordManager::SlotBytes(int64_t slot) const {
   if (!IsLive(slot)) return nullptr;
-  return slots_.data() + static_cast<size_t>(slot) * static_cast<size_t>(recordSize_);
+  return Slot(static_cast<int32_t>(slot));
 }
 
 bool TABSMemoryRecordManager::Update(int32_t sessionID, const char* record, const TABSRecordID& id) {

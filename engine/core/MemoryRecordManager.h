@@ -11,9 +11,11 @@
 //     the numbering; Clear does.) Slot numbers stop at INT32_MAX: the insert
 //     that would pass it is refused with "Invalid record count = %d. Limit
 //     is %d" (10126) before anything changes.
-//  2. The array grows by the growth step (1000 slots by default) whenever
+//  2. The slots grow by the growth step (1000 slots by default) whenever
 //     the next slot reaches the capacity; capacity never shrinks before
-//     Clear, which gives the memory back.
+//     Clear, which gives the memory back. Each step is a block of its own
+//     (slot s lies in block s div step at (s mod step) x record size), so
+//     growing never moves the records already stored.
 //  3. The live range is [LowestLive, HighestLive], both 0 when the table
 //     is empty. Update and Delete of a slot outside it, or not live, report
 //     false and change nothing; GetRecord in mode current reports not found
@@ -33,6 +35,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "core/ZUDBitsArray.h"
@@ -64,12 +67,15 @@ class TABSMemoryRecordManager : public TABSBaseRecordManager {
   int32_t HighestLive() const { return recordCount_ == 0 ? 0 : highest_; }
 
  private:
-  char* Slot(int32_t slot) { return slots_.data() + static_cast<size_t>(slot) * static_cast<size_t>(recordSize_); }
+  char* Slot(int32_t slot) const {
+    return blocks_[static_cast<size_t>(slot / growthStep_)].get() +
+           static_cast<size_t>(slot % growthStep_) * static_cast<size_t>(recordSize_);
+  }
   void Grow();
 
   int32_t growthStep_;
-  std::vector<char> slots_;  // capacity_ x recordSize_ bytes
-  TABSBitsArray live_;       // bit s set = slot s holds a live record; nextSlot_ bits
+  std::vector<std::unique_ptr<char[]>> blocks_;  // growthStep_ x recordSize_ bytes each
+  TABSBitsArray live_;                           // bit s set = slot s holds a live record; nextSlot_ bits
   int32_t capacity_ = 0;
   int32_t nextSlot_ = 0;  // contract 1: every slot below it was handed out since the last Clear
   int32_t lowest_ = 0, highest_ = 0;

@@ -180,6 +180,7 @@ TABSPageManager::~TABSPageManager() {
   // freed with the rest (FreeAllPages is where the refusal is raised).
   sessions_.clear();
   cache_.Clear();
+  pinnedInCache_ = 0;
 }
 
 void TABSPageManager::FreeAllPages() {
@@ -187,6 +188,7 @@ void TABSPageManager::FreeAllPages() {
     if (s->DirtyPages.Count() > 0) throw EABSException(20097, "Cannot free non-commited pages");
   sessions_.clear();
   cache_.Clear();
+  pinnedInCache_ = 0;
 }
 
 void TABSPageManager::SetPageGeometry(uint16_t pageSize, uint16_t headerSize) {
@@ -358,6 +360,7 @@ TABSPage* TABSPageManager::GetPage(int32_t sessionID, int32_t pageNo, bool check
   }
   if (page->UseCount > 0 && page->SessionID != sessionID) throw EABSException(20090, "Page is used by other session");
   page->SessionID = sessionID;
+  if (page->UseCount == 0 && page->OwnerList == &cache_) ++pinnedInCache_;
   page->UseCount += 1;
   return page;
 }
@@ -372,6 +375,7 @@ void TABSPageManager::PutPage(TABSPage* page) {
     return;
   }
   if (page->UseCount == 0) {
+    --pinnedInCache_;
     if (page->Stale && !page->IsDirty) {
       cache_.Delete(page->PageNo);
       return;
@@ -414,8 +418,11 @@ bool TABSPageManager::IsPageOf(int32_t sessionID, int32_t pageNo, uint16_t pageT
 }
 
 void TABSPageManager::CheckCommit(int32_t sessionID, Session& s) {
-  for (const TABSPage* p : cache_.Pages())
-    if (p->UseCount > 0 && p->SessionID == sessionID) throw EABSException(20152, "Some session pages not released");
+  // Most commits find no pinned page in the cache: the count spares them
+  // a walk of the whole cache on every change.
+  if (pinnedInCache_ > 0)
+    for (const TABSPage* p : cache_.Pages())
+      if (p->UseCount > 0 && p->SessionID == sessionID) throw EABSException(20152, "Some session pages not released");
   // A deleted page must not be held by anyone: freeing it would pull it
   // from under its holder.
   for (int32_t pageNo : s.DeletedPages) {

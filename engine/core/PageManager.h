@@ -291,6 +291,7 @@ class TABSPageManager : public TABSBasePageManager {
   int32_t cacheCapacity_;
   int32_t spillLimit_ = kDefaultSpillLimit;
   TABSSortedPageList cache_;
+  int32_t pinnedInCache_ = 0;  // pages of cache_ with UseCount > 0
   std::vector<std::unique_ptr<Session>> sessions_;
   uint16_t pageSize_ = tiv::page::kDefaultPageSize;
   uint16_t pageHeaderSize_ = tiv::page::kPageHeaderSize;
