@@ -10,8 +10,9 @@
 //
 // Contract
 //  1. Records are only appended: updates and deletes fail (the cursor
-//     refuses them with its own codes, -9 and -10). Constraints are checked
-//     as on any table, so a unique index never holds a duplicate.
+//     refuses them with its own codes, -9 and -10). The cursor appends
+//     without checking constraints: a work table holds what its statement
+//     computed, already checked where it came from.
 //  2. Record positions and physical record numbers are sequence numbers:
 //     the record appended k-th (from 0) is at position k and has record
 //     number k + 1.
