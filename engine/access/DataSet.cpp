@@ -1,0 +1,306 @@
+#include "access/DataSet.h"
+
+#include "access/EngineError.h"
+#include "core/ZUDExcept.h"
+#include "core/ZUDMetaObjectDef.h"
+
+using tiv::dataset::FetchMode;
+using tiv::dataset::FetchResult;
+using tiv::dataset::FieldType;
+using tiv::dataset::FieldValue;
+using tiv::dataset::Record;
+using tiv::dataset::ValueKind;
+
+// ---- values (contract 3) --------------------------------------------------------
+
+FieldValue FieldValueOf(const TABSVariant& v) {
+  if (v.IsNull()) return FieldValue::Null();
+  switch (v.StorageType()) {
+    case bftShortint:
+    case bftSmallint:
+    case bftInteger:
+    case bftLargeint:
+    case bftByte:
+    case bftWord:
+    case bftCardinal: return FieldValue::Integer(v.AsLargeint());
+    case bftSingle:
+    case bftDouble:
+    case bftExtended:
+    case bftCurrency: return FieldValue::Float(v.AsDouble());
+    case bftLogical: return FieldValue::Boolean(v.AsLogical());
+    case bftDate: return FieldValue::Date(v.AsDate());
+    case bftTime: return FieldValue::Time(v.AsTime());
+    case bftDateTime: {
+      const TABSDateTimePair p = v.AsDateTime();
+      return FieldValue::DateTime(p.date, p.time);
+    }
+    case bftBlob:
+    case bftBytes:
+    case bftVarBytes:
+      return FieldValue::Bytes(
+          std::string(v.Buffer() ? v.Buffer() : "", static_cast<size_t>(std::max(v.ValueSize(), 0))));
+    default: return FieldValue::Text(v.AsString());
+  }
+}
+
+TABSVariant VariantOf(const FieldValue& value) {
+  TABSVariant v;
+  switch (value.kind) {
+    case ValueKind::Null: v.SetNull(); break;
+    case ValueKind::Integer: v.SetAsLargeint(value.i); break;
+    case ValueKind::Float: v.SetAsDouble(value.f); break;
+    case ValueKind::Boolean: v.SetAsLogical(value.i != 0); break;
+    case ValueKind::Text:
+    case ValueKind::Bytes: v.SetAsString(value.s); break;
+    case ValueKind::Date: v.SetAsDate(static_cast<int32_t>(value.i)); break;
+    case ValueKind::Time: v.SetAsTime(static_cast<int32_t>(value.i)); break;
+    case ValueKind::DateTime: v.SetAsDateTime({static_cast<int32_t>(value.i), static_cast<int32_t>(value.ms)}); break;
+  }
+  return v;
+}
+
+FieldType FieldTypeOf(TABSDataType type) {
+  switch (type) {
+    case aftChar:
+    case aftString: return FieldType::String;
+    case aftWideChar:
+    case aftWideString: return FieldType::WideString;
+    case aftShortint:
+    case aftSmallint:
+    case aftByte: return FieldType::Smallint;
+    case aftWord: return FieldType::Word;
+    case aftInteger:
+    case aftCardinal: return FieldType::Integer;
+    case aftLargeint: return FieldType::Largeint;
+    case aftAutoInc:
+    case aftAutoIncShortint:
+    case aftAutoIncSmallint:
+    case aftAutoIncInteger:
+    case aftAutoIncLargeint:
+    case aftAutoIncByte:
+    case aftAutoIncWord:
+    case aftAutoIncCardinal: return FieldType::AutoInc;
+    case aftSingle:
+    case aftDouble:
+    case aftExtended: return FieldType::Float;
+    case aftCurrency: return FieldType::Currency;
+    case aftLogical: return FieldType::Boolean;
+    case aftDate: return FieldType::Date;
+    case aftTime: return FieldType::Time;
+    case aftDateTime:
+    case aftTimeStamp: return FieldType::DateTime;
+    case aftBytes:
+    case aftVarBytes: return FieldType::Bytes;
+    case aftMemo:
+    case aftFormattedMemo:
+    case aftWideMemo: return FieldType::Memo;
+    case aftBlob:
+    case aftGraphic: return FieldType::Blob;
+    case aftGuid: return FieldType::Guid;
+    default: return FieldType::Unknown;
+  }
+}
+
+// ---- the dataset ---------------------------------------------------------------
+
+TABSDataSet::TABSDataSet(std::string name) : DataSet(std::move(name)) {}
+
+TABSDataSet::~TABSDataSet() {
+  // Closing runs the overrides of this class: it must happen here, while
+  // they still exist.
+  try {
+    Close();
+  } catch (const std::exception& x) {
+    std::fprintf(stderr, "tivoran: closing '%s': %s\n", Name().c_str(), x.what());
+  }
+  Unreference(static_cast<Reason>(kReasonOpen | kReasonTableOperation));
+}
+
+void TABSDataSet::SetDatabaseName(const std::string& name) {
+  CheckInactive();
+  databaseName_ = name;
+}
+
+void TABSDataSet::SetSessionName(const std::string& name) {
+  CheckInactive();
+  sessionName_ = name;
+}
+
+bool TABSDataSet::InMemory() const { return SameName(databaseName_, "MEMORY"); }
+
+void TABSDataSet::SetInMemory(bool inMemory) {
+  if (inMemory) SetDatabaseName("MEMORY");
+}
+
+TABSDatabase& TABSDataSet::Reference(Reason reason) {
+  if (database_) {
+    reasons_ |= reason;
+    return *database_;
+  }
+  if (databaseName_.empty()) tiv::dataset::RaiseFor(Name(), "DatabaseName property is blank");
+  TABSDatabase& database = TABSSession::Named(sessionName_).OpenDatabase(databaseName_);
+  database.Register(*this);
+  database_ = &database;
+  reasons_ |= reason;
+  return database;
+}
+
+void TABSDataSet::Unreference(Reason reason) noexcept {
+  reasons_ &= ~static_cast<unsigned>(reason);
+  if (reasons_ != 0 || !database_) return;
+  TABSDatabase& database = *database_;
+  database_ = nullptr;
+  database.Unregister(*this);
+  try {
+    database.Session().CloseDatabase(database);
+  } catch (const std::exception& x) {
+    std::fprintf(stderr, "tivoran: releasing '%s': %s\n", databaseName_.c_str(), x.what());
+  }
+}
+
+TABSLocalCursor& TABSDataSet::Cursor() {
+  if (!cursor_) throw EABSException(10029, "Dataset is not opened");
+  return *cursor_;
+}
+
+void TABSDataSet::CheckResult(int32_t code) const {
+  if (code != 0) throw EABSEngineError(code, cursor_ ? cursor_->LastErrorText() : std::string());
+}
+
+void TABSDataSet::SetFilter(const std::string& text) {
+  filter_ = text;
+  if (cursor_) ApplyFilter();
+}
+
+void TABSDataSet::SetFiltered(bool filtered) {
+  filtered_ = filtered;
+  if (cursor_) ApplyFilter();
+}
+
+void TABSDataSet::ApplyFilter() {
+  if (filtered_ && !filter_.empty())
+    cursor_->SetFilter(filter_, FilterCaseInsensitive, FilterPartial);
+  else
+    cursor_->ClearFilter();
+  if (Active()) Resync();
+}
+
+std::string TABSDataSet::FormatValue(const tiv::dataset::Field& field, const FieldValue& value, bool display) const {
+  (void)field;
+  (void)display;
+  if (value.IsNull()) return {};
+  return VariantOf(value).AsString();
+}
+
+FieldValue TABSDataSet::ParseText(const tiv::dataset::Field& field, const std::string& text) const {
+  TABSVariant typed(cursor_ ? cursor_->VisibleField(field.Index()).StorageType() : bftString);
+  typed.SetAsString(text);
+  return FieldValueOf(typed);
+}
+
+// ---- the framework's side ---------------------------------------------------------
+
+void TABSDataSet::InternalOpen() {
+  TABSDatabase& database = Reference(kReasonOpen);
+  try {
+    cursor_ = OpenCursor(database);
+    if (!cursor_) tiv::dataset::RaiseFor(Name(), "Error creating table handle");
+    std::vector<tiv::dataset::FieldDef> defs;
+    for (int32_t i = 0; i < cursor_->FieldCount(); ++i) {
+      const TABSFieldDef& f = cursor_->VisibleField(i);
+      defs.push_back({cursor_->VisibleFieldName(i), FieldTypeOf(f.DataType()), f.DataAccessSize(), false});
+    }
+    SetFields(defs);
+    ApplyFilter();
+  } catch (...) {
+    cursor_.reset();
+    Unreference(kReasonOpen);
+    throw;
+  }
+}
+
+void TABSDataSet::InternalClose() noexcept {
+  if (cursor_) {
+    cursor_->FreeBlobStreams();
+    cursor_->CloseTable();
+  }
+  cursor_.reset();
+  Unreference(kReasonOpen);
+}
+
+void TABSDataSet::InternalFirst() { Cursor().SetToBegin(); }
+void TABSDataSet::InternalLast() { Cursor().SetToEnd(); }
+
+void TABSDataSet::ReadRecord(Record& into) {
+  TABSLocalCursor& c = Cursor();
+  into.values.resize(static_cast<size_t>(c.FieldCount()));
+  for (int32_t i = 0; i < c.FieldCount(); ++i) {
+    TABSVariant v;
+    c.GetFieldValue(i, v);
+    into.values[static_cast<size_t>(i)] = FieldValueOf(v);
+  }
+  std::string bookmark(kRecordIDSize, '\0');
+  c.recordID.Write(bookmark.data());
+  into.bookmark = std::move(bookmark);
+}
+
+FetchResult TABSDataSet::InternalFetch(FetchMode mode, Record& into) {
+  const TABSGetRecordMode m = mode == FetchMode::Next ? grmNext : mode == FetchMode::Prior ? grmPrior : grmCurrent;
+  switch (Cursor().GetRecord(m)) {
+    case grrFound: ReadRecord(into); return FetchResult::Ok;
+    case grrBOF: return FetchResult::Bof;
+    case grrEOF: return FetchResult::Eof;
+    default: return FetchResult::Error;
+  }
+}
+
+void TABSDataSet::InternalInitRecord(Record& record) {
+  TABSLocalCursor& c = Cursor();
+  c.InitRecordBuffer();
+  record.values.resize(static_cast<size_t>(c.FieldCount()));
+  for (int32_t i = 0; i < c.FieldCount(); ++i) {
+    TABSVariant v;
+    c.GetFieldValue(i, v);
+    record.values[static_cast<size_t>(i)] = FieldValueOf(v);
+  }
+  record.bookmark.clear();
+}
+
+void TABSDataSet::InternalEdit() { CheckResult(Cursor().Edit()); }
+
+void TABSDataSet::InternalPost(const Record& record, bool insert) {
+  TABSLocalCursor& c = Cursor();
+  if (State() != tiv::dataset::DataSetState::Edit && State() != tiv::dataset::DataSetState::Insert)
+    throw EABSException(10030, "Dataset is not in insert or edit mode");
+  if (ReadOnly) throw EABSException(10032, "Dataset is in read only mode");
+  // The cursor's buffer: a new record, or the record being edited; only
+  // the values that differ from it are written (an unchanged BLOB is not
+  // stored again).
+  if (insert) c.InitRecordBuffer();
+  for (int32_t i = 0; i < c.FieldCount() && static_cast<size_t>(i) < record.values.size(); ++i) {
+    TABSVariant now;
+    c.GetFieldValue(i, now);
+    const FieldValue& wanted = record.values[static_cast<size_t>(i)];
+    if (FieldValueOf(now) == wanted) continue;
+    c.SetFieldValue(i, VariantOf(wanted));
+  }
+  CheckResult(c.Post(insert));
+}
+
+void TABSDataSet::InternalCancel() noexcept {
+  if (cursor_) cursor_->Cancel();
+}
+
+void TABSDataSet::InternalDelete() { CheckResult(Cursor().Delete()); }
+
+bool TABSDataSet::InternalGotoBookmark(const std::string& bookmark) {
+  TABSLocalCursor& c = Cursor();
+  if (bookmark.size() != static_cast<size_t>(kRecordIDSize)) return false;
+  const TABSLocalCursor::Position saved = c.SavePosition();
+  c.RestorePosition({false, false, TABSRecordID::Read(bookmark.data())});
+  if (c.GetRecord(grmCurrent) == grrFound) return true;
+  c.RestorePosition(saved);
+  return false;
+}
+
+int64_t TABSDataSet::InternalRecordCount() { return Cursor().GetRecordCount(); }

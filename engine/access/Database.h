@@ -1,0 +1,162 @@
+// Database: TABSDatabase and TABSSession, the components that stand for
+// connections. A database component gives a database a name, binds it to a
+// database file (or to the process's in-memory database "MEMORY") and
+// holds the engine session for it; a session component groups database
+// components under a session name. Datasets find their database by name
+// through their session (TABSSession::OpenDatabase).
+//
+// Contract
+//  1. The process-wide session list is created on first use with the
+//     session "Default" (and starts the engine: MEMORY and TEMP exist from
+//     then on); a component whose session name is empty belongs to
+//     "Default". Session names are unique ("Duplicate session name '%s'");
+//     a name that no session has is refused ("Invalid session name '%s'").
+//  2. Database names are unique within a session ("Duplicate database name
+//     '%s'"), unless the other is a temporary database nobody uses, which
+//     then goes. Names compare without regard to case.
+//  3. OpenDatabase(name): the session's database of that name, or a
+//     temporary one made for it (silent, KeepConnection from the session);
+//     connected if it is not; its reference count raised. CloseDatabase
+//     lowers it; at 0, unless KeepConnection, a temporary database is
+//     destroyed and another one disconnected.
+//  4. Connecting: a name is needed ("Database name missing"); with
+//     HandleShared on both, a connected database of the same name in any
+//     session lends its engine session, which stays alive as long as
+//     either uses it; a file that does not exist is refused ("Database file
+//     '%s' does not exist"), a file is never created by connecting; a
+//     wrong or missing password (native 30445) is asked for through
+//     OnPassword, not at all in SilentMode, else through the password
+//     dialog, and the connection retried while the answer is to go on;
+//     ReadOnly afterwards is what the engine granted. Every failure leaves
+//     the database disconnected. "MEMORY" (any case) needs no file.
+//  5. Disconnecting closes every registered dataset first (each releasing
+//     its reference), then lets go of the engine session.
+//  6. Changing DatabaseName on a connected database is refused ("Cannot
+//     perform this operation on an open database"); changing
+//     DatabaseFileName disconnects first.
+//  7. Errors of the components read "<Name>: <text>" (just the text when
+//     the component has no name) and are EDatabaseError; the engine's
+//     EABSException passes unchanged.
+//
+// Thread use: the GUI thread; the session list and the registrations are
+// guarded by one process-wide lock.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "local/ZUDLocalEngine.h"
+
+class TABSDataSet;
+class TABSSession;
+
+class TABSDatabase {
+ public:
+  static constexpr const char* kCurrentVersion = "6.09 ";
+
+  explicit TABSDatabase(std::string name = {});
+  ~TABSDatabase();
+  TABSDatabase(const TABSDatabase&) = delete;
+  TABSDatabase& operator=(const TABSDatabase&) = delete;
+
+  std::string Name;  // the component's name, in its errors
+  bool Exclusive = false;
+  bool ReadOnly = false;
+  bool HandleShared = false;
+  bool KeepConnection = true;
+  bool MultiUser = false;
+  bool SilentMode = false;
+  bool DisableTempFiles = false;
+  int32_t MaxConnections = 500;
+  std::string Password;
+  // Contract 4: set `retry` to connect again with the new Password.
+  std::function<void(TABSDatabase&, bool& retry)> OnPassword;
+
+  bool Connected() const { return engine_ != nullptr; }
+  void SetConnected(bool connected) { connected ? Open() : Close(); }
+  void Open();
+  void Close() noexcept;
+  const std::string& DatabaseFileName() const { return fileName_; }
+  void SetDatabaseFileName(const std::string& fileName);
+  const std::string& DatabaseName() const { return databaseName_; }
+  void SetDatabaseName(const std::string& name);
+  const std::string& SessionName() const { return sessionName_; }
+  void SetSessionName(const std::string& name);
+  TABSSession& Session() const;
+  bool IsTemporary() const { return temporary_; }
+  bool IsMemory() const;
+  int ReferenceCount() const { return references_; }
+
+  // A new database file ("Cannot perform this operation on an open
+  // database" while connected).
+  void CreateDatabase();
+  void DeleteDatabase();
+  // Connects when needed and asks the engine; the engine's errors pass
+  // (an answer it could not give is never "no").
+  bool TableExists(const std::string& tableName);
+  void StartTransaction();
+  void Commit();
+  void Rollback();
+  bool InTransaction() const;
+  // The engine session of a connected database (contract 4).
+  TABSLocalSession& EngineSession();
+
+ private:
+  friend class TABSSession;
+  friend class TABSDataSet;
+  [[noreturn]] void Fail(const std::string& text) const;
+  void Connect();
+  void ConnectEngine();
+  void Register(TABSDataSet& dataSet);
+  void Unregister(TABSDataSet& dataSet);
+  void AddReference() { ++references_; }
+  void ReleaseReference();
+
+  std::string fileName_, databaseName_, sessionName_;
+  std::shared_ptr<TABSLocalSession> engine_;
+  std::vector<TABSDataSet*> dataSets_;
+  int references_ = 0;
+  bool temporary_ = false;
+  TABSSession* session_ = nullptr;
+};
+
+class TABSSession {
+ public:
+  explicit TABSSession(std::string sessionName = {});
+  ~TABSSession();
+  TABSSession(const TABSSession&) = delete;
+  TABSSession& operator=(const TABSSession&) = delete;
+
+  bool KeepConnections = true;
+  std::function<void(TABSSession&)> OnStartup;
+
+  const std::string& SessionName() const { return name_; }
+  void SetSessionName(const std::string& name);
+  bool Active() const { return active_; }
+  void SetActive(bool active) { active ? Open() : Close(); }
+  void Open();
+  // Destroys the temporary databases and disconnects the others.
+  void Close() noexcept;
+
+  TABSDatabase* FindDatabase(const std::string& databaseName) const;
+  // Contract 3.
+  TABSDatabase& OpenDatabase(const std::string& databaseName);
+  void CloseDatabase(TABSDatabase& database);
+
+  // Contract 1.
+  static TABSSession& Default();
+  static TABSSession& Named(const std::string& sessionName);
+
+ private:
+  friend class TABSDatabase;
+  void Add(TABSDatabase& database);
+  void Remove(TABSDatabase& database);
+
+  std::string name_;
+  bool active_ = false;
+  std::vector<TABSDatabase*> databases_;
+  std::vector<std::unique_ptr<TABSDatabase>> temporaries_;
+};

@@ -1,0 +1,99 @@
+// Table: TABSTable, the component through which the program reads and
+// writes one table: it opens an engine cursor on the table, presents the
+// cursor's records as a dataset, and offers the table-level operations
+// (create, empty, delete, rename, exists, key search, ranges).
+//
+// Contract
+//  1. Opening: DatabaseName and TableName must be set ("DatabaseName
+//     property is blank", "Missing TableName property"); the cursor opens
+//     the table with Exclusive; the current index is IndexName, or the
+//     index whose fields are IndexFieldNames ("Cannot find index %s");
+//     the fields come from the table. A failed open leaves the dataset
+//     closed and the database released.
+//  2. Table-level operations need the dataset closed (kDataSetOpen) and
+//     reference the database only while they run. CreateTable builds the
+//     table from FieldDefs and IndexDefs and replaces a table of the same
+//     name; inside a transaction it, DeleteTable and RenameTable are
+//     refused ("Cannot perform '%s' operation on a database in
+//     transaction", 20182, 20183, 20181). ClearTable removes every record
+//     ("Table '%s' not found", 20133); a disk table another cursor of this
+//     process has open is refused with 20242, one another process has open
+//     with 20208, and nothing is removed.
+//  3. Exists asks the engine; an error it meets (a lock it cannot take)
+//     is raised, never answered as "no".
+//  4. SeekKey(values): the first record, in the current index's order,
+//     whose leading key fields equal the values: true and current; false
+//     and nothing moved when there is none. "No index currently active"
+//     without an index; "Field index out of range" with more values than
+//     index fields.
+//  5. SetRange(start, end) limits the dataset to the records whose leading
+//     key fields lie between the two (inclusive) and makes the first
+//     current; CancelRange lifts it.
+//
+// Thread use: the GUI thread.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "access/DataSet.h"
+
+struct TABSTableFieldDef {
+  std::string name;
+  TABSDataType dataType = aftUnknown;
+  int32_t size = 0;
+  bool required = false;
+};
+
+struct TABSTableIndexDef {
+  std::string name;
+  std::string fields;  // ";"-separated
+  bool unique = false;
+  bool primary = false;
+  bool descending = false;
+  bool caseInsensitive = false;
+};
+
+class TABSTable : public TABSDataSet {
+ public:
+  explicit TABSTable(std::string name = {});
+  ~TABSTable() override;
+
+  const std::string& TableName() const { return tableName_; }
+  void SetTableName(const std::string& name);
+  bool Exclusive = false;
+  const std::string& IndexName() const { return indexName_; }
+  // On an open table the order changes at once, keeping the current record.
+  void SetIndexName(const std::string& name);
+  const std::string& IndexFieldNames() const { return indexFieldNames_; }
+  void SetIndexFieldNames(const std::string& names);
+  std::vector<TABSTableFieldDef> FieldDefs;
+  std::vector<TABSTableIndexDef> IndexDefs;
+
+  // Contract 2.
+  void CreateTable();
+  void ClearTable();
+  void EmptyTable() { ClearTable(); }
+  void DeleteTable();
+  void RenameTable(const std::string& newName);
+  // Contract 3.
+  bool Exists();
+  // Contract 4.
+  bool SeekKey(const std::vector<tiv::dataset::FieldValue>& values);
+  // Contract 5.
+  void SetRange(const std::vector<tiv::dataset::FieldValue>& start, const std::vector<tiv::dataset::FieldValue>& end);
+  void CancelRange();
+
+ protected:
+  std::unique_ptr<TABSLocalCursor> OpenCursor(TABSDatabase& database) override;
+
+ private:
+  // A cursor on the table for an operation of contract 2, not opened.
+  std::unique_ptr<TABSLocalCursor> OperationCursor(TABSDatabase& database);
+  void CheckNoTransaction(TABSDatabase& database, const char* operation, int32_t code);
+  // The index of IndexName or IndexFieldNames, "" for none.
+  std::string WantedIndex(TABSLocalCursor& cursor) const;
+  std::vector<char> KeyOf(const std::vector<tiv::dataset::FieldValue>& values);
+
+  std::string tableName_, indexName_, indexFieldNames_;
+};

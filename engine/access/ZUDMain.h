@@ -1,0 +1,27 @@
+// ZUDMain: the main header of the data-access components, the layer the
+// program uses to reach its databases: it places components, sets their
+// properties, opens them and works with their records through the dataset
+// framework (platform/dataset). Nothing here includes a widget toolkit: the
+// dialogs the components need are asked for through AccessDialogs, which
+// the Qt layer fills.
+//
+// The area, one concern a file:
+//   Database       TABSDatabase and TABSSession: connections, the process-
+//                  wide session list with "Default", references
+//   DataSet        TABSDataSet: the engine side of a dataset (cursor,
+//                  values, filters, result codes)
+//   Table          TABSTable: one table, its records and its operations
+//   EngineError    EABSEngineError: the cursor's result codes as errors
+//   AccessDialogs  how the components ask the user (password, yes/no)
+//
+// Not built yet: the repair and old-format conversion on connect, the
+// maintenance operations (compact, change password), master/detail links,
+// copy, import, export and restructure of tables, BLOB streams through
+// the table, the wait dialog, and the query component.
+#pragma once
+
+#include "access/AccessDialogs.h"
+#include "access/DataSet.h"
+#include "access/Database.h"
+#include "access/EngineError.h"
+#include "access/Table.h"

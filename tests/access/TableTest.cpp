@@ -1,0 +1,257 @@
+// The table component over a disk database and the in-memory database,
+// the way the calculator uses `inicial` and `periodos`: open by index,
+// insert, navigate, key search, edit, cancel, delete, ranges, filters, the
+// table operations, and the errors of each.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "AccessTestDb.h"
+#include "support/EngineError.h"
+
+namespace {
+
+using tiv::dataset::EDatabaseError;
+using tiv::dataset::FieldValue;
+
+constexpr int32_t kDay = 733773;  // 01/01/2010
+
+std::string MessageOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return "(nothing raised)";
+}
+
+std::vector<int64_t> Column(TABSTable& t, const char* field) {
+  std::vector<int64_t> seen;
+  for (t.First(); !t.Eof(); t.Next()) seen.push_back(t.FieldByName(field).AsInteger());
+  return seen;
+}
+
+TEST(TableTest, PeriodsInDateOrderWithKeySearchEditsAndDeletes) {
+  AccessTestDb db;
+  TABSTable t("TInicial");
+  t.SetDatabaseName("app");
+  t.SetTableName("inicial");
+  t.SetIndexName("desde");
+  t.Open();
+  EXPECT_EQ(t.RecordCount(), 0);
+  EXPECT_TRUE(t.IsEmpty());
+  // An empty dataset refuses edit and delete cleanly.
+  EXPECT_EQ(MessageOf([&] { t.Edit(); }), "TInicial: " + std::string(tiv::dataset::text::kDataSetEmpty));
+  EXPECT_EQ(MessageOf([&] { t.Delete(); }), "TInicial: " + std::string(tiv::dataset::text::kDataSetEmpty));
+
+  AddPeriod(t, kDay + 300, 10, 50);
+  AddPeriod(t, kDay, 365, 64.5);
+  AddPeriod(t, kDay + 100, 5, 100);
+  AddPeriod(t, kDay + 100, 7, 100);  // the same start date: both kept
+  EXPECT_EQ(t.RecordCount(), 4);
+  EXPECT_EQ(Column(t, "dias"), (std::vector<int64_t>{365, 5, 7, 10}));
+  EXPECT_EQ(Column(t, "id"), (std::vector<int64_t>{2, 3, 4, 1}));
+  // Values and their text.
+  t.First();
+  EXPECT_EQ(t.FieldByName("desde").AsString(), "01/01/2010");
+  EXPECT_EQ(t.FieldByName("diascoef").AsString(), "235,425");
+  EXPECT_DOUBLE_EQ(t.FieldByName("desde").AsDateTime(), 40179.0);
+  EXPECT_EQ(MessageOf([&] { t.FieldByName("nada"); }), "TInicial: Campo 'nada' no encontrado");
+  EXPECT_EQ(MessageOf([&] { t.FieldByName("dias").SetAsInteger(1); }),
+            "TInicial: " + std::string(tiv::dataset::text::kNotEditing));
+
+  // SeekKey: the first of two equal dates in index order; a missing key
+  // leaves the current record.
+  ASSERT_TRUE(t.SeekKey({FieldValue::Date(kDay + 100)}));
+  EXPECT_EQ(t.FieldByName("id").AsInteger(), 3);
+  EXPECT_FALSE(t.SeekKey({FieldValue::Date(kDay + 1)}));
+  EXPECT_EQ(t.FieldByName("id").AsInteger(), 3);
+  t.Next();
+  EXPECT_EQ(t.FieldByName("id").AsInteger(), 4) << "the cursor walks on from the record found";
+  EXPECT_EQ(MessageOf([&] {
+              t.SeekKey({FieldValue::Date(1), FieldValue::Integer(1)});
+            }),
+            "TInicial: Field index out of range");
+
+  // Edit and post through the fields; cancel; the text of a field parsed.
+  t.Edit();
+  t.FieldByName("coef").SetText("75,5");
+  t.Post();
+  EXPECT_DOUBLE_EQ(t.FieldByName("coef").AsFloat(), 75.5);
+  t.Edit();
+  t.FieldByName("coef").SetAsFloat(1);
+  t.Cancel();
+  EXPECT_DOUBLE_EQ(t.FieldByName("coef").AsFloat(), 75.5);
+  t.Refresh();
+  EXPECT_EQ(t.FieldByName("id").AsInteger(), 4);
+  // A change that moves the record in the index: it stays current.
+  t.Edit();
+  t.FieldByName("desde").SetValue(FieldValue::Date(kDay + 400));
+  t.Post();
+  EXPECT_EQ(t.FieldByName("id").AsInteger(), 4);
+  t.Next();
+  EXPECT_TRUE(t.Eof());
+
+  // Delete leaves the following record current; at the end the previous.
+  t.First();
+  t.Delete();
+  EXPECT_EQ(t.FieldByName("id").AsInteger(), 3);
+  t.Last();
+  t.Delete();
+  EXPECT_EQ(t.FieldByName("id").AsInteger(), 1);
+  EXPECT_EQ(Column(t, "id"), (std::vector<int64_t>{3, 1}));
+
+  // Closing while editing discards the edit.
+  t.First();
+  t.Edit();
+  t.FieldByName("dias").SetAsInteger(99);
+  t.Close();
+  t.Open();
+  EXPECT_EQ(Column(t, "dias"), (std::vector<int64_t>{5, 10}));
+}
+
+TEST(TableTest, FailedPostsKeepTheBufferAndTheStateThenGoThrough) {
+  AccessTestDb db;
+  TABSTable t("TInicial");
+  t.SetDatabaseName("app");
+  t.SetTableName("inicial");
+  t.Open();
+  AddPeriod(t, kDay, 10, 100);
+  t.Close();
+  // Recreated with a unique index on dias: CreateTable replaces the table.
+  AccessTestDb::DefineInicial(t);
+  t.IndexDefs.push_back({"por_dias", "dias", true});
+  t.CreateTable();
+  t.SetIndexName("por_dias");
+  t.Open();
+  EXPECT_EQ(t.RecordCount(), 0);
+  AddPeriod(t, kDay, 10, 100);
+  t.Insert();
+  t.FieldByName("dias").SetAsInteger(10);
+  try {
+    t.Post();
+    FAIL() << "a duplicate key was posted";
+  } catch (const EABSEngineError& e) {
+    EXPECT_EQ(e.ErrorCode(), -8);
+    EXPECT_EQ(std::string(e.what()).rfind("Zorvantek Engine Error # -8 ", 0), 0u) << e.what();
+  }
+  EXPECT_EQ(t.State(), tiv::dataset::DataSetState::Insert);
+  EXPECT_EQ(t.FieldByName("dias").AsInteger(), 10) << "the buffer is intact";
+  t.FieldByName("dias").SetAsInteger(11);
+  t.Post();
+  EXPECT_EQ(t.RecordCount(), 2);
+  // Read-only: no edit at all.
+  t.Close();
+  t.ReadOnly = true;
+  t.Open();
+  EXPECT_NE(MessageOf([&] { t.Edit(); }).find(tiv::dataset::text::kDataSetReadOnly), std::string::npos);
+}
+
+TEST(TableTest, RangesFiltersAndIndexByFieldNames) {
+  AccessTestDb db;
+  TABSTable t;
+  t.SetDatabaseName("app");
+  t.SetTableName("inicial");
+  t.SetIndexFieldNames("desde");
+  t.Open();
+  for (int i = 0; i < 20; ++i) AddPeriod(t, kDay + i * 10, 1 + i, 100);
+  t.SetRange({FieldValue::Date(kDay + 50)}, {FieldValue::Date(kDay + 90)});
+  EXPECT_EQ(Column(t, "dias"), (std::vector<int64_t>{6, 7, 8, 9, 10}));
+  t.CancelRange();
+  EXPECT_EQ(t.RecordCount(), 20);
+  t.SetFilter("dias > 17");
+  t.SetFiltered(true);
+  EXPECT_EQ(Column(t, "dias"), (std::vector<int64_t>{18, 19, 20}));
+  t.SetFiltered(false);
+  EXPECT_EQ(Column(t, "dias").size(), 20u);
+  t.Close();
+  t.SetIndexFieldNames("coef");
+  EXPECT_EQ(MessageOf([&] { t.Open(); }), "Cannot find index coef");
+  EXPECT_FALSE(t.Active());
+  EXPECT_EQ(db.database.ReferenceCount(), 0) << "a failed open releases the database";
+}
+
+// The in-memory database needs no database component: `periodos` created
+// twice, two components on it seeing each other's records.
+TEST(TableTest, InMemoryTablesSharedByTwoComponents) {
+  TABSTable periodos("periodos"), periodos2("Periodos2");
+  for (TABSTable* t : {&periodos, &periodos2}) {
+    t->SetDatabaseName("memory");
+    t->SetTableName("periodos");
+  }
+  EXPECT_TRUE(periodos.InMemory());
+  periodos.FieldDefs = {{"id", aftAutoInc}, {"desde", aftDate}};
+  periodos.CreateTable();
+  periodos.FieldDefs = {{"id", aftAutoInc},          {"desde", aftDate},   {"hasta", aftDate},
+                        {"porcentaje", aftDouble},   {"dias", aftInteger}, {"diascoef", aftDouble},
+                        {"diascotizados", aftDouble}};
+  periodos.IndexDefs = {{"id", "id", true}, {"desde", "desde"}};
+  periodos.CreateTable();
+  periodos.SetIndexName("desde");
+  periodos.Open();
+  periodos2.Open();
+  EXPECT_EQ(periodos.FieldCount(), 7) << "the second definitions";
+  EXPECT_EQ(periodos.RecordCount(), 0);
+  periodos.Insert();
+  periodos.FieldByName("desde").SetValue(FieldValue::Date(kDay));
+  periodos.FieldByName("dias").SetAsInteger(3);
+  periodos.Post();
+  periodos2.Refresh();
+  EXPECT_EQ(periodos2.RecordCount(), 1);
+  EXPECT_EQ(periodos2.FieldByName("dias").AsInteger(), 3);
+  // ClearTable needs the table closed everywhere in the process.
+  periodos.Close();
+  EXPECT_EQ(NativeCodeOf([&] { periodos.ClearTable(); }), 0) << "an in-memory table is never locked";
+  periodos2.Refresh();
+  EXPECT_EQ(periodos2.RecordCount(), 0);
+  periodos2.Close();
+  EXPECT_TRUE(periodos.Exists());
+  periodos.DeleteTable();
+  EXPECT_FALSE(periodos.Exists());
+}
+
+TEST(TableTest, TableOperationsNeedAClosedDatasetAndReleaseTheDatabase) {
+  AccessTestDb db;
+  TABSTable t("TInicial");
+  t.SetDatabaseName("app");
+  t.SetTableName("inicial");
+  t.Open();
+  const std::string open = "TInicial: " + std::string(tiv::dataset::text::kDataSetOpen);
+  EXPECT_EQ(MessageOf([&] { t.CreateTable(); }), open);
+  EXPECT_EQ(MessageOf([&] { t.ClearTable(); }), open);
+  EXPECT_EQ(MessageOf([&] { t.DeleteTable(); }), open);
+  EXPECT_EQ(MessageOf([&] { t.SetTableName("otra"); }), open);
+  // Another cursor of this process has the table open: ClearTable refuses.
+  TABSTable other;
+  other.SetDatabaseName("app");
+  other.SetTableName("inicial");
+  AddPeriod(t, kDay, 1, 100);
+  t.Close();
+  t.Open();
+  EXPECT_EQ(NativeCodeOf([&] { other.ClearTable(); }), 20242);
+  EXPECT_EQ(t.RecordCount(), 1);
+  t.Close();
+  other.ClearTable();
+  t.Open();
+  EXPECT_EQ(t.RecordCount(), 0);
+  t.Close();
+  // Transactions refuse the structure operations.
+  db.database.StartTransaction();
+  EXPECT_EQ(NativeCodeOf([&] { t.DeleteTable(); }), 20183);
+  EXPECT_EQ(NativeCodeOf([&] { t.RenameTable("x"); }), 20181);
+  EXPECT_EQ(NativeCodeOf([&] { t.CreateTable(); }), 20182);
+  db.database.Rollback();
+  t.RenameTable("inicial2");
+  EXPECT_EQ(t.TableName(), "inicial2");
+  EXPECT_TRUE(t.Exists());
+  t.SetTableName("inicial");
+  EXPECT_FALSE(t.Exists());
+  EXPECT_EQ(NativeCodeOf([&] { t.ClearTable(); }), 20133);
+  t.SetTableName("  ");
+  EXPECT_EQ(MessageOf([&] { t.Open(); }), "TInicial: Missing TableName property");
+  EXPECT_EQ(db.database.ReferenceCount(), 0) << "every operation released the database";
+  TABSTable blank("Blank");
+  EXPECT_EQ(MessageOf([&] { blank.Open(); }), "Blank: DatabaseName property is blank");
+}
+
+}  // namespace
