@@ -10,6 +10,7 @@
 //                  editing, bookmarks, events; the Internal* side a
 //                  concrete dataset fills
 //   DataSource     DataSource and DataLink: how controls follow a dataset
+//   FieldDataLink  the link of a control bound to one field
 //   DatabaseError  EDatabaseError and the framework's texts
 #pragma once
 
@@ -17,4 +18,5 @@
 #include "dataset/DataSource.h"
 #include "dataset/DatabaseError.h"
 #include "dataset/Field.h"
+#include "dataset/FieldDataLink.h"
 #include "dataset/FieldValue.h"
