@@ -8,13 +8,25 @@
 // Thread use: the GUI thread.
 #pragma once
 
+#include <memory>
 #include <string>
 
 class TABSDatabase;
 
+// The wait dialog of a long operation while it runs: the operation reports
+// its progress and asks, between steps, whether the user chose Abort.
+class TABSWait {
+ public:
+  virtual ~TABSWait() = default;
+  virtual void Progress(int percent) = 0;
+  virtual bool AbortRequested() = 0;
+};
+
 class TABSAccessDialogs {
  public:
   virtual ~TABSAccessDialogs() = default;
+  // The wait dialog with `message`, for as long as the object lives.
+  virtual std::unique_ptr<TABSWait> BeginWait(const std::string& message) = 0;
   // The password dialog: true to retry with the database's Password, which
   // the dialog has set.
   virtual bool AskPassword(TABSDatabase& database) = 0;
@@ -24,9 +36,11 @@ class TABSAccessDialogs {
   virtual void ShowInformation(const std::string& text) = 0;
 };
 
-// Answers as a program that shows nothing: no password, No, nothing shown.
+// Answers as a program that shows nothing: no password, No, nothing shown,
+// a wait nobody can abort.
 class TABSSilentDialogs : public TABSAccessDialogs {
  public:
+  std::unique_ptr<TABSWait> BeginWait(const std::string&) override;
   bool AskPassword(TABSDatabase&) override { return false; }
   bool Confirm(const std::string&) override { return false; }
   void ShowWarning(const std::string&) override {}

@@ -9,6 +9,7 @@
 #include "core/ZUDExcept.h"
 #include "core/ZUDMetaObjectDef.h"
 #include "dataset/DatabaseError.h"
+#include "disk/DatabaseRepair.h"
 
 using tiv::dataset::Format;
 using tiv::dataset::RaiseFor;
@@ -265,6 +266,7 @@ void TABSDatabase::Connect() {
   for (;;) {
     try {
       ConnectEngine();
+      if (!SilentMode && engine_->NeedsRepair() && Repair()) ConnectEngine();
       return;
     } catch (const EABSException& e) {
       if (e.NativeError() != kPasswordNeeded || SilentMode) throw;
@@ -288,6 +290,45 @@ void TABSDatabase::ConnectEngine() {
   options.exclusive = Exclusive;
   session->Connect(options);
   engine_ = std::move(session);
+}
+
+bool TABSDatabase::Repair() {
+  bool repair = false;
+  if (OnNeedRepair)
+    OnNeedRepair(*this, repair);
+  else
+    repair = AccessDialogs().Confirm("Database file was not correctly closed last time. Do you want to repair it?");
+  if (!repair) return false;
+  // The repair opens the file alone: this connection goes first.
+  engine_.reset();
+  std::unique_ptr<TABSWait> wait;
+  if (BeforeRepair)
+    BeforeRepair(*this);
+  else
+    wait = AccessDialogs().BeginWait("Repairing Database...");
+  TABSRepairReport report;
+  try {
+    report = RepairDatabase(fileName_, TABSPassword{Password}, [&](int percent) {
+      if (wait) wait->Progress(percent);
+      if (OnRepairProgress) OnRepairProgress(*this, percent);
+    });
+  } catch (const std::exception& e) {
+    wait.reset();
+    AccessDialogs().ShowWarning(*e.what() ? e.what() : "Unknown error");
+    throw EABSException(20238,
+                        "Cannot convert database to the new format. Please contact Tivoran support with this issue");
+  }
+  wait.reset();
+  if (report.Complete()) {
+    std::error_code ec;
+    std::filesystem::remove(report.backupFile, ec);
+  } else {
+    std::string text;
+    for (const std::string& line : report.Lines()) text += line + "\n";
+    AccessDialogs().ShowWarning(text);
+  }
+  if (AfterRepair) AfterRepair(*this);
+  return true;
 }
 
 void TABSDatabase::Close() noexcept {

@@ -37,6 +37,20 @@
 //  7. Errors of the components read "<Name>: <text>" (just the text when
 //     the component has no name) and are EDatabaseError; the engine's
 //     EABSException passes unchanged.
+//  8. A file the engine finds in need of a repair (a commit that died
+//     half-way with nothing to undo it) is repaired on connect unless
+//     SilentMode: OnNeedRepair decides, else a Yes/No box asks "Database
+//     file was not correctly closed last time. Do you want to repair it?".
+//     The repair (disk/DatabaseRepair.h) never loses the file: the rebuilt
+//     copy takes the name only when it is complete and flushed, the
+//     original stays as the backup "<file>.bak"; a copy that met problems
+//     is reported in a warning that names the backup, which is kept, and a
+//     complete one lets the backup go. A repair that cannot run (another
+//     connection has the file open, the copy fails) leaves the file as it
+//     was, shows the reason and raises 20238. BeforeRepair, OnRepairProgress
+//     and AfterRepair are told; without BeforeRepair and SilentMode the wait
+//     dialog shows "Repairing Database...". Declined, the connection goes
+//     on with the file as it is.
 //
 // Thread use: the GUI thread; the session list and the registrations are
 // guarded by one process-wide lock.
@@ -74,6 +88,10 @@ class TABSDatabase {
   std::string Password;
   // Contract 4: set `retry` to connect again with the new Password.
   std::function<void(TABSDatabase&, bool& retry)> OnPassword;
+  // Contract 8.
+  std::function<void(TABSDatabase&, bool& repair)> OnNeedRepair;
+  std::function<void(TABSDatabase&)> BeforeRepair, AfterRepair;
+  std::function<void(TABSDatabase&, int percent)> OnRepairProgress;
 
   bool Connected() const { return engine_ != nullptr; }
   void SetConnected(bool connected) { connected ? Open() : Close(); }
@@ -110,6 +128,8 @@ class TABSDatabase {
   [[noreturn]] void Fail(const std::string& text) const;
   void Connect();
   void ConnectEngine();
+  // Contract 8; true when the file was rebuilt.
+  bool Repair();
   void Register(TABSDataSet& dataSet);
   void Unregister(TABSDataSet& dataSet);
   void AddReference() { ++references_; }

@@ -30,6 +30,7 @@ void TABSDiskDatabaseData::Open(const std::string& fileName, const TABSPassword&
   auto db = std::make_unique<TABSDiskDatabase>(fs_);
   bool needRepair = false;
   db->OpenDatabase(fileName, password, multiUser, exclusive, needRepair, readOnly);
+  needRepair_ = needRepair;
   sessionsArea_ = std::make_unique<TABSDirectFileLockArea>(db->SessionsFile());
   sessionsFile_ = std::make_unique<TABSActiveSessionsFile>(*sessionsArea_);
   tableLocks_ = std::make_unique<TABSDatabaseTableLockManager>(db->MaxConnections(), exclusive);
@@ -47,6 +48,7 @@ void TABSDiskDatabaseData::Close() {
   db_.reset();
   // Every slot lock went with the file's handle.
   readOnly_ = false;
+  needRepair_ = false;
   holdsAllSlots_ = false;
   singleUserSessions_ = 0;
 }

@@ -78,6 +78,10 @@ class TABSDiskDatabaseData : public TABSDatabaseData {
 
   // Contract 2: what this process was granted.
   bool ReadOnly() const { return readOnly_; }
+  // Whether the open found the file in need of a repair: a commit that died
+  // half-way with no journal to undo it, or a format older than ours. The
+  // file is open all the same; a commit refuses to build on it.
+  bool NeedsRepair() const { return needRepair_; }
   // Connections that other opens of the file (other processes) hold now,
   // told by their slot bytes without touching them; 0 in single-user mode.
   int32_t OtherConnections(const TABSSessionInfo& session);
@@ -128,6 +132,7 @@ class TABSDiskDatabaseData : public TABSDatabaseData {
 
   bool multiUser_ = false;
   bool readOnly_ = false;
+  bool needRepair_ = false;
   int32_t singleUserSessions_ = 0;
   bool holdsAllSlots_ = false;
 };

@@ -78,6 +78,9 @@ class TABSLocalSession : public TABSBaseSession {
   TABSDatabaseData& DatabaseData();
   // The disk database data, or null for another kind.
   TABSDiskDatabaseData* DiskData() const;
+  // Whether the disk database was found in need of a repair when it was
+  // opened (DiskDatabaseData.h); false for the other kinds.
+  bool NeedsRepair() const { return DiskData() && DiskData()->NeedsRepair(); }
   // The in-memory or temporary database data, or null for a disk one.
   TABSMemoryDatabaseData* MemoryData() const;
   const TABSConnectOptions& Options() const { return options_; }

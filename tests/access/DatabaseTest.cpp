@@ -4,7 +4,11 @@
 // error texts.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+
 #include "AccessTestDb.h"
+#include "disk/DiskFormat.h"
 #include "support/ChildProcess.h"
 #include "support/EngineError.h"
 
@@ -185,3 +189,104 @@ TEST(DatabaseTest, EngineErrorTexts) {
 }
 
 }  // namespace
+
+namespace {
+
+// Every row of `inicial` as text, in id order.
+std::vector<std::string> Rows(const std::string& databaseName) {
+  TABSTable t;
+  t.SetDatabaseName(databaseName);
+  t.SetTableName("inicial");
+  t.Open();
+  std::vector<std::string> rows;
+  for (t.First(); !t.Eof(); t.Next()) {
+    std::string row;
+    for (int i = 0; i < t.FieldCount(); ++i) row += t.FieldAt(i).AsString() + "|";
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+void MarkCommitInterrupted(const std::string& path) {
+  std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+  f.seekp(tiv::disk::kHdrState);
+  f.put(static_cast<char>(tiv::disk::kStateCommitting));
+}
+
+struct ScriptedAccess : TABSSilentDialogs {
+  std::vector<std::string> asked, warned;
+  bool answer = true;
+  bool Confirm(const std::string& text) override {
+    asked.push_back(text);
+    return answer;
+  }
+  void ShowWarning(const std::string& text) override { warned.push_back(text); }
+};
+
+}  // namespace
+
+// A file left by a commit that died half-way is repaired on connect: every
+// record is kept, the backup goes only because the copy was complete; a
+// repair beside another connection is refused and leaves the file alone.
+TEST(DatabaseTest, RepairOnConnectLosesNothing) {
+  AccessTestDb db;
+  {
+    TABSTable t;
+    t.SetDatabaseName("app");
+    t.SetTableName("inicial");
+    t.Open();
+    for (int i = 0; i < 300; ++i) AddPeriod(t, 733773 + i * 3, 1 + i % 40, 50 + i % 51);
+  }
+  const std::vector<std::string> before = Rows("app");
+  ASSERT_EQ(before.size(), 300u);
+  db.database.Close();
+  MarkCommitInterrupted(db.path);
+  ScriptedAccess dialogs;
+  TABSScopedAccessDialogs scope(dialogs);
+
+  // Beside another connection: refused, the file as it was.
+  db.database.MultiUser = true;
+  {
+    ChildProcess other({"open", db.path, "inicial"}, ACCESS_HELPER_PATH);
+    ASSERT_EQ(other.ReadLine(), "open 300");
+    const std::string damaged = [&] {
+      std::ifstream in(db.path, std::ios::binary);
+      return std::string(std::istreambuf_iterator<char>(in), {});
+    }();
+    EXPECT_EQ(NativeCodeOf([&] { db.database.Open(); }), 20238);
+    EXPECT_FALSE(db.database.Connected());
+    ASSERT_EQ(dialogs.warned.size(), 1u);
+    EXPECT_NE(dialogs.warned[0].find("in use"), std::string::npos) << dialogs.warned[0];
+    std::ifstream in(db.path, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), damaged);
+    other.WriteLine("done");
+    EXPECT_EQ(other.Wait(), 0);
+  }
+  // Declined: connected to the file as it is.
+  dialogs.answer = false;
+  db.database.Open();
+  EXPECT_TRUE(db.database.Connected());
+  db.database.Close();
+  // Accepted: repaired, every record there, the backup gone.
+  dialogs.answer = true;
+  dialogs.asked.clear();
+  std::vector<int> percents;
+  db.database.OnRepairProgress = [&](TABSDatabase&, int p) { percents.push_back(p); };
+  db.database.Open();
+  EXPECT_EQ(dialogs.asked,
+            std::vector<std::string>{"Database file was not correctly closed last time. Do you want to repair it?"});
+  EXPECT_FALSE(db.database.EngineSession().NeedsRepair());
+  ASSERT_FALSE(percents.empty());
+  EXPECT_EQ(percents.back(), 100);
+  EXPECT_EQ(Rows("app"), before);
+  EXPECT_FALSE(std::filesystem::exists(db.path + ".bak")) << "a complete copy needs no backup";
+  EXPECT_FALSE(std::filesystem::exists(db.path + ".tmp"));
+  // Silent: never asked, never repaired.
+  db.database.Close();
+  MarkCommitInterrupted(db.path);
+  dialogs.asked.clear();
+  db.database.SilentMode = true;
+  db.database.Open();
+  EXPECT_TRUE(dialogs.asked.empty());
+  EXPECT_TRUE(db.database.EngineSession().NeedsRepair());
+}
