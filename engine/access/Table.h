@@ -29,10 +29,21 @@
 //  5. SetRange(start, end) limits the dataset to the records whose leading
 //     key fields lie between the two (inclusive) and makes the first
 //     current; CancelRange lifts it.
+//  6. CopyTable(destination database name, new table name) copies the
+//     table's definitions and records into a new table of another database
+//     (or of this one under another name): "Cannot copy table '%s.%s' into
+//     it self", "Table '%s.%s' already exists", "Create table '%s.%s'
+//     error: '%s'". A record the new table refuses is skipped and reported
+//     ("Error copying table \"%s\". Record #%d was not imported due to
+//     error: %s"); the reports are returned. Progress goes to
+//     OnCopyProgress, which may ask to stop, or else to the wait dialog
+//     "Copy Table..." and its Abort; a stopped copy removes the new table
+//     and raises "Terminated by User.".
 //
 // Thread use: the GUI thread.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -83,6 +94,10 @@ class TABSTable : public TABSDataSet {
   // Contract 5.
   void SetRange(const std::vector<tiv::dataset::FieldValue>& start, const std::vector<tiv::dataset::FieldValue>& end);
   void CancelRange();
+  // Contract 6.
+  std::vector<std::string> CopyTable(const std::string& destinationDatabase, const std::string& newTableName);
+  std::function<void(TABSTable&)> BeforeCopy, AfterCopy;
+  std::function<void(TABSTable&, int percent, bool& stop)> OnCopyProgress;
 
  protected:
   std::unique_ptr<TABSLocalCursor> OpenCursor(TABSDatabase& database) override;

@@ -255,3 +255,72 @@ TEST(TableTest, TableOperationsNeedAClosedDatasetAndReleaseTheDatabase) {
 }
 
 }  // namespace
+
+namespace {
+
+struct AbortingWait : TABSSilentDialogs {
+  std::vector<std::string> messages;
+  int abortAfter = -1;
+  std::unique_ptr<TABSWait> BeginWait(const std::string& message) override {
+    messages.push_back(message);
+    struct Wait : TABSWait {
+      AbortingWait& owner;
+      int steps = 0;
+      explicit Wait(AbortingWait& o) : owner(o) {}
+      void Progress(int) override { ++steps; }
+      bool AbortRequested() override { return owner.abortAfter >= 0 && steps >= owner.abortAfter; }
+    };
+    return std::make_unique<Wait>(*this);
+  }
+};
+
+}  // namespace
+
+// A copy into another database: every record, the refusals, and a copy
+// stopped by the user (through the progress event or the wait dialog's
+// Abort) that leaves no half table behind.
+TEST(TableTest, CopyTableIntoAnotherDatabaseAndStopped) {
+  AccessTestDb db;
+  TABSTable t("TInicial");
+  t.SetDatabaseName("app");
+  t.SetTableName("inicial");
+  t.Open();
+  for (int i = 0; i < 500; ++i) AddPeriod(t, kDay + i, 1 + i % 30, 10 + i % 90);
+  t.Close();
+  AbortingWait dialogs;
+  TABSScopedAccessDialogs scope(dialogs);
+
+  EXPECT_EQ(MessageOf([&] { t.CopyTable("app", "inicial"); }),
+            "TInicial: Cannot copy table 'app.inicial' into it self");
+  EXPECT_TRUE(t.CopyTable("memory", "copia").empty());
+  EXPECT_EQ(dialogs.messages, std::vector<std::string>{"Copy Table..."});
+  EXPECT_EQ(MessageOf([&] { t.CopyTable("memory", "copia"); }), "TInicial: Table 'memory.copia' already exists");
+  TABSTable copy;
+  copy.SetDatabaseName("memory");
+  copy.SetTableName("copia");
+  copy.SetIndexName("desde");
+  copy.Open();
+  t.Open();
+  ASSERT_EQ(copy.RecordCount(), 500);
+  for (t.First(), copy.First(); !t.Eof(); t.Next(), copy.Next())
+    for (int f = 0; f < t.FieldCount(); ++f) ASSERT_EQ(copy.FieldAt(f).AsString(), t.FieldAt(f).AsString());
+  copy.Close();
+  t.Close();
+
+  // Stopped by the progress event, then by the wait dialog's Abort.
+  int calls = 0;
+  t.OnCopyProgress = [&](TABSTable&, int percent, bool& stop) {
+    ++calls;
+    stop = percent >= 30;
+  };
+  EXPECT_EQ(MessageOf([&] { t.CopyTable("memory", "parcial"); }), "TInicial: Terminated by User.");
+  EXPECT_EQ(calls, 150);
+  t.OnCopyProgress = nullptr;
+  dialogs.abortAfter = 7;
+  EXPECT_EQ(MessageOf([&] { t.CopyTable("memory", "parcial"); }), "TInicial: Terminated by User.");
+  copy.SetTableName("parcial");
+  EXPECT_FALSE(copy.Exists()) << "a stopped copy leaves no table";
+  copy.SetTableName("copia");
+  copy.DeleteTable();
+  EXPECT_EQ(db.database.ReferenceCount(), 0);
+}
