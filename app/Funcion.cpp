@@ -142,14 +142,6 @@ Decimal RoundedDecimal(double v, int decimals) {
 
 // ---- Day arithmetic ----------------------------------------------------
 
-bool IsValidDate(int year, int month, int day) {
-  if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1) return false;
-  static constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  const int last = month == 2 && leap ? 29 : kDays[month - 1];
-  return day <= last;
-}
-
 int32_t DayNumber(int year, int month, int day) {
   return static_cast<int32_t>(DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) +
                               kEpochOffset);

@@ -28,6 +28,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/ZUDTypes.h"
+
 inline constexpr double DIAS_ANO = 365;
 inline constexpr double DIAS_MES = 30.416666;
 // Weighted days become contributed days at this rate (never above the
@@ -58,7 +60,8 @@ struct CivilDate {
   int day = 0;
 };
 
-bool IsValidDate(int year, int month, int day);
+// IsValidDate(year, month, day) is the engine's (core/ZUDTypes.h): one
+// calendar for the program and its database.
 // Day number of a valid date of the proleptic Gregorian calendar.
 int32_t DayNumber(int year, int month, int day);
 CivilDate DateOfDayNumber(int32_t dayNumber);

@@ -73,7 +73,7 @@ class TFormMenuPral : public QWidget {
   // The caption FormShow gives the window.
   static QString Caption();
 
- public slots:
+ public Q_SLOTS:
   void FormShow();
   void BotMenuClick();
   void Salir1Click();

@@ -1,11 +1,15 @@
 // The calculator: creates the main window and runs the event loop until it
 // closes.
+#include "AccessDialogsQt.h"
 #include "Menu.h"
 #include "qtui/Application.h"
 
 int main(int argc, char** argv) {
   tiv::qtui::TivoranApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Tivoran"));
+  // The data-access components ask the user through the program's dialogs.
+  QtAccessDialogs accessDialogs;
+  TABSScopedAccessDialogs accessDialogsScope(accessDialogs);
   TFormMenuPral form;
   form.show();
   return app.exec();

@@ -89,7 +89,7 @@ void DataGridModel::FollowCurrent() {
   const int row = d && d->Active() ? static_cast<int>(d->CurrentIndexIn(rows_)) : -1;
   if (row == currentRow_) return;
   currentRow_ = row;
-  emit currentRowChanged(row);
+  Q_EMIT currentRowChanged(row);
 }
 
 void DataGridModel::MoveTo(int row) {

@@ -55,7 +55,7 @@ class DataGridModel : public QAbstractTableModel {
   QVariant data(const QModelIndex& index, int role) const override;
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
- signals:
+ Q_SIGNALS:
   void currentRowChanged(int row);
 
  private:

@@ -55,7 +55,7 @@ class MenuTest : public QObject {
   }
   QWidget* Focused() { return QApplication::focusWidget(); }
 
- private slots:
+ private Q_SLOTS:
   void init() {
     dialogs_ = std::make_unique<ScriptedDialogs>();
     scope_ = std::make_unique<tiv::qtui::ScopedDialogService>(*dialogs_);

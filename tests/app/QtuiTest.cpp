@@ -42,7 +42,7 @@ void Settle() {
 class QtuiTest : public QObject {
   Q_OBJECT
 
- private slots:
+ private Q_SLOTS:
   void maskedEditTyping_data() {
     QTest::addColumn<QString>("keys");
     QTest::addColumn<QString>("text");

@@ -36,7 +36,7 @@ QString Cell(DataGrid& g, int row, int column) { return g.model()->index(row, co
 class QtDataControlsTest : public QObject {
   Q_OBJECT
 
- private slots:
+ private Q_SLOTS:
   void gridShowsRowsAndFollowsTheDataset() {
     auto d = Periods(3);
     DataSource source;

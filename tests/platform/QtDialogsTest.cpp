@@ -31,7 +31,7 @@ void Work(TfrmWait& wait, int ms, int percent) {
 class QtDialogsTest : public QObject {
   Q_OBJECT
 
- private slots:
+ private Q_SLOTS:
   void waitDialogShowsOnlyAfterItsDelay() {
     QWidget main;
     main.show();
