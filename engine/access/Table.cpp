@@ -29,14 +29,195 @@ std::vector<std::string> SplitFields(const std::string& list) {
 
 }  // namespace
 
+// The detail's link to its master (contract 7).
+class TABSTable::MasterLink : public tiv::dataset::DataLink {
+ public:
+  explicit MasterLink(TABSTable& detail) : detail_(detail) {}
+  void ActiveChanged() override { Follow(); }
+  void DataSetChanged() override { Follow(); }
+  void DataSetScrolled() override { Follow(); }
+  void RecordChanged(tiv::dataset::Field* field) override {
+    if (field) Follow();
+  }
+
+ private:
+  void Follow() {
+    if (!detail_.Active() || following_) return;
+    following_ = true;
+    try {
+      detail_.CheckBrowseMode();
+      detail_.ApplyMasterRange();
+      detail_.First();
+    } catch (...) {
+      following_ = false;
+      throw;
+    }
+    following_ = false;
+  }
+
+  TABSTable& detail_;
+  bool following_ = false;
+};
+
 TABSTable::TABSTable(std::string name) : TABSDataSet(std::move(name)) {}
 
 TABSTable::~TABSTable() {
+  if (masterLink_) masterLink_->SetDataSource(nullptr);
   try {
     Close();
   } catch (const std::exception& x) {
     std::fprintf(stderr, "tivoran: closing '%s': %s\n", Name().c_str(), x.what());
   }
+}
+
+// ---- master and detail (contract 7) ----------------------------------------------
+
+void TABSTable::SetMasterSource(tiv::dataset::DataSource* master) {
+  for (tiv::dataset::DataSource* s = master; s && s->Data();) {
+    if (s->Data() == this) RaiseFor(Name(), tiv::dataset::text::kCircularDataLink);
+    auto* table = dynamic_cast<TABSTable*>(s->Data());
+    s = table ? table->MasterSource() : nullptr;
+  }
+  if (!masterLink_) masterLink_ = std::make_unique<MasterLink>(*this);
+  masterLink_->SetDataSource(master);
+}
+
+tiv::dataset::DataSource* TABSTable::MasterSource() const { return masterLink_ ? masterLink_->Source() : nullptr; }
+
+void TABSTable::SetMasterFields(const std::string& fields) {
+  masterFields_ = fields;
+  if (Active()) {
+    CheckBrowseMode();
+    ApplyMasterRange();
+    First();
+  }
+}
+
+void TABSTable::ApplyMasterRange() {
+  if (!cursor_) return;
+  tiv::dataset::DataSet* master = MasterSource() ? MasterSource()->Data() : nullptr;
+  const std::vector<std::string> names = SplitFields(masterFields_);
+  if (!master || !master->Active() || names.empty()) {
+    cursor_->ClearRange();
+    return;
+  }
+  std::vector<FieldValue> values;
+  for (const std::string& name : names) values.push_back(master->FieldByName(name).Value());
+  const std::vector<char> key = KeyOf(values);
+  const auto n = static_cast<int32_t>(values.size());
+  cursor_->SetRange(key, n, false, key, n, false);
+}
+
+void TABSTable::InternalOpen() {
+  TABSDataSet::InternalOpen();
+  try {
+    ApplyMasterRange();
+  } catch (...) {
+    InternalClose();
+    throw;
+  }
+}
+
+// ---- indexes and fields (contract 8) -----------------------------------------------
+
+void TABSTable::ChangeStructure(const std::function<void(TABSLocalCursor&)>& change) {
+  if (cursor_) {
+    if (!Exclusive)
+      throw EABSException(20208, "Cannot access table '%s' in exclusive mode. Table is open by another user",
+                          {Trimmed(tableName_)});
+    CheckBrowseMode();
+    change(*cursor_);
+    return;
+  }
+  TABSDatabase& database = Reference(kReasonTableOperation);
+  try {
+    std::unique_ptr<TABSLocalCursor> cursor = OperationCursor(database);
+    cursor->exclusive = true;
+    cursor->OpenTable();
+    change(*cursor);
+    cursor->CloseTable();
+  } catch (...) {
+    Unreference(kReasonTableOperation);
+    throw;
+  }
+  Unreference(kReasonTableOperation);
+}
+
+void TABSTable::AddIndex(const TABSTableIndexDef& def) {
+  if (Trimmed(def.name).empty()) RaiseFor(Name(), Format("Invalid index name '%s'", {def.name}));
+  const std::vector<std::string> names = SplitFields(def.fields);
+  ChangeStructure([&](TABSLocalCursor& c) {
+    for (const std::string& field : names)
+      if (c.FindField(field) < 0) RaiseFor(Name(), Format("Cannot find index field '%s'", {field}));
+    TABSIndexDef index;
+    index.SetName(Trimmed(def.name));
+    index.unique = def.unique || def.primary;
+    index.primary = def.primary;
+    index.FillColumns(names, std::vector<std::string>(names.size(), def.descending ? "DESC" : "ASC"),
+                      std::vector<std::string>(names.size(), def.caseInsensitive ? "NO_CASE" : "CASE"));
+    c.AddIndex(index);
+  });
+}
+
+void TABSTable::DeleteIndex(const std::string& name) {
+  ChangeStructure([&](TABSLocalCursor& c) {
+    if (!c.GetIndexDefs().IndexByName(name)) RaiseFor(Name(), Format("Invalid index name '%s'", {name}));
+    c.DeleteIndex(name);
+  });
+  if (cursor_ && SameName(indexName_, name)) {
+    indexName_.clear();
+    Resync();
+  }
+}
+
+void TABSTable::RenameField(const std::string& oldName, const std::string& newName) {
+  CheckInactive();
+  ChangeStructure([&](TABSLocalCursor& c) { c.RenameField(oldName, newName); });
+}
+
+// ---- locate (contract 9) ----------------------------------------------------------
+
+bool TABSTable::Locate(const std::string& fields, const std::vector<FieldValue>& values, bool caseInsensitive,
+                       bool partial) {
+  if (!Active()) RaiseFor(Name(), "Cannot perform LOCATE on a closed dataset");
+  CheckBrowseMode();
+  TABSLocalCursor& c = Cursor();
+  std::vector<TABSVariant> variants;
+  for (const FieldValue& v : values) variants.push_back(VariantOf(v));
+  const TABSLocalCursor::Position saved = c.SavePosition();
+  if (!c.Locate(fields, variants, caseInsensitive, partial)) {
+    c.RestorePosition(saved);
+    return false;
+  }
+  PositionChanged();
+  return true;
+}
+
+std::vector<FieldValue> TABSTable::Lookup(const std::string& keyFields, const std::vector<FieldValue>& keyValues,
+                                          const std::string& resultFields) {
+  if (!Active()) RaiseFor(Name(), "Cannot perform LOCATE on a closed dataset");
+  CheckBrowseMode();
+  TABSLocalCursor& c = Cursor();
+  std::vector<TABSVariant> variants;
+  for (const FieldValue& v : keyValues) variants.push_back(VariantOf(v));
+  const TABSLocalCursor::Position saved = c.SavePosition();
+  std::vector<FieldValue> result;
+  if (c.Locate(keyFields, variants, false, false)) {
+    for (const std::string& name : SplitFields(resultFields)) {
+      const int32_t field = c.FindField(name);
+      if (field < 0) {
+        c.RestorePosition(saved);
+        RaiseFor(Name(), Format(tiv::dataset::text::kFieldNotFound, {name}));
+      }
+      TABSVariant v;
+      c.GetFieldValue(field, v);
+      result.push_back(FieldValueOf(v));
+    }
+  }
+  // The framework's current record is the cursor's again.
+  c.RestorePosition(saved);
+  if (!saved.beforeFirst && !saved.afterLast) c.GetRecord(grmCurrent);
+  return result;
 }
 
 void TABSTable::SetTableName(const std::string& name) {

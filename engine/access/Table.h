@@ -39,6 +39,22 @@
 //     OnCopyProgress, which may ask to stop, or else to the wait dialog
 //     "Copy Table..." and its Abort; a stopped copy removes the new table
 //     and raises "Terminated by User.".
+//  7. Master and detail: with MasterSource and MasterFields (";"-separated
+//     fields of the master), the open detail shows only the records whose
+//     current-index leading fields equal the master's fields in its current
+//     record, and follows the master as it moves or changes. A chain of
+//     masters that comes back to the table is refused ("Circular datalinks
+//     are not allowed").
+//  8. Indexes: AddIndex and DeleteIndex work on a closed table (the table
+//     attached exclusively for the change: "Cannot access table '%s' in
+//     exclusive mode. Table is open by another user" while another process
+//     has it) or on one opened Exclusive. "Invalid index name '%s'" for an
+//     empty name; "Cannot find index field '%s'" for a field the table
+//     lacks. RenameField likewise.
+//  9. Locate finds the first record, in the current order, whose fields
+//     (";"-separated) equal the values and makes it current (false and
+//     nothing moved when none); Lookup answers the result fields of that
+//     record without moving. "Cannot perform LOCATE on a closed dataset".
 //
 // Thread use: the GUI thread.
 #pragma once
@@ -94,6 +110,21 @@ class TABSTable : public TABSDataSet {
   // Contract 5.
   void SetRange(const std::vector<tiv::dataset::FieldValue>& start, const std::vector<tiv::dataset::FieldValue>& end);
   void CancelRange();
+  // Contract 7.
+  void SetMasterSource(tiv::dataset::DataSource* master);
+  tiv::dataset::DataSource* MasterSource() const;
+  void SetMasterFields(const std::string& fields);
+  const std::string& MasterFields() const { return masterFields_; }
+  // Contract 8.
+  void AddIndex(const TABSTableIndexDef& def);
+  void DeleteIndex(const std::string& name);
+  void RenameField(const std::string& oldName, const std::string& newName);
+  // Contract 9.
+  bool Locate(const std::string& fields, const std::vector<tiv::dataset::FieldValue>& values,
+              bool caseInsensitive = false, bool partial = false);
+  std::vector<tiv::dataset::FieldValue> Lookup(const std::string& keyFields,
+                                               const std::vector<tiv::dataset::FieldValue>& keyValues,
+                                               const std::string& resultFields);
   // Contract 6.
   std::vector<std::string> CopyTable(const std::string& destinationDatabase, const std::string& newTableName);
   std::function<void(TABSTable&)> BeforeCopy, AfterCopy;
@@ -101,6 +132,7 @@ class TABSTable : public TABSDataSet {
 
  protected:
   std::unique_ptr<TABSLocalCursor> OpenCursor(TABSDatabase& database) override;
+  void InternalOpen() override;
 
  private:
   // A cursor on the table for an operation of contract 2, not opened.
@@ -110,5 +142,13 @@ class TABSTable : public TABSDataSet {
   std::string WantedIndex(TABSLocalCursor& cursor) const;
   std::vector<char> KeyOf(const std::vector<tiv::dataset::FieldValue>& values);
 
-  std::string tableName_, indexName_, indexFieldNames_;
+  class MasterLink;
+  // The master's values of MasterFields, as a key of the current index.
+  void ApplyMasterRange();
+  // Runs `change` on an exclusive cursor of the closed table, or on the
+  // dataset's own one when it is open Exclusive.
+  void ChangeStructure(const std::function<void(TABSLocalCursor&)>& change);
+
+  std::string tableName_, indexName_, indexFieldNames_, masterFields_;
+  std::unique_ptr<MasterLink> masterLink_;
 };

@@ -324,3 +324,81 @@ TEST(TableTest, CopyTableIntoAnotherDatabaseAndStopped) {
   copy.DeleteTable();
   EXPECT_EQ(db.database.ReferenceCount(), 0);
 }
+
+// A detail follows its master; index changes with their refusals; locate
+// and lookup.
+TEST(TableTest, MasterDetailIndexChangesAndLocate) {
+  TABSTable master("Master"), detail("Detail");
+  master.SetDatabaseName("memory");
+  master.SetTableName("md_master");
+  master.FieldDefs = {{"id", aftInteger}, {"nombre", aftString, 20}};
+  master.CreateTable();
+  detail.SetDatabaseName("memory");
+  detail.SetTableName("md_detail");
+  detail.FieldDefs = {{"master", aftInteger}, {"n", aftInteger}};
+  detail.IndexDefs = {{"por_master", "master"}};
+  detail.CreateTable();
+  master.Open();
+  for (int id = 1; id <= 3; ++id) {
+    master.Insert();
+    master.FieldByName("id").SetAsInteger(id);
+    master.FieldByName("nombre").SetAsString("m" + std::to_string(id));
+    master.Post();
+  }
+  detail.Open();
+  for (int i = 0; i < 9; ++i) {
+    detail.Insert();
+    detail.FieldByName("master").SetAsInteger(1 + i % 3);
+    detail.FieldByName("n").SetAsInteger(i);
+    detail.Post();
+  }
+  detail.Close();
+  tiv::dataset::DataSource masterSource, detailSource;
+  masterSource.SetDataSet(&master);
+  detailSource.SetDataSet(&detail);
+  detail.SetMasterSource(&masterSource);
+  detail.SetMasterFields("id");
+  detail.SetIndexName("por_master");
+  detail.Open();
+  master.First();
+  EXPECT_EQ(Column(detail, "n"), (std::vector<int64_t>{0, 3, 6}));
+  master.Next();
+  EXPECT_EQ(Column(detail, "n"), (std::vector<int64_t>{1, 4, 7}));
+  EXPECT_EQ(detail.RecordCount(), 3);
+  EXPECT_EQ(MessageOf([&] { master.SetMasterSource(&detailSource); }),
+            "Master: " + std::string(tiv::dataset::text::kCircularDataLink));
+
+  // Locate and lookup in the master.
+  ASSERT_TRUE(master.Locate("nombre", {FieldValue::Text("M3")}, true));
+  EXPECT_EQ(master.FieldByName("id").AsInteger(), 3);
+  EXPECT_EQ(Column(detail, "n"), (std::vector<int64_t>{2, 5, 8})) << "the detail followed the locate";
+  EXPECT_FALSE(master.Locate("nombre", {FieldValue::Text("nadie")}));
+  EXPECT_EQ(master.FieldByName("id").AsInteger(), 3);
+  const std::vector<FieldValue> found = master.Lookup("id", {FieldValue::Integer(1)}, "nombre");
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(found[0].s, "m1");
+  EXPECT_EQ(master.FieldByName("id").AsInteger(), 3) << "lookup moves nothing";
+  detail.Close();
+  master.Close();
+  EXPECT_EQ(MessageOf([&] { master.Locate("id", {FieldValue::Integer(1)}); }),
+            "Master: Cannot perform LOCATE on a closed dataset");
+
+  // Indexes: added and removed on the closed table, with their refusals.
+  EXPECT_EQ(MessageOf([&] { master.AddIndex({" ", "id"}); }), "Master: Invalid index name ' '");
+  EXPECT_EQ(MessageOf([&] { master.AddIndex({"por_x", "x"}); }), "Master: Cannot find index field 'x'");
+  master.AddIndex({"por_nombre", "nombre", false, false, /*descending=*/true});
+  master.SetIndexName("por_nombre");
+  master.Open();
+  EXPECT_EQ(Column(master, "id"), (std::vector<int64_t>{3, 2, 1}));
+  EXPECT_EQ(NativeCodeOf([&] { master.DeleteIndex("por_nombre"); }), 20208) << "open, not exclusive";
+  master.Close();
+  master.DeleteIndex("por_nombre");
+  EXPECT_EQ(MessageOf([&] { master.Open(); }), "Master: Cannot find index por_nombre");
+  master.SetIndexName("");
+  master.RenameField("nombre", "apodo");
+  master.Open();
+  EXPECT_NE(master.FindField("apodo"), nullptr);
+  master.Close();
+  master.DeleteTable();
+  detail.DeleteTable();
+}
