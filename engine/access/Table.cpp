@@ -281,27 +281,33 @@ void TABSTable::CheckNoTransaction(TABSDatabase& database, const char* operation
     throw EABSException(code, "Cannot perform '%s' operation on a database in transaction", {std::string(operation)});
 }
 
+void TABSTable::EngineDefs(const std::vector<TABSTableFieldDef>& fieldDefs,
+                           const std::vector<TABSTableIndexDef>& indexDefs, TABSFieldDefs& fields,
+                           TABSIndexDefs& indexes) {
+  for (const TABSTableFieldDef& d : fieldDefs) {
+    TABSFieldDef* f = fields.AddNew();
+    f->SetName(d.name);
+    f->SetDataType(d.dataType, d.size);
+  }
+  for (const TABSTableIndexDef& d : indexDefs) {
+    TABSIndexDef* index = indexes.AddNew();
+    index->SetName(d.name);
+    index->unique = d.unique || d.primary;
+    index->primary = d.primary;
+    const std::vector<std::string> names = SplitFields(d.fields);
+    index->FillColumns(names, std::vector<std::string>(names.size(), d.descending ? "DESC" : "ASC"),
+                       std::vector<std::string>(names.size(), d.caseInsensitive ? "NO_CASE" : "CASE"));
+  }
+}
+
 void TABSTable::CreateTable() {
   CheckInactive();
   TABSDatabase& database = Reference(kReasonTableOperation);
   try {
     CheckNoTransaction(database, "CreateTable", 20182);
     TABSFieldDefs fields;
-    for (const TABSTableFieldDef& d : FieldDefs) {
-      TABSFieldDef* f = fields.AddNew();
-      f->SetName(d.name);
-      f->SetDataType(d.dataType, d.size);
-    }
     TABSIndexDefs indexes;
-    for (const TABSTableIndexDef& d : IndexDefs) {
-      TABSIndexDef* index = indexes.AddNew();
-      index->SetName(d.name);
-      index->unique = d.unique || d.primary;
-      index->primary = d.primary;
-      const std::vector<std::string> names = SplitFields(d.fields);
-      index->FillColumns(names, std::vector<std::string>(names.size(), d.descending ? "DESC" : "ASC"),
-                         std::vector<std::string>(names.size(), d.caseInsensitive ? "NO_CASE" : "CASE"));
-    }
+    EngineDefs(FieldDefs, IndexDefs, fields, indexes);
     std::unique_ptr<TABSLocalCursor> cursor = OperationCursor(database);
     // A table of the same name goes first (the in-memory database replaces
     // it by itself).

@@ -55,6 +55,21 @@
 //     (";"-separated) equal the values and makes it current (false and
 //     nothing moved when none); Lookup answers the result fields of that
 //     record without moving. "Cannot perform LOCATE on a closed dataset".
+//  10. RestructureTable(fields, indexes) gives the closed table new
+//     definitions: the table is renamed "OLD_<name>", the new one created
+//     ("Error restructuring table. Cannot create table due to error: %s",
+//     the old one then renamed back), every record copied field by field
+//     of the same name (a value the new field cannot take is stored NULL
+//     and reported: "Error copying table \"%s\". Record #%d, field '%s' was
+//     copied with Null value due to error: %s"), and only then the old
+//     table dropped ("Error restructuring table. Cannot delete table due to
+//     error: %s"). Stopped by the user, the new table goes and the old one
+//     takes its name back. Progress: OnRestructureProgress or the wait
+//     dialog "Restructure Table...".
+//  11. ImportTable(source) makes the closed table anew from any open
+//     dataset: its fields, the indexes of a source table, every record
+//     (reports as for a copy). Progress: OnImportProgress or the wait
+//     dialog "Import Table...".
 //
 // Thread use: the GUI thread.
 #pragma once
@@ -63,6 +78,7 @@
 #include <string>
 #include <vector>
 
+#include "access/AccessDialogs.h"
 #include "access/DataSet.h"
 
 struct TABSTableFieldDef {
@@ -127,8 +143,18 @@ class TABSTable : public TABSDataSet {
                                                const std::string& resultFields);
   // Contract 6.
   std::vector<std::string> CopyTable(const std::string& destinationDatabase, const std::string& newTableName);
+  using ProgressEvent = std::function<void(TABSTable&, int percent, bool& stop)>;
   std::function<void(TABSTable&)> BeforeCopy, AfterCopy;
-  std::function<void(TABSTable&, int percent, bool& stop)> OnCopyProgress;
+  ProgressEvent OnCopyProgress;
+  // Contract 10.
+  std::vector<std::string> RestructureTable(const std::vector<TABSTableFieldDef>& fields,
+                                            const std::vector<TABSTableIndexDef>& indexes);
+  std::function<void(TABSTable&)> BeforeRestructure, AfterRestructure;
+  ProgressEvent OnRestructureProgress;
+  // Contract 11.
+  std::vector<std::string> ImportTable(tiv::dataset::DataSet& source);
+  std::function<void(TABSTable&)> BeforeImport, AfterImport;
+  ProgressEvent OnImportProgress;
 
  protected:
   std::unique_ptr<TABSLocalCursor> OpenCursor(TABSDatabase& database) override;
@@ -143,6 +169,17 @@ class TABSTable : public TABSDataSet {
   std::vector<char> KeyOf(const std::vector<tiv::dataset::FieldValue>& values);
 
   class MasterLink;
+  // The copy loop of CopyTable and RestructureTable: every record of `from`
+  // into `to`, field i of `to` from field map[i] of `from` (-1: none);
+  // false when the user stopped it.
+  bool CopyRecords(TABSLocalCursor& from, TABSLocalCursor& to, const std::vector<int32_t>& map,
+                   const ProgressEvent& progress, const char* waitMessage, std::vector<std::string>& problems);
+  // The engine's definitions of component definitions.
+  static void EngineDefs(const std::vector<TABSTableFieldDef>& fieldDefs,
+                         const std::vector<TABSTableIndexDef>& indexDefs, TABSFieldDefs& fields,
+                         TABSIndexDefs& indexes);
+  // Progress to the event, else to the wait dialog; true to stop.
+  bool Report(const ProgressEvent& progress, TABSWait* wait, int percent);
   // The master's values of MasterFields, as a key of the current index.
   void ApplyMasterRange();
   // Runs `change` on an exclusive cursor of the closed table, or on the

@@ -1,12 +1,64 @@
-// TABSTable's copy of a table into another database (Table.h contract 6).
+// TABSTable's operations that copy records: into another database
+// (CopyTable), into new definitions (RestructureTable) and from another
+// dataset (ImportTable); Table.h contracts 6, 10 and 11.
 #include <algorithm>
 
-#include "access/AccessDialogs.h"
 #include "access/Table.h"
 #include "core/ZUDMetaObjectDef.h"
 
 using tiv::dataset::Format;
 using tiv::dataset::RaiseFor;
+
+bool TABSTable::Report(const ProgressEvent& progress, TABSWait* wait, int percent) {
+  bool stop = false;
+  if (progress) progress(*this, percent, stop);
+  if (wait) {
+    wait->Progress(percent);
+    stop = stop || wait->AbortRequested();
+  }
+  return stop;
+}
+
+bool TABSTable::CopyRecords(TABSLocalCursor& from, TABSLocalCursor& to, const std::vector<int32_t>& map,
+                            const ProgressEvent& progress, const char* waitMessage,
+                            std::vector<std::string>& problems) {
+  std::unique_ptr<TABSWait> wait;
+  if (!progress) wait = AccessDialogs().BeginWait(waitMessage);
+  const int64_t total = std::max<int64_t>(from.GetRecordCount(), 1);
+  int64_t recordNo = 0;
+  from.SetToBegin();
+  while (from.GetRecord(grmNext) == grrFound) {
+    ++recordNo;
+    to.InitRecordBuffer();
+    for (size_t f = 0; f < map.size(); ++f) {
+      if (map[f] < 0) continue;
+      try {
+        from.CopyFieldTo(map[f], to, static_cast<int32_t>(f));
+      } catch (const std::exception& e) {
+        to.SetFieldValue(static_cast<int32_t>(f), TABSVariant());
+        problems.push_back(
+            Format("Error copying table \"%s\". Record #%d, field '%s' was copied with Null value due to error: %s",
+                   {TableName(), std::to_string(recordNo), to.VisibleFieldName(static_cast<int32_t>(f)), e.what()}));
+      }
+    }
+    if (to.Post(true) != 0)
+      problems.push_back(Format("Error copying table \"%s\". Record #%d was not imported due to error: %s",
+                                {TableName(), std::to_string(recordNo), to.LastErrorText()}));
+    if (Report(progress, wait.get(), static_cast<int>(std::min<int64_t>(recordNo * 100 / total, 100)))) return false;
+  }
+  return true;
+}
+
+namespace {
+
+// Field i of `to` from the field of `from` with the same name.
+std::vector<int32_t> MapByName(TABSLocalCursor& from, TABSLocalCursor& to) {
+  std::vector<int32_t> map;
+  for (int32_t f = 0; f < to.FieldCount(); ++f) map.push_back(from.FindField(to.VisibleFieldName(f)));
+  return map;
+}
+
+}  // namespace
 
 std::vector<std::string> TABSTable::CopyTable(const std::string& destinationDatabase, const std::string& newTableName) {
   TABSDatabase& source = Reference(kReasonTableOperation);
@@ -35,30 +87,8 @@ std::vector<std::string> TABSTable::CopyTable(const std::string& destinationData
     } catch (const std::exception& e) {
       RaiseFor(Name(), Format("Create table '%s.%s' error: '%s'", {destinationDatabase, newTableName, e.what()}));
     }
-
-    std::unique_ptr<TABSWait> wait;
     if (BeforeCopy) BeforeCopy(*this);
-    if (!OnCopyProgress) wait = AccessDialogs().BeginWait("Copy Table...");
-    const int64_t total = std::max<int64_t>(from.GetRecordCount(), 1);
-    int64_t recordNo = 0;
-    bool stop = false;
-    from.SetToBegin();
-    while (!stop && from.GetRecord(grmNext) == grrFound) {
-      ++recordNo;
-      to.InitRecordBuffer();
-      for (int32_t f = 0; f < from.FieldCount(); ++f) from.CopyFieldTo(f, to, f);
-      if (to.Post(true) != 0)
-        problems.push_back(Format("Error copying table \"%s\". Record #%d was not imported due to error: %s",
-                                  {TableName(), std::to_string(recordNo), to.LastErrorText()}));
-      const int percent = static_cast<int>(std::min<int64_t>(recordNo * 100 / total, 100));
-      if (OnCopyProgress) OnCopyProgress(*this, percent, stop);
-      if (wait) {
-        wait->Progress(percent);
-        stop = stop || wait->AbortRequested();
-      }
-    }
-    wait.reset();
-    if (stop) {
+    if (!CopyRecords(from, to, MapByName(from, to), OnCopyProgress, "Copy Table...", problems)) {
       // A copy stopped half-way is not left behind as if it were whole.
       to.CloseTable();
       to.DeleteTable();
@@ -71,6 +101,176 @@ std::vector<std::string> TABSTable::CopyTable(const std::string& destinationData
     throw;
   }
   target->Session().CloseDatabase(*target);
+  Unreference(kReasonTableOperation);
+  return problems;
+}
+
+std::vector<std::string> TABSTable::RestructureTable(const std::vector<TABSTableFieldDef>& fieldDefs,
+                                                     const std::vector<TABSTableIndexDef>& indexDefs) {
+  CheckInactive();
+  TABSDatabase& database = Reference(kReasonTableOperation);
+  std::vector<std::string> problems;
+  try {
+    const std::string name = TableName(), old = "OLD_" + TableName();
+    TABSLocalCursor renamer(database.EngineSession());
+    renamer.tableName = name;
+    renamer.RenameTable(old);
+    // From here the table's records live under the old name; every way
+    // out gives them their name back or keeps them in the new table.
+    TABSLocalCursor to(database.EngineSession());
+    to.tableName = name;
+    try {
+      TABSFieldDefs fields;
+      TABSIndexDefs indexes;
+      EngineDefs(fieldDefs, indexDefs, fields, indexes);
+      to.CreateTable(fields, indexes);
+      to.OpenTable();
+    } catch (const std::exception& e) {
+      renamer.RenameTable(name);
+      RaiseFor(Name(), Format("Error restructuring table. Cannot create table due to error: %s", {e.what()}));
+    }
+    TABSLocalCursor from(database.EngineSession());
+    from.tableName = old;
+    from.OpenTable();
+    if (BeforeRestructure) BeforeRestructure(*this);
+    bool done = false;
+    try {
+      done = CopyRecords(from, to, MapByName(from, to), OnRestructureProgress, "Restructure Table...", problems);
+    } catch (...) {
+      done = false;
+    }
+    from.CloseTable();
+    to.CloseTable();
+    if (!done) {
+      to.DeleteTable();
+      renamer.RenameTable(name);
+      RaiseFor(Name(), "Terminated by User.");
+    }
+    try {
+      from.DeleteTable();
+    } catch (const std::exception& e) {
+      RaiseFor(Name(), Format("Error restructuring table. Cannot delete table due to error: %s", {e.what()}));
+    }
+    FieldDefs = fieldDefs;
+    IndexDefs = indexDefs;
+    if (AfterRestructure) AfterRestructure(*this);
+  } catch (...) {
+    Unreference(kReasonTableOperation);
+    throw;
+  }
+  Unreference(kReasonTableOperation);
+  return problems;
+}
+
+namespace {
+
+TABSDataType EngineTypeOf(const tiv::dataset::Field& field) {
+  using tiv::dataset::FieldType;
+  switch (field.DataType()) {
+    case FieldType::String: return aftString;
+    case FieldType::WideString: return aftWideString;
+    case FieldType::Smallint: return aftSmallint;
+    case FieldType::Word: return aftWord;
+    case FieldType::Integer: return aftInteger;
+    case FieldType::Largeint: return aftLargeint;
+    case FieldType::AutoInc: return aftAutoInc;
+    case FieldType::Boolean: return aftLogical;
+    case FieldType::Float: return aftDouble;
+    case FieldType::Currency: return aftCurrency;
+    case FieldType::Date: return aftDate;
+    case FieldType::Time: return aftTime;
+    case FieldType::DateTime: return aftDateTime;
+    case FieldType::Memo: return aftMemo;
+    case FieldType::Blob: return aftBlob;
+    case FieldType::Bytes: return aftBytes;
+    case FieldType::Guid: return aftGuid;
+    default: return aftUnknown;
+  }
+}
+
+}  // namespace
+
+std::vector<std::string> TABSTable::ImportTable(tiv::dataset::DataSet& source) {
+  CheckInactive();
+  if (!source.Active()) source.Open();
+  std::vector<TABSTableFieldDef> fields;
+  for (int i = 0; i < source.FieldCount(); ++i) {
+    const tiv::dataset::Field& f = source.FieldAt(i);
+    fields.push_back({f.FieldName(), EngineTypeOf(f), f.Size(), f.Required()});
+  }
+  std::vector<TABSTableIndexDef> indexes;
+  std::vector<std::string> problems;
+  if (auto* table = dynamic_cast<TABSTable*>(&source)) {
+    for (const TABSTableIndexDef& d : table->IndexDefs) indexes.push_back(d);
+    if (indexes.empty() && table->cursor_) {
+      const TABSIndexDefs& defs = table->cursor_->GetIndexDefs();
+      for (int i = 0; i < defs.Count(); ++i) {
+        const TABSIndexDef& d = *defs[i];
+        if (d.IsTemporary()) {
+          problems.push_back(
+              Format("Cannot import index '%s'. Index type is not supported, index skipped", {d.Name()}));
+          continue;
+        }
+        std::string names;
+        for (int c = 0; c < d.ColumnCount(); ++c) names += (c ? ";" : "") + d.Column(c).fieldName;
+        indexes.push_back({d.Name(), names, d.unique, d.primary, d.ColumnCount() > 0 && d.Column(0).descending,
+                           d.ColumnCount() > 0 && d.Column(0).caseInsensitive});
+      }
+    }
+  }
+  FieldDefs = fields;
+  IndexDefs = indexes;
+  CreateTable();
+  TABSDatabase& database = Reference(kReasonTableOperation);
+  try {
+    TABSLocalCursor to(database.EngineSession());
+    to.tableName = TableName();
+    to.OpenTable();
+    if (BeforeImport) BeforeImport(*this);
+    std::unique_ptr<TABSWait> wait;
+    if (!OnImportProgress) wait = AccessDialogs().BeginWait("Import Table...");
+    const int64_t total = std::max<int64_t>(source.RecordCount(), 1);
+    int64_t recordNo = 0;
+    source.DisableControls();
+    const std::string bookmark = source.GetBookmark();
+    bool stopped = false;
+    try {
+      for (source.First(); !source.Eof() && !stopped; source.Next()) {
+        ++recordNo;
+        to.InitRecordBuffer();
+        for (int i = 0; i < source.FieldCount(); ++i) {
+          try {
+            to.SetFieldValue(i, VariantOf(source.FieldAt(i).Value()));
+          } catch (const std::exception& e) {
+            to.SetFieldValue(i, TABSVariant());
+            problems.push_back(
+                Format("Error copying table \"%s\". Record #%d, field '%s' was copied with Null value due to error: %s",
+                       {TableName(), std::to_string(recordNo), source.FieldAt(i).FieldName(), e.what()}));
+          }
+        }
+        if (to.Post(true) != 0)
+          problems.push_back(Format("Error copying table \"%s\". Record #%d was not imported due to error: %s",
+                                    {TableName(), std::to_string(recordNo), to.LastErrorText()}));
+        stopped =
+            Report(OnImportProgress, wait.get(), static_cast<int>(std::min<int64_t>(recordNo * 100 / total, 100)));
+      }
+    } catch (...) {
+      source.EnableControls();
+      throw;
+    }
+    if (!bookmark.empty()) source.GotoBookmark(bookmark);
+    source.EnableControls();
+    wait.reset();
+    if (stopped) {
+      to.CloseTable();
+      to.DeleteTable();
+      RaiseFor(Name(), "Terminated by User.");
+    }
+    if (AfterImport) AfterImport(*this);
+  } catch (...) {
+    Unreference(kReasonTableOperation);
+    throw;
+  }
   Unreference(kReasonTableOperation);
   return problems;
 }

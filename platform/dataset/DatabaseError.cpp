@@ -6,7 +6,8 @@ std::string Format(const std::string& pattern, std::initializer_list<std::string
   std::string out;
   auto next = args.begin();
   for (size_t i = 0; i < pattern.size(); ++i) {
-    if (pattern[i] == '%' && i + 1 < pattern.size() && pattern[i + 1] == 's' && next != args.end()) {
+    if (pattern[i] == '%' && i + 1 < pattern.size() && (pattern[i + 1] == 's' || pattern[i + 1] == 'd') &&
+        next != args.end()) {
       out += *next++;
       ++i;
     } else {

@@ -29,7 +29,7 @@ inline constexpr const char* kFieldRequired = "El campo '%s' debe tener un valor
 inline constexpr const char* kCircularDataLink = "Circular datalinks are not allowed";
 }  // namespace text
 
-// The text with each "%s" replaced by the next argument.
+// The text with each "%s" or "%d" replaced by the next argument.
 std::string Format(const std::string& pattern, std::initializer_list<std::string> args);
 // Raises EDatabaseError for the component named `name`.
 [[noreturn]] void RaiseFor(const std::string& name, const std::string& text);

@@ -402,3 +402,68 @@ TEST(TableTest, MasterDetailIndexChangesAndLocate) {
   master.DeleteTable();
   detail.DeleteTable();
 }
+
+// New definitions for a table with records: fields kept by name, a value
+// the new type cannot take stored NULL and reported, the old table gone;
+// a stopped restructure gives the table back as it was. Then a table made
+// from another dataset.
+TEST(TableTest, RestructureAndImport) {
+  AccessTestDb db;
+  TABSTable t("TInicial");
+  t.SetDatabaseName("app");
+  t.SetTableName("inicial");
+  std::vector<TABSTableFieldDef> withNote = {
+      {"id", aftAutoInc}, {"desde", aftDate}, {"dias", aftInteger}, {"nota", aftString, 10}};
+  t.RestructureTable(withNote, {{"desde", "desde"}});
+  t.Open();
+  for (int i = 0; i < 40; ++i) {
+    t.Insert();
+    t.FieldByName("desde").SetValue(FieldValue::Date(kDay + i));
+    t.FieldByName("dias").SetAsInteger(i);
+    t.FieldByName("nota").SetAsString(i == 7 ? "siete" : std::to_string(i * 2));
+    t.Post();
+  }
+  t.Close();
+  // Stopped half-way: everything as it was.
+  t.OnRestructureProgress = [](TABSTable&, int percent, bool& stop) { stop = percent >= 50; };
+  EXPECT_EQ(MessageOf([&] { t.RestructureTable({{"id", aftAutoInc}}, {}); }), "TInicial: Terminated by User.");
+  t.OnRestructureProgress = nullptr;
+  t.Open();
+  EXPECT_EQ(t.RecordCount(), 40);
+  EXPECT_NE(t.FindField("nota"), nullptr);
+  t.Close();
+  // nota becomes an integer; dias a string; desde goes.
+  const std::vector<std::string> problems =
+      t.RestructureTable({{"id", aftAutoInc}, {"dias", aftString, 5}, {"nota", aftInteger}}, {});
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_EQ(problems[0].rfind("Error copying table \"inicial\". Record #8, field 'nota' was copied with Null value due "
+                              "to error: ",
+                              0),
+            0u)
+      << problems[0];
+  TABSTable old;
+  old.SetDatabaseName("app");
+  old.SetTableName("OLD_inicial");
+  EXPECT_FALSE(old.Exists());
+  t.Open();
+  EXPECT_EQ(t.FieldCount(), 3);
+  EXPECT_EQ(t.RecordCount(), 40);
+  ASSERT_TRUE(t.Locate("id", {FieldValue::Integer(8)}));
+  EXPECT_TRUE(t.FieldByName("nota").IsNull());
+  ASSERT_TRUE(t.Locate("id", {FieldValue::Integer(9)}));
+  EXPECT_EQ(t.FieldByName("nota").AsInteger(), 16);
+  EXPECT_EQ(t.FieldByName("dias").AsString(), "8");
+
+  // Imported into the in-memory database from the open table.
+  TABSTable copy("Copia");
+  copy.SetDatabaseName("memory");
+  copy.SetTableName("importada");
+  EXPECT_TRUE(copy.ImportTable(t).empty());
+  EXPECT_EQ(t.FieldByName("id").AsInteger(), 9) << "the source keeps its current record";
+  copy.Open();
+  EXPECT_EQ(copy.RecordCount(), 40);
+  EXPECT_EQ(copy.FieldCount(), 3);
+  copy.Close();
+  copy.DeleteTable();
+  EXPECT_EQ(db.database.ReferenceCount(), 1) << "only the open table holds the database";
+}
