@@ -50,8 +50,9 @@ TABSVariant VariantOf(const FieldValue& value) {
     case ValueKind::Integer: v.SetAsLargeint(value.i); break;
     case ValueKind::Float: v.SetAsDouble(value.f); break;
     case ValueKind::Boolean: v.SetAsLogical(value.i != 0); break;
-    case ValueKind::Text:
-    case ValueKind::Bytes: v.SetAsString(value.s); break;
+    case ValueKind::Text: v.SetAsString(value.s); break;
+    // Raw bytes may hold zeros: never through a zero-terminated string.
+    case ValueKind::Bytes: v.SetBuffer(value.s.data(), static_cast<int32_t>(value.s.size()), true, bftBlob); break;
     case ValueKind::Date: v.SetAsDate(static_cast<int32_t>(value.i)); break;
     case ValueKind::Time: v.SetAsTime(static_cast<int32_t>(value.i)); break;
     case ValueKind::DateTime: v.SetAsDateTime({static_cast<int32_t>(value.i), static_cast<int32_t>(value.ms)}); break;
@@ -182,6 +183,20 @@ void TABSDataSet::ApplyFilter() {
     cursor_->SetFilter(filter_, FilterCaseInsensitive, FilterPartial);
   else
     cursor_->ClearFilter();
+  if (filtered_ && OnFilterRecord) {
+    cursor_->SetFilterCallback([this](const char* record) {
+      Record candidate;
+      candidate.values.resize(static_cast<size_t>(cursor_->FieldCount()));
+      for (int32_t i = 0; i < cursor_->FieldCount(); ++i) {
+        TABSVariant v;
+        cursor_->ReadFromRecord(i, record, v);
+        candidate.values[static_cast<size_t>(i)] = FieldValueOf(v);
+      }
+      return FilterCandidate(candidate, [this] { return OnFilterRecord(*this); });
+    });
+  } else {
+    cursor_->SetFilterCallback(nullptr);
+  }
   if (Active()) Resync();
 }
 
@@ -304,3 +319,38 @@ bool TABSDataSet::InternalGotoBookmark(const std::string& bookmark) {
 }
 
 int64_t TABSDataSet::InternalRecordCount() { return Cursor().GetRecordCount(); }
+
+// ---- BLOB streams (contract 7) ------------------------------------------------------
+
+namespace {
+
+// The value of a BLOB field as a memory stream; a writing one stores its
+// bytes into the field when it goes.
+class FieldBlobStream : public TABSMemoryStream {
+ public:
+  FieldBlobStream(tiv::dataset::Field& field, std::string bytes, bool forWriting)
+      : TABSMemoryStream(std::move(bytes)), field_(field), forWriting_(forWriting) {}
+  ~FieldBlobStream() override {
+    if (!forWriting_) return;
+    std::string bytes = Bytes();
+    try {
+      field_.SetValue(bytes.empty() ? FieldValue::Null() : FieldValue::Bytes(std::move(bytes)));
+    } catch (const std::exception& x) {
+      std::fprintf(stderr, "tivoran: storing the value of '%s': %s\n", field_.FieldName().c_str(), x.what());
+    }
+  }
+
+ private:
+  tiv::dataset::Field& field_;
+  bool forWriting_;
+};
+
+}  // namespace
+
+std::unique_ptr<TABSStream> TABSDataSet::CreateBlobStream(tiv::dataset::Field& field, bool forWriting) {
+  if (!field.IsBlob()) tiv::dataset::RaiseFor(Name(), "Field '" + field.FieldName() + "' is not a BLOB field");
+  if (forWriting && State() != tiv::dataset::DataSetState::Edit && State() != tiv::dataset::DataSetState::Insert)
+    tiv::dataset::RaiseFor(Name(), tiv::dataset::text::kNotEditing);
+  const FieldValue v = field.Value();
+  return std::make_unique<FieldBlobStream>(field, forWriting ? std::string() : v.s, forWriting);
+}

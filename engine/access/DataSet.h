@@ -22,11 +22,17 @@
 //  5. Post outside edit or insert, or on a read-only dataset, raises the
 //     engine's "Dataset is not in insert or edit mode" (10030) and "Dataset
 //     is in read only mode" (10032).
-//  6. Filter, when Filtered, is the cursor's filter expression.
+//  6. Filter, when Filtered, is the cursor's filter expression; and
+//     OnFilterRecord, when Filtered, is asked about every record the
+//     cursor reaches, the fields reading that record meanwhile.
+//  7. CreateBlobStream gives the value of a BLOB field of the active record
+//     as a stream: for reading, or, in edit or insert mode, for writing;
+//     what was written becomes the field's value when the stream goes.
 //
 // Thread use: the GUI thread.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -54,6 +60,9 @@ class TABSDataSet : public tiv::dataset::DataSet {
   void SetFiltered(bool filtered);
   bool FilterCaseInsensitive = false;
   bool FilterPartial = false;
+  std::function<bool(TABSDataSet&)> OnFilterRecord;
+  // Contract 7.
+  std::unique_ptr<TABSStream> CreateBlobStream(tiv::dataset::Field& field, bool forWriting);
 
   // The database referenced while open, or null.
   TABSDatabase* Database() const { return database_; }

@@ -292,6 +292,31 @@ void TABSDatabase::ConnectEngine() {
   engine_ = std::move(session);
 }
 
+std::vector<std::string> TABSDatabase::Rebuild(const char* waitMessage,
+                                               const std::function<void(TABSDatabase&)>& before,
+                                               const std::function<void(TABSDatabase&, int)>& progress,
+                                               const std::function<void(TABSDatabase&)>& after) {
+  std::unique_ptr<TABSWait> wait;
+  if (before)
+    before(*this);
+  else if (!SilentMode)
+    wait = AccessDialogs().BeginWait(waitMessage);
+  const TABSRepairReport report = ::RepairDatabase(fileName_, TABSPassword{Password}, [&](int percent) {
+    if (wait) wait->Progress(percent);
+    if (progress) progress(*this, percent);
+  });
+  wait.reset();
+  std::vector<std::string> lines;
+  if (report.Complete()) {
+    std::error_code ec;
+    std::filesystem::remove(report.backupFile, ec);
+  } else {
+    lines = report.Lines();
+  }
+  if (after) after(*this);
+  return lines;
+}
+
 bool TABSDatabase::Repair() {
   bool repair = false;
   if (OnNeedRepair)
@@ -301,34 +326,30 @@ bool TABSDatabase::Repair() {
   if (!repair) return false;
   // The repair opens the file alone: this connection goes first.
   engine_.reset();
-  std::unique_ptr<TABSWait> wait;
-  if (BeforeRepair)
-    BeforeRepair(*this);
-  else
-    wait = AccessDialogs().BeginWait("Repairing Database...");
-  TABSRepairReport report;
+  std::vector<std::string> problems;
   try {
-    report = RepairDatabase(fileName_, TABSPassword{Password}, [&](int percent) {
-      if (wait) wait->Progress(percent);
-      if (OnRepairProgress) OnRepairProgress(*this, percent);
-    });
+    problems = Rebuild("Repairing Database...", BeforeRepair, OnRepairProgress, AfterRepair);
   } catch (const std::exception& e) {
-    wait.reset();
     AccessDialogs().ShowWarning(*e.what() ? e.what() : "Unknown error");
     throw EABSException(20238,
                         "Cannot convert database to the new format. Please contact Tivoran support with this issue");
   }
-  wait.reset();
-  if (report.Complete()) {
-    std::error_code ec;
-    std::filesystem::remove(report.backupFile, ec);
-  } else {
+  if (!problems.empty()) {
     std::string text;
-    for (const std::string& line : report.Lines()) text += line + "\n";
+    for (const std::string& line : problems) text += line + "\n";
     AccessDialogs().ShowWarning(text);
   }
-  if (AfterRepair) AfterRepair(*this);
   return true;
+}
+
+std::vector<std::string> TABSDatabase::RepairDatabase() {
+  if (Connected()) Fail("Cannot perform this operation on an open database");
+  return Rebuild("Repairing Database...", BeforeRepair, OnRepairProgress, AfterRepair);
+}
+
+std::vector<std::string> TABSDatabase::CompactDatabase() {
+  if (Connected()) Fail("Cannot perform this operation on an open database");
+  return Rebuild("Compacting Database...", BeforeCompact, OnCompactProgress, AfterCompact);
 }
 
 void TABSDatabase::Close() noexcept {

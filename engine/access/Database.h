@@ -51,6 +51,11 @@
 //     and AfterRepair are told; without BeforeRepair and SilentMode the wait
 //     dialog shows "Repairing Database...". Declined, the connection goes
 //     on with the file as it is.
+//  9. RepairDatabase and CompactDatabase rebuild the file of a disconnected
+//     database the same way (a compact is a rebuild of a sound file: the
+//     new file holds only the pages in use), with their Before, progress
+//     and After events, else the wait dialog; the engine's errors pass and
+//     leave the file as it was.
 //
 // Thread use: the GUI thread; the session list and the registrations are
 // guarded by one process-wide lock.
@@ -108,6 +113,12 @@ class TABSDatabase {
   bool IsMemory() const;
   int ReferenceCount() const { return references_; }
 
+  // Contract 9: the file rebuilt table by table on a disconnected
+  // database; the report's lines (empty when the copy was complete).
+  std::vector<std::string> RepairDatabase();
+  std::vector<std::string> CompactDatabase();
+  std::function<void(TABSDatabase&)> BeforeCompact, AfterCompact;
+  std::function<void(TABSDatabase&, int percent)> OnCompactProgress;
   // A new database file ("Cannot perform this operation on an open
   // database" while connected).
   void CreateDatabase();
@@ -130,6 +141,10 @@ class TABSDatabase {
   void ConnectEngine();
   // Contract 8; true when the file was rebuilt.
   bool Repair();
+  // Contract 9's rebuild, with its events and wait dialog.
+  std::vector<std::string> Rebuild(const char* waitMessage, const std::function<void(TABSDatabase&)>& before,
+                                   const std::function<void(TABSDatabase&, int)>& progress,
+                                   const std::function<void(TABSDatabase&)>& after);
   void Register(TABSDataSet& dataSet);
   void Unregister(TABSDataSet& dataSet);
   void AddReference() { ++references_; }

@@ -77,9 +77,24 @@ Field& DataSet::FieldByName(const std::string& name) const {
   return *f;
 }
 
+bool DataSet::FilterCandidate(const Record& candidate, const std::function<bool()>& ask) {
+  const Record* previous = candidate_;
+  candidate_ = &candidate;
+  try {
+    const bool accepted = ask();
+    candidate_ = previous;
+    return accepted;
+  } catch (...) {
+    candidate_ = previous;
+    throw;
+  }
+}
+
 FieldValue DataSet::ActiveValue(int fieldIndex) const {
   const Record* record = nullptr;
-  if (state_ == DataSetState::Edit || state_ == DataSetState::Insert || state_ == DataSetState::SetKey)
+  if (candidate_)
+    record = candidate_;
+  else if (state_ == DataSetState::Edit || state_ == DataSetState::Insert || state_ == DataSetState::SetKey)
     record = &edit_;
   else if (hasCurrent_)
     record = &current_;

@@ -34,6 +34,8 @@
 //  6. Data sources hear of every change (DataSource.h); DisableControls
 //     and EnableControls nest.
 //  7. A failed Open leaves the dataset closed (InternalClose runs).
+//  8. While a concrete dataset asks its OnFilterRecord handler about a
+//     candidate record (FilterCandidate), the fields read that record.
 //
 // Thread use: the GUI thread.
 #pragma once
@@ -166,6 +168,8 @@ class DataSet {
   virtual void InternalRefresh() {}
 
   void SetFields(const std::vector<FieldDef>& defs);
+  // Contract 8: `candidate` is the active record while `ask` runs.
+  bool FilterCandidate(const Record& candidate, const std::function<bool()>& ask);
   // The engine moved on its own (a key search): its record becomes the
   // current one, or, when it has none, the dataset rereads from the start.
   void PositionChanged();
@@ -195,6 +199,7 @@ class DataSet {
   Record current_;
   bool hasCurrent_ = false;
   Record edit_;
+  const Record* candidate_ = nullptr;
   bool modified_ = false;
   bool bof_ = true, eof_ = true;
   int disabled_ = 0;

@@ -290,3 +290,30 @@ TEST(DatabaseTest, RepairOnConnectLosesNothing) {
   EXPECT_TRUE(dialogs.asked.empty());
   EXPECT_TRUE(db.database.EngineSession().NeedsRepair());
 }
+
+// A compact rebuilds the file of a disconnected database: every record
+// kept, the file smaller after many deletes.
+TEST(DatabaseTest, CompactKeepsEveryRecord) {
+  AccessTestDb db;
+  {
+    TABSTable t;
+    t.SetDatabaseName("app");
+    t.SetTableName("inicial");
+    t.Open();
+    for (int i = 0; i < 3000; ++i) AddPeriod(t, 733773 + i, 1 + i % 40, 100);
+    t.First();
+    while (t.RecordCount() > 100) t.Delete();
+  }
+  const std::vector<std::string> before = Rows("app");
+  ASSERT_EQ(before.size(), 100u);
+  EXPECT_EQ(MessageOf([&] { db.database.CompactDatabase(); }), "Db: Cannot perform this operation on an open database");
+  db.database.Close();
+  const auto size = std::filesystem::file_size(db.path);
+  int lastPercent = -1;
+  db.database.OnCompactProgress = [&](TABSDatabase&, int percent) { lastPercent = percent; };
+  EXPECT_TRUE(db.database.CompactDatabase().empty());
+  EXPECT_EQ(lastPercent, 100);
+  EXPECT_LT(std::filesystem::file_size(db.path), size);
+  EXPECT_FALSE(std::filesystem::exists(db.path + ".bak"));
+  EXPECT_EQ(Rows("app"), before);
+}

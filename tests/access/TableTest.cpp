@@ -164,6 +164,12 @@ TEST(TableTest, RangesFiltersAndIndexByFieldNames) {
   EXPECT_EQ(Column(t, "dias"), (std::vector<int64_t>{18, 19, 20}));
   t.SetFiltered(false);
   EXPECT_EQ(Column(t, "dias").size(), 20u);
+  // A handler decides, reading the candidate through the fields.
+  t.SetFilter("");
+  t.OnFilterRecord = [](TABSDataSet& d) { return d.FieldByName("dias").AsInteger() % 5 == 0; };
+  t.SetFiltered(true);
+  EXPECT_EQ(Column(t, "dias"), (std::vector<int64_t>{5, 10, 15, 20}));
+  t.SetFiltered(false);
   t.Close();
   t.SetIndexFieldNames("coef");
   EXPECT_EQ(MessageOf([&] { t.Open(); }), "Cannot find index coef");
@@ -466,4 +472,43 @@ TEST(TableTest, RestructureAndImport) {
   copy.Close();
   copy.DeleteTable();
   EXPECT_EQ(db.database.ReferenceCount(), 1) << "only the open table holds the database";
+}
+
+// BLOB values through streams of the table: written in an insert, read
+// back; an empty one stores NULL.
+TEST(TableTest, BlobStreamsOfTheActiveRecord) {
+  TABSTable t("Notas");
+  t.SetDatabaseName("memory");
+  t.SetTableName("notas_blob");
+  t.FieldDefs = {{"k", aftInteger}, {"nota", aftMemo}, {"datos", aftBlob}};
+  t.CreateTable();
+  t.Open();
+  std::string big(200000, '\0');
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7 % 251);
+  t.Insert();
+  t.FieldByName("k").SetAsInteger(1);
+  {
+    std::unique_ptr<TABSStream> s = t.CreateBlobStream(t.FieldByName("datos"), true);
+    s->Write(big.data(), 100000);
+    s->Write(big.data() + 100000, 100000);
+  }
+  t.FieldByName("nota").SetAsString("hola");
+  t.Post();
+  t.Close();
+  t.Open();
+  std::unique_ptr<TABSStream> r = t.CreateBlobStream(t.FieldByName("datos"), false);
+  std::string back(static_cast<size_t>(r->Size()), '\0');
+  r->Read(back.data(), r->Size());
+  EXPECT_EQ(back.size(), big.size());
+  EXPECT_TRUE(back == big) << "the bytes read back differ";
+  EXPECT_EQ(t.FieldByName("nota").AsString(), "hola");
+  EXPECT_EQ(MessageOf([&] { t.CreateBlobStream(t.FieldByName("datos"), true); }),
+            "Notas: " + std::string(tiv::dataset::text::kNotEditing));
+  EXPECT_EQ(MessageOf([&] { t.CreateBlobStream(t.FieldByName("k"), false); }), "Notas: Field 'k' is not a BLOB field");
+  t.Edit();
+  t.CreateBlobStream(t.FieldByName("datos"), true).reset();  // written empty
+  t.Post();
+  EXPECT_TRUE(t.FieldByName("datos").IsNull());
+  t.Close();
+  t.DeleteTable();
 }
