@@ -319,10 +319,17 @@ std::vector<std::string> TABSDatabase::Rebuild(const char* waitMessage,
 
 bool TABSDatabase::Repair() {
   bool repair = false;
-  if (OnNeedRepair)
+  if (engine_->OldFormat()) {
+    // A conversion is not a choice: the file is announced and rebuilt.
+    AccessDialogs().ShowInformation(
+        "The database file was made by an older version of the engine and will be converted to the current "
+        "format. Keep a backup copy of it before you go on.");
+    repair = true;
+  } else if (OnNeedRepair) {
     OnNeedRepair(*this, repair);
-  else
+  } else {
     repair = AccessDialogs().Confirm("Database file was not correctly closed last time. Do you want to repair it?");
+  }
   if (!repair) return false;
   // The repair opens the file alone: this connection goes first.
   engine_.reset();

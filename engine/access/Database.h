@@ -50,7 +50,9 @@
 //     was, shows the reason and raises 20238. BeforeRepair, OnRepairProgress
 //     and AfterRepair are told; without BeforeRepair and SilentMode the wait
 //     dialog shows "Repairing Database...". Declined, the connection goes
-//     on with the file as it is.
+//     on with the file as it is. A file of an older format is announced in
+//     an information box (keep a backup) and converted the same way,
+//     without a choice.
 //  9. RepairDatabase and CompactDatabase rebuild the file of a disconnected
 //     database the same way (a compact is a rebuild of a sound file: the
 //     new file holds only the pages in use), with their Before, progress

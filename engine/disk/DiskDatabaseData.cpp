@@ -31,6 +31,7 @@ void TABSDiskDatabaseData::Open(const std::string& fileName, const TABSPassword&
   bool needRepair = false;
   db->OpenDatabase(fileName, password, multiUser, exclusive, needRepair, readOnly);
   needRepair_ = needRepair;
+  oldFormat_ = needRepair && db->PageManager().Header().Version < tiv::disk::kOldFormatBelow;
   sessionsArea_ = std::make_unique<TABSDirectFileLockArea>(db->SessionsFile());
   sessionsFile_ = std::make_unique<TABSActiveSessionsFile>(*sessionsArea_);
   tableLocks_ = std::make_unique<TABSDatabaseTableLockManager>(db->MaxConnections(), exclusive);
@@ -49,6 +50,7 @@ void TABSDiskDatabaseData::Close() {
   // Every slot lock went with the file's handle.
   readOnly_ = false;
   needRepair_ = false;
+  oldFormat_ = false;
   holdsAllSlots_ = false;
   singleUserSessions_ = 0;
 }

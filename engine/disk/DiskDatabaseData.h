@@ -82,6 +82,9 @@ class TABSDiskDatabaseData : public TABSDatabaseData {
   // half-way with no journal to undo it, or a format older than ours. The
   // file is open all the same; a commit refuses to build on it.
   bool NeedsRepair() const { return needRepair_; }
+  // Of those, a file of a format older than ours: its repair is a
+  // conversion.
+  bool OldFormat() const { return oldFormat_; }
   // Connections that other opens of the file (other processes) hold now,
   // told by their slot bytes without touching them; 0 in single-user mode.
   int32_t OtherConnections(const TABSSessionInfo& session);
@@ -133,6 +136,7 @@ class TABSDiskDatabaseData : public TABSDatabaseData {
   bool multiUser_ = false;
   bool readOnly_ = false;
   bool needRepair_ = false;
+  bool oldFormat_ = false;
   int32_t singleUserSessions_ = 0;
   bool holdsAllSlots_ = false;
 };

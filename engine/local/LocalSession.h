@@ -81,6 +81,7 @@ class TABSLocalSession : public TABSBaseSession {
   // Whether the disk database was found in need of a repair when it was
   // opened (DiskDatabaseData.h); false for the other kinds.
   bool NeedsRepair() const { return DiskData() && DiskData()->NeedsRepair(); }
+  bool OldFormat() const { return DiskData() && DiskData()->OldFormat(); }
   // The in-memory or temporary database data, or null for a disk one.
   TABSMemoryDatabaseData* MemoryData() const;
   const TABSConnectOptions& Options() const { return options_; }

@@ -4,6 +4,7 @@
 // error texts.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
 #include <iterator>
 
@@ -281,6 +282,30 @@ TEST(DatabaseTest, RepairOnConnectLosesNothing) {
   EXPECT_EQ(Rows("app"), before);
   EXPECT_FALSE(std::filesystem::exists(db.path + ".bak")) << "a complete copy needs no backup";
   EXPECT_FALSE(std::filesystem::exists(db.path + ".tmp"));
+  // A file of an older format: announced, converted without a choice.
+  db.database.Close();
+  {
+    std::fstream f(db.path, std::ios::in | std::ios::out | std::ios::binary);
+    const double old = 2.5;
+    char bytes[sizeof old];
+    std::memcpy(bytes, &old, sizeof old);
+    f.seekp(tiv::disk::kHdrVersion);
+    f.write(bytes, sizeof bytes);
+  }
+  dialogs.asked.clear();
+  struct Informed : ScriptedAccess {
+    std::vector<std::string> told;
+    void ShowInformation(const std::string& text) override { told.push_back(text); }
+  } informed;
+  {
+    TABSScopedAccessDialogs converting(informed);
+    db.database.Open();
+  }
+  EXPECT_TRUE(informed.asked.empty());
+  ASSERT_EQ(informed.told.size(), 1u);
+  EXPECT_NE(informed.told[0].find("converted"), std::string::npos);
+  EXPECT_FALSE(db.database.EngineSession().NeedsRepair());
+  EXPECT_EQ(Rows("app"), before);
   // Silent: never asked, never repaired.
   db.database.Close();
   MarkCommitInterrupted(db.path);
