@@ -9,7 +9,6 @@
 #include "core/ZUDExcept.h"
 #include "core/ZUDMetaObjectDef.h"
 #include "dataset/DatabaseError.h"
-#include "disk/DatabaseRepair.h"
 
 using tiv::dataset::Format;
 using tiv::dataset::RaiseFor;
@@ -295,13 +294,14 @@ void TABSDatabase::ConnectEngine() {
 std::vector<std::string> TABSDatabase::Rebuild(const char* waitMessage,
                                                const std::function<void(TABSDatabase&)>& before,
                                                const std::function<void(TABSDatabase&, int)>& progress,
-                                               const std::function<void(TABSDatabase&)>& after) {
+                                               const std::function<void(TABSDatabase&)>& after,
+                                               const TABSRebuildSettings& settings) {
   std::unique_ptr<TABSWait> wait;
   if (before)
     before(*this);
   else if (!SilentMode)
     wait = AccessDialogs().BeginWait(waitMessage);
-  const TABSRepairReport report = ::RepairDatabase(fileName_, TABSPassword{Password}, [&](int percent) {
+  const TABSRepairReport report = RebuildDatabase(fileName_, TABSPassword{Password}, settings, [&](int percent) {
     if (wait) wait->Progress(percent);
     if (progress) progress(*this, percent);
   });
@@ -357,6 +357,29 @@ std::vector<std::string> TABSDatabase::RepairDatabase() {
 std::vector<std::string> TABSDatabase::CompactDatabase() {
   if (Connected()) Fail("Cannot perform this operation on an open database");
   return Rebuild("Compacting Database...", BeforeCompact, OnCompactProgress, AfterCompact);
+}
+
+std::vector<std::string> TABSDatabase::ChangePassword(const std::string& newPassword) {
+  if (Connected()) Fail("Cannot perform this operation on an open database");
+  TABSRebuildSettings settings;
+  settings.password = TABSPassword{newPassword};
+  std::vector<std::string> problems =
+      Rebuild("Changing Password...", BeforeChangePassword, OnChangePasswordProgress, AfterChangePassword, settings);
+  Password = newPassword;
+  return problems;
+}
+
+std::vector<std::string> TABSDatabase::ChangeDatabaseSettings(int32_t maxConnections, uint16_t pageCountInExtent,
+                                                              uint16_t pageSize) {
+  if (Connected()) Fail("Cannot perform this operation on an open database");
+  TABSRebuildSettings settings;
+  settings.maxConnections = maxConnections;
+  settings.pageCountInExtent = pageCountInExtent;
+  settings.pageSize = pageSize;
+  std::vector<std::string> problems = Rebuild("Changing Database Settings...", BeforeChangeDatabaseSettings,
+                                              OnChangeDatabaseSettingsProgress, AfterChangeDatabaseSettings, settings);
+  MaxConnections = maxConnections;
+  return problems;
 }
 
 void TABSDatabase::Close() noexcept {

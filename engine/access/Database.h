@@ -53,11 +53,12 @@
 //     on with the file as it is. A file of an older format is announced in
 //     an information box (keep a backup) and converted the same way,
 //     without a choice.
-//  9. RepairDatabase and CompactDatabase rebuild the file of a disconnected
-//     database the same way (a compact is a rebuild of a sound file: the
-//     new file holds only the pages in use), with their Before, progress
-//     and After events, else the wait dialog; the engine's errors pass and
-//     leave the file as it was.
+//  9. RepairDatabase, CompactDatabase, ChangePassword and
+//     ChangeDatabaseSettings rebuild the file of a disconnected database
+//     the same way (a compact is a rebuild of a sound file: the new file
+//     holds only the pages in use; a new password or new settings are the
+//     new file's), with their Before, progress and After events, else the
+//     wait dialog; the engine's errors pass and leave the file as it was.
 //
 // Thread use: the GUI thread; the session list and the registrations are
 // guarded by one process-wide lock.
@@ -69,6 +70,7 @@
 #include <string>
 #include <vector>
 
+#include "disk/DatabaseRepair.h"
 #include "local/ZUDLocalEngine.h"
 
 class TABSDataSet;
@@ -119,6 +121,15 @@ class TABSDatabase {
   // database; the report's lines (empty when the copy was complete).
   std::vector<std::string> RepairDatabase();
   std::vector<std::string> CompactDatabase();
+  // The file rebuilt under a new password (empty: a plain file); Password
+  // becomes it.
+  std::vector<std::string> ChangePassword(const std::string& newPassword);
+  // The file rebuilt with new connection slots, extent or page size.
+  std::vector<std::string> ChangeDatabaseSettings(int32_t maxConnections, uint16_t pageCountInExtent,
+                                                  uint16_t pageSize);
+  std::function<void(TABSDatabase&)> BeforeChangePassword, AfterChangePassword, BeforeChangeDatabaseSettings,
+      AfterChangeDatabaseSettings;
+  std::function<void(TABSDatabase&, int percent)> OnChangePasswordProgress, OnChangeDatabaseSettingsProgress;
   std::function<void(TABSDatabase&)> BeforeCompact, AfterCompact;
   std::function<void(TABSDatabase&, int percent)> OnCompactProgress;
   // A new database file ("Cannot perform this operation on an open
@@ -146,7 +157,8 @@ class TABSDatabase {
   // Contract 9's rebuild, with its events and wait dialog.
   std::vector<std::string> Rebuild(const char* waitMessage, const std::function<void(TABSDatabase&)>& before,
                                    const std::function<void(TABSDatabase&, int)>& progress,
-                                   const std::function<void(TABSDatabase&)>& after);
+                                   const std::function<void(TABSDatabase&)>& after,
+                                   const TABSRebuildSettings& settings = {});
   void Register(TABSDataSet& dataSet);
   void Unregister(TABSDataSet& dataSet);
   void AddReference() { ++references_; }

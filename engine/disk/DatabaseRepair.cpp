@@ -334,6 +334,12 @@ std::vector<std::string> TABSRepairReport::Lines() const {
 
 TABSRepairReport RepairDatabase(const std::string& fileName, const TABSPassword& password,
                                 const TABSRepairProgress& progress, tiv::os::FileSystem& fs) {
+  return RebuildDatabase(fileName, password, TABSRebuildSettings{}, progress, fs);
+}
+
+TABSRepairReport RebuildDatabase(const std::string& fileName, const TABSPassword& password,
+                                 const TABSRebuildSettings& settings, const TABSRepairProgress& progress,
+                                 tiv::os::FileSystem& fs) {
   const std::string copy = fileName + ".tmp";
   const std::string backup = fileName + ".bak";
   tiv::os::FileInfo info;
@@ -365,9 +371,11 @@ TABSRepairReport RepairDatabase(const std::string& fileName, const TABSPassword&
 
       TABSPassword newPassword = password;
       if (pm.Header().Encrypted == kEncryptedYes) newPassword.CryptoAlgorithm = pm.CheckBlock().CryptoAlgorithm;
+      if (settings.password) newPassword = *settings.password;
       TABSDiskDatabase made(fs);
-      made.CreateDatabase(copy, newPassword, from.data.MaxConnections(), pm.Header().PageCountInExtent,
-                          pm.Header().PageSize);
+      made.CreateDatabase(copy, newPassword, settings.maxConnections.value_or(from.data.MaxConnections()),
+                          settings.pageCountInExtent.value_or(pm.Header().PageCountInExtent),
+                          settings.pageSize.value_or(pm.Header().PageSize));
       Connection to("REPAIR_TARGET", fs);
       to.data.Open(copy, newPassword, false, true);
       to.Connect();

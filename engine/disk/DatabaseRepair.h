@@ -56,6 +56,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -102,3 +103,18 @@ using TABSRepairProgress = std::function<void(int percent)>;
 TABSRepairReport RepairDatabase(const std::string& fileName, const TABSPassword& password,
                                 const TABSRepairProgress& progress = {},
                                 tiv::os::FileSystem& fs = tiv::os::FileSystem::Default());
+
+// What a rebuild may change in the new file; every setting left empty is
+// the old file's. A new password (empty: a plain file) re-encrypts every
+// page, which is how a database's password changes.
+struct TABSRebuildSettings {
+  std::optional<TABSPassword> password;
+  std::optional<int32_t> maxConnections;
+  std::optional<uint16_t> pageCountInExtent;
+  std::optional<uint16_t> pageSize;
+};
+
+// The repair's rebuild with new settings: the same steps and guarantees.
+TABSRepairReport RebuildDatabase(const std::string& fileName, const TABSPassword& password,
+                                 const TABSRebuildSettings& settings, const TABSRepairProgress& progress = {},
+                                 tiv::os::FileSystem& fs = tiv::os::FileSystem::Default());

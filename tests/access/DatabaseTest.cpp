@@ -342,3 +342,34 @@ TEST(DatabaseTest, CompactKeepsEveryRecord) {
   EXPECT_FALSE(std::filesystem::exists(db.path + ".bak"));
   EXPECT_EQ(Rows("app"), before);
 }
+
+// A new password and new settings are rebuilds too: every record kept,
+// the old password refused afterwards.
+TEST(DatabaseTest, ChangePasswordAndSettingsKeepEveryRecord) {
+  AccessTestDb db;
+  {
+    TABSTable t;
+    t.SetDatabaseName("app");
+    t.SetTableName("inicial");
+    t.Open();
+    for (int i = 0; i < 200; ++i) AddPeriod(t, 733773 + i, 1 + i % 40, 100);
+  }
+  const std::vector<std::string> before = Rows("app");
+  db.database.Close();
+  EXPECT_TRUE(db.database.ChangePassword("nueva").empty());
+  EXPECT_EQ(db.database.Password, "nueva");
+  EXPECT_EQ(Rows("app"), before);
+  db.database.Close();
+  db.database.Password = "vieja";
+  db.database.SilentMode = true;
+  EXPECT_EQ(NativeCodeOf([&] { db.database.Open(); }), 30445) << "the file is encrypted under the new password";
+  db.database.Password = "nueva";
+  EXPECT_TRUE(db.database.ChangeDatabaseSettings(16, 4, 8192).empty());
+  EXPECT_EQ(Rows("app"), before);
+  std::ifstream in(db.path, std::ios::binary);
+  std::string header(64, '\0');
+  in.read(header.data(), 64);
+  uint16_t pageSize = 0;
+  std::memcpy(&pageSize, header.data() + tiv::disk::kHdrPageSize, 2);
+  EXPECT_EQ(pageSize, 8192);
+}
