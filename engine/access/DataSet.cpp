@@ -179,6 +179,11 @@ void TABSDataSet::SetFiltered(bool filtered) {
 }
 
 void TABSDataSet::ApplyFilter() {
+  SetCursorFilter();
+  if (Active()) Resync();
+}
+
+void TABSDataSet::SetCursorFilter() {
   if (filtered_ && !filter_.empty())
     cursor_->SetFilter(filter_, FilterCaseInsensitive, FilterPartial);
   else
@@ -197,7 +202,6 @@ void TABSDataSet::ApplyFilter() {
   } else {
     cursor_->SetFilterCallback(nullptr);
   }
-  if (Active()) Resync();
 }
 
 std::string TABSDataSet::FormatValue(const tiv::dataset::Field& field, const FieldValue& value, bool display) const {

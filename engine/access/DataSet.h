@@ -83,6 +83,8 @@ class TABSDataSet : public tiv::dataset::DataSet {
   virtual std::unique_ptr<TABSLocalCursor> OpenCursor(TABSDatabase& database) = 0;
   void CheckResult(int32_t code) const;
   void ApplyFilter();
+  // The cursor's filter as Filter, Filtered and OnFilterRecord say.
+  void SetCursorFilter();
 
   void InternalOpen() override;
   void InternalClose() noexcept override;

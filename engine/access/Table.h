@@ -70,11 +70,24 @@
 //     dataset: its fields, the indexes of a source table, every record
 //     (reports as for a copy). Progress: OnImportProgress or the wait
 //     dialog "Import Table...".
+//  12. ExportToSql writes the table as statements of our SQL: per
+//     ExportToSqlOptions a DROP TABLE, a CREATE TABLE with every field
+//     (type names as the SQL knows them, sizes of strings and byte
+//     strings), a CREATE INDEX per index, then an INSERT per record with
+//     its values as literals (strings in single quotes, a quote doubled;
+//     numbers with a point; DATE 'YYYY-MM-DD', TIME 'HH:MM:SS', TIMESTAMP
+//     '...'; NULL); names that are not plain words in brackets. Progress:
+//     OnExportProgress or the wait dialog "Export Table..."; stopped, it
+//     raises "Terminated by User.".
+//  13. FindFirst, FindNext, FindPrior and FindLast move to the first, next,
+//     prior or last record that passes Filter (whether or not Filtered is
+//     set): true and current, else false and nothing moved.
 //
 // Thread use: the GUI thread.
 #pragma once
 
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -95,6 +108,12 @@ struct TABSTableIndexDef {
   bool primary = false;
   bool descending = false;
   bool caseInsensitive = false;
+};
+
+struct TABSExportToSqlOptions {
+  bool addDropTable = false;
+  bool addCreateTable = true;
+  bool addData = true;
 };
 
 class TABSTable : public TABSDataSet {
@@ -155,6 +174,16 @@ class TABSTable : public TABSDataSet {
   std::vector<std::string> ImportTable(tiv::dataset::DataSet& source);
   std::function<void(TABSTable&)> BeforeImport, AfterImport;
   ProgressEvent OnImportProgress;
+  // Contract 12.
+  TABSExportToSqlOptions ExportToSqlOptions;
+  void ExportToSql(std::ostream& out);
+  std::function<void(TABSTable&)> BeforeExport, AfterExport;
+  ProgressEvent OnExportProgress;
+  // Contract 13.
+  bool FindFirst();
+  bool FindNext();
+  bool FindPrior();
+  bool FindLast();
 
  protected:
   std::unique_ptr<TABSLocalCursor> OpenCursor(TABSDatabase& database) override;
@@ -178,6 +207,9 @@ class TABSTable : public TABSDataSet {
   static void EngineDefs(const std::vector<TABSTableFieldDef>& fieldDefs,
                          const std::vector<TABSTableIndexDef>& indexDefs, TABSFieldDefs& fields,
                          TABSIndexDefs& indexes);
+  // Contract 13: from the start or the end, or a step from the current
+  // record, under the Filter text.
+  bool Find(bool fromEnd, bool step, TABSGetRecordMode mode);
   // Progress to the event, else to the wait dialog; true to stop.
   bool Report(const ProgressEvent& progress, TABSWait* wait, int percent);
   // The master's values of MasterFields, as a key of the current index.

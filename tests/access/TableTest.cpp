@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <sstream>
 
 #include "AccessTestDb.h"
 #include "support/EngineError.h"
@@ -164,6 +165,19 @@ TEST(TableTest, RangesFiltersAndIndexByFieldNames) {
   EXPECT_EQ(Column(t, "dias"), (std::vector<int64_t>{18, 19, 20}));
   t.SetFiltered(false);
   EXPECT_EQ(Column(t, "dias").size(), 20u);
+  // Find first, next, prior, last under the Filter text, not filtered.
+  t.SetFilter("dias > 17");
+  ASSERT_TRUE(t.FindFirst());
+  EXPECT_EQ(t.FieldByName("dias").AsInteger(), 18);
+  ASSERT_TRUE(t.FindNext());
+  EXPECT_EQ(t.FieldByName("dias").AsInteger(), 19);
+  ASSERT_TRUE(t.FindPrior());
+  EXPECT_EQ(t.FieldByName("dias").AsInteger(), 18);
+  ASSERT_TRUE(t.FindLast());
+  EXPECT_EQ(t.FieldByName("dias").AsInteger(), 20);
+  EXPECT_FALSE(t.FindNext());
+  EXPECT_EQ(t.FieldByName("dias").AsInteger(), 20);
+  EXPECT_EQ(t.RecordCount(), 20) << "finding filters nothing";
   // A handler decides, reading the candidate through the fields.
   t.SetFilter("");
   t.OnFilterRecord = [](TABSDataSet& d) { return d.FieldByName("dias").AsInteger() % 5 == 0; };
@@ -510,5 +524,44 @@ TEST(TableTest, BlobStreamsOfTheActiveRecord) {
   t.Post();
   EXPECT_TRUE(t.FieldByName("datos").IsNull());
   t.Close();
+  t.DeleteTable();
+}
+
+// The table as statements of our SQL.
+TEST(TableTest, ExportToSql) {
+  TABSTable t("Export");
+  t.SetDatabaseName("memory");
+  t.SetTableName("exportada");
+  t.FieldDefs = {{"id", aftInteger},
+                 {"nombre", aftString, 20},
+                 {"desde", aftDate},
+                 {"coef", aftDouble},
+                 {"fecha hora", aftDateTime}};
+  t.IndexDefs = {{"por_id", "id", true}, {"por_desde", "desde", false, false, true}};
+  t.CreateTable();
+  t.Open();
+  t.Insert();
+  t.FieldByName("id").SetAsInteger(1);
+  t.FieldByName("nombre").SetAsString("O'Neill");
+  t.FieldByName("desde").SetValue(FieldValue::Date(kDay));
+  t.FieldByName("coef").SetAsFloat(64.5);
+  t.FieldByName("fecha hora").SetValue(FieldValue::DateTime(kDay, 3723000));
+  t.Post();
+  t.Insert();
+  t.FieldByName("id").SetAsInteger(2);
+  t.Post();
+  t.Close();
+  t.ExportToSqlOptions.addDropTable = true;
+  std::ostringstream out;
+  t.ExportToSql(out);
+  EXPECT_EQ(out.str(),
+            "DROP TABLE exportada;\n"
+            "CREATE TABLE exportada (id INTEGER, nombre STRING(20), desde DATE, coef FLOAT, [fecha hora] "
+            "DATETIME);\n"
+            "CREATE UNIQUE INDEX por_id ON exportada (id);\n"
+            "CREATE INDEX por_desde ON exportada (desde DESC);\n"
+            "INSERT INTO exportada (id, nombre, desde, coef, [fecha hora]) VALUES (1, 'O''Neill', DATE "
+            "'2010-01-01', 64.5, TIMESTAMP '2010-01-01 01:02:03');\n"
+            "INSERT INTO exportada (id, nombre, desde, coef, [fecha hora]) VALUES (2, NULL, NULL, NULL, NULL);\n");
   t.DeleteTable();
 }
