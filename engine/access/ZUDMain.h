@@ -14,10 +14,11 @@
 //   EngineError    EABSEngineError: the cursor's result codes as errors
 //   AccessDialogs  how the components ask the user (password, yes/no)
 //
-// Not built yet: the repair and old-format conversion on connect, the
-// maintenance operations (compact, change password), master/detail links,
-// copy, import, export and restructure of tables, BLOB streams through
-// the table, the wait dialog, and the query component.
+// TableCopy.cpp holds the table's operations that copy records (copy,
+// restructure, import); TableExport.cpp the export as SQL and the finds.
+//
+// Not built yet: the query component; AutoSessionName (there are no owning
+// forms to name sessions after); calculated and lookup fields; batch move.
 #pragma once
 
 #include "access/AccessDialogs.h"
