@@ -15,18 +15,9 @@ using tiv::dataset::ValueKind;
 
 FieldValue FieldValueOf(const TABSVariant& v) {
   if (v.IsNull()) return FieldValue::Null();
+  if (IsIntegerStorage(v.StorageType())) return FieldValue::Integer(v.AsLargeint());
+  if (IsFloatStorage(v.StorageType())) return FieldValue::Float(v.AsDouble());
   switch (v.StorageType()) {
-    case bftShortint:
-    case bftSmallint:
-    case bftInteger:
-    case bftLargeint:
-    case bftByte:
-    case bftWord:
-    case bftCardinal: return FieldValue::Integer(v.AsLargeint());
-    case bftSingle:
-    case bftDouble:
-    case bftExtended:
-    case bftCurrency: return FieldValue::Float(v.AsDouble());
     case bftLogical: return FieldValue::Boolean(v.AsLogical());
     case bftDate: return FieldValue::Date(v.AsDate());
     case bftTime: return FieldValue::Time(v.AsTime());

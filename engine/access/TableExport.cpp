@@ -43,22 +43,13 @@ std::string TimeText(int32_t ms) {
 // A value as an SQL literal.
 std::string Literal(const TABSVariant& v) {
   if (v.IsNull()) return "NULL";
+  if (IsIntegerStorage(v.StorageType())) return std::to_string(v.AsLargeint());
+  if (IsFloatStorage(v.StorageType())) {
+    char buf[40];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v.AsDouble());
+    return std::string(buf, r.ptr);
+  }
   switch (v.StorageType()) {
-    case bftShortint:
-    case bftSmallint:
-    case bftInteger:
-    case bftLargeint:
-    case bftByte:
-    case bftWord:
-    case bftCardinal: return std::to_string(v.AsLargeint());
-    case bftSingle:
-    case bftDouble:
-    case bftExtended:
-    case bftCurrency: {
-      char buf[40];
-      const auto r = std::to_chars(buf, buf + sizeof buf, v.AsDouble());
-      return std::string(buf, r.ptr);
-    }
     case bftLogical: return v.AsLogical() ? "TRUE" : "FALSE";
     case bftDate: return "DATE '" + DateText(v.AsDate()) + "'";
     case bftTime: return "TIME '" + TimeText(v.AsTime()) + "'";

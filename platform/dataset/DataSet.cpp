@@ -121,12 +121,7 @@ void DataSet::Open() {
   try {
     InternalOpen();
     state_ = DataSetState::Browse;
-    InternalFirst();
-    Record first;
-    hasCurrent_ = InternalFetch(FetchMode::Next, first) == FetchResult::Ok;
-    if (hasCurrent_) current_ = std::move(first);
-    bof_ = true;
-    eof_ = !hasCurrent_;
+    FetchFromEnd(false);
   } catch (...) {
     InternalClose();
     fields_.clear();
@@ -163,15 +158,24 @@ bool DataSet::FetchCurrent() {
   return true;
 }
 
+void DataSet::FetchFromEnd(bool last) {
+  Record r;
+  if (last) {
+    InternalLast();
+    hasCurrent_ = InternalFetch(FetchMode::Prior, r) == FetchResult::Ok;
+  } else {
+    InternalFirst();
+    hasCurrent_ = InternalFetch(FetchMode::Next, r) == FetchResult::Ok;
+  }
+  if (hasCurrent_) current_ = std::move(r);
+  (last ? eof_ : bof_) = true;
+  (last ? bof_ : eof_) = !hasCurrent_;
+}
+
 void DataSet::First() {
   CheckBrowseMode();
   Fire(BeforeScroll);
-  InternalFirst();
-  Record r;
-  hasCurrent_ = InternalFetch(FetchMode::Next, r) == FetchResult::Ok;
-  if (hasCurrent_) current_ = std::move(r);
-  bof_ = true;
-  eof_ = !hasCurrent_;
+  FetchFromEnd(false);
   DataChanged();
   Fire(AfterScroll);
 }
@@ -179,12 +183,7 @@ void DataSet::First() {
 void DataSet::Last() {
   CheckBrowseMode();
   Fire(BeforeScroll);
-  InternalLast();
-  Record r;
-  hasCurrent_ = InternalFetch(FetchMode::Prior, r) == FetchResult::Ok;
-  if (hasCurrent_) current_ = std::move(r);
-  eof_ = true;
-  bof_ = !hasCurrent_;
+  FetchFromEnd(true);
   DataChanged();
   Fire(AfterScroll);
 }
@@ -228,14 +227,7 @@ void DataSet::Refresh() {
 
 void DataSet::Resync() {
   CheckActive();
-  if (!hasCurrent_ || !InternalGotoBookmark(current_.bookmark) || !FetchCurrent()) {
-    InternalFirst();
-    Record r;
-    hasCurrent_ = InternalFetch(FetchMode::Next, r) == FetchResult::Ok;
-    if (hasCurrent_) current_ = std::move(r);
-    bof_ = true;
-    eof_ = !hasCurrent_;
-  }
+  if (!hasCurrent_ || !InternalGotoBookmark(current_.bookmark) || !FetchCurrent()) FetchFromEnd(false);
   DataChanged();
 }
 

@@ -187,6 +187,8 @@ class DataSet {
   void Fire(const Event& event) {
     if (event) event(*this);
   }
+  // The first (last) record becomes current, or none; Bof (Eof) set.
+  void FetchFromEnd(bool last);
   // Reads the record at the position into current_; false when there is none.
   bool FetchCurrent();
   // After a delete: the record the engine moved to, else none.

@@ -4,6 +4,7 @@
 // component named after the test.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "access/ZUDMain.h"
@@ -31,6 +32,16 @@ struct AccessTestDb {
     t.IndexDefs = {{"desde", "desde"}};
   }
 };
+
+// The message of what `f` raises, or "(nothing raised)".
+inline std::string MessageOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return "(nothing raised)";
+}
 
 // Inserts a period through the table component.
 inline void AddPeriod(TABSTable& t, int32_t desde, int32_t dias, double coef) {

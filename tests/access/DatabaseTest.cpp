@@ -17,15 +17,6 @@ namespace {
 
 using tiv::dataset::FieldValue;
 
-std::string MessageOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(nothing raised)";
-}
-
 TEST(DatabaseTest, MissingFilesDuplicateNamesAndChangedFiles) {
   ScratchDir dir("tivoran-access");
   TABSDatabase database("DBApp");

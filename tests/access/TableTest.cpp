@@ -17,15 +17,6 @@ using tiv::dataset::FieldValue;
 
 constexpr int32_t kDay = 733773;  // 01/01/2010
 
-std::string MessageOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(nothing raised)";
-}
-
 std::vector<int64_t> Column(TABSTable& t, const char* field) {
   std::vector<int64_t> seen;
   for (t.First(); !t.Eof(); t.Next()) seen.push_back(t.FieldByName(field).AsInteger());
