@@ -312,6 +312,22 @@ void DataSet::BeginInsert(bool append) {
   Fire(AfterInsert);
 }
 
+void DataSet::WithErrorEvent(const ErrorEvent& handler, const std::function<void()>& operation) {
+  for (;;) {
+    try {
+      operation();
+      return;
+    } catch (const EAbort&) {
+      throw;
+    } catch (const std::exception& error) {
+      DataAction action = DataAction::Fail;
+      if (handler) handler(*this, error, action);
+      if (action == DataAction::Fail) throw;
+      if (action == DataAction::Abort) throw EAbort();
+    }
+  }
+}
+
 void DataSet::Insert() { BeginInsert(false); }
 void DataSet::Append() { BeginInsert(true); }
 
@@ -324,8 +340,10 @@ void DataSet::Edit() {
   Fire(BeforeEdit);
   // The engine acts on its position: bring it back to the current record
   // first, whatever read the dataset did meanwhile.
-  InternalGotoBookmark(current_.bookmark);
-  InternalEdit();
+  WithErrorEvent(OnEditError, [this] {
+    InternalGotoBookmark(current_.bookmark);
+    InternalEdit();
+  });
   edit_ = current_;
   modified_ = false;
   SetState(DataSetState::Edit);
@@ -341,7 +359,7 @@ void DataSet::Post() {
     if (f->Required() && ActiveValue(f->Index()).IsNull())
       RaiseFor(name_, Format(text::kFieldRequired, {f->FieldName()}));
   const bool insert = state_ == DataSetState::Insert;
-  InternalPost(edit_, insert);
+  WithErrorEvent(OnPostError, [&] { InternalPost(edit_, insert); });
   if (FetchCurrent()) hasCurrent_ = true;
   bof_ = eof_ = false;
   edit_ = {};
@@ -382,8 +400,10 @@ void DataSet::Delete() {
     modified_ = false;
     SetState(DataSetState::Browse);
   }
-  InternalGotoBookmark(current_.bookmark);
-  InternalDelete();
+  WithErrorEvent(OnDeleteError, [this] {
+    InternalGotoBookmark(current_.bookmark);
+    InternalDelete();
+  });
   SettleAfterDelete();
   DataChanged();
   Fire(AfterDelete);

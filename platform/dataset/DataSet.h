@@ -36,6 +36,10 @@
 //  7. A failed Open leaves the dataset closed (InternalClose runs).
 //  8. While a concrete dataset asks its OnFilterRecord handler about a
 //     candidate record (FilterCandidate), the fields read that record.
+//  9. OnEditError, OnPostError and OnDeleteError hear of a failed Edit,
+//     Post or Delete with the error and choose: Fail (the default: the
+//     error is raised), Abort (EAbort is raised instead) or Retry (the
+//     operation runs again).
 //
 // Thread use: the GUI thread.
 #pragma once
@@ -141,6 +145,11 @@ class DataSet {
   virtual std::string FormatValue(const Field& field, const FieldValue& value, bool display) const = 0;
   virtual FieldValue ParseText(const Field& field, const std::string& text) const = 0;
 
+  // ---- error events (contract 9) ----
+  enum class DataAction { Fail, Abort, Retry };
+  using ErrorEvent = std::function<void(DataSet&, const std::exception& error, DataAction& action)>;
+  ErrorEvent OnEditError, OnPostError, OnDeleteError;
+
   // ---- events (contract 5) ----
   Event BeforeOpen, AfterOpen, BeforeClose, AfterClose, BeforeInsert, AfterInsert, BeforeEdit, AfterEdit, BeforePost,
       AfterPost, BeforeCancel, AfterCancel, BeforeDelete, AfterDelete, BeforeScroll, AfterScroll, BeforeRefresh,
@@ -194,6 +203,8 @@ class DataSet {
   // After a delete: the record the engine moved to, else none.
   void SettleAfterDelete();
   void BeginInsert(bool append);
+  // Runs `operation`, asking `handler` what to do when it fails (contract 9).
+  void WithErrorEvent(const ErrorEvent& handler, const std::function<void()>& operation);
 
   std::string name_;
   DataSetState state_ = DataSetState::Inactive;

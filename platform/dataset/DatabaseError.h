@@ -15,6 +15,14 @@ class EDatabaseError : public std::runtime_error {
   explicit EDatabaseError(const std::string& message) : std::runtime_error(message) {}
 };
 
+// Raised when an error handler chose to abort the operation: it stops what
+// was running without a message of its own (the program's handler shows
+// nothing for it).
+class EAbort : public std::runtime_error {
+ public:
+  EAbort() : std::runtime_error("Operation aborted") {}
+};
+
 // The framework's texts (Spanish, as the rest of the program's), in
 // Windows-1252 like every engine and framework message.
 namespace text {

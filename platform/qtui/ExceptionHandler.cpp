@@ -6,6 +6,7 @@
 #include <string>
 
 #include "DialogService.h"
+#include "dataset/DatabaseError.h"
 #include "locale/CodePage.h"
 
 namespace tiv::qtui {
@@ -22,10 +23,21 @@ QString MessageOf(const std::exception_ptr& error) {
   return QStringLiteral("Error");
 }
 
+// An operation a handler chose to abort stops without a message.
+bool IsAbort(const std::exception_ptr& error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const tiv::dataset::EAbort&) {
+    return true;
+  } catch (...) {
+  }
+  return false;
+}
+
 }  // namespace
 
 void ShowException(const std::exception_ptr& error) noexcept {
-  if (!error) return;
+  if (!error || IsAbort(error)) return;
   try {
     Dialogs().ShowMessage(QApplication::activeWindow(), MessageOf(error));
   } catch (...) {

@@ -15,6 +15,8 @@
 //     code page of every message of the calculator and of the engine).
 //  2. An exception that is not a std::exception is shown as "Error".
 //  3. Showing never throws: a failure while showing is dropped.
+//  4. EAbort (an operation a dataset's error handler chose to abort) is
+//     shown as nothing at all.
 //
 // Thread use: GUI thread only.
 #pragma once

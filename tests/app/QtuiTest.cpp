@@ -8,6 +8,7 @@
 #include <memory>
 #include <stdexcept>
 
+#include "dataset/DatabaseError.h"
 #include "qtui/Application.h"
 #include "qtui/ExceptionHandler.h"
 #include "qtui/FocusChain.h"
@@ -174,6 +175,7 @@ class QtuiTest : public QObject {
     }));
     QVERIFY(!after);
     QVERIFY(!tiv::qtui::RunHandler([] { throw 42; }));
+    QVERIFY(!tiv::qtui::RunHandler([] { throw tiv::dataset::EAbort(); }));  // stopped, nothing shown
     QVERIFY(tiv::qtui::RunHandler([&] { after = true; }));
     QVERIFY(after);
     QCOMPARE(dialogs.messages, QStringList({QStringLiteral("Fecha errónea"), QStringLiteral("Error")}));

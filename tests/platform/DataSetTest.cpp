@@ -78,6 +78,26 @@ TEST(DataSetTest, EditingFailuresAndAborts) {
   EXPECT_EQ(d->FieldByName("name").AsString(), "changed") << "the buffer survives a failed post";
   d->Post();
   EXPECT_EQ(d->rows[1].values[1].s, "changed");
+  // The error event chooses: retry (the post runs again and goes through),
+  // abort (a silent EAbort), fail (the error itself).
+  int heard = 0;
+  d->OnPostError = [&](tiv::dataset::DataSet&, const std::exception& e, tiv::dataset::DataSet::DataAction& action) {
+    ++heard;
+    EXPECT_STREQ(e.what(), "post refused");
+    action = heard == 1 ? tiv::dataset::DataSet::DataAction::Retry : tiv::dataset::DataSet::DataAction::Abort;
+  };
+  d->Edit();
+  d->FieldByName("name").SetAsString("retried");
+  d->failNextPost = true;
+  d->Post();
+  EXPECT_EQ(heard, 1);
+  EXPECT_EQ(d->rows[1].values[1].s, "retried");
+  d->Edit();
+  d->failNextPost = true;
+  EXPECT_THROW(d->Post(), tiv::dataset::EAbort);
+  EXPECT_EQ(d->State(), DataSetState::Edit);
+  d->Cancel();
+  d->OnPostError = nullptr;
   // A Before event that raises stops the operation.
   d->BeforeDelete = [](tiv::dataset::DataSet&) { throw EDatabaseError("not now"); };
   EXPECT_THROW(d->Delete(), EDatabaseError);
