@@ -53,6 +53,12 @@ void DataSet::SetFields(const std::vector<FieldDef>& defs) {
   fields_.clear();
   for (size_t i = 0; i < defs.size(); ++i)
     fields_.push_back(std::make_unique<Field>(*this, defs[i], static_cast<int>(i)));
+  // Contract 10: the calculated fields follow the data fields.
+  for (const FieldDef& def : calculated_) {
+    fields_.push_back(std::make_unique<Field>(*this, def, static_cast<int>(fields_.size())));
+    fields_.back()->Calculated = true;
+    fields_.back()->ReadOnly = true;
+  }
 }
 
 Field& DataSet::FieldAt(int index) const {
@@ -77,6 +83,32 @@ Field& DataSet::FieldByName(const std::string& name) const {
   return *f;
 }
 
+FetchResult DataSet::Fetch(FetchMode mode, Record& into) {
+  const FetchResult result = InternalFetch(mode, into);
+  if (result == FetchResult::Ok) CalculateFields(into);
+  return result;
+}
+
+void DataSet::CalculateFields(Record& record) {
+  record.values.resize(fields_.size());
+  if (calculated_.empty() || !OnCalcFields) return;
+  for (size_t i = fields_.size() - calculated_.size(); i < fields_.size(); ++i) record.values[i] = {};
+  Record* previous = calculating_;
+  calculating_ = &record;
+  try {
+    OnCalcFields(*this);
+  } catch (...) {
+    calculating_ = previous;
+    throw;
+  }
+  calculating_ = previous;
+}
+
+void DataSet::AddCalculatedField(const FieldDef& def) {
+  CheckInactive();
+  calculated_.push_back(def);
+}
+
 bool DataSet::FilterCandidate(const Record& candidate, const std::function<bool()>& ask) {
   const Record* previous = candidate_;
   candidate_ = &candidate;
@@ -92,7 +124,9 @@ bool DataSet::FilterCandidate(const Record& candidate, const std::function<bool(
 
 FieldValue DataSet::ActiveValue(int fieldIndex) const {
   const Record* record = nullptr;
-  if (candidate_)
+  if (calculating_)
+    record = calculating_;
+  else if (candidate_)
     record = candidate_;
   else if (state_ == DataSetState::Edit || state_ == DataSetState::Insert || state_ == DataSetState::SetKey)
     record = &edit_;
@@ -103,6 +137,10 @@ FieldValue DataSet::ActiveValue(int fieldIndex) const {
 }
 
 void DataSet::SetActiveValue(Field& field, const FieldValue& value) {
+  if (calculating_ && field.Calculated) {
+    calculating_->values[static_cast<size_t>(field.Index())] = value;
+    return;
+  }
   if (state_ != DataSetState::Edit && state_ != DataSetState::Insert && state_ != DataSetState::SetKey)
     RaiseFor(name_, text::kNotEditing);
   if (field.ReadOnly) RaiseFor(name_, Format(text::kFieldReadOnly, {field.FieldName()}));
@@ -153,7 +191,7 @@ void DataSet::Close() {
 
 bool DataSet::FetchCurrent() {
   Record r;
-  if (InternalFetch(FetchMode::Current, r) != FetchResult::Ok) return false;
+  if (Fetch(FetchMode::Current, r) != FetchResult::Ok) return false;
   current_ = std::move(r);
   return true;
 }
@@ -162,10 +200,10 @@ void DataSet::FetchFromEnd(bool last) {
   Record r;
   if (last) {
     InternalLast();
-    hasCurrent_ = InternalFetch(FetchMode::Prior, r) == FetchResult::Ok;
+    hasCurrent_ = Fetch(FetchMode::Prior, r) == FetchResult::Ok;
   } else {
     InternalFirst();
-    hasCurrent_ = InternalFetch(FetchMode::Next, r) == FetchResult::Ok;
+    hasCurrent_ = Fetch(FetchMode::Next, r) == FetchResult::Ok;
   }
   if (hasCurrent_) current_ = std::move(r);
   (last ? eof_ : bof_) = true;
@@ -200,7 +238,7 @@ int DataSet::MoveBy(int distance) {
   const FetchMode mode = distance > 0 ? FetchMode::Next : FetchMode::Prior;
   for (int left = distance > 0 ? distance : -distance; left > 0; --left) {
     Record r;
-    if (InternalFetch(mode, r) != FetchResult::Ok) {
+    if (Fetch(mode, r) != FetchResult::Ok) {
       // Past an end the current record stays, and so does the position.
       (distance > 0 ? eof_ : bof_) = true;
       InternalGotoBookmark(current_.bookmark);
@@ -250,7 +288,7 @@ bool DataSet::ReadAll(std::vector<Record>& records) {
   InternalFirst();
   for (;;) {
     Record r;
-    if (InternalFetch(FetchMode::Next, r) != FetchResult::Ok) break;
+    if (Fetch(FetchMode::Next, r) != FetchResult::Ok) break;
     records.push_back(std::move(r));
   }
   if (hasCurrent_)
@@ -359,7 +397,10 @@ void DataSet::Post() {
     if (f->Required() && ActiveValue(f->Index()).IsNull())
       RaiseFor(name_, Format(text::kFieldRequired, {f->FieldName()}));
   const bool insert = state_ == DataSetState::Insert;
-  WithErrorEvent(OnPostError, [&] { InternalPost(edit_, insert); });
+  // The concrete dataset stores the data fields only (contract 10).
+  Record stored = edit_;
+  stored.values.resize(fields_.size() - calculated_.size());
+  WithErrorEvent(OnPostError, [&] { InternalPost(stored, insert); });
   if (FetchCurrent()) hasCurrent_ = true;
   bof_ = eof_ = false;
   edit_ = {};

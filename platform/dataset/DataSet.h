@@ -40,6 +40,10 @@
 //     Post or Delete with the error and choose: Fail (the default: the
 //     error is raised), Abort (EAbort is raised instead) or Retry (the
 //     operation runs again).
+//  10. Calculated fields (AddCalculatedField, before opening) follow the
+//     data fields; OnCalcFields computes them for every record read, the
+//     fields reading that record and the calculated ones taking values
+//     meanwhile. They are read-only otherwise and never stored.
 //
 // Thread use: the GUI thread.
 #pragma once
@@ -145,6 +149,10 @@ class DataSet {
   virtual std::string FormatValue(const Field& field, const FieldValue& value, bool display) const = 0;
   virtual FieldValue ParseText(const Field& field, const std::string& text) const = 0;
 
+  // ---- calculated fields (contract 10) ----
+  void AddCalculatedField(const FieldDef& def);
+  Event OnCalcFields;
+
   // ---- error events (contract 9) ----
   enum class DataAction { Fail, Abort, Retry };
   using ErrorEvent = std::function<void(DataSet&, const std::exception& error, DataAction& action)>;
@@ -196,6 +204,9 @@ class DataSet {
   void Fire(const Event& event) {
     if (event) event(*this);
   }
+  // InternalFetch, then the calculated fields of what it read.
+  FetchResult Fetch(FetchMode mode, Record& into);
+  void CalculateFields(Record& record);
   // The first (last) record becomes current, or none; Bof (Eof) set.
   void FetchFromEnd(bool last);
   // Reads the record at the position into current_; false when there is none.
@@ -213,6 +224,8 @@ class DataSet {
   bool hasCurrent_ = false;
   Record edit_;
   const Record* candidate_ = nullptr;
+  Record* calculating_ = nullptr;
+  std::vector<FieldDef> calculated_;
   bool modified_ = false;
   bool bof_ = true, eof_ = true;
   int disabled_ = 0;

@@ -77,6 +77,7 @@ class Field {
   int DisplayWidth = 0;      // characters; 0: from the size
   bool Visible = true;
   bool ReadOnly = false;
+  bool Calculated = false;  // DataSet.h contract 10
   const std::string& Label() const { return DisplayLabel.empty() ? def_.name : DisplayLabel; }
 
   FieldValue Value() const;

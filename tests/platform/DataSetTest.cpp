@@ -125,6 +125,31 @@ TEST(DataSetTest, EditingFailuresAndAborts) {
   EXPECT_EQ(d->FieldCount(), 0);
 }
 
+// Calculated fields are computed for every record read, the grid's
+// reading included, and cannot be written otherwise.
+TEST(DataSetTest, CalculatedFieldsFollowEveryRecord) {
+  auto d = People(3);
+  d->AddCalculatedField({"double", FieldType::Integer});
+  d->OnCalcFields = [](tiv::dataset::DataSet& ds) {
+    ds.FieldByName("double").SetAsInteger(ds.FieldByName("k").AsInteger() * 2);
+  };
+  d->Open();
+  EXPECT_EQ(d->FieldCount(), 4);
+  EXPECT_EQ(d->FieldByName("double").AsInteger(), 2);
+  d->Last();
+  EXPECT_EQ(d->FieldByName("double").AsInteger(), 6);
+  std::vector<tiv::dataset::Record> all;
+  ASSERT_TRUE(d->ReadAll(all));
+  ASSERT_EQ(all.size(), 3u);
+  EXPECT_EQ(all[1].values[3].i, 4);
+  d->Edit();
+  EXPECT_THROW(d->FieldByName("double").SetAsInteger(1), EDatabaseError);
+  d->FieldByName("k").SetAsInteger(10);
+  d->Post();
+  EXPECT_EQ(d->FieldByName("double").AsInteger(), 20) << "computed again for the record posted";
+  EXPECT_EQ(d->rows[2].values.size(), 3u) << "never stored";
+}
+
 TEST(DataSetTest, LinksHearChangesAndNeverOutliveAnything) {
   auto d = People(3);
   DataSource source;
