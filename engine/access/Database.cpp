@@ -42,13 +42,39 @@ using Lock = std::lock_guard<std::recursive_mutex>;
 
 // ---- sessions ------------------------------------------------------------------
 
-TABSSession::TABSSession(std::string sessionName) {
+TABSSession::TABSSession(std::string sessionName, std::string owner) : owner_(std::move(owner)) {
   SessionList& list = SessionList::Instance();
   Lock lock(list.mutex);
+  if (!owner_.empty())
+    for (TABSSession* s : list.sessions)
+      if (s->autoName_ && s->owner_ == owner_)
+        RaiseFor("", Format("Cannot add a session to the form or data-module while session '%s' has "
+                            "AutoSessionName enabled",
+                            {s->name_}));
   if (!sessionName.empty() && list.Find(sessionName))
     RaiseFor("", Format("Duplicate session name '%s'", {sessionName}));
   name_ = std::move(sessionName);
   list.sessions.push_back(this);
+}
+
+void TABSSession::SetAutoSessionName(bool on) {
+  SessionList& list = SessionList::Instance();
+  Lock lock(list.mutex);
+  if (on == autoName_) return;
+  if (on) {
+    const auto sameOwner = std::count_if(list.sessions.begin(), list.sessions.end(),
+                                         [&](const TABSSession* s) { return s->owner_ == owner_; });
+    if (sameOwner > 1)
+      RaiseFor("", "Cannot enable AutoSessionName property with more than one session on a form or data-module");
+    std::string name;
+    for (int n = 1;; ++n) {
+      name = Format("%s_%d", {owner_, std::to_string(n)});
+      TABSSession* other = list.Find(name);
+      if (!other || other == this) break;
+    }
+    name_ = name;
+  }
+  autoName_ = on;
 }
 
 TABSSession::~TABSSession() {
@@ -83,6 +109,7 @@ TABSSession& TABSSession::Named(const std::string& sessionName) {
 void TABSSession::SetSessionName(const std::string& name) {
   SessionList& list = SessionList::Instance();
   Lock lock(list.mutex);
+  if (autoName_) RaiseFor("", "Cannot modify SessionName while AutoSessionName is enabled");
   if (SameName(name, name_)) {
     name_ = name;
     return;

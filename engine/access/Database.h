@@ -59,6 +59,15 @@
 //     holds only the pages in use; a new password or new settings are the
 //     new file's), with their Before, progress and After events, else the
 //     wait dialog; the engine's errors pass and leave the file as it was.
+//  10. AutoSessionName names a session after its owner: "<owner>_<n>"
+//     with the smallest n that no session has; the name cannot then be set
+//     by hand ("Cannot modify SessionName while AutoSessionName is
+//     enabled"). It is refused when the owner holds more than one session
+//     ("Cannot enable AutoSessionName property with more than one session
+//     on a form or data-module"), and while an owner's session has it, a
+//     second session of that owner is refused ("Cannot add a session to
+//     the form or data-module while session '%s' has AutoSessionName
+//     enabled").
 //
 // Thread use: the GUI thread; the session list and the registrations are
 // guarded by one process-wide lock.
@@ -174,7 +183,9 @@ class TABSDatabase {
 
 class TABSSession {
  public:
-  explicit TABSSession(std::string sessionName = {});
+  // `owner`: the name of the window or module the session belongs to
+  // (contract 10), empty for none.
+  explicit TABSSession(std::string sessionName = {}, std::string owner = {});
   ~TABSSession();
   TABSSession(const TABSSession&) = delete;
   TABSSession& operator=(const TABSSession&) = delete;
@@ -184,6 +195,10 @@ class TABSSession {
 
   const std::string& SessionName() const { return name_; }
   void SetSessionName(const std::string& name);
+  const std::string& Owner() const { return owner_; }
+  // Contract 10.
+  bool AutoSessionName() const { return autoName_; }
+  void SetAutoSessionName(bool on);
   bool Active() const { return active_; }
   void SetActive(bool active) { active ? Open() : Close(); }
   void Open();
@@ -204,7 +219,8 @@ class TABSSession {
   void Add(TABSDatabase& database);
   void Remove(TABSDatabase& database);
 
-  std::string name_;
+  std::string name_, owner_;
+  bool autoName_ = false;
   bool active_ = false;
   std::vector<TABSDatabase*> databases_;
   std::vector<std::unique_ptr<TABSDatabase>> temporaries_;

@@ -17,8 +17,7 @@
 // TableCopy.cpp holds the table's operations that copy records (copy,
 // restructure, import); TableExport.cpp the export as SQL and the finds.
 //
-// Not built yet: the query component; AutoSessionName (there are no owning
-// forms to name sessions after); calculated and lookup fields; batch move.
+// Not built yet: the query component; lookup fields; batch move.
 #pragma once
 
 #include "access/AccessDialogs.h"

@@ -123,6 +123,21 @@ TEST(DatabaseTest, SharedEngineSessionsOutliveTheLender) {
   t.Close();
   borrower.Close();
   EXPECT_EQ(MessageOf([] { TABSSession dup("otra"); }), "Duplicate session name 'otra'");
+  // Sessions named after their owner.
+  {
+    TABSSession first({}, "FormMenuPral");
+    first.SetAutoSessionName(true);
+    EXPECT_EQ(first.SessionName(), "FormMenuPral_1");
+    EXPECT_EQ(MessageOf([&] { first.SetSessionName("x"); }),
+              "Cannot modify SessionName while AutoSessionName is enabled");
+    EXPECT_EQ(MessageOf([] { TABSSession second({}, "FormMenuPral"); }),
+              "Cannot add a session to the form or data-module while session 'FormMenuPral_1' has AutoSessionName "
+              "enabled");
+    first.SetAutoSessionName(false);
+    TABSSession second("Segunda", "FormMenuPral");
+    EXPECT_EQ(MessageOf([&] { first.SetAutoSessionName(true); }),
+              "Cannot enable AutoSessionName property with more than one session on a form or data-module");
+  }
   TABSTable lost;
   lost.SetSessionName("ninguna");
   lost.SetDatabaseName("shared");
