@@ -160,6 +160,15 @@ class TABSTable : public TABSDataSet {
   std::vector<tiv::dataset::FieldValue> Lookup(const std::string& keyFields,
                                                const std::vector<tiv::dataset::FieldValue>& keyValues,
                                                const std::string& resultFields);
+  // Lookup fields of other datasets read this table through the engine.
+  std::vector<tiv::dataset::FieldValue> LookupValues(const std::string& keyFields,
+                                                     const std::vector<tiv::dataset::FieldValue>& values,
+                                                     const std::string& resultFields) override {
+    return Lookup(keyFields, values, resultFields);
+  }
+  // Whether the definitions are kept with the window that owns the table;
+  // a design-time setting that changes nothing at run time.
+  bool StoreDefs = false;
   // Contract 6.
   std::vector<std::string> CopyTable(const std::string& destinationDatabase, const std::string& newTableName);
   using ProgressEvent = std::function<void(TABSTable&, int percent, bool& stop)>;

@@ -89,19 +89,74 @@ FetchResult DataSet::Fetch(FetchMode mode, Record& into) {
   return result;
 }
 
+namespace {
+
+std::vector<std::string> SplitNames(const std::string& list) {
+  std::vector<std::string> names;
+  size_t start = 0;
+  while (start <= list.size()) {
+    const size_t end = std::min(list.find(';', start), list.size());
+    if (end > start) names.push_back(list.substr(start, end - start));
+    start = end + 1;
+  }
+  return names;
+}
+
+}  // namespace
+
 void DataSet::CalculateFields(Record& record) {
   record.values.resize(fields_.size());
-  if (calculated_.empty() || !OnCalcFields) return;
+  if (calculated_.empty()) return;
   for (size_t i = fields_.size() - calculated_.size(); i < fields_.size(); ++i) record.values[i] = {};
   Record* previous = calculating_;
   calculating_ = &record;
   try {
-    OnCalcFields(*this);
+    for (const Lookup& l : lookups_) {
+      std::vector<FieldValue> keys;
+      for (const std::string& name : SplitNames(l.keyFields)) keys.push_back(FieldByName(name).Value());
+      if (!l.dataSet->Active()) continue;
+      const std::vector<FieldValue> found = l.dataSet->LookupValues(l.lookupKeyFields, keys, l.resultField);
+      if (!found.empty()) record.values[static_cast<size_t>(FieldByName(l.fieldName).Index())] = found[0];
+    }
+    if (OnCalcFields) OnCalcFields(*this);
   } catch (...) {
     calculating_ = previous;
     throw;
   }
   calculating_ = previous;
+}
+
+void DataSet::AddLookupField(const FieldDef& def, DataSet& lookup, std::string keyFields, std::string lookupKeyFields,
+                             std::string resultField) {
+  if (&lookup == this) RaiseFor(name_, text::kCircularDataLink);
+  AddCalculatedField(def);
+  lookups_.push_back({def.name, &lookup, std::move(keyFields), std::move(lookupKeyFields), std::move(resultField)});
+}
+
+std::vector<FieldValue> DataSet::LookupValues(const std::string& keyFields, const std::vector<FieldValue>& values,
+                                              const std::string& resultFields) {
+  CheckBrowseMode();
+  const std::vector<std::string> keys = SplitNames(keyFields);
+  std::vector<FieldValue> result;
+  Record r;
+  // A walk of the records that leaves the position as it was.
+  for (FetchResult f = (InternalFirst(), InternalFetch(FetchMode::Next, r)); f == FetchResult::Ok;
+       f = InternalFetch(FetchMode::Next, r)) {
+    bool same = keys.size() == values.size();
+    for (size_t k = 0; k < keys.size() && same; ++k) {
+      Field* field = FindField(keys[k]);
+      same = field && r.values[static_cast<size_t>(field->Index())] == values[k];
+    }
+    if (!same) continue;
+    for (const std::string& name : SplitNames(resultFields))
+      result.push_back(r.values[static_cast<size_t>(FieldByName(name).Index())]);
+    break;
+  }
+  if (hasCurrent_)
+    InternalGotoBookmark(current_.bookmark);
+  else
+    InternalFirst();
+  return result;
 }
 
 void DataSet::AddCalculatedField(const FieldDef& def) {

@@ -44,6 +44,11 @@
 //     data fields; OnCalcFields computes them for every record read, the
 //     fields reading that record and the calculated ones taking values
 //     meanwhile. They are read-only otherwise and never stored.
+//  11. Lookup fields (AddLookupField, before opening) are calculated fields
+//     whose value is the result field of the record of another open dataset
+//     whose key fields equal this record's key fields (NULL when none);
+//     LookupValues answers it (by a walk here, by the engine's search in a
+//     table) without moving that dataset.
 //
 // Thread use: the GUI thread.
 #pragma once
@@ -152,6 +157,13 @@ class DataSet {
   // ---- calculated fields (contract 10) ----
   void AddCalculatedField(const FieldDef& def);
   Event OnCalcFields;
+  // Contract 11: fields lists ";"-separated.
+  void AddLookupField(const FieldDef& def, DataSet& lookup, std::string keyFields, std::string lookupKeyFields,
+                      std::string resultField);
+  // The result fields of the first record whose key fields equal `values`;
+  // empty when none. The current record stays.
+  virtual std::vector<FieldValue> LookupValues(const std::string& keyFields, const std::vector<FieldValue>& values,
+                                               const std::string& resultFields);
 
   // ---- error events (contract 9) ----
   enum class DataAction { Fail, Abort, Retry };
@@ -226,6 +238,12 @@ class DataSet {
   const Record* candidate_ = nullptr;
   Record* calculating_ = nullptr;
   std::vector<FieldDef> calculated_;
+  struct Lookup {
+    std::string fieldName;
+    DataSet* dataSet;
+    std::string keyFields, lookupKeyFields, resultField;
+  };
+  std::vector<Lookup> lookups_;
   bool modified_ = false;
   bool bof_ = true, eof_ = true;
   int disabled_ = 0;

@@ -369,12 +369,15 @@ TEST(TableTest, MasterDetailIndexChangesAndLocate) {
   detailSource.SetDataSet(&detail);
   detail.SetMasterSource(&masterSource);
   detail.SetMasterFields("id");
+  detail.AddLookupField({"nombre", tiv::dataset::FieldType::String, 20}, master, "master", "id", "nombre");
   detail.SetIndexName("por_master");
   detail.Open();
   master.First();
   EXPECT_EQ(Column(detail, "n"), (std::vector<int64_t>{0, 3, 6}));
   master.Next();
   EXPECT_EQ(Column(detail, "n"), (std::vector<int64_t>{1, 4, 7}));
+  EXPECT_EQ(detail.FieldByName("nombre").AsString(), "m2") << "the lookup field reads the master's table";
+  EXPECT_EQ(master.FieldByName("id").AsInteger(), 2);
   EXPECT_EQ(detail.RecordCount(), 3);
   EXPECT_EQ(MessageOf([&] { master.SetMasterSource(&detailSource); }),
             "Master: " + std::string(tiv::dataset::text::kCircularDataLink));

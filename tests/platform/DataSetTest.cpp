@@ -148,6 +148,19 @@ TEST(DataSetTest, CalculatedFieldsFollowEveryRecord) {
   d->Post();
   EXPECT_EQ(d->FieldByName("double").AsInteger(), 20) << "computed again for the record posted";
   EXPECT_EQ(d->rows[2].values.size(), 3u) << "never stored";
+  d->Close();
+  // A lookup field: the name of the row of another dataset whose k equals
+  // this record's k; NULL when there is none; that dataset stays put.
+  auto names = People(2);
+  names->Open();
+  names->Last();
+  d->AddLookupField({"other", FieldType::String, 20}, *names, "k", "k", "name");
+  d->Open();
+  EXPECT_EQ(d->FieldByName("other").AsString(), "p1");
+  d->Last();
+  EXPECT_TRUE(d->FieldByName("other").IsNull()) << "k = 10 has no match";
+  EXPECT_EQ(names->FieldByName("k").AsInteger(), 2);
+  EXPECT_THROW(d->AddLookupField({"x", FieldType::String}, *d, "k", "k", "name"), EDatabaseError);
 }
 
 TEST(DataSetTest, LinksHearChangesAndNeverOutliveAnything) {
