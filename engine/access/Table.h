@@ -82,6 +82,10 @@
 //  13. FindFirst, FindNext, FindPrior and FindLast move to the first, next,
 //     prior or last record that passes Filter (whether or not Filtered is
 //     set): true and current, else false and nothing moved.
+//  14. BatchMove(source) appends every record of any open dataset to the
+//     existing closed table, fields by name (reports as for a copy).
+//     Progress: OnBatchMoveProgress or the wait dialog "Batch Move..."; a
+//     stop keeps what was appended and raises "Terminated by User.".
 //
 // Thread use: the GUI thread.
 #pragma once
@@ -183,6 +187,10 @@ class TABSTable : public TABSDataSet {
   std::vector<std::string> ImportTable(tiv::dataset::DataSet& source);
   std::function<void(TABSTable&)> BeforeImport, AfterImport;
   ProgressEvent OnImportProgress;
+  // Contract 14.
+  std::vector<std::string> BatchMove(tiv::dataset::DataSet& source);
+  std::function<void(TABSTable&)> BeforeBatchMove, AfterBatchMove;
+  ProgressEvent OnBatchMoveProgress;
   // Contract 12.
   TABSExportToSqlOptions ExportToSqlOptions;
   void ExportToSql(std::ostream& out);
@@ -216,6 +224,10 @@ class TABSTable : public TABSDataSet {
   static void EngineDefs(const std::vector<TABSTableFieldDef>& fieldDefs,
                          const std::vector<TABSTableIndexDef>& indexDefs, TABSFieldDefs& fields,
                          TABSIndexDefs& indexes);
+  // The record loop of ImportTable and BatchMove: every record of `source`
+  // appended to `to`, fields by name; false when the user stopped it.
+  bool AppendFrom(tiv::dataset::DataSet& source, TABSLocalCursor& to, const ProgressEvent& progress,
+                  const char* waitMessage, std::vector<std::string>& problems);
   // Contract 13: from the start or the end, or a step from the current
   // record, under the Filter text.
   bool Find(bool fromEnd, bool step, TABSGetRecordMode mode);

@@ -1,6 +1,6 @@
 // TABSTable's operations that copy records: into another database
 // (CopyTable), into new definitions (RestructureTable) and from another
-// dataset (ImportTable); Table.h contracts 6, 10 and 11.
+// dataset (ImportTable, BatchMove); Table.h contracts 6, 10, 11 and 14.
 #include <algorithm>
 
 #include "access/Table.h"
@@ -227,46 +227,77 @@ std::vector<std::string> TABSTable::ImportTable(tiv::dataset::DataSet& source) {
     to.tableName = TableName();
     to.OpenTable();
     if (BeforeImport) BeforeImport(*this);
-    std::unique_ptr<TABSWait> wait;
-    if (!OnImportProgress) wait = AccessDialogs().BeginWait("Import Table...");
-    const int64_t total = std::max<int64_t>(source.RecordCount(), 1);
-    int64_t recordNo = 0;
-    source.DisableControls();
-    const std::string bookmark = source.GetBookmark();
-    bool stopped = false;
-    try {
-      for (source.First(); !source.Eof() && !stopped; source.Next()) {
-        ++recordNo;
-        to.InitRecordBuffer();
-        for (int i = 0; i < source.FieldCount(); ++i) {
-          try {
-            to.SetFieldValue(i, VariantOf(source.FieldAt(i).Value()));
-          } catch (const std::exception& e) {
-            to.SetFieldValue(i, TABSVariant());
-            problems.push_back(
-                Format("Error copying table \"%s\". Record #%d, field '%s' was copied with Null value due to error: %s",
-                       {TableName(), std::to_string(recordNo), source.FieldAt(i).FieldName(), e.what()}));
-          }
-        }
-        if (to.Post(true) != 0)
-          problems.push_back(Format("Error copying table \"%s\". Record #%d was not imported due to error: %s",
-                                    {TableName(), std::to_string(recordNo), to.LastErrorText()}));
-        stopped =
-            Report(OnImportProgress, wait.get(), static_cast<int>(std::min<int64_t>(recordNo * 100 / total, 100)));
-      }
-    } catch (...) {
-      source.EnableControls();
-      throw;
-    }
-    if (!bookmark.empty()) source.GotoBookmark(bookmark);
-    source.EnableControls();
-    wait.reset();
+    const bool stopped = !AppendFrom(source, to, OnImportProgress, "Import Table...", problems);
     if (stopped) {
       to.CloseTable();
       to.DeleteTable();
       RaiseFor(Name(), "Terminated by User.");
     }
     if (AfterImport) AfterImport(*this);
+  } catch (...) {
+    Unreference(kReasonTableOperation);
+    throw;
+  }
+  Unreference(kReasonTableOperation);
+  return problems;
+}
+
+bool TABSTable::AppendFrom(tiv::dataset::DataSet& source, TABSLocalCursor& to, const ProgressEvent& progress,
+                           const char* waitMessage, std::vector<std::string>& problems) {
+  std::unique_ptr<TABSWait> wait;
+  if (!progress) wait = AccessDialogs().BeginWait(waitMessage);
+  // Field i of the source into the table's field of the same name.
+  std::vector<int32_t> map;
+  for (int i = 0; i < source.FieldCount(); ++i) map.push_back(to.FindField(source.FieldAt(i).FieldName()));
+  const int64_t total = std::max<int64_t>(source.RecordCount(), 1);
+  int64_t recordNo = 0;
+  source.DisableControls();
+  const std::string bookmark = source.GetBookmark();
+  bool stopped = false;
+  try {
+    for (source.First(); !source.Eof() && !stopped; source.Next()) {
+      ++recordNo;
+      to.InitRecordBuffer();
+      for (int i = 0; i < source.FieldCount(); ++i) {
+        if (map[static_cast<size_t>(i)] < 0) continue;
+        try {
+          to.SetFieldValue(map[static_cast<size_t>(i)], VariantOf(source.FieldAt(i).Value()));
+        } catch (const std::exception& e) {
+          to.SetFieldValue(map[static_cast<size_t>(i)], TABSVariant());
+          problems.push_back(
+              Format("Error copying table \"%s\". Record #%d, field '%s' was copied with Null value due to error: %s",
+                     {TableName(), std::to_string(recordNo), source.FieldAt(i).FieldName(), e.what()}));
+        }
+      }
+      if (to.Post(true) != 0)
+        problems.push_back(Format("Error copying table \"%s\". Record #%d was not imported due to error: %s",
+                                  {TableName(), std::to_string(recordNo), to.LastErrorText()}));
+      stopped = Report(progress, wait.get(), static_cast<int>(std::min<int64_t>(recordNo * 100 / total, 100)));
+    }
+  } catch (...) {
+    source.EnableControls();
+    throw;
+  }
+  if (!bookmark.empty()) source.GotoBookmark(bookmark);
+  source.EnableControls();
+  return !stopped;
+}
+
+std::vector<std::string> TABSTable::BatchMove(tiv::dataset::DataSet& source) {
+  CheckInactive();
+  if (!source.Active()) source.Open();
+  std::vector<std::string> problems;
+  TABSDatabase& database = Reference(kReasonTableOperation);
+  try {
+    TABSLocalCursor to(database.EngineSession());
+    to.tableName = TableName();
+    to.OpenTable();
+    if (BeforeBatchMove) BeforeBatchMove(*this);
+    // Records appended before a stop stay: the table existed before, and
+    // what it received is reported as far as it went.
+    if (!AppendFrom(source, to, OnBatchMoveProgress, "Batch Move...", problems))
+      RaiseFor(Name(), "Terminated by User.");
+    if (AfterBatchMove) AfterBatchMove(*this);
   } catch (...) {
     Unreference(kReasonTableOperation);
     throw;

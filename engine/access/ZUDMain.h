@@ -15,9 +15,11 @@
 //   AccessDialogs  how the components ask the user (password, yes/no)
 //
 // TableCopy.cpp holds the table's operations that copy records (copy,
-// restructure, import); TableExport.cpp the export as SQL and the finds.
+// restructure, import, batch move); TableExport.cpp the export as SQL and
+// the finds.
 //
-// Not built yet: the query component; lookup fields; batch move.
+// Not built yet: the query component (and the cached updates it brings,
+// with OnUpdateRecord).
 #pragma once
 
 #include "access/AccessDialogs.h"

@@ -478,6 +478,14 @@ TEST(TableTest, RestructureAndImport) {
   EXPECT_EQ(copy.RecordCount(), 40);
   EXPECT_EQ(copy.FieldCount(), 3);
   copy.Close();
+  // A batch move appends to the existing table.
+  int lastPercent = 0;
+  copy.OnBatchMoveProgress = [&](TABSTable&, int percent, bool&) { lastPercent = percent; };
+  EXPECT_TRUE(copy.BatchMove(t).empty());
+  EXPECT_EQ(lastPercent, 100);
+  copy.Open();
+  EXPECT_EQ(copy.RecordCount(), 80);
+  copy.Close();
   copy.DeleteTable();
   EXPECT_EQ(db.database.ReferenceCount(), 1) << "only the open table holds the database";
 }
