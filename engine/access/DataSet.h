@@ -78,6 +78,16 @@ class TABSDataSet : public tiv::dataset::DataSet {
   // Contract 1.
   TABSDatabase& Reference(Reason reason);
   void Unreference(Reason reason) noexcept;
+  // The database referenced for one table operation, released when the
+  // object goes, whichever way the operation ends.
+  struct OperationReference {
+    explicit OperationReference(TABSDataSet& d) : dataSet(d), database(d.Reference(kReasonTableOperation)) {}
+    ~OperationReference() { dataSet.Unreference(kReasonTableOperation); }
+    OperationReference(const OperationReference&) = delete;
+    OperationReference& operator=(const OperationReference&) = delete;
+    TABSDataSet& dataSet;
+    TABSDatabase& database;
+  };
   // The concrete component makes and opens its cursor on the referenced
   // database's engine session.
   virtual std::unique_ptr<TABSLocalCursor> OpenCursor(TABSDatabase& database) = 0;

@@ -129,18 +129,13 @@ void TABSTable::ChangeStructure(const std::function<void(TABSLocalCursor&)>& cha
     change(*cursor_);
     return;
   }
-  TABSDatabase& database = Reference(kReasonTableOperation);
-  try {
-    std::unique_ptr<TABSLocalCursor> cursor = OperationCursor(database);
-    cursor->exclusive = true;
-    cursor->OpenTable();
-    change(*cursor);
-    cursor->CloseTable();
-  } catch (...) {
-    Unreference(kReasonTableOperation);
-    throw;
-  }
-  Unreference(kReasonTableOperation);
+  const OperationReference reference(*this);
+  TABSDatabase& database = reference.database;
+  std::unique_ptr<TABSLocalCursor> cursor = OperationCursor(database);
+  cursor->exclusive = true;
+  cursor->OpenTable();
+  change(*cursor);
+  cursor->CloseTable();
 }
 
 void TABSTable::AddIndex(const TABSTableIndexDef& def) {
@@ -302,82 +297,55 @@ void TABSTable::EngineDefs(const std::vector<TABSTableFieldDef>& fieldDefs,
 
 void TABSTable::CreateTable() {
   CheckInactive();
-  TABSDatabase& database = Reference(kReasonTableOperation);
-  try {
-    CheckNoTransaction(database, "CreateTable", 20182);
-    TABSFieldDefs fields;
-    TABSIndexDefs indexes;
-    EngineDefs(FieldDefs, IndexDefs, fields, indexes);
-    std::unique_ptr<TABSLocalCursor> cursor = OperationCursor(database);
-    // A table of the same name goes first (the in-memory database replaces
-    // it by itself).
-    if (!database.IsMemory() && database.EngineSession().TableExists(cursor->tableName)) cursor->DeleteTable();
-    cursor->CreateTable(fields, indexes);
-  } catch (...) {
-    Unreference(kReasonTableOperation);
-    throw;
-  }
-  Unreference(kReasonTableOperation);
+  const OperationReference reference(*this);
+  TABSDatabase& database = reference.database;
+  CheckNoTransaction(database, "CreateTable", 20182);
+  TABSFieldDefs fields;
+  TABSIndexDefs indexes;
+  EngineDefs(FieldDefs, IndexDefs, fields, indexes);
+  std::unique_ptr<TABSLocalCursor> cursor = OperationCursor(database);
+  // A table of the same name goes first (the in-memory database replaces
+  // it by itself).
+  if (!database.IsMemory() && database.EngineSession().TableExists(cursor->tableName)) cursor->DeleteTable();
+  cursor->CreateTable(fields, indexes);
 }
 
 void TABSTable::ClearTable() {
   CheckInactive();
-  TABSDatabase& database = Reference(kReasonTableOperation);
-  try {
-    std::unique_ptr<TABSLocalCursor> cursor = OperationCursor(database);
-    if (!database.EngineSession().TableExists(cursor->tableName))
-      throw EABSException(20133, "Table '%s' not found", {cursor->tableName});
-    // Attached exclusively: a cursor of this process or of another one on
-    // the table refuses the open, and nothing is removed.
-    cursor->exclusive = true;
-    cursor->OpenTable();
-    cursor->EmptyTable();
-    cursor->CloseTable();
-  } catch (...) {
-    Unreference(kReasonTableOperation);
-    throw;
-  }
-  Unreference(kReasonTableOperation);
+  const OperationReference reference(*this);
+  TABSDatabase& database = reference.database;
+  std::unique_ptr<TABSLocalCursor> cursor = OperationCursor(database);
+  if (!database.EngineSession().TableExists(cursor->tableName))
+    throw EABSException(20133, "Table '%s' not found", {cursor->tableName});
+  // Attached exclusively: a cursor of this process or of another one on
+  // the table refuses the open, and nothing is removed.
+  cursor->exclusive = true;
+  cursor->OpenTable();
+  cursor->EmptyTable();
+  cursor->CloseTable();
 }
 
 void TABSTable::DeleteTable() {
   CheckInactive();
-  TABSDatabase& database = Reference(kReasonTableOperation);
-  try {
-    CheckNoTransaction(database, "DeleteTable", 20183);
-    OperationCursor(database)->DeleteTable();
-  } catch (...) {
-    Unreference(kReasonTableOperation);
-    throw;
-  }
-  Unreference(kReasonTableOperation);
+  const OperationReference reference(*this);
+  TABSDatabase& database = reference.database;
+  CheckNoTransaction(database, "DeleteTable", 20183);
+  OperationCursor(database)->DeleteTable();
 }
 
 void TABSTable::RenameTable(const std::string& newName) {
   CheckInactive();
-  TABSDatabase& database = Reference(kReasonTableOperation);
-  try {
-    CheckNoTransaction(database, "RenameTable", 20181);
-    OperationCursor(database)->RenameTable(newName);
-    tableName_ = newName;
-  } catch (...) {
-    Unreference(kReasonTableOperation);
-    throw;
-  }
-  Unreference(kReasonTableOperation);
+  const OperationReference reference(*this);
+  TABSDatabase& database = reference.database;
+  CheckNoTransaction(database, "RenameTable", 20181);
+  OperationCursor(database)->RenameTable(newName);
+  tableName_ = newName;
 }
 
 bool TABSTable::Exists() {
   if (Active()) return true;
-  TABSDatabase& database = Reference(kReasonTableOperation);
-  try {
-    const bool exists = database.EngineSession().TableExists(Trimmed(tableName_));
-    Unreference(kReasonTableOperation);
-    return exists;
-  } catch (...) {
-    Unreference(kReasonTableOperation);
-    throw;
-  }
+  const OperationReference reference(*this);
+  return reference.database.EngineSession().TableExists(Trimmed(tableName_));
 }
 
 std::vector<char> TABSTable::KeyOf(const std::vector<FieldValue>& values) {

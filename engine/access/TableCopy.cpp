@@ -61,7 +61,8 @@ std::vector<int32_t> MapByName(TABSLocalCursor& from, TABSLocalCursor& to) {
 }  // namespace
 
 std::vector<std::string> TABSTable::CopyTable(const std::string& destinationDatabase, const std::string& newTableName) {
-  TABSDatabase& source = Reference(kReasonTableOperation);
+  const OperationReference reference(*this);
+  TABSDatabase& source = reference.database;
   std::vector<std::string> problems;
   TABSDatabase* target = nullptr;
   try {
@@ -97,68 +98,61 @@ std::vector<std::string> TABSTable::CopyTable(const std::string& destinationData
     if (AfterCopy) AfterCopy(*this);
   } catch (...) {
     if (target) target->Session().CloseDatabase(*target);
-    Unreference(kReasonTableOperation);
     throw;
   }
   target->Session().CloseDatabase(*target);
-  Unreference(kReasonTableOperation);
   return problems;
 }
 
 std::vector<std::string> TABSTable::RestructureTable(const std::vector<TABSTableFieldDef>& fieldDefs,
                                                      const std::vector<TABSTableIndexDef>& indexDefs) {
   CheckInactive();
-  TABSDatabase& database = Reference(kReasonTableOperation);
+  const OperationReference reference(*this);
+  TABSDatabase& database = reference.database;
   std::vector<std::string> problems;
+  const std::string name = TableName(), old = "OLD_" + TableName();
+  TABSLocalCursor renamer(database.EngineSession());
+  renamer.tableName = name;
+  renamer.RenameTable(old);
+  // From here the table's records live under the old name; every way
+  // out gives them their name back or keeps them in the new table.
+  TABSLocalCursor to(database.EngineSession());
+  to.tableName = name;
   try {
-    const std::string name = TableName(), old = "OLD_" + TableName();
-    TABSLocalCursor renamer(database.EngineSession());
-    renamer.tableName = name;
-    renamer.RenameTable(old);
-    // From here the table's records live under the old name; every way
-    // out gives them their name back or keeps them in the new table.
-    TABSLocalCursor to(database.EngineSession());
-    to.tableName = name;
-    try {
-      TABSFieldDefs fields;
-      TABSIndexDefs indexes;
-      EngineDefs(fieldDefs, indexDefs, fields, indexes);
-      to.CreateTable(fields, indexes);
-      to.OpenTable();
-    } catch (const std::exception& e) {
-      renamer.RenameTable(name);
-      RaiseFor(Name(), Format("Error restructuring table. Cannot create table due to error: %s", {e.what()}));
-    }
-    TABSLocalCursor from(database.EngineSession());
-    from.tableName = old;
-    from.OpenTable();
-    if (BeforeRestructure) BeforeRestructure(*this);
-    bool done = false;
-    try {
-      done = CopyRecords(from, to, MapByName(from, to), OnRestructureProgress, "Restructure Table...", problems);
-    } catch (...) {
-      done = false;
-    }
-    from.CloseTable();
-    to.CloseTable();
-    if (!done) {
-      to.DeleteTable();
-      renamer.RenameTable(name);
-      RaiseFor(Name(), "Terminated by User.");
-    }
-    try {
-      from.DeleteTable();
-    } catch (const std::exception& e) {
-      RaiseFor(Name(), Format("Error restructuring table. Cannot delete table due to error: %s", {e.what()}));
-    }
-    FieldDefs = fieldDefs;
-    IndexDefs = indexDefs;
-    if (AfterRestructure) AfterRestructure(*this);
-  } catch (...) {
-    Unreference(kReasonTableOperation);
-    throw;
+    TABSFieldDefs fields;
+    TABSIndexDefs indexes;
+    EngineDefs(fieldDefs, indexDefs, fields, indexes);
+    to.CreateTable(fields, indexes);
+    to.OpenTable();
+  } catch (const std::exception& e) {
+    renamer.RenameTable(name);
+    RaiseFor(Name(), Format("Error restructuring table. Cannot create table due to error: %s", {e.what()}));
   }
-  Unreference(kReasonTableOperation);
+  TABSLocalCursor from(database.EngineSession());
+  from.tableName = old;
+  from.OpenTable();
+  if (BeforeRestructure) BeforeRestructure(*this);
+  bool done = false;
+  try {
+    done = CopyRecords(from, to, MapByName(from, to), OnRestructureProgress, "Restructure Table...", problems);
+  } catch (...) {
+    done = false;
+  }
+  from.CloseTable();
+  to.CloseTable();
+  if (!done) {
+    to.DeleteTable();
+    renamer.RenameTable(name);
+    RaiseFor(Name(), "Terminated by User.");
+  }
+  try {
+    from.DeleteTable();
+  } catch (const std::exception& e) {
+    RaiseFor(Name(), Format("Error restructuring table. Cannot delete table due to error: %s", {e.what()}));
+  }
+  FieldDefs = fieldDefs;
+  IndexDefs = indexDefs;
+  if (AfterRestructure) AfterRestructure(*this);
   return problems;
 }
 
@@ -221,24 +215,19 @@ std::vector<std::string> TABSTable::ImportTable(tiv::dataset::DataSet& source) {
   FieldDefs = fields;
   IndexDefs = indexes;
   CreateTable();
-  TABSDatabase& database = Reference(kReasonTableOperation);
-  try {
-    TABSLocalCursor to(database.EngineSession());
-    to.tableName = TableName();
-    to.OpenTable();
-    if (BeforeImport) BeforeImport(*this);
-    const bool stopped = !AppendFrom(source, to, OnImportProgress, "Import Table...", problems);
-    if (stopped) {
-      to.CloseTable();
-      to.DeleteTable();
-      RaiseFor(Name(), "Terminated by User.");
-    }
-    if (AfterImport) AfterImport(*this);
-  } catch (...) {
-    Unreference(kReasonTableOperation);
-    throw;
+  const OperationReference reference(*this);
+  TABSDatabase& database = reference.database;
+  TABSLocalCursor to(database.EngineSession());
+  to.tableName = TableName();
+  to.OpenTable();
+  if (BeforeImport) BeforeImport(*this);
+  const bool stopped = !AppendFrom(source, to, OnImportProgress, "Import Table...", problems);
+  if (stopped) {
+    to.CloseTable();
+    to.DeleteTable();
+    RaiseFor(Name(), "Terminated by User.");
   }
-  Unreference(kReasonTableOperation);
+  if (AfterImport) AfterImport(*this);
   return problems;
 }
 
@@ -287,21 +276,15 @@ std::vector<std::string> TABSTable::BatchMove(tiv::dataset::DataSet& source) {
   CheckInactive();
   if (!source.Active()) source.Open();
   std::vector<std::string> problems;
-  TABSDatabase& database = Reference(kReasonTableOperation);
-  try {
-    TABSLocalCursor to(database.EngineSession());
-    to.tableName = TableName();
-    to.OpenTable();
-    if (BeforeBatchMove) BeforeBatchMove(*this);
-    // Records appended before a stop stay: the table existed before, and
-    // what it received is reported as far as it went.
-    if (!AppendFrom(source, to, OnBatchMoveProgress, "Batch Move...", problems))
-      RaiseFor(Name(), "Terminated by User.");
-    if (AfterBatchMove) AfterBatchMove(*this);
-  } catch (...) {
-    Unreference(kReasonTableOperation);
-    throw;
-  }
-  Unreference(kReasonTableOperation);
+  const OperationReference reference(*this);
+  TABSDatabase& database = reference.database;
+  TABSLocalCursor to(database.EngineSession());
+  to.tableName = TableName();
+  to.OpenTable();
+  if (BeforeBatchMove) BeforeBatchMove(*this);
+  // Records appended before a stop stay: the table existed before, and
+  // what it received is reported as far as it went.
+  if (!AppendFrom(source, to, OnBatchMoveProgress, "Batch Move...", problems)) RaiseFor(Name(), "Terminated by User.");
+  if (AfterBatchMove) AfterBatchMove(*this);
   return problems;
 }

@@ -68,60 +68,55 @@ std::string Literal(const TABSVariant& v) {
 }  // namespace
 
 void TABSTable::ExportToSql(std::ostream& out) {
-  TABSDatabase& database = Reference(kReasonTableOperation);
-  try {
-    TABSLocalCursor c(database.EngineSession());
-    c.tableName = TableName();
-    c.OpenTable();
-    const std::string table = SqlName(TableName());
-    if (BeforeExport) BeforeExport(*this);
-    if (ExportToSqlOptions.addDropTable) out << "DROP TABLE " << table << ";\n";
-    if (ExportToSqlOptions.addCreateTable) {
-      out << "CREATE TABLE " << table << " (";
+  const OperationReference reference(*this);
+  TABSDatabase& database = reference.database;
+  TABSLocalCursor c(database.EngineSession());
+  c.tableName = TableName();
+  c.OpenTable();
+  const std::string table = SqlName(TableName());
+  if (BeforeExport) BeforeExport(*this);
+  if (ExportToSqlOptions.addDropTable) out << "DROP TABLE " << table << ";\n";
+  if (ExportToSqlOptions.addCreateTable) {
+    out << "CREATE TABLE " << table << " (";
+    for (int32_t f = 0; f < c.FieldCount(); ++f) {
+      const TABSFieldDef& def = c.VisibleField(f);
+      out << (f ? ", " : "") << SqlName(c.VisibleFieldName(f)) << " " << DataTypeName(def.DataType());
+      if (IsStringDataType(def.DataType()) || IsByteStringDataType(def.DataType())) out << "(" << def.Size() << ")";
+    }
+    out << ");\n";
+    const TABSIndexDefs& indexes = c.GetIndexDefs();
+    for (int i = 0; i < indexes.Count(); ++i) {
+      const TABSIndexDef& d = *indexes[i];
+      if (d.IsTemporary()) continue;
+      out << "CREATE " << (d.unique || d.primary ? "UNIQUE " : "") << "INDEX " << SqlName(d.Name()) << " ON " << table
+          << " (";
+      for (int k = 0; k < d.ColumnCount(); ++k)
+        out << (k ? ", " : "") << SqlName(d.Column(k).fieldName) << (d.Column(k).descending ? " DESC" : "");
+      out << ");\n";
+    }
+  }
+  if (ExportToSqlOptions.addData) {
+    std::unique_ptr<TABSWait> wait;
+    if (!OnExportProgress) wait = AccessDialogs().BeginWait("Export Table...");
+    std::string columns;
+    for (int32_t f = 0; f < c.FieldCount(); ++f) columns += (f ? ", " : "") + SqlName(c.VisibleFieldName(f));
+    const int64_t total = std::max<int64_t>(c.GetRecordCount(), 1);
+    int64_t recordNo = 0;
+    c.SetToBegin();
+    while (c.GetRecord(grmNext) == grrFound) {
+      ++recordNo;
+      out << "INSERT INTO " << table << " (" << columns << ") VALUES (";
       for (int32_t f = 0; f < c.FieldCount(); ++f) {
-        const TABSFieldDef& def = c.VisibleField(f);
-        out << (f ? ", " : "") << SqlName(c.VisibleFieldName(f)) << " " << DataTypeName(def.DataType());
-        if (IsStringDataType(def.DataType()) || IsByteStringDataType(def.DataType())) out << "(" << def.Size() << ")";
+        TABSVariant v;
+        c.GetFieldValue(f, v);
+        out << (f ? ", " : "") << Literal(v);
       }
       out << ");\n";
-      const TABSIndexDefs& indexes = c.GetIndexDefs();
-      for (int i = 0; i < indexes.Count(); ++i) {
-        const TABSIndexDef& d = *indexes[i];
-        if (d.IsTemporary()) continue;
-        out << "CREATE " << (d.unique || d.primary ? "UNIQUE " : "") << "INDEX " << SqlName(d.Name()) << " ON " << table
-            << " (";
-        for (int k = 0; k < d.ColumnCount(); ++k)
-          out << (k ? ", " : "") << SqlName(d.Column(k).fieldName) << (d.Column(k).descending ? " DESC" : "");
-        out << ");\n";
-      }
+      if (Report(OnExportProgress, wait.get(), static_cast<int>(std::min<int64_t>(recordNo * 100 / total, 100))))
+        RaiseFor(Name(), "Terminated by User.");
     }
-    if (ExportToSqlOptions.addData) {
-      std::unique_ptr<TABSWait> wait;
-      if (!OnExportProgress) wait = AccessDialogs().BeginWait("Export Table...");
-      std::string columns;
-      for (int32_t f = 0; f < c.FieldCount(); ++f) columns += (f ? ", " : "") + SqlName(c.VisibleFieldName(f));
-      const int64_t total = std::max<int64_t>(c.GetRecordCount(), 1);
-      int64_t recordNo = 0;
-      c.SetToBegin();
-      while (c.GetRecord(grmNext) == grrFound) {
-        ++recordNo;
-        out << "INSERT INTO " << table << " (" << columns << ") VALUES (";
-        for (int32_t f = 0; f < c.FieldCount(); ++f) {
-          TABSVariant v;
-          c.GetFieldValue(f, v);
-          out << (f ? ", " : "") << Literal(v);
-        }
-        out << ");\n";
-        if (Report(OnExportProgress, wait.get(), static_cast<int>(std::min<int64_t>(recordNo * 100 / total, 100))))
-          RaiseFor(Name(), "Terminated by User.");
-      }
-    }
-    if (AfterExport) AfterExport(*this);
-  } catch (...) {
-    Unreference(kReasonTableOperation);
-    throw;
   }
-  Unreference(kReasonTableOperation);
+  if (AfterExport) AfterExport(*this);
 }
 
 // ---- find first, next, prior, last (contract 13) ----------------------------------
