@@ -1,6 +1,7 @@
 #include "access/Database.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <mutex>
 
@@ -81,9 +82,17 @@ TABSSession::~TABSSession() {
   Close();
   SessionList& list = SessionList::Instance();
   Lock lock(list.mutex);
-  // Databases that outlive their session move to the default one.
-  for (TABSDatabase* d : std::vector<TABSDatabase*>(databases_))
-    if (!d->temporary_ && this != list.defaultSession.get()) d->SetSessionName({});
+  // Databases that outlive their session move to the default one; one
+  // whose name the default session already has stays without a session
+  // (its next use says so) rather than end the program here.
+  for (TABSDatabase* d : std::vector<TABSDatabase*>(databases_)) {
+    if (d->temporary_ || this == list.defaultSession.get()) continue;
+    try {
+      d->SetSessionName({});
+    } catch (const std::exception& x) {
+      std::fprintf(stderr, "tivoran: database '%s' left without a session: %s\n", d->databaseName_.c_str(), x.what());
+    }
+  }
   temporaries_.clear();
   for (TABSDatabase* d : databases_) d->session_ = nullptr;
   list.sessions.erase(std::remove(list.sessions.begin(), list.sessions.end(), this), list.sessions.end());

@@ -123,6 +123,21 @@ TEST(DatabaseTest, SharedEngineSessionsOutliveTheLender) {
   t.Close();
   borrower.Close();
   EXPECT_EQ(MessageOf([] { TABSSession dup("otra"); }), "Duplicate session name 'otra'");
+  // A session that goes before its databases: they move to "Default", and
+  // one whose name "Default" already has is left without a session.
+  {
+    TABSDatabase inDefault, moved, clash;
+    inDefault.SetDatabaseName("gemela");
+    {
+      TABSSession temporary("Temporal");
+      moved.SetSessionName("Temporal");
+      moved.SetDatabaseName("movida");
+      clash.SetSessionName("Temporal");
+      clash.SetDatabaseName("gemela");
+    }
+    EXPECT_EQ(&moved.Session(), &TABSSession::Default());
+    EXPECT_EQ(MessageOf([&] { clash.Session(); }), "Invalid session name 'Temporal'");
+  }
   // Sessions named after their owner.
   {
     TABSSession first({}, "FormMenuPral");
