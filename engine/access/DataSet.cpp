@@ -93,6 +93,29 @@ FieldType FieldTypeOf(TABSDataType type) {
   }
 }
 
+TABSDataType DataTypeOf(FieldType type) {
+  switch (type) {
+    case FieldType::String: return aftString;
+    case FieldType::WideString: return aftWideString;
+    case FieldType::Smallint: return aftSmallint;
+    case FieldType::Word: return aftWord;
+    case FieldType::Integer: return aftInteger;
+    case FieldType::Largeint: return aftLargeint;
+    case FieldType::AutoInc: return aftAutoInc;
+    case FieldType::Boolean: return aftLogical;
+    case FieldType::Float: return aftDouble;
+    case FieldType::Currency: return aftCurrency;
+    case FieldType::Date: return aftDate;
+    case FieldType::Time: return aftTime;
+    case FieldType::DateTime: return aftDateTime;
+    case FieldType::Memo: return aftMemo;
+    case FieldType::Blob: return aftBlob;
+    case FieldType::Bytes: return aftBytes;
+    case FieldType::Guid: return aftGuid;
+    default: return aftUnknown;
+  }
+}
+
 // ---- the dataset ---------------------------------------------------------------
 
 TABSDataSet::TABSDataSet(std::string name) : DataSet(std::move(name)) {}
@@ -203,7 +226,10 @@ std::string TABSDataSet::FormatValue(const tiv::dataset::Field& field, const Fie
 }
 
 FieldValue TABSDataSet::ParseText(const tiv::dataset::Field& field, const std::string& text) const {
-  TABSVariant typed(cursor_ ? cursor_->VisibleField(field.Index()).StorageType() : bftString);
+  // A calculated field lies past the cursor's fields: its own type says.
+  const bool stored = cursor_ && field.Index() < cursor_->FieldCount();
+  TABSVariant typed(stored ? cursor_->VisibleField(field.Index()).StorageType()
+                           : DataTypeToStorageType(DataTypeOf(field.DataType())));
   typed.SetAsString(text);
   return FieldValueOf(typed);
 }

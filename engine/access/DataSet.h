@@ -41,7 +41,7 @@
 
 class TABSDataSet : public tiv::dataset::DataSet {
  public:
-  static constexpr const char* kCurrentVersion = "6.09 ";
+  static constexpr const char* kCurrentVersion = TABSDatabase::kCurrentVersion;
 
   explicit TABSDataSet(std::string name = {});
   ~TABSDataSet() override;
@@ -126,3 +126,5 @@ tiv::dataset::FieldValue FieldValueOf(const TABSVariant& value);
 // A fresh variant holding `value` (NULL for a NULL value).
 TABSVariant VariantOf(const tiv::dataset::FieldValue& value);
 tiv::dataset::FieldType FieldTypeOf(TABSDataType type);
+// The engine type a framework field type is stored as (its inverse).
+TABSDataType DataTypeOf(tiv::dataset::FieldType type);

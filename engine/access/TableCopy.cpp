@@ -156,41 +156,13 @@ std::vector<std::string> TABSTable::RestructureTable(const std::vector<TABSTable
   return problems;
 }
 
-namespace {
-
-TABSDataType EngineTypeOf(const tiv::dataset::Field& field) {
-  using tiv::dataset::FieldType;
-  switch (field.DataType()) {
-    case FieldType::String: return aftString;
-    case FieldType::WideString: return aftWideString;
-    case FieldType::Smallint: return aftSmallint;
-    case FieldType::Word: return aftWord;
-    case FieldType::Integer: return aftInteger;
-    case FieldType::Largeint: return aftLargeint;
-    case FieldType::AutoInc: return aftAutoInc;
-    case FieldType::Boolean: return aftLogical;
-    case FieldType::Float: return aftDouble;
-    case FieldType::Currency: return aftCurrency;
-    case FieldType::Date: return aftDate;
-    case FieldType::Time: return aftTime;
-    case FieldType::DateTime: return aftDateTime;
-    case FieldType::Memo: return aftMemo;
-    case FieldType::Blob: return aftBlob;
-    case FieldType::Bytes: return aftBytes;
-    case FieldType::Guid: return aftGuid;
-    default: return aftUnknown;
-  }
-}
-
-}  // namespace
-
 std::vector<std::string> TABSTable::ImportTable(tiv::dataset::DataSet& source) {
   CheckInactive();
   if (!source.Active()) source.Open();
   std::vector<TABSTableFieldDef> fields;
   for (int i = 0; i < source.FieldCount(); ++i) {
     const tiv::dataset::Field& f = source.FieldAt(i);
-    fields.push_back({f.FieldName(), EngineTypeOf(f), f.Size(), f.Required()});
+    fields.push_back({f.FieldName(), DataTypeOf(f.DataType()), f.Size(), f.Required()});
   }
   std::vector<TABSTableIndexDef> indexes;
   std::vector<std::string> problems;

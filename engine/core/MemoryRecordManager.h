@@ -62,7 +62,6 @@ class TABSMemoryRecordManager : public TABSBaseRecordManager {
   const char* SlotBytes(int64_t slot) const;
 
   int32_t Capacity() const { return capacity_; }
-  int32_t NextSlot() const { return nextSlot_; }
   int32_t LowestLive() const { return recordCount_ == 0 ? 0 : lowest_; }
   int32_t HighestLive() const { return recordCount_ == 0 ? 0 : highest_; }
 

@@ -38,7 +38,6 @@ class TABSTemporaryPageManager : public TABSPageManager {
   bool ReadPage(TABSPage* page) override;
   void WritePage(TABSPage* page) override;
 
-  int32_t MemoryLimit() const { return limit_; }
   int32_t AllocatedPageCount() const { return memory_.AllocatedPageCount(); }
   bool Spilled() const { return file_.Exists(); }
 

@@ -56,7 +56,6 @@ class TABSTemporaryRecordManager : public TABSBaseRecordManager {
   void GetRecord(int32_t sessionID, TABSGetRecordRequest& request) override;
   int64_t ApproxRecNo(int32_t sessionID, const TABSRecordID& id) override;
 
-  int64_t MemoryLimit() const { return memoryLimit_; }
   int64_t InMemoryCount() const { return inMemoryCount_; }
   bool Spilled() const { return file_.Exists() || blockCount_ > 0; }
 

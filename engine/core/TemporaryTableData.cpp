@@ -39,5 +39,7 @@ TABSTemporaryDatabaseData::TABSTemporaryDatabaseData()
     : TABSMemoryDatabaseData("TEMP"), memoryShare_(TemporaryMemoryShare()) {}
 
 std::unique_ptr<TABSTableData> TABSTemporaryDatabaseData::CreateTableData(const std::string& tableName) {
-  return std::make_unique<TABSTemporaryTableData>(*this, tableName, memoryShare_, inMemory_);
+  // A work table made through a cursor may spill; one the SQL layer wants
+  // in memory is made with its own TABSTemporaryTableData.
+  return std::make_unique<TABSTemporaryTableData>(*this, tableName, memoryShare_, false);
 }

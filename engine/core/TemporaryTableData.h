@@ -60,9 +60,7 @@ class TABSTemporaryDatabaseData : public TABSMemoryDatabaseData {
   // Contract 3.
   int64_t MemoryShare() const { return memoryShare_; }
   void SetMemoryShare(int64_t bytes) { memoryShare_ = bytes < 1 ? 1 : bytes; }
-  void SetTablesInMemory(bool inMemory) { inMemory_ = inMemory; }
 
  private:
   int64_t memoryShare_;
-  bool inMemory_ = false;
 };

@@ -67,13 +67,6 @@ TABSMemoryDatabaseData& TABSEngine::AttachSession(bool temporary, TABSSessionInf
   return database;
 }
 
-TABSMemoryDatabaseData& TABSEngine::MemoryDatabase() {
-  ProcessDatabases& p = ProcessDatabases::Instance();
-  std::lock_guard guard(p.mutex);
-  if (!p.memory) throw EABSException(20007, "Database Engine is not initialized");
-  return *p.memory;
-}
-
 TABSTemporaryDatabaseData& TABSEngine::TemporaryDatabase() {
   ProcessDatabases& p = ProcessDatabases::Instance();
   std::lock_guard guard(p.mutex);

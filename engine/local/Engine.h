@@ -32,8 +32,8 @@ class TABSEngine {
   static bool Started();
   // Contract 2: MEMORY, or TEMP when `temporary`.
   static TABSMemoryDatabaseData& AttachSession(bool temporary, TABSSessionInfo& session);
-  // Contract 2; valid until the shutdown.
-  static TABSMemoryDatabaseData& MemoryDatabase();
+  // TEMP itself (its memory share); 20007 when not started, valid until
+  // the shutdown.
   static TABSTemporaryDatabaseData& TemporaryDatabase();
 };
 

@@ -34,6 +34,7 @@ inline constexpr const char* kDataSetEmpty = "No es posible efectuar esta operac
 inline constexpr const char* kDataSetReadOnly = "No es posible modificar un DataSet de s\xF3lo lectura";
 inline constexpr const char* kFieldReadOnly = "El campo '%s' no se puede modificar";
 inline constexpr const char* kFieldRequired = "El campo '%s' debe tener un valor";
+inline constexpr const char* kNotANumber = "'%s' no es un valor num\xE9rico v\xE1lido";
 inline constexpr const char* kCircularDataLink = "Circular datalinks are not allowed";
 }  // namespace text
 

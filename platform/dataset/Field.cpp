@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "dataset/DataSet.h"
+#include "locale/Locale.h"
 
 namespace tiv::dataset {
 
@@ -11,6 +12,13 @@ Field::Field(DataSet& dataSet, FieldDef def, int index) : dataSet_(dataSet), def
 FieldValue Field::Value() const { return dataSet_.ActiveValue(index_); }
 
 void Field::SetValue(const FieldValue& value) { dataSet_.SetActiveValue(*this, value); }
+
+double Field::NumberOfText(const std::string& value) const {
+  long double number = 0;
+  if (!tiv::locale::CurrentLocale()->ParseFloat(value, number))
+    RaiseFor(dataSet_.Name(), Format(text::kNotANumber, {value}));
+  return static_cast<double>(number);
+}
 
 int64_t Field::AsInteger() const {
   const FieldValue v = Value();
@@ -22,7 +30,7 @@ int64_t Field::AsInteger() const {
     case ValueKind::DateTime: return v.i;
     case ValueKind::Float: return std::llround(v.f);
     case ValueKind::Null: return 0;
-    default: return dataSet_.ParseText(*this, v.s).i;
+    default: return std::llround(NumberOfText(v.s));
   }
 }
 
@@ -36,10 +44,7 @@ double Field::AsFloat() const {
     case ValueKind::Time:
     case ValueKind::DateTime: return AsDateTime();
     case ValueKind::Null: return 0;
-    default: {
-      const FieldValue parsed = dataSet_.ParseText(*this, v.s);
-      return parsed.kind == ValueKind::Float ? parsed.f : static_cast<double>(parsed.i);
-    }
+    default: return NumberOfText(v.s);
   }
 }
 

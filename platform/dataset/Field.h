@@ -15,7 +15,9 @@
 //     both come from the dataset, which knows the engine's conversions.
 //     AsString is Text. SetText parses through the dataset; an empty text
 //     sets NULL.
-//  5. AsDateTime is the fractional day form: days since 30/12/1899, the
+//  5. AsInteger and AsFloat of a text value read it as a number in the
+//     locale's form (kNotANumber when it is none); AsInteger rounds.
+//  6. AsDateTime is the fractional day form: days since 30/12/1899, the
 //     time of day as the fraction.
 //
 // Thread use: the dataset's (the GUI thread).
@@ -100,6 +102,8 @@ class Field {
   void SetText(const std::string& text);
 
  private:
+  double NumberOfText(const std::string& value) const;
+
   DataSet& dataSet_;
   FieldDef def_;
   int index_;

@@ -50,10 +50,6 @@ void FieldDataLink::RecordChanged(Field* field) {
   if (!field || field == field_) Changed();
 }
 
-void FieldDataLink::EditingChanged() {
-  if (OnEditingChange) OnEditingChange();
-}
-
 void FieldDataLink::UpdateData() {
   if (field_ && OnUpdateData) OnUpdateData();
 }

@@ -38,13 +38,11 @@ class FieldDataLink : public DataLink {
 
   std::function<void()> OnDataChange;
   std::function<void()> OnUpdateData;
-  std::function<void()> OnEditingChange;
 
   void ActiveChanged() override;
   void DataSetChanged() override;
   void DataSetScrolled() override;
   void RecordChanged(Field* field) override;
-  void EditingChanged() override;
   void UpdateData() override;
 
  private:

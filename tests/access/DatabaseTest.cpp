@@ -4,6 +4,7 @@
 // error texts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -393,4 +394,39 @@ TEST(DatabaseTest, ChangePasswordAndSettingsKeepEveryRecord) {
   uint16_t pageSize = 0;
   std::memcpy(&pageSize, header.data() + tiv::disk::kHdrPageSize, 2);
   EXPECT_EQ(pageSize, 8192);
+}
+
+// A process killed while it posts through the components: the next
+// connection finds the file sound (the journal undoes the commit that was
+// cut), asks for no repair, and every post that returned is there.
+TEST(DatabaseTest, AKilledWriterLeavesEveryAcknowledgedPost) {
+  AccessTestDb db;
+  db.database.Close();
+  int64_t acknowledged = 0;
+  {
+    ChildProcess writer({"fill", db.path}, ACCESS_HELPER_PATH);
+    for (int i = 0; i < 60; ++i) {
+      const std::string line = writer.ReadLine();
+      ASSERT_EQ(line.rfind("posted ", 0), 0u) << line;
+      acknowledged = std::stoll(line.substr(7));
+    }
+    writer.Kill();
+  }
+  ScriptedAccess dialogs;
+  TABSScopedAccessDialogs scope(dialogs);
+  db.database.Open();
+  EXPECT_TRUE(dialogs.asked.empty()) << "no repair asked";
+  EXPECT_FALSE(db.database.EngineSession().NeedsRepair());
+  TABSTable t;
+  t.SetDatabaseName("app");
+  t.SetTableName("inicial");
+  t.Open();
+  EXPECT_GE(t.RecordCount(), acknowledged);
+  std::vector<int64_t> dias;
+  for (t.First(); !t.Eof(); t.Next()) dias.push_back(t.FieldByName("dias").AsInteger());
+  std::sort(dias.begin(), dias.end());
+  for (int64_t n = 1; n <= acknowledged; ++n)
+    ASSERT_TRUE(std::binary_search(dias.begin(), dias.end(), n)) << "post " << n << " was acknowledged";
+  // The table takes the next post.
+  AddPeriod(t, 733773, 1, 100);
 }

@@ -198,6 +198,11 @@ TEST(TableTest, InMemoryTablesSharedByTwoComponents) {
                         {"diascotizados", aftDouble}};
   periodos.IndexDefs = {{"id", "id", true}, {"desde", "desde"}};
   periodos.CreateTable();
+  // A calculated text field reads as a number through the field's own type.
+  periodos2.AddCalculatedField({"texto", tiv::dataset::FieldType::String, 10});
+  periodos2.OnCalcFields = [](tiv::dataset::DataSet& d) {
+    d.FieldByName("texto").SetAsString(std::to_string(d.FieldByName("dias").AsInteger() * 10));
+  };
   periodos.SetIndexName("desde");
   periodos.Open();
   periodos2.Open();
@@ -210,6 +215,7 @@ TEST(TableTest, InMemoryTablesSharedByTwoComponents) {
   periodos2.Refresh();
   EXPECT_EQ(periodos2.RecordCount(), 1);
   EXPECT_EQ(periodos2.FieldByName("dias").AsInteger(), 3);
+  EXPECT_EQ(periodos2.FieldByName("texto").AsInteger(), 30);
   // ClearTable needs the table closed everywhere in the process.
   periodos.Close();
   EXPECT_EQ(NativeCodeOf([&] { periodos.ClearTable(); }), 0) << "an in-memory table is never locked";

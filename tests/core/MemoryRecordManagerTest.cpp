@@ -9,6 +9,7 @@
 
 #include "core/MemoryRecordManager.h"
 #include "support/EngineError.h"
+#include "support/RecordSteps.h"
 
 namespace {
 
@@ -24,14 +25,7 @@ struct Walker {
   TABSMemoryRecordManager& m;
   std::string buffer = std::string(kSize, '\0');
   TABSGetRecordRequest Step(TABSGetRecordMode mode, TABSRecordID from, bool beforeFirst, bool afterLast) {
-    TABSGetRecordRequest r;
-    r.mode = mode;
-    r.recordID = from;
-    r.beforeFirst = beforeFirst;
-    r.afterLast = afterLast;
-    r.destination = buffer.data();
-    m.GetRecord(0, r);
-    return r;
+    return StepRecords(m, buffer.data(), mode, from, beforeFirst, afterLast);
   }
   std::vector<int32_t> All(bool forward) {
     std::vector<int32_t> slots;

@@ -37,13 +37,7 @@ struct Periodos {
                        {"diascoef", aftDouble},
                        {"diascotizados", aftDouble}});
     TABSIndexDefs indexes;
-    TABSIndexDef* id = indexes.AddNew();
-    id->SetName("id");
-    id->unique = true;
-    id->FillColumns({"id"}, {"ASC"}, {"CASE"});
-    TABSIndexDef* desde = indexes.AddNew();
-    desde->SetName("desde");
-    desde->FillColumns({"desde"}, {"ASC"}, {"CASE"});
+    AddIndexes(indexes, {{"id", {"id"}, true}, {"desde", {"desde"}}});
     table = &db.CreateTable(session, "periodos", fields, indexes);
     byId = table->IndexManager().IndexDefs().IndexByName("id")->ObjectID();
     byDesde = table->IndexManager().IndexDefs().IndexByName("desde")->ObjectID();

@@ -13,6 +13,7 @@
 #include "core/ZUDMemEngine.h"
 #include "support/EngineError.h"
 #include "support/FieldList.h"
+#include "support/RecordSteps.h"
 
 namespace {
 
@@ -27,14 +28,7 @@ std::string Bytes(int32_t v) {
 
 TABSGetRecordRequest Step(TABSTemporaryRecordManager& m, std::string& buffer, TABSGetRecordMode mode, TABSRecordID from,
                           bool beforeFirst, bool afterLast) {
-  TABSGetRecordRequest r;
-  r.mode = mode;
-  r.recordID = from;
-  r.beforeFirst = beforeFirst;
-  r.afterLast = afterLast;
-  r.destination = buffer.data();
-  m.GetRecord(0, r);
-  return r;
+  return StepRecords(m, buffer.data(), mode, from, beforeFirst, afterLast);
 }
 
 TEST(TemporaryTableTest, RecordsSpillToFileBlocksAndReadBackInOrder) {
@@ -113,9 +107,7 @@ TEST(TemporaryTableTest, ATableWhoseRecordsAndIndexPagesSpill) {
   TABSFieldDefs fields;
   AddFields(fields, {{"k", aftInteger}, {"s", aftString, 60}});
   TABSIndexDefs indexes;
-  TABSIndexDef* byK = indexes.AddNew();
-  byK->SetName("k");
-  byK->FillColumns({"k"}, {"ASC"}, {"CASE"});
+  AddIndexes(indexes, {{"k", {"k"}}});
   auto& t = static_cast<TABSTemporaryTableData&>(db.CreateTable(session, "resultado", fields, indexes));
   const int32_t indexID = t.IndexManager().IndexDefs().IndexByName("k")->ObjectID();
   constexpr int kRows = 6000;

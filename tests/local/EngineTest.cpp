@@ -98,9 +98,7 @@ TEST(EngineTest, TemporaryTablesThroughACursorAreAppendOnly) {
   TABSFieldDefs fields;
   AddFields(fields, {{"k", aftInteger, 0}, {"s", aftString, 30}});
   TABSIndexDefs indexes;
-  TABSIndexDef* byK = indexes.AddNew();
-  byK->SetName("k");
-  byK->FillColumns({"k"}, {"DESC"}, {"CASE"});
+  AddIndexes(indexes, {{"k", {"k"}, false, /*descending=*/true}});
   TABSLocalCursor c(session);
   c.tableName = "resultado";
   c.CreateTable(fields, indexes);

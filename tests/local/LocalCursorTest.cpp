@@ -701,10 +701,7 @@ TEST(LocalCursorTest, TwoCursorsOnAnInMemoryTable) {
   TABSFieldDefs fields;
   AddFields(fields, {{"id", aftAutoIncInteger, 0}, {"desde", aftDate, 0}, {"nota", aftMemo, 0}});
   TABSIndexDefs indexes;
-  TABSIndexDef* id = indexes.AddNew();
-  id->SetName("id");
-  id->unique = true;
-  id->FillColumns({"id"}, {"ASC"}, {"CASE"});
+  AddIndexes(indexes, {{"id", {"id"}, true}});
   TABSLocalCursor periodos(session), periodos2(session);
   periodos.tableName = periodos2.tableName = "periodos";
   periodos.CreateTable(fields, indexes);

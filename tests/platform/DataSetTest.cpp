@@ -71,6 +71,12 @@ TEST(DataSetTest, EditingFailuresAndAborts) {
   d->Open();
   d->Next();
   d->Edit();
+  // A text read as a number, in the locale's form.
+  d->FieldByName("name").SetAsString("12,5");
+  EXPECT_DOUBLE_EQ(d->FieldByName("name").AsFloat(), 12.5);
+  EXPECT_EQ(d->FieldByName("name").AsInteger(), 13);
+  d->FieldByName("name").SetAsString("doce");
+  EXPECT_THROW(d->FieldByName("name").AsInteger(), EDatabaseError);
   d->FieldByName("name").SetAsString("changed");
   d->failNextPost = true;
   EXPECT_THROW(d->Post(), EDatabaseError);

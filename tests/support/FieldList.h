@@ -14,6 +14,17 @@ struct FieldSpec {
   int32_t size = 0;  // declared size: characters of a string, bytes of a byte string, else 0
 };
 
+struct IndexSpec {
+  std::string name;
+  std::vector<std::string> columns;
+  bool unique = false;
+  bool descending = false;  // every column
+  bool noCase = false;      // every column
+};
+
+// Appends one index per entry, in order, to `indexes`. Returns `indexes`.
+TABSIndexDefs& AddIndexes(TABSIndexDefs& indexes, const std::vector<IndexSpec>& specs);
+
 // Appends one field per entry, in order, to `fields` and lays the record
 // out again (CalculateOffsets), so offsets and record sizes are ready to
 // read. Returns `fields`.
