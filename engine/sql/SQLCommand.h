@@ -9,8 +9,10 @@
 //  2. Token always holds a copy of the token under the lexer's cursor; past
 //     the end it is tktNone and carries the position of the statement's
 //     last token, so "Unexpected end" messages point at the last token.
-//  3. A statement never frees or keeps a pointer into its lexer past its
-//     parse, except TABSSQLUpdate, which owns a lexer of its own.
+//  3. A statement reads its lexer only while it parses: the lexer may be
+//     freed before the statement, and nothing of the tree points into it
+//     (parameter values are copied into expression constants and names).
+//     TABSSQLUpdate owns a second lexer of its own for the rows it selects.
 //  4. Execute of a statement whose execution is not built raises 30350
 //     "Not implemented yet"; parsing is complete for every kind.
 //

@@ -30,6 +30,16 @@
 //  6. Moving conjuncts (PushDown, ExtractJoinKeys, AndWith) transfers their
 //     ownership; no node is ever owned twice.
 //
+// Files of the SQL layer:
+//   ZUDLexer.h, ZUDDateFormat.h   tokens and parameters; date formats and literals
+//   ZUDExpressions.h              this header: TABSExpression; ExprNodes.h the node
+//                                 family, ExprParser.h the parser, ExprRowSource.h
+//                                 what expressions read, ExprLike.h LIKE matching,
+//                                 ExprDefaults.h field defaults
+//   ABSSQLProcessor.h             the processor and the statements, with their own
+//                                 file map; statements parse their select items,
+//                                 conditions and values through this header
+//
 // Thread use: an expression belongs to one statement or cursor and is used
 // by one thread at a time. Calls go from sql to core only: field defaults
 // are served through the hook of ZUDFieldDefs.h (ExprDefaults.h).
