@@ -290,7 +290,7 @@ void TABSSQLSelect::ParseInto() {
   Need();
 }
 
-std::unique_ptr<TABSExpression> TABSSQLSelect::ParseCondition() {
+std::unique_ptr<TABSExpression> TABSSQLSelect::ParseCondition(bool resolvePseudonyms) {
   Next();  // past WHERE or HAVING; an end here is the expression's error
   auto condition = std::make_unique<TABSExpression>();
   condition->InMemory = Query().InMemory;
@@ -298,7 +298,7 @@ std::unique_ptr<TABSExpression> TABSSQLSelect::ParseCondition() {
   condition->SessionName = Query().SessionName;
   condition->ParseCondition(Lexer());
   Reload();
-  if (!SelectAll) ResolvePseudonyms(*condition);
+  if (resolvePseudonyms && !SelectAll) ResolvePseudonyms(*condition);
   return condition;
 }
 

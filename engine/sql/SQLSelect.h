@@ -146,7 +146,8 @@ class TABSSQLSelect : public TABSSQLCursorCommand {
   std::unique_ptr<TABSTableReference> ParseTableName(bool joined);
   void ParseAlias(TABSTableReference& ref);
   void ParseGroupBy();
-  std::unique_ptr<TABSExpression> ParseCondition();
+  // WHERE and HAVING see the pseudonyms of the select list; ON does not.
+  std::unique_ptr<TABSExpression> ParseCondition(bool resolvePseudonyms = true);
   void ResolvePseudonyms(TABSExpression& condition) const;
   // Moves on; the end of the statement raises 30161.
   void Need();

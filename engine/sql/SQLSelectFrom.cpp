@@ -102,7 +102,7 @@ std::unique_ptr<TABSTableReference> TABSSQLSelect::ParseJoin(std::unique_ptr<TAB
   Need();
   join->Right = ParseTablePrimary(true);
   if (IsWord(rwON)) {
-    join->OnCondition = ParseCondition();
+    join->OnCondition = ParseCondition(false);
   } else if (IsWord(rwUSING)) {
     Need();
     if (Token.TokenType != tktLeftParenthesis)
