@@ -12,7 +12,8 @@
 //     its own (SELECT * FROM target [WHERE ...]); that stream lives in the
 //     statement's own lexer, which holds its own copies of every parameter
 //     value, so the statement outlives the lexer it was parsed from and no
-//     value is freed twice.
+//     value is freed twice. A column of SET may be qualified only by the
+//     statement's table name or alias (30217 otherwise).
 //  3. DELETE FROM table [[AS] alias] [PASSWORD pw] [WHERE condition]: one
 //     plain table only. Joins, lists, derived tables and further clauses
 //     are refused, as is any token left after the statement, so a mistyped
@@ -55,7 +56,7 @@ class TABSSQLInsert : public TABSSQLCommand {
 // whose columns take the values of the query's single row.
 struct TABSSQLAssignment {
   std::vector<std::string> Columns;  // one name, or the row form's list
-  std::string Qualifier;             // "t" of t.column, checked against the table at execution
+  std::string Qualifier;             // "t" of t.column: the statement's table name or alias
   std::unique_ptr<TABSExpression> Value;
   std::unique_ptr<TABSSQLSelect> RowQuery;
 };

@@ -150,9 +150,15 @@ void TABSSQLUpdate::ParseAssignment() {
     throw EABSException(30227, "Field name expected, but '%s' found at line %d, column %d",
                         {Token.Text, Token.Line, Token.Column});
   a.Columns.push_back(Token.Text);
+  const TToken first = Token;
   if (!Next())
     throw EABSException(30224, "Unexpected end of SQL command found at line %d, column %d", {Token.Line, Token.Column});
   if (Token.TokenType == tktDot) {
+    // Only the statement's own table may qualify a column: another name
+    // would otherwise be dropped and the column of this table changed.
+    if (!SameName(first.Text, Target.TableName) && !(!Target.Alias.empty() && SameName(first.Text, Target.Alias)))
+      throw EABSException(30217, "Table name expected, but '%s' found at line %d, column %d",
+                          {first.Text, first.Line, first.Column});
     if (!Next())
       throw EABSException(30224, "Unexpected end of SQL command found at line %d, column %d",
                           {Token.Line, Token.Column});
