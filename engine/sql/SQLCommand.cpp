@@ -4,26 +4,6 @@
 
 #include "core/ZUDExcept.h"
 
-const char* CommandKindName(TABSSQLCommandKind kind) {
-  switch (kind) {
-    case sckSelect: return "SELECT";
-    case sckInsert: return "INSERT";
-    case sckUpdate: return "UPDATE";
-    case sckDelete: return "DELETE";
-    case sckCreateTable: return "CREATE TABLE";
-    case sckDropTable: return "DROP TABLE";
-    case sckTruncateTable: return "TRUNCATE";
-    case sckAlterTable: return "ALTER TABLE";
-    case sckRenameTable: return "RENAME TABLE";
-    case sckCreateIndex: return "CREATE INDEX";
-    case sckDropIndex: return "DROP INDEX";
-    case sckStartTransaction: return "START TRANSACTION";
-    case sckCommit: return "COMMIT";
-    case sckRollback: return "ROLLBACK";
-  }
-  return "";
-}
-
 TABSSQLCommand::TABSSQLCommand(TABSSQLCommandKind kind, TABSLexer& lexer, const TABSSQLQueryInfo& query)
     : kind_(kind), lexer_(lexer), query_(query) {
   InMemory = query.InMemory;

@@ -52,9 +52,6 @@ enum TABSSQLCommandKind : uint8_t {
   sckRollback,
 };
 
-// The statement's name as messages and summaries show it ("SELECT", ...).
-const char* CommandKindName(TABSSQLCommandKind kind);
-
 class TABSSQLCommand {
  public:
   virtual ~TABSSQLCommand() = default;
