@@ -1,6 +1,7 @@
 #include "qtui/DataGrid.h"
 
 #include <QHeaderView>
+#include <QMouseEvent>
 
 #include "locale/CodePage.h"
 
@@ -78,6 +79,12 @@ void DataGridModel::Reload() {
     }
     for (size_t i = 0; i < shown_.size(); ++i)
       if (shown_[i].title.isEmpty()) shown_[i].title = FromAnsi(d->FieldAt(fieldIndexes_[i]).Label());
+  } else {
+    // A closed dataset shows the set columns without rows.
+    for (DataGridColumn c : wanted_) {
+      if (c.title.isEmpty()) c.title = FromAnsi(c.fieldName);
+      shown_.push_back(c);
+    }
   }
   endResetModel();
   currentRow_ = -2;
@@ -141,6 +148,15 @@ DataGrid::DataGrid(QWidget* parent) : QTableView(parent), model_(new DataGridMod
 }
 
 void DataGrid::SetColumns(std::vector<DataGridColumn> columns) { model_->SetColumns(std::move(columns)); }
+
+// Not the view's own: that one emits only when the press and the double
+// click hit the same item, which a press that moves the dataset (and so
+// rereads the rows) defeats; and it is silent off the rows.
+void DataGrid::mouseDoubleClickEvent(QMouseEvent* event) {
+  const QModelIndex index = indexAt(event->position().toPoint());
+  if (index.isValid()) model_->MoveTo(index.row());
+  Q_EMIT doubleClicked(index);
+}
 
 void DataGrid::ApplyWidths() {
   const std::vector<DataGridColumn>& columns = model_->Columns();

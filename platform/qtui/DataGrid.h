@@ -4,7 +4,9 @@
 // Contract
 //  1. Columns: the ones set with SetColumns (field name, title, width in
 //     pixels; 0 keeps the view's width), else every visible field of the
-//     dataset with its label. Titles and cells are the fields' display
+//     dataset with its label. Set columns show, without rows, also while
+//     the dataset is closed; on an open one a column whose field the
+//     dataset lacks is left out. Titles and cells are the fields' display
 //     texts, converted from Windows-1252 at this boundary.
 //  2. Rows are the dataset's records in its order, reread whenever the
 //     dataset opens, closes or changes (a post, a delete, a refresh); a
@@ -13,8 +15,9 @@
 //     as they were.
 //  3. The current row follows the dataset's current record; a row the
 //     user selects becomes the dataset's current record (posting a pending
-//     change first, as any move does). A double click makes its row
-//     current, then emits doubleClicked.
+//     change first, as any move does). A double click anywhere in the grid
+//     makes the row under it current, then emits doubleClicked (with an
+//     invalid index off the rows, on an empty grid too).
 //  4. The grid never edits in place.
 //
 // Thread use: GUI thread only.
@@ -81,6 +84,9 @@ class DataGrid : public QTableView {
   void SetDataSource(tiv::dataset::DataSource* source) { model_->SetDataSource(source); }
   void SetColumns(std::vector<DataGridColumn> columns);
   DataGridModel& Model() { return *model_; }
+
+ protected:
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
 
  private:
   void ApplyWidths();
