@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <vector>
 
 #include "locale/CodePage.h"
@@ -407,4 +408,23 @@ std::string DateText(int32_t dayNumber) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "%02d/%02d/%04d", c.day, c.month, c.year);
   return buf;
+}
+
+int32_t Today() {
+  const auto now = std::chrono::system_clock::now();
+  const std::time_t t = std::chrono::system_clock::to_time_t(now);
+  std::tm local{};
+  localtime_r(&t, &local);
+  return DayNumber(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
+}
+
+std::string NormalizarCoef(std::string_view text) {
+  std::string t(text);
+  double v = ReadNumber(t);
+  if (v > 100 && v < 1000) {
+    t = FormatoNumero("###.##", v / 10);
+    v = ReadNumber(t);
+  }
+  if (v > 1000 && v <= 9999) t = FormatoNumero("###.##", v / 100);
+  return t;
 }

@@ -115,3 +115,12 @@ int32_t ReadDate(std::string_view text, int pivotYear);
 int32_t ReadDate(std::string_view text);
 // dd/mm/yyyy of a day number.
 std::string DateText(int32_t dayNumber);
+// The day number of today's date.
+int32_t Today();
+
+// The percentage typed into the entry line as the program reads it: "645"
+// stands for 64,5 and "6450" for 64,50, so a text between 100 and 1000
+// (exclusive) is divided by 10, and one above 1000 up to 9999 by 100, each
+// written back with at most two decimals; any other number stays as typed.
+// EConvertError when the text is no number.
+std::string NormalizarCoef(std::string_view text);

@@ -26,12 +26,24 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <cmath>
+
+#include "Configuracion.h"
 #include "Controles.h"
 #include "Funcion.h"
 #include "Version.h"
+#include "access/ZUDMain.h"
+#include "qtui/Application.h"
+#include "qtui/DataGrid.h"
+#include "qtui/DialogService.h"
 #include "qtui/ExceptionHandler.h"
 #include "qtui/MaskedDateEdit.h"
 
+using tiv::dataset::FieldValue;
+using tiv::qtui::DataGrid;
 using tiv::qtui::MaskedDateEdit;
 using tiv::qtui::RunHandler;
 
@@ -105,15 +117,14 @@ QLineEdit* MakeEdit(QWidget* parent, const char* name, const QRect& geometry) {
   return Named(new QLineEdit(parent), name, geometry);
 }
 
-QTableView* MakeGrid(QWidget* parent, const char* name, const QStringList& columns) {
-  auto* grid = new QTableView(parent);
+DataGrid* MakeGrid(QWidget* parent, const char* name, tiv::dataset::DataSource& source,
+                   const std::vector<const char*>& fields) {
+  auto* grid = new DataGrid(parent);
   grid->setObjectName(QString::fromLatin1(name));
-  auto* model = new QStandardItemModel(0, static_cast<int>(columns.size()), grid);
-  model->setHorizontalHeaderLabels(columns);
-  grid->setModel(model);
-  grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  grid->setSelectionBehavior(QAbstractItemView::SelectRows);
-  grid->setSelectionMode(QAbstractItemView::SingleSelection);
+  std::vector<tiv::qtui::DataGridColumn> columns;
+  for (const char* f : fields) columns.push_back({f, QString::fromLatin1(f), 0});
+  grid->SetColumns(std::move(columns));
+  grid->SetDataSource(&source);
   grid->verticalHeader()->setDefaultSectionSize(18);
   grid->horizontalHeader()->setDefaultSectionSize(64);
   grid->horizontalHeader()->setMinimumSectionSize(56);
@@ -131,11 +142,46 @@ QFrame* MakePanel(QWidget* parent, const char* name) {
 
 bool IsEnterKey(const QKeyEvent* e) { return e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter; }
 
+// The database that the window's components name, and the engine's
+// in-memory one.
+constexpr const char* kDatabaseName = "Tivoran";
+constexpr const char* kMemory = "MEMORY";
+constexpr const char* kDatabaseFile = "Tivoran.ZUD";
+// The engine's refusal of an exclusive access to a table another process
+// has open: at start-up, another copy of the program.
+constexpr int32_t kTableOpenByAnotherUser = 20208;
+
+// Dates travel between the window and the fields as day numbers counted
+// from 30/12/1899 (Funcion.h).
+FieldValue DateValue(int32_t day) { return FieldValue::Date(day + tiv::dataset::kDateTimeOrigin); }
+int32_t DayOf(const tiv::dataset::Field& field) { return static_cast<int32_t>(std::floor(field.AsDateTime())); }
+
+std::unique_ptr<TABSTable> MakeTable(const char* name, const char* database, const char* table,
+                                     const char* index = "") {
+  auto t = std::make_unique<TABSTable>(name);
+  t->SetDatabaseName(database);
+  t->SetTableName(table);
+  t->SetIndexName(index);
+  return t;
+}
+
+// Sets a flag for a scope and clears it on every way out.
+class FlagScope {
+ public:
+  explicit FlagScope(bool& flag) : flag_(flag) { flag_ = true; }
+  ~FlagScope() { flag_ = false; }
+  FlagScope(const FlagScope&) = delete;
+  FlagScope& operator=(const FlagScope&) = delete;
+
+ private:
+  bool& flag_;
+};
+
 }  // namespace
 
 // ---- Construction ----------------------------------------------------------
 
-TFormMenuPral::TFormMenuPral(QWidget* parent) : QWidget(parent) {
+TFormMenuPral::TFormMenuPral(QWidget* parent, const QString& databaseFolder) : QWidget(parent) {
   Cargando = true;
   setObjectName(QStringLiteral("FormMenuPral"));
   static const bool substituted = [] {
@@ -169,6 +215,7 @@ TFormMenuPral::TFormMenuPral(QWidget* parent) : QWidget(parent) {
   panel3->setFixedHeight(kBottomBand);
   outer->addWidget(panel3);
 
+  CreateDataComponents();
   CreateTopBand(Panel1);
   CreateEntryLine(Panel1);
   CreateTotals(Panel1);
@@ -180,12 +227,42 @@ TFormMenuPral::TFormMenuPral(QWidget* parent) : QWidget(parent) {
 
   connect(Coef1, &QLineEdit::textChanged, this, [this] { RunHandler([this] { Coef1Change(); }); });
   connect(CKAutomatico, &QCheckBox::toggled, this, [this] { RunHandler([this] { CKAutomaticoClick(); }); });
-  connect(BotMenu, &QToolButton::clicked, this, [this] { RunHandler([this] { BotMenuClick(); }); });
+  Connect(BotMenu, &TFormMenuPral::BotMenuClick);
+  Connect(BotNuevo, &TFormMenuPral::BotNuevoClick);
+  Connect(BotSuma, &TFormMenuPral::BotSumaClick);
+  Connect(BotOK, &TFormMenuPral::BotOKClick);
+  Connect(BotCancelar, &TFormMenuPral::BotCancelarClick);
+  Connect(BotBorrar, &TFormMenuPral::BotBorrarClick);
+  Connect(BotBorrarTodo, &TFormMenuPral::BotBorrarTodoClick);
+  connect(DBGrid1, &QAbstractItemView::doubleClicked, this, [this] { RunHandler([this] { DBGrid1DblClick(); }); });
+  DSInicial.OnDataChange = [this](tiv::dataset::Field*) { DSInicialDataChange(); };
 
-  Cargando = false;
+  FormCreate(databaseFolder);
 }
 
-TFormMenuPral::~TFormMenuPral() = default;
+TFormMenuPral::~TFormMenuPral() {
+  // FormDestroy. The other components close as they go, the database last.
+  periodos->Close();
+}
+
+void TFormMenuPral::Connect(QAbstractButton* button, void (TFormMenuPral::*handler)()) {
+  connect(button, &QAbstractButton::clicked, this,
+          [this, handler] { RunHandler([this, handler] { (this->*handler)(); }); });
+}
+
+void TFormMenuPral::CreateDataComponents() {
+  Tivoran = std::make_unique<TABSDatabase>("Tivoran");
+  Tivoran->SetDatabaseName(kDatabaseName);
+  Tivoran->Exclusive = false;
+  Tivoran->MultiUser = true;
+  Tivoran->MaxConnections = 500;
+  Inicial = MakeTable("Inicial", kDatabaseName, "inicial", "desde");
+  Configura = MakeTable("Configura", kDatabaseName, "configura");
+  periodos = MakeTable("periodos", kMemory, "periodos", "desde");
+  Periodos2 = MakeTable("Periodos2", kMemory, "periodos", "desde");
+  DSInicial.SetDataSet(Inicial.get());
+  DSPeriodos.SetDataSet(periodos.get());
+}
 
 void TFormMenuPral::CreateTopBand(QWidget* panel) {
   BotNuevo =
@@ -346,13 +423,9 @@ void TFormMenuPral::CreateQualifyingBox(QWidget* panel) {
 }
 
 void TFormMenuPral::CreateGrids(QWidget* left, QWidget* right) {
-  DBGrid1 = MakeGrid(left, "DBGrid1",
-                     {QStringLiteral("id"), QStringLiteral("desde"), QStringLiteral("hasta"), QStringLiteral("coef"),
-                      QStringLiteral("dias"), QStringLiteral("diascoef")});
-  DBGrid2 =
-      MakeGrid(right, "DBGrid2",
-               {QStringLiteral("id"), QStringLiteral("desde"), QStringLiteral("hasta"), QStringLiteral("porcentaje"),
-                QStringLiteral("dias"), QStringLiteral("diascoef"), QStringLiteral("diascotizados")});
+  DBGrid1 = MakeGrid(left, "DBGrid1", DSInicial, {"id", "desde", "hasta", "coef", "dias", "diascoef"});
+  DBGrid2 = MakeGrid(right, "DBGrid2", DSPeriodos,
+                     {"id", "desde", "hasta", "porcentaje", "dias", "diascoef", "diascotizados"});
   for (auto [panel, grid] : {std::pair<QWidget*, QTableView*>{left, DBGrid1}, {right, DBGrid2}}) {
     auto* layout = new QVBoxLayout(panel);
     layout->setContentsMargins(1, 1, 1, 1);
@@ -377,7 +450,9 @@ void TFormMenuPral::CreateBottomBand(QWidget* panel) {
 void TFormMenuPral::CreatePopupMenu() {
   PopupMenu1 = new QMenu(this);
   PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
-  PopupMenu1->addAction(QStringLiteral("&Configuración"))->setObjectName(QStringLiteral("Configuracin1"));
+  QAction* configuracion = PopupMenu1->addAction(QStringLiteral("&Configuración"));
+  configuracion->setObjectName(QStringLiteral("Configuracin1"));
+  connect(configuracion, &QAction::triggered, this, [this] { RunHandler([this] { Configuracin1Click(); }); });
   QAction* salir = PopupMenu1->addAction(QStringLiteral("&Salir"));
   salir->setObjectName(QStringLiteral("Salir1"));
   connect(salir, &QAction::triggered, this, [this] { RunHandler([this] { Salir1Click(); }); });
@@ -517,7 +592,13 @@ QString TFormMenuPral::Caption() {
 void TFormMenuPral::FormShow() {
   setWindowTitle(Caption());
   Editando = false;
+  Inicial->Open();
+  DSInicialDataChange();
   LimpiarPantalla();
+  if (!Inicial->IsEmpty()) {
+    BotCalcularPeriodos->click();
+    BotCalcularTotales->click();
+  }
   LimpiarEntrada();
   F1ini->setFocus(Qt::OtherFocusReason);
 }
@@ -540,12 +621,277 @@ void TFormMenuPral::CKAutomaticoClick() {
   }
 }
 
-// Empties the generated periods and the results. The generated-periods
-// table comes with period generation; what is on screen is cleared here.
+// Empties the generated periods and the results.
 void TFormMenuPral::BorrarPeriodos() {
+  VaciarTabla(*periodos);
   LimpiarPantalla();
   LimpiarEntrada();
   F1ini->setFocus(Qt::OtherFocusReason);
+}
+
+// ---- Start-up and settings ---------------------------------------------------
+
+void TFormMenuPral::FormCreate(const QString& databaseFolder) {
+  const FlagScope loading(Cargando);
+  Modificado = false;
+  TipoRedondeo = 0;
+  const QString folder = databaseFolder.isEmpty() ? QCoreApplication::applicationDirPath() : databaseFolder;
+  databaseFile_ = QDir(folder).filePath(QString::fromLatin1(kDatabaseFile));
+  Tivoran->SetDatabaseFileName(QFile::encodeName(databaseFile_).toStdString());
+  if (!EmptyEnteredPeriods()) {
+    // The window is never shown: the settings and the in-memory table
+    // would serve nobody, and their errors would only repeat the first.
+    tiv::qtui::TivoranApplication::Terminate();
+    return;
+  }
+  // A failure here is shown and ends start-up; the program goes on.
+  RunHandler([this] {
+    CreateGeneratedPeriodsTable();
+    LeerConfiguracion();
+  });
+}
+
+// Empties `inicial` with exclusive access: every start begins with an empty
+// case, and a second copy finds the table open by the first (invariant 3).
+// Says what went wrong and answers false when that cannot be done.
+bool TFormMenuPral::EmptyEnteredPeriods() {
+  std::exception_ptr error;
+  try {
+    if (!QFileInfo(databaseFile_).isFile())
+      throw ECalcError(Ansi("No se encuentra la base de datos ") + ToAnsi(QDir::toNativeSeparators(databaseFile_)));
+    Inicial->Close();
+    Inicial->Exclusive = true;
+    try {
+      Inicial->ClearTable();
+    } catch (...) {
+      Inicial->Exclusive = false;
+      throw;
+    }
+    Inicial->Exclusive = false;
+    return true;
+  } catch (const EABSException& e) {
+    if (e.NativeError() == kTableOpenByAnotherUser)
+      error = std::make_exception_ptr(ECalcError(Ansi("Hay otra instancia del programa en uso")));
+    else
+      error = std::current_exception();
+  } catch (...) {
+    error = std::current_exception();
+  }
+  Tivoran->Close();
+  tiv::qtui::ShowException(error);
+  return false;
+}
+
+void TFormMenuPral::CreateGeneratedPeriodsTable() {
+  for (TABSTable* t : {periodos.get(), Periodos2.get()}) {
+    t->IndexDefs.clear();
+    t->IndexDefs.push_back({"id", "id", true});
+    t->IndexDefs.push_back({"desde", "desde"});
+    t->FieldDefs = {{"id", aftAutoInc},          {"desde", aftDate},   {"hasta", aftDate},
+                    {"porcentaje", aftDouble},   {"dias", aftInteger}, {"diascoef", aftDouble},
+                    {"diascotizados", aftDouble}};
+    t->CreateTable();
+  }
+}
+
+void TFormMenuPral::LeerConfiguracion() {
+  Configura->Open();
+  struct Closer {
+    TABSTable& table;
+    ~Closer() { table.Close(); }
+  } closer{*Configura};
+  LimiteActivo = Configura->FieldByName("nofechaant").AsBoolean();
+  FechaLimite = LimiteActivo ? DayOf(Configura->FieldByName("fechaant")) : Today();
+  // Last: outside start-up a change of the setting runs CKAutomaticoClick.
+  CKAutomatico->setChecked(Configura->FieldByName("autocalculo").AsBoolean());
+}
+
+void TFormMenuPral::Configuracin1Click() {
+  {
+    TFormConfiguracion dialog(this);
+    dialog.exec();
+  }
+  LeerConfiguracion();
+}
+
+// ---- Entered periods -----------------------------------------------------------
+
+void TFormMenuPral::VaciarTabla(TABSTable& table) {
+  table.Close();
+  table.Exclusive = true;
+  struct Reopen {
+    TABSTable& table;
+    ~Reopen() { table.Exclusive = false; }
+  } reopen{table};
+  table.ClearTable();
+  table.Exclusive = false;
+  table.Open();
+}
+
+void TFormMenuPral::ComprobarEntrada() {
+  int32_t desde = 0, hasta = 0;
+  try {
+    desde = ReadDate(ToAnsi(F1ini->text()));
+  } catch (const EConvertError&) {
+    F1ini->setFocus(Qt::OtherFocusReason);
+    throw ECalcError(Ansi("Fecha errónea"));
+  }
+  try {
+    hasta = ReadDate(ToAnsi(F1fin->text()));
+  } catch (const EConvertError&) {
+    F1fin->setFocus(Qt::OtherFocusReason);
+    throw ECalcError(Ansi("Fecha errónea"));
+  }
+  double coef = 0;
+  try {
+    // The limit applies to the percentage as it will be stored: "645" is
+    // 64,5, a part-time period.
+    coef = ReadNumber(NormalizarCoef(ToAnsi(Coef1->text())));
+  } catch (const EConvertError&) {
+    Coef1->setFocus(Qt::OtherFocusReason);
+    throw ECalcError(Ansi("Coeficiente erróneo"));
+  }
+  const bool despuesDelLimite = hasta >= FechaLimite && desde >= FechaLimite;
+  if (LimiteActivo && !despuesDelLimite && coef < 100) {
+    F1ini->setFocus(Qt::OtherFocusReason);
+    throw ECalcError(Ansi("No puede haber cotizaciones parciales anteriores a ") + DateText(FechaLimite));
+  }
+  if (hasta < desde) {
+    F1ini->setFocus(Qt::OtherFocusReason);
+    throw ECalcError(Ansi("Fechas erróneas"));
+  }
+  F1finExit();
+  Coef1Exit();
+}
+
+void TFormMenuPral::GuardarEntrada() {
+  try {
+    Inicial->FieldByName("desde").SetValue(DateValue(ReadDate(ToAnsi(F1ini->text()))));
+    Inicial->FieldByName("hasta").SetValue(DateValue(ReadDate(ToAnsi(F1fin->text()))));
+    Inicial->FieldByName("coef").SetAsFloat(ReadNumber(ToAnsi(Coef1->text())));
+    Inicial->FieldByName("dias").SetAsInteger(static_cast<int64_t>(ValorNumerico(ToAnsi(diasnat->text()))));
+    Inicial->FieldByName("diascoef").SetAsFloat(ValorNumerico(ToAnsi(diascoef->text())));
+    Inicial->Post();
+  } catch (...) {
+    Inicial->Cancel();
+    throw;
+  }
+}
+
+void TFormMenuPral::Recalcular() {
+  if (CKAutomatico->isChecked()) {
+    BotCalcularPeriodos->click();
+    BotCalcularTotales->click();
+  } else {
+    BorrarPeriodos();
+  }
+}
+
+void TFormMenuPral::BotSumaClick() {
+  ComprobarEntrada();
+  Inicial->Insert();
+  GuardarEntrada();
+  Recalcular();
+  F1ini->setText(MaskedDateEdit::EmptyText());
+  F1fin->setText(MaskedDateEdit::EmptyText());
+  diasnat->clear();
+  diascoef->clear();
+  Coef1->setText(QStringLiteral("100"));
+  F1ini->setFocus(Qt::OtherFocusReason);
+  Modificado = true;
+}
+
+void TFormMenuPral::DBGrid1DblClick() {
+  if (Inicial->IsEmpty()) return;
+  const auto text = [this](const char* field) { return FromAnsi(Inicial->FieldByName(field).AsString()); };
+  F1ini->setText(text("desde"));
+  F1fin->setText(text("hasta"));
+  Coef1->setText(text("coef"));
+  diasnat->setText(text("dias"));
+  diascoef->setText(text("diascoef"));
+  LId->setText(text("id"));
+  BotOK->setVisible(true);
+  BotCancelar->setVisible(true);
+  BotSuma->setVisible(false);
+  F1ini->setFocus(Qt::OtherFocusReason);
+  Editando = true;
+}
+
+void TFormMenuPral::BotOKClick() {
+  ComprobarEntrada();
+  // Invariant 4: the row loaded for editing, not whichever is selected now.
+  const int64_t id = ReadInteger(ToAnsi(LId->text()));
+  if (!Inicial->Locate("id", {FieldValue::Integer(id)})) {
+    LimpiarEntrada();
+    throw ECalcError(Ansi("El periodo que se estaba editando ya no existe"));
+  }
+  Inicial->Edit();
+  GuardarEntrada();
+  Inicial->Refresh();
+  Recalcular();
+  LimpiarEntrada();
+  Modificado = true;
+}
+
+void TFormMenuPral::BotCancelarClick() {
+  LimpiarEntrada();
+  F1ini->setFocus(Qt::OtherFocusReason);
+}
+
+void TFormMenuPral::BotBorrarClick() {
+  BotBorrar->setEnabled(false);
+  // Enabled again at the end only while rows remain (invariant 5).
+  struct Restore {
+    TFormMenuPral& form;
+    ~Restore() { form.DSInicialDataChange(); }
+  } restore{*this};
+  if (Inicial->IsEmpty()) return;
+  const auto text = [this](const char* field) { return Inicial->FieldByName(field).AsString(); };
+  const std::string question = Ansi("¿Seguro que quieres borrar el período:? ") + "\n\r" + text("id") + "  " +
+                               text("desde") + "  " + text("hasta") + "  coef.: " + text("coef");
+  if (!tiv::qtui::Dialogs().Confirm(this, FromAnsi(question))) return;
+  Inicial->Delete();
+  Inicial->Refresh();
+  if (!Inicial->IsEmpty()) {
+    try {
+      Recalcular();
+    } catch (...) {
+      // As with automatic calculation, a failed recalculation is not shown.
+    }
+  } else {
+    BorrarTodo();
+  }
+  Modificado = true;
+}
+
+void TFormMenuPral::BotBorrarTodoClick() {
+  if (!tiv::qtui::Dialogs().Confirm(this, QStringLiteral("¿Seguro que quiere borrar todos los periodos?"))) return;
+  BorrarTodo();
+  Modificado = false;
+}
+
+void TFormMenuPral::BorrarTodo() {
+  VaciarTabla(*Inicial);
+  VaciarTabla(*periodos);
+  LimpiarPantalla();
+  LimpiarEntrada();
+  EditReferencia->clear();
+  EDiasTot->clear();
+  CKTotDias->setChecked(false);
+  F1ini->setFocus(Qt::OtherFocusReason);
+}
+
+void TFormMenuPral::BotNuevoClick() {
+  if (!tiv::qtui::Dialogs().Confirm(this, QStringLiteral("¿Quiere empezar un nuevo supuesto?"))) return;
+  BorrarTodo();
+  Modificado = false;
+}
+
+void TFormMenuPral::DSInicialDataChange() {
+  const bool rows = Inicial->Active() && !Inicial->IsEmpty();
+  BotBorrar->setEnabled(rows);
+  BotBorrarTodo->setEnabled(rows);
+  LEditar->setVisible(rows);
 }
 
 void TFormMenuPral::LimpiarEntrada() {
@@ -628,7 +974,6 @@ void TFormMenuPral::Coef1Change() {
 void TFormMenuPral::Coef1Enter() { SelectAllLater(Coef1); }
 
 void TFormMenuPral::Coef1Exit() {
-  const auto read = [this] { return ReadNumber(ToAnsi(Coef1->text())); };
   const auto refuse = [this](const char* message) {
     Coef1->setText(QStringLiteral("100"));
     Coef1->setFocus(Qt::OtherFocusReason);
@@ -636,15 +981,13 @@ void TFormMenuPral::Coef1Exit() {
   };
   double v = 0;
   try {
-    v = read();
+    const std::string typed = ToAnsi(Coef1->text());
+    const std::string normal = NormalizarCoef(typed);
+    if (normal != typed) Coef1->setText(FromAnsi(normal));
+    v = ReadNumber(normal);
   } catch (const EConvertError&) {
     refuse("Coeficiente inválido");
   }
-  // 645 stands for 64,5 and 6450 for 64,50.
-  if (v > 100 && v < 1000) Coef1->setText(FromAnsi(FormatoNumero("###.##", v / 10)));
-  v = read();
-  if (v > 1000 && v <= 9999) Coef1->setText(FromAnsi(FormatoNumero("###.##", v / 100)));
-  v = read();
   if (v > 0 && v <= 999) {
     if (diasnat->text().isEmpty()) return;
     Coef1Change();

@@ -18,14 +18,34 @@
 //    user error is thrown with its Spanish message, shown in a modal box, and
 //    the rest of the handler is skipped.
 //
+// Its data (all owned by the window, from creation to destruction):
+//  - the database component Tivoran on "Tivoran.ZUD" in the executable's
+//    folder (shared, multi-user), with the table components Inicial (the
+//    entered periods, table `inicial`, in `desde` order) and Configura (the
+//    one settings row of `configura`);
+//  - periodos and Periodos2 on the table `periodos` of the in-memory
+//    database (the generated periods), created at start;
+//  - the data sources DSInicial and DSPeriodos under the grids.
+//
 // Invariants
 //  1. F1ini and F1fin read "  /  /    " when empty (MaskedDateEdit).
-//  2. Cargando is true from construction until the window is set up;
-//     CKAutomaticoClick does nothing meanwhile.
-//  3. Nothing here touches the database. The entered and generated periods,
-//     totals, qualifying period, case files, settings, reference list, about
-//     box and printing are wired by their own handlers; until then their
-//     buttons exist and do nothing.
+//  2. Cargando is true only while the constructor (FormCreate) runs, even
+//     when a step of it fails; CKAutomaticoClick does nothing meanwhile.
+//  3. Single instance: a running window keeps `inicial` open, shared, from
+//     FormShow on; FormCreate empties it with exclusive access, which the
+//     engine refuses (20208) while another copy has it open. A copy that
+//     meets that, or finds no usable database, says so and asks the program
+//     to end (TivoranApplication::Terminate) before its window is shown.
+//  4. LId holds the `id` of the row loaded for editing; BotOKClick stores
+//     into that row, wherever the grid's selection has moved meanwhile.
+//  5. BotBorrar and BotBorrarTodo are enabled, and LEditar shown, exactly
+//     while `inicial` has rows.
+//
+// Not built yet, and absent rather than pretended: period generation and
+// totals (the hidden BotCalcularPeriodos and BotCalcularTotales are clicked
+// where a recalculation is due and do nothing yet), the qualifying period,
+// case files with the prompts to save, the reference list, the about box
+// and printing.
 //
 // Thread use: GUI thread only.
 #pragma once
@@ -33,7 +53,11 @@
 #include <QChar>
 #include <QWidget>
 #include <cstdint>
+#include <memory>
 
+#include "dataset/Dataset.h"
+
+class QAbstractButton;
 class QCheckBox;
 class QFrame;
 class QGroupBox;
@@ -42,18 +66,24 @@ class QLineEdit;
 class QMenu;
 class QPlainTextEdit;
 class QPushButton;
-class QTableView;
 class QToolButton;
 
+class TABSDatabase;
+class TABSTable;
+
 namespace tiv::qtui {
+class DataGrid;
 class MaskedDateEdit;
-}
+}  // namespace tiv::qtui
 
 class TFormMenuPral : public QWidget {
   Q_OBJECT
 
  public:
-  explicit TFormMenuPral(QWidget* parent = nullptr);
+  // FormCreate runs here. The database file is "Tivoran.ZUD" in
+  // `databaseFolder`, by default the folder of the running executable.
+  explicit TFormMenuPral(QWidget* parent = nullptr, const QString& databaseFolder = QString());
+  // FormDestroy.
   ~TFormMenuPral() override;
 
   // ---- Window state --------------------------------------------------
@@ -72,12 +102,25 @@ class TFormMenuPral : public QWidget {
 
   // The caption FormShow gives the window.
   static QString Caption();
+  // The database file the window was bound to.
+  QString DatabaseFile() const { return databaseFile_; }
 
  public Q_SLOTS:
   void FormShow();
   void BotMenuClick();
+  void Configuracin1Click();
   void Salir1Click();
   void CKAutomaticoClick();
+
+  void BotSumaClick();
+  void DBGrid1DblClick();
+  void BotOKClick();
+  void BotCancelarClick();
+  void BotBorrarClick();
+  void BotBorrarTodoClick();
+  void BorrarTodo();
+  void BotNuevoClick();
+  void DSInicialDataChange();
 
   void F1iniExit();
   void F1finExit();
@@ -114,8 +157,30 @@ class TFormMenuPral : public QWidget {
   void CreateGrids(QWidget* left, QWidget* right);
   void CreateBottomBand(QWidget* panel);
   void CreatePopupMenu();
+  void CreateDataComponents();
   void SetTabOrder();
   void Watch(QWidget* control);
+  void Connect(QAbstractButton* button, void (TFormMenuPral::*handler)());
+
+  // FormCreate and its steps.
+  void FormCreate(const QString& databaseFolder);
+  bool EmptyEnteredPeriods();
+  void CreateGeneratedPeriodsTable();
+  // Reads `configura` into LimiteActivo, FechaLimite and CKAutomatico, the
+  // check box last.
+  void LeerConfiguracion();
+
+  // The entry line checked as adding and storing an edit check it: both
+  // dates readable, the percentage a number, the part-time limit, the end
+  // not before the start. Then F1finExit and Coef1Exit.
+  void ComprobarEntrada();
+  // Writes the entry line into the current record of Inicial (in insert or
+  // edit mode) and posts it; a refused post leaves the table as it was.
+  void GuardarEntrada();
+  // Step 6 of adding: recalculate, or empty the generated periods.
+  void Recalcular();
+  // Closes the table, empties it with exclusive access and opens it again.
+  static void VaciarTabla(TABSTable& table);
 
   bool FilterKeyPress(QObject* watched, QKeyEvent* event);
   void OnEnter(QObject* watched);
@@ -129,6 +194,16 @@ class TFormMenuPral : public QWidget {
 
   bool shown_ = false;
   bool runningExit_ = false;  // an exit handler is running
+  QString databaseFile_;
+
+  // Data components; declared before the controls that show them.
+  std::unique_ptr<TABSDatabase> Tivoran;
+  std::unique_ptr<TABSTable> Inicial;
+  std::unique_ptr<TABSTable> Configura;
+  std::unique_ptr<TABSTable> periodos;
+  std::unique_ptr<TABSTable> Periodos2;
+  tiv::dataset::DataSource DSInicial;
+  tiv::dataset::DataSource DSPeriodos;
 
   // Top band.
   QFrame* Panel1 = nullptr;
@@ -179,8 +254,8 @@ class TFormMenuPral : public QWidget {
   QPlainTextEdit* Memo1 = nullptr;
 
   // Grids and bottom band.
-  QTableView* DBGrid1 = nullptr;
-  QTableView* DBGrid2 = nullptr;
+  tiv::qtui::DataGrid* DBGrid1 = nullptr;
+  tiv::qtui::DataGrid* DBGrid2 = nullptr;
   QLabel* LEditar = nullptr;
   QToolButton* BotBorrar = nullptr;
   QToolButton* BotBorrarTodo = nullptr;

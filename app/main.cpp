@@ -1,5 +1,6 @@
 // The calculator: creates the main window and runs the event loop until it
-// closes.
+// closes. A window whose start-up asked the program to end (another copy
+// runs, no database) is never shown.
 #include "AccessDialogsQt.h"
 #include "Menu.h"
 #include "qtui/Application.h"
@@ -11,6 +12,5 @@ int main(int argc, char** argv) {
   QtAccessDialogs accessDialogs;
   TABSScopedAccessDialogs accessDialogsScope(accessDialogs);
   TFormMenuPral form;
-  form.show();
-  return app.exec();
+  return app.Run(form);
 }

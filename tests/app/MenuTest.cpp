@@ -17,49 +17,29 @@
 #include "qtui/Application.h"
 #include "qtui/FocusChain.h"
 #include "qtui/ScriptedDialogs.h"
+#include "support/CalcDatabase.h"
+#include "support/FormDriver.h"
+#include "support/ScratchDir.h"
 
 using tiv::qtui::ScriptedDialogs;
 
-class MenuTest : public QObject {
+class MenuTest : public QObject, public FormDriver {
   Q_OBJECT
 
  private:
+  std::unique_ptr<ScratchDir> dir_;
   std::unique_ptr<ScriptedDialogs> dialogs_;
   std::unique_ptr<tiv::qtui::ScopedDialogService> scope_;
   std::unique_ptr<TFormMenuPral> form_;
 
-  template <class W = QLineEdit>
-  W* Get(const char* name) {
-    W* w = form_->findChild<W*>(QString::fromLatin1(name));
-    if (!w) qFatal("no control %s", name);
-    return w;
-  }
-  QString Text(const char* name) { return Get<QLineEdit>(name)->text(); }
-  QString Caption(const char* name) { return Get<QLabel>(name)->text(); }
-
-  static void Settle() {
-    for (int i = 0; i < 4; ++i) QCoreApplication::processEvents();
-  }
-  void Focus(QWidget* w) {
-    w->setFocus(Qt::OtherFocusReason);
-    Settle();
-    QVERIFY2(w->hasFocus(), qPrintable(w->objectName()));
-  }
-  // Focuses the control, types the text and leaves it with Tab.
-  void TypeAndLeave(const char* name, const QString& text) {
-    QLineEdit* e = Get(name);
-    Focus(e);
-    QTest::keyClicks(e, text);
-    QTest::keyClick(e, Qt::Key_Tab);
-    Settle();
-  }
-  QWidget* Focused() { return QApplication::focusWidget(); }
-
  private Q_SLOTS:
   void init() {
+    dir_ = std::make_unique<ScratchDir>("tivoran-menu");
+    CopyCalcDatabase(dir_->Path());
     dialogs_ = std::make_unique<ScriptedDialogs>();
     scope_ = std::make_unique<tiv::qtui::ScopedDialogService>(*dialogs_);
-    form_ = std::make_unique<TFormMenuPral>();
+    form_ = std::make_unique<TFormMenuPral>(nullptr, QString::fromStdString(dir_->Path().string()));
+    SetForm(form_.get());
     form_->show();
     QApplication::setActiveWindow(form_.get());
     QVERIFY(QTest::qWaitForWindowActive(form_.get()));
@@ -70,6 +50,7 @@ class MenuTest : public QObject {
     form_.reset();
     scope_.reset();
     dialogs_.reset();
+    dir_.reset();
   }
 
   void windowAfterShow() {
