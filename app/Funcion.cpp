@@ -172,6 +172,13 @@ double CalcularDiasAAMM(double anys, double meses) {
   return (anys > y || meses > m) ? d + 1 : d;
 }
 
+double ProporcionTruncada(double coef, double dias) {
+  // coef x 100 is a whole number of hundredths; with whole days the product
+  // is an exact integer and the division by 10000 truncates right.
+  const double hundredths = std::round(coef * 100);
+  return std::trunc(hundredths * dias / 10000);
+}
+
 YearsMonths YearsMonthsOfDays(double dias) {
   YearsMonths r;
   r.years = std::trunc(dias / DIAS_ANO);

@@ -77,6 +77,10 @@ double CalcularDiasEfectivos(double dias, double diasCoef);
 // conversion would read back as a shorter span.
 double CalcularDiasAAMM(double anys, double meses);
 
+// trunc(coef x dias / 100), with the percentage taken in exact hundredths:
+// 64,6 % of 500 days is 323, never 322 from a binary product just below.
+double ProporcionTruncada(double coef, double dias);
+
 struct YearsMonths {
   double years = 0;
   double months = 0;

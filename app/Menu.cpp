@@ -26,14 +26,17 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <QCloseEvent>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <cmath>
 
 #include "Configuracion.h"
 #include "Controles.h"
 #include "Funcion.h"
+#include "Supuesto.h"
 #include "Version.h"
 #include "access/ZUDMain.h"
 #include "qtui/Application.h"
@@ -229,6 +232,11 @@ TFormMenuPral::TFormMenuPral(QWidget* parent, const QString& databaseFolder) : Q
   connect(CKAutomatico, &QCheckBox::toggled, this, [this] { RunHandler([this] { CKAutomaticoClick(); }); });
   Connect(BotMenu, &TFormMenuPral::BotMenuClick);
   Connect(BotNuevo, &TFormMenuPral::BotNuevoClick);
+  Connect(BotGuardar, &TFormMenuPral::BotGuardarClick);
+  Connect(BotAbrir, &TFormMenuPral::BotAbrirClick);
+  connect(Edias, &QLineEdit::textChanged, this, [this] { RunHandler([this] { EdiasChange(); }); });
+  for (QLineEdit* e : {EAnys, EMeses})
+    connect(e, &QLineEdit::textChanged, this, [this] { RunHandler([this] { EAnysChange(); }); });
   Connect(BotSuma, &TFormMenuPral::BotSumaClick);
   Connect(BotOK, &TFormMenuPral::BotOKClick);
   Connect(BotCancelar, &TFormMenuPral::BotCancelarClick);
@@ -883,6 +891,7 @@ void TFormMenuPral::BorrarTodo() {
 
 void TFormMenuPral::BotNuevoClick() {
   if (!tiv::qtui::Dialogs().Confirm(this, QStringLiteral("¿Quiere empezar un nuevo supuesto?"))) return;
+  if (!OfrecerGuardar(QStringLiteral("¿Quiere guardar el supuesto en curso?"))) return;
   BorrarTodo();
   Modificado = false;
 }
@@ -913,6 +922,210 @@ void TFormMenuPral::LimpiarPantalla() {
                     LFinal, LFinalMes, LFinalAny, LCarencia})
     l->clear();
   for (QLineEdit* e : {Edias, EAnys, EMeses}) e->setText(QStringLiteral("0"));
+}
+
+// ---- Case files ------------------------------------------------------------------
+
+int TFormMenuPral::ItemDiasNat() const {
+  return CKDiasNat->findChild<QRadioButton*>(QStringLiteral("CKDiasNat0"))->isChecked() ? 0 : 1;
+}
+
+void TFormMenuPral::SetItemDiasNat(int item) {
+  CKDiasNat->findChild<QRadioButton*>(item == 0 ? QStringLiteral("CKDiasNat0") : QStringLiteral("CKDiasNat1"))
+      ->setChecked(true);
+}
+
+bool TFormMenuPral::OfrecerGuardar(const QString& question) {
+  if (!Modificado || Inicial->IsEmpty()) return true;
+  if (!tiv::qtui::Dialogs().Confirm(this, question)) return true;
+  return GuardarSupuesto();
+}
+
+bool TFormMenuPral::GuardarSupuesto() {
+  if (Inicial->IsEmpty()) {
+    F1ini->setFocus(Qt::OtherFocusReason);
+    throw ECalcError(Ansi("No hay ningún periodo introducido"));
+  }
+  const QString proposed =
+      EditReferencia->text().isEmpty() ? QString() : EditReferencia->text() + QStringLiteral(".txt");
+  QString name = tiv::qtui::Dialogs().SaveFileName(this, QStringLiteral("Guardar supuesto C.G.P."), proposed,
+                                                   QStringLiteral("Texto (*.txt);;Todo (*)"));
+  if (name.isEmpty()) return false;
+  if (QFileInfo(name).suffix().isEmpty()) name += QStringLiteral(".txt");
+
+  TCabeceraSupuesto cabecera;
+  cabecera.presente = !EDiasTot->text().isEmpty();
+  cabecera.diasTot = ToAnsi(EDiasTot->text());
+  cabecera.diasNat = ItemDiasNat();
+  cabecera.ckTotDias = CKTotDias->isChecked();
+  std::vector<TPeriodoSupuesto> periodos;
+  {
+    const std::string at = Inicial->GetBookmark();
+    Inicial->DisableControls();
+    struct Restore {
+      TABSTable& table;
+      const std::string& at;
+      ~Restore() {
+        try {
+          if (!at.empty()) table.GotoBookmark(at);
+        } catch (...) {
+          // The row is still there: only the grid's position is lost.
+        }
+        table.EnableControls();
+      }
+    } restore{*Inicial, at};
+    for (Inicial->First(); !Inicial->Eof(); Inicial->Next())
+      periodos.push_back({DayOf(Inicial->FieldByName("desde")), DayOf(Inicial->FieldByName("hasta")),
+                          Inicial->FieldByName("coef").AsFloat()});
+  }
+  const std::string text = EscribirSupuesto(cabecera, periodos);
+  Memo1->setPlainText(FromAnsi(text));
+  // Written beside the file and renamed over it: a failure leaves the old
+  // file whole.
+  QSaveFile file(name);
+  if (!file.open(QIODevice::WriteOnly) ||
+      file.write(text.data(), static_cast<qint64>(text.size())) != static_cast<qint64>(text.size()) || !file.commit())
+    throw ECalcError(Ansi("No se ha podido guardar el supuesto en ") + ToAnsi(QDir::toNativeSeparators(name)) + ": " +
+                     ToAnsi(file.errorString()));
+  EditReferencia->setText(FromAnsi(ReferenciaDe(ToAnsi(name))));
+  Modificado = false;
+  return true;
+}
+
+void TFormMenuPral::BotGuardarClick() { GuardarSupuesto(); }
+
+void TFormMenuPral::BotAbrirClick() {
+  if (!OfrecerGuardar(QStringLiteral("¿Quiere guardar el supuesto en curso?"))) return;
+  const QString name = tiv::qtui::Dialogs().OpenFileName(this, QStringLiteral("Cargar supuesto C.G.P."), QString(),
+                                                         QStringLiteral("Texto (*.txt);;todos (*)"));
+  if (name.isEmpty()) return;
+  QFile file(name);
+  if (!file.open(QIODevice::ReadOnly))
+    throw ECalcError(Ansi("No se puede leer el fichero ") + ToAnsi(QDir::toNativeSeparators(name)) + ": " +
+                     ToAnsi(file.errorString()));
+  const QByteArray bytes = file.read(static_cast<qint64>(kMaxCaseFileBytes) + 1);
+  // Read whole and checked before anything on screen changes.
+  const TSupuestoLeido leido = LeerSupuesto(std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())));
+  BorrarTodo();
+  EditReferencia->setText(FromAnsi(ReferenciaDe(ToAnsi(name))));
+  if (leido.cabecera.presente) {
+    EDiasTot->setText(FromAnsi(leido.cabecera.diasTot));
+    SetItemDiasNat(leido.cabecera.diasNat);
+    CKTotDias->setChecked(leido.cabecera.ckTotDias);
+  }
+  for (const TLineaSupuesto& linea : leido.lineas) {
+    const std::string numero = std::to_string(linea.numero);
+    const auto stop = [&] {
+      return ECalcError(Ansi("error en fichero de entrada: línea") + numero + "   " + linea.texto);
+    };
+    TPeriodoLeido p;
+    try {
+      p = LeerPeriodo(linea.texto);
+    } catch (const EConvertError&) {
+      throw stop();
+    }
+    const TPeriodoSupuesto& v = p.periodo;
+    bool valid = true;
+    const auto refuse = [&](const std::string& what) {
+      tiv::qtui::Dialogs().ShowMessage(this, FromAnsi("Error en linea " + numero + what + linea.texto));
+      valid = false;
+    };
+    if (v.desde > v.hasta || !p.fechasEnRango) refuse(" (fechas): ");
+    if (!p.coefLegible || v.coef < 0 || v.coef > 100) refuse(" (porcentaje):  ");
+    if (p.coefLegible && LimiteActivo && v.coef < 100 && (v.desde < FechaLimite || v.hasta < FechaLimite))
+      refuse("  (fecha con porcentaje anterior a " + DateText(FechaLimite) + "): ");
+    if (!valid) continue;
+    try {
+      Inicial->Insert();
+      Inicial->FieldByName("desde").SetValue(DateValue(v.desde));
+      Inicial->FieldByName("hasta").SetValue(DateValue(v.hasta));
+      Inicial->FieldByName("coef").SetAsFloat(v.coef);
+      Inicial->FieldByName("dias").SetAsInteger(static_cast<int64_t>(CalcularDias(v.desde, v.hasta, 100)));
+      Inicial->FieldByName("diascoef").SetAsFloat(CalcularDias(v.desde, v.hasta, v.coef));
+      Inicial->Post();
+    } catch (...) {
+      Inicial->Cancel();
+      throw stop();
+    }
+  }
+  try {
+    BotCalcular->click();
+    CKAutomatico->setChecked(true);
+  } catch (...) {
+    // As with automatic calculation, a failed recalculation is not shown.
+  }
+  Modificado = false;
+}
+
+bool TFormMenuPral::FormClose() { return OfrecerGuardar(QStringLiteral("¿Desea guardar el supuesto?")); }
+
+void TFormMenuPral::closeEvent(QCloseEvent* event) {
+  bool mayClose = false;
+  if (!RunHandler([&] { mayClose = FormClose(); }) || !mayClose) {
+    event->ignore();
+    return;
+  }
+  QWidget::closeEvent(event);
+}
+
+// ---- Qualifying period -------------------------------------------------------------
+
+void TFormMenuPral::EdiasChange() {
+  LCarencia->clear();
+  if (Edias->hasFocus()) {
+    if (Edias->text().isEmpty()) {
+      // The change this makes runs this handler again, whole.
+      Edias->setText(QStringLiteral("0"));
+      Edias->selectAll();
+      return;
+    }
+    double v = 0;
+    try {
+      v = ReadNumber(ToAnsi(Edias->text()));
+    } catch (const EConvertError&) {
+      Edias->setFocus(Qt::OtherFocusReason);
+      throw ECalcError(Ansi("núm. días inválido"));
+    }
+    const YearsMonths ym = YearsMonthsOfDays(v);
+    EAnys->setText(FromAnsi(TextoNumero(ym.years)));
+    EMeses->setText(FromAnsi(TextoNumero(ym.months)));
+  }
+  CalculoFin();
+}
+
+void TFormMenuPral::EAnysChange() {
+  if (EAnys->text().isEmpty()) EAnys->setText(QStringLiteral("0"));
+  if (EMeses->text().isEmpty()) EMeses->setText(QStringLiteral("0"));
+  if (EMeses->hasFocus() && ValorNumerico(ToAnsi(EMeses->text())) > 11) {
+    EMeses->setText(QStringLiteral("0"));
+    EMeses->selectAll();
+    EMeses->setFocus(Qt::OtherFocusReason);
+    throw ECalcError(Ansi("Núm. meses erróneo"));
+  }
+  if (!EAnys->hasFocus() && !EMeses->hasFocus()) return;
+  try {
+    const double dias = CalcularDiasAAMM(ValorNumerico(ToAnsi(EAnys->text())), ValorNumerico(ToAnsi(EMeses->text())));
+    Edias->setText(FromAnsi(FormatoNumero("####", dias)));
+  } catch (...) {
+    // The day count stays as it was.
+  }
+}
+
+void TFormMenuPral::CalculoFin() {
+  try {
+    const double dias = ValorNumerico(ToAnsi(Edias->text()));
+    const double coef = ValorNumerico(ToAnsi(LCoeficiente->text()));
+    const double final = ProporcionTruncada(coef, dias);
+    LFinal->setText(FromAnsi(FormatoNumero("####", final)));
+    const YearsMonths ym = YearsMonthsOfDays(final);
+    LFinalAny->setText(FromAnsi(FormatoNumero("###", ym.years)));
+    LFinalMes->setText(FromAnsi(FormatoNumero("###", ym.months)));
+    SetTextColor(LFinal, Qt::black);
+    const bool covered = ValorNumerico(ToAnsi(LTotDiasCoef->text())) >= ValorNumerico(ToAnsi(LFinal->text()));
+    SetTextColor(LFinal, covered ? QColor(0, 128, 0) : QColor(255, 0, 0));
+  } catch (...) {
+    // The result stays as it was.
+  }
 }
 
 // ---- Date fields -----------------------------------------------------------

@@ -43,9 +43,14 @@
 //
 // Not built yet, and absent rather than pretended: period generation and
 // totals (the hidden BotCalcularPeriodos and BotCalcularTotales are clicked
-// where a recalculation is due and do nothing yet), the qualifying period,
-// case files with the prompts to save, the reference list, the about box
-// and printing.
+// where a recalculation is due and do nothing yet), the reference list, the
+// about box and printing.
+//
+// Saving before losing a case: every prompt to save ("¿Desea guardar el
+// supuesto?" on closing, "¿Quiere guardar el supuesto en curso?" before a
+// new case or a load) that is answered Yes goes on only once the case is
+// saved: a cancelled save dialog or a failed write cancels the close, the
+// new case or the load.
 //
 // Thread use: GUI thread only.
 #pragma once
@@ -122,6 +127,17 @@ class TFormMenuPral : public QWidget {
   void BotNuevoClick();
   void DSInicialDataChange();
 
+  // Case files.
+  void BotGuardarClick();
+  void BotAbrirClick();
+  // Whether the window may close (it asks to save a modified case first).
+  bool FormClose();
+
+  // Qualifying period.
+  void EdiasChange();
+  void EAnysChange();
+  void CalculoFin();
+
   void F1iniExit();
   void F1finExit();
   void Coef1Change();
@@ -148,6 +164,7 @@ class TFormMenuPral : public QWidget {
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
   void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   void CreateTopBand(QWidget* panel);
@@ -181,6 +198,15 @@ class TFormMenuPral : public QWidget {
   void Recalcular();
   // Closes the table, empties it with exclusive access and opens it again.
   static void VaciarTabla(TABSTable& table);
+
+  // Saves the case through the save dialog: false when the user cancelled
+  // it; a failed write raises, leaving any earlier file as it was.
+  bool GuardarSupuesto();
+  // Asks `question` when the case is modified and has periods; true when
+  // the caller may go on (No, or Yes and saved).
+  bool OfrecerGuardar(const QString& question);
+  int ItemDiasNat() const;
+  void SetItemDiasNat(int item);
 
   bool FilterKeyPress(QObject* watched, QKeyEvent* event);
   void OnEnter(QObject* watched);
