@@ -30,15 +30,20 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QPainter>
+#include <QPrinter>
+#include <QPrinterInfo>
 #include <QSaveFile>
 #include <cmath>
 
+#include "Acerca.h"
 #include "Configuracion.h"
 #include "Controles.h"
 #include "Funcion.h"
 #include "Supuesto.h"
 #include "Version.h"
 #include "access/ZUDMain.h"
+#include "diascarencia.h"
 #include "qtui/Application.h"
 #include "qtui/DataGrid.h"
 #include "qtui/DialogService.h"
@@ -234,6 +239,8 @@ TFormMenuPral::TFormMenuPral(QWidget* parent, const QString& databaseFolder) : Q
   Connect(BotNuevo, &TFormMenuPral::BotNuevoClick);
   Connect(BotGuardar, &TFormMenuPral::BotGuardarClick);
   Connect(BotAbrir, &TFormMenuPral::BotAbrirClick);
+  Connect(SpeedButton1, &TFormMenuPral::SpeedButton1Click);
+  Connect(BoptImprimir, &TFormMenuPral::BoptImprimirClick);
   connect(Edias, &QLineEdit::textChanged, this, [this] { RunHandler([this] { EdiasChange(); }); });
   for (QLineEdit* e : {EAnys, EMeses})
     connect(e, &QLineEdit::textChanged, this, [this] { RunHandler([this] { EAnysChange(); }); });
@@ -465,7 +472,9 @@ void TFormMenuPral::CreatePopupMenu() {
   salir->setObjectName(QStringLiteral("Salir1"));
   connect(salir, &QAction::triggered, this, [this] { RunHandler([this] { Salir1Click(); }); });
   PopupMenu1->addSeparator();
-  PopupMenu1->addAction(QStringLiteral("Acerca de..."))->setObjectName(QStringLiteral("Acercade1"));
+  QAction* acerca = PopupMenu1->addAction(QStringLiteral("Acerca de..."));
+  acerca->setObjectName(QStringLiteral("Acercade1"));
+  connect(acerca, &QAction::triggered, this, [this] { RunHandler([this] { Acercade1Click(); }); });
 }
 
 // The form's tab order is per container (Panel1: EditReferencia 0,
@@ -1068,6 +1077,74 @@ void TFormMenuPral::closeEvent(QCloseEvent* event) {
   QWidget::closeEvent(event);
 }
 
+// ---- Reference list, about box, printing -------------------------------------------
+
+void TFormMenuPral::SpeedButton1Click() {
+  int64_t dias = 0;
+  std::string descripcion;
+  {
+    TFormDiasCarencia dialog(this);
+    dialog.exec();
+    dias = dialog.DiasElegidos;
+    descripcion = dialog.DescripcionElegida;
+  }
+  Edias->setFocus(Qt::OtherFocusReason);
+  try {
+    Edias->setText(QString::number(dias));
+    // As typing would; the window may not have its focus back yet from the
+    // dialog, so the change handler cannot tell.
+    DiasAAnyosMeses();
+    LCarencia->setText(FromAnsi(descripcion));
+  } catch (...) {
+    for (QLineEdit* e : {Edias, EAnys, EMeses}) e->setText(QStringLiteral("0"));
+    LCarencia->clear();
+  }
+}
+
+void TFormMenuPral::Acercade1Click() {
+  TFormAcercade dialog(this);
+  dialog.VersionProg->setText(QString::fromLatin1(kVersionTivoran));
+  dialog.Fecha->setText(QString::fromLatin1(kFechaCompilacion));
+  dialog.exec();
+}
+
+void TFormMenuPral::ImprimirPantalla(QPrinter& printer) {
+  const QPixmap image = grab();
+  QPainter painter;
+  if (!painter.begin(&printer)) throw ECalcError(Ansi("No se ha podido imprimir la pantalla"));
+  const QRect page = painter.viewport();
+  QSize size = image.size();
+  size.scale(page.size(), Qt::KeepAspectRatio);
+  painter.setViewport(page.x(), page.y(), size.width(), size.height());
+  painter.setWindow(image.rect());
+  painter.drawPixmap(0, 0, image);
+  if (!painter.end()) throw ECalcError(Ansi("No se ha podido imprimir la pantalla"));
+}
+
+void TFormMenuPral::BoptImprimirClick() {
+  const QPrinterInfo defaultPrinter = QPrinterInfo::defaultPrinter();
+  if (!defaultPrinter.isNull()) {
+    QPrinter printer(defaultPrinter, QPrinter::HighResolution);
+    ImprimirPantalla(printer);
+    return;
+  }
+  if (!tiv::qtui::Dialogs().Confirm(
+          this, QStringLiteral("No hay ninguna impresora instalada. ¿Quiere guardar la pantalla en un fichero PDF?")))
+    return;
+  const QString proposed =
+      (EditReferencia->text().isEmpty() ? QStringLiteral("Tivoran") : EditReferencia->text()) + QStringLiteral(".pdf");
+  QString name = tiv::qtui::Dialogs().SaveFileName(this, QStringLiteral("Guardar la pantalla en PDF"), proposed,
+                                                   QStringLiteral("PDF (*.pdf)"));
+  if (name.isEmpty()) return;
+  if (QFileInfo(name).suffix().isEmpty()) name += QStringLiteral(".pdf");
+  QPrinter printer(QPrinter::HighResolution);
+  printer.setOutputFormat(QPrinter::PdfFormat);
+  printer.setOutputFileName(name);
+  ImprimirPantalla(printer);
+  if (!QFileInfo(name).isFile())
+    throw ECalcError(Ansi("No se ha podido guardar la pantalla en ") + ToAnsi(QDir::toNativeSeparators(name)));
+}
+
 // ---- Qualifying period -------------------------------------------------------------
 
 void TFormMenuPral::EdiasChange() {
@@ -1079,18 +1156,22 @@ void TFormMenuPral::EdiasChange() {
       Edias->selectAll();
       return;
     }
-    double v = 0;
-    try {
-      v = ReadNumber(ToAnsi(Edias->text()));
-    } catch (const EConvertError&) {
-      Edias->setFocus(Qt::OtherFocusReason);
-      throw ECalcError(Ansi("núm. días inválido"));
-    }
-    const YearsMonths ym = YearsMonthsOfDays(v);
-    EAnys->setText(FromAnsi(TextoNumero(ym.years)));
-    EMeses->setText(FromAnsi(TextoNumero(ym.months)));
+    DiasAAnyosMeses();
   }
   CalculoFin();
+}
+
+void TFormMenuPral::DiasAAnyosMeses() {
+  double v = 0;
+  try {
+    v = ReadNumber(ToAnsi(Edias->text()));
+  } catch (const EConvertError&) {
+    Edias->setFocus(Qt::OtherFocusReason);
+    throw ECalcError(Ansi("núm. días inválido"));
+  }
+  const YearsMonths ym = YearsMonthsOfDays(v);
+  EAnys->setText(FromAnsi(TextoNumero(ym.years)));
+  EMeses->setText(FromAnsi(TextoNumero(ym.months)));
 }
 
 void TFormMenuPral::EAnysChange() {

@@ -43,8 +43,10 @@
 //
 // Not built yet, and absent rather than pretended: period generation and
 // totals (the hidden BotCalcularPeriodos and BotCalcularTotales are clicked
-// where a recalculation is due and do nothing yet), the reference list, the
-// about box and printing.
+// where a recalculation is due and do nothing yet).
+//
+// Printing: the window's image, scaled to the page, on the default printer;
+// without one it offers to save the same page as a PDF file.
 //
 // Saving before losing a case: every prompt to save ("¿Desea guardar el
 // supuesto?" on closing, "¿Quiere guardar el supuesto en curso?" before a
@@ -70,6 +72,7 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QPlainTextEdit;
+class QPrinter;
 class QPushButton;
 class QToolButton;
 
@@ -132,6 +135,11 @@ class TFormMenuPral : public QWidget {
   void BotAbrirClick();
   // Whether the window may close (it asks to save a modified case first).
   bool FormClose();
+
+  // Reference list, about box, printing.
+  void SpeedButton1Click();
+  void Acercade1Click();
+  void BoptImprimirClick();
 
   // Qualifying period.
   void EdiasChange();
@@ -205,6 +213,10 @@ class TFormMenuPral : public QWidget {
   // Asks `question` when the case is modified and has periods; true when
   // the caller may go on (No, or Yes and saved).
   bool OfrecerGuardar(const QString& question);
+  // EAnys and EMeses from the days in Edias ("núm. días inválido").
+  void DiasAAnyosMeses();
+  // Paints the window's image on the printer's page, scaled to fit.
+  void ImprimirPantalla(QPrinter& printer);
   int ItemDiasNat() const;
   void SetItemDiasNat(int item);
 
