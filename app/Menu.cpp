@@ -240,6 +240,14 @@ TFormMenuPral::TFormMenuPral(QWidget* parent, const QString& databaseFolder) : Q
   Connect(BotGuardar, &TFormMenuPral::BotGuardarClick);
   Connect(BotAbrir, &TFormMenuPral::BotAbrirClick);
   Connect(SpeedButton1, &TFormMenuPral::SpeedButton1Click);
+  Connect(BotCalcularTotales, &TFormMenuPral::BotCalcularTotalesClick);
+  Connect(BotCalcular, &TFormMenuPral::BotCalcularClick);
+  connect(EDiasTot, &QLineEdit::textChanged, this, [this] { RunHandler([this] { EDiasTotChange(); }); });
+  connect(CKTotDias, &QCheckBox::toggled, this, [this] { RunHandler([this] { CKTotDiasClick(); }); });
+  for (QRadioButton* r : CKDiasNat->findChildren<QRadioButton*>())
+    connect(r, &QRadioButton::toggled, this, [this](bool checked) {
+      if (checked) RunHandler([this] { CKDiasNatClick(); });
+    });
   Connect(BoptImprimir, &TFormMenuPral::BoptImprimirClick);
   connect(Edias, &QLineEdit::textChanged, this, [this] { RunHandler([this] { EdiasChange(); }); });
   for (QLineEdit* e : {EAnys, EMeses})
@@ -568,7 +576,9 @@ void TFormMenuPral::OnEnter(QObject* watched) {
 }
 
 void TFormMenuPral::OnExit(QObject* watched) {
-  if (watched == F1ini)
+  if (watched == EDiasTot)
+    PostHandler(&TFormMenuPral::EDiasTotExit);
+  else if (watched == F1ini)
     PostHandler(&TFormMenuPral::F1iniExit);
   else if (watched == F1fin)
     PostHandler(&TFormMenuPral::F1finExit);
@@ -614,7 +624,7 @@ void TFormMenuPral::FormShow() {
   LimpiarPantalla();
   if (!Inicial->IsEmpty()) {
     BotCalcularPeriodos->click();
-    BotCalcularTotales->click();
+    BotCalcularTotalesClick();
   }
   LimpiarEntrada();
   F1ini->setFocus(Qt::OtherFocusReason);
@@ -629,7 +639,7 @@ void TFormMenuPral::CKAutomaticoClick() {
   try {
     if (CKAutomatico->isChecked()) {
       BotCalcularPeriodos->click();
-      BotCalcularTotales->click();
+      BotCalcularTotalesClick();
     } else {
       BorrarPeriodos();
     }
@@ -709,6 +719,8 @@ void TFormMenuPral::CreateGeneratedPeriodsTable() {
                     {"diascotizados", aftDouble}};
     t->CreateTable();
   }
+  // Open from now on: shown in DBGrid2 and read by the totals.
+  periodos->Open();
 }
 
 void TFormMenuPral::LeerConfiguracion() {
@@ -798,7 +810,7 @@ void TFormMenuPral::GuardarEntrada() {
 void TFormMenuPral::Recalcular() {
   if (CKAutomatico->isChecked()) {
     BotCalcularPeriodos->click();
-    BotCalcularTotales->click();
+    BotCalcularTotalesClick();
   } else {
     BorrarPeriodos();
   }
@@ -1076,6 +1088,147 @@ void TFormMenuPral::closeEvent(QCloseEvent* event) {
   }
   QWidget::closeEvent(event);
 }
+
+// ---- Totals and the global coefficient ------------------------------------------------
+
+void TFormMenuPral::BotCalcularTotalesClick() {
+  int64_t filas = 0;
+  int64_t dias = 0, centesimasCoef = 0, centesimasCotizados = 0;
+  double porcentajeUnico = 0;
+  {
+    periodos->DisableControls();
+    struct Enable {
+      TABSTable& table;
+      ~Enable() { table.EnableControls(); }
+    } enable{*periodos};
+    for (periodos->First(); !periodos->Eof(); periodos->Next()) {
+      ++filas;
+      dias += periodos->FieldByName("dias").AsInteger();
+      centesimasCoef += std::llround(periodos->FieldByName("diascoef").AsFloat() * 100);
+      centesimasCotizados += std::llround(periodos->FieldByName("diascotizados").AsFloat() * 100);
+      porcentajeUnico = periodos->FieldByName("porcentaje").AsFloat();
+    }
+    periodos->First();
+  }
+  LNumLin->setText(QString::number(filas));
+  double sd = static_cast<double>(dias);
+  double sc = static_cast<double>(centesimasCoef / 100);
+  const double st = static_cast<double>(centesimasCotizados / 100);
+  LTotDiasNat->setText(FromAnsi(FormatoNumero("####0", sd)));
+  LTotDiasCoef->setText(FromAnsi(FormatoNumero("####0.##", sc)));
+  LTotDiasCotizados->setText(FromAnsi(FormatoNumero("####0.##", st)));
+
+  // The report's total days against the computed ones.
+  const auto diferencia = [this] {
+    const double total = ReadNumber(ToAnsi(EDiasTot->text()));
+    const QLabel* base = ItemDiasNat() == 0 ? LTotDiasNat : LTotDiasCoef;
+    return total - ReadNumber(ToAnsi(base->text()));
+  };
+  bool anadidos = false;
+  if (CKTotDias->isChecked()) {
+    const double d = diferencia();
+    LFaltan->setText(FromAnsi(TextoNumero(d)));
+    if (d >= 0) {
+      // Equal totals are no error: nothing to add.
+      L100->setText(QStringLiteral("Días al 100% "));
+      sd += d;
+      sc += d;
+      anadidos = d > 0;
+    } else {
+      L100->setText(FromAnsi(Ansi("Error: Días totales inf. ") + TextoNumero(-d) + " suma cotizaciones"));
+      LFaltan->clear();
+    }
+  } else {
+    try {
+      const double d = diferencia();
+      L100->setText(QStringLiteral("Faltan: "));
+      LFaltan->setText(FromAnsi(TextoNumero(d)));
+    } catch (const EConvertError&) {
+      // No report total: nothing to compare.
+    }
+  }
+
+  // One period shows its own percentage, unless report days were added to
+  // it: then it is one of two parts like any other sum.
+  if (filas == 0 || sd == 0) {
+    LCoeficiente->clear();
+    LPorcent->clear();
+  } else {
+    const double coeficiente = filas == 1 && !anadidos ? porcentajeUnico : sc * 100 / sd;
+    LCoeficiente->setText(FromAnsi(FormatoNumero("####0.00", coeficiente)));
+    LPorcent->setText(QStringLiteral("%"));
+  }
+  try {
+    EdiasChange();
+  } catch (...) {
+    // The qualifying period is recomputed when it can be.
+  }
+}
+
+void TFormMenuPral::BotCalcularClick() {
+  if (Inicial->IsEmpty()) return;
+  try {
+    BotCalcularPeriodos->click();
+    BotCalcularTotalesClick();
+  } catch (...) {
+    // As with automatic calculation.
+  }
+}
+
+void TFormMenuPral::EDiasTotChange() {
+  const auto sinOpciones = [this] {
+    CKDiasNat->setVisible(false);
+    CKTotDias->setVisible(false);
+    L100->clear();
+    LFaltan->clear();
+  };
+  if (EDiasTot->text().isEmpty()) {
+    sinOpciones();
+    // Without a total nothing can be added at 100 %.
+    CKTotDias->setChecked(false);
+    return;
+  }
+  int32_t total = 0;
+  try {
+    total = ReadInteger(ToAnsi(EDiasTot->text()));
+  } catch (const EConvertError&) {
+    EDiasTot->setFocus(Qt::OtherFocusReason);
+    EDiasTot->setText(QStringLiteral("0"));
+    EDiasTot->selectAll();
+    sinOpciones();
+    throw ECalcError(Ansi("Núm de días erróneo"));
+  }
+  CKDiasNat->setVisible(total > 0);
+  CKTotDias->setVisible(total > 0);
+  try {
+    BotCalcularTotalesClick();
+  } catch (...) {
+    // Ignored: the totals are recomputed at the next change.
+  }
+}
+
+void TFormMenuPral::EDiasTotExit() {
+  try {
+    BotCalcularTotalesClick();
+  } catch (...) {
+    // Ignored: the totals are recomputed at the next change.
+  }
+}
+
+void TFormMenuPral::CKTotDiasClick() {
+  if (CKTotDias->isChecked()) {
+    CKDiasNat->setEnabled(true);
+    try {
+      ReadNumber(ToAnsi(EDiasTot->text()));
+    } catch (const EConvertError&) {
+      EDiasTot->setFocus(Qt::OtherFocusReason);
+      throw ECalcError(Ansi("Introduzca el total de dias cotizados"));
+    }
+  }
+  BotCalcularTotalesClick();
+}
+
+void TFormMenuPral::CKDiasNatClick() { BotCalcularTotalesClick(); }
 
 // ---- Reference list, about box, printing -------------------------------------------
 

@@ -41,9 +41,13 @@
 //  5. BotBorrar and BotBorrarTodo are enabled, and LEditar shown, exactly
 //     while `inicial` has rows.
 //
-// Not built yet, and absent rather than pretended: period generation and
-// totals (the hidden BotCalcularPeriodos and BotCalcularTotales are clicked
-// where a recalculation is due and do nothing yet).
+// Not built yet, and absent rather than pretended: period generation (the
+// hidden BotCalcularPeriodos is clicked where a recalculation is due and
+// does nothing yet).
+//
+// Totals are exact in hundredths: the weighted and contributed days of the
+// generated periods are summed as whole hundredths, so 29,97 + 4,02 + 2,01
+// is 36,00 and truncates to 36, never to 35 from a binary sum just below.
 //
 // Printing: the window's image, scaled to the page, on the default printer;
 // without one it offers to save the same page as a PDF file.
@@ -135,6 +139,14 @@ class TFormMenuPral : public QWidget {
   void BotAbrirClick();
   // Whether the window may close (it asks to save a modified case first).
   bool FormClose();
+
+  // Totals and the global coefficient.
+  void BotCalcularTotalesClick();
+  void BotCalcularClick();
+  void EDiasTotChange();
+  void EDiasTotExit();
+  void CKTotDiasClick();
+  void CKDiasNatClick();
 
   // Reference list, about box, printing.
   void SpeedButton1Click();
