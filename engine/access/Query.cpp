@@ -40,12 +40,53 @@ std::vector<std::string> ParameterNames(const std::string& text) {
 
 }  // namespace
 
+class TABSQuery::MasterLink : public tiv::dataset::DataLink {
+ public:
+  explicit MasterLink(TABSQuery& query) : query_(query) {}
+  void ActiveChanged() override { Follow(); }
+  void DataSetChanged() override { Follow(); }
+  void DataSetScrolled() override { Follow(); }
+
+ private:
+  void Follow() {
+    tiv::dataset::DataSet* master = Data();
+    if (!query_.Active() || following_ ||
+        (master && master->State() != tiv::dataset::DataSetState::Browse &&
+         master->State() != tiv::dataset::DataSetState::Inactive))
+      return;
+    following_ = true;
+    try {
+      query_.Close();
+      query_.Open();
+    } catch (...) {
+      following_ = false;
+      throw;
+    }
+    following_ = false;
+  }
+
+  TABSQuery& query_;
+  bool following_ = false;
+};
+
 TABSQuery::TABSQuery(std::string name) : TABSDataSet(std::move(name)) {}
 
 TABSQuery::~TABSQuery() {
   Close();
   Unprepare();
 }
+
+void TABSQuery::SetDataSource(tiv::dataset::DataSource* master) {
+  for (tiv::dataset::DataSource* s = master; s && s->Data();) {
+    if (s->Data() == this) RaiseFor(Name(), tiv::dataset::text::kCircularDataLink);
+    auto* query = dynamic_cast<TABSQuery*>(s->Data());
+    s = query ? query->DataSource() : nullptr;
+  }
+  if (!masterLink_) masterLink_ = std::make_unique<MasterLink>(*this);
+  masterLink_->SetDataSource(master);
+}
+
+tiv::dataset::DataSource* TABSQuery::DataSource() const { return masterLink_ ? masterLink_->Source() : nullptr; }
 
 void TABSQuery::SetSQL(std::vector<std::string> lines) {
   Close();
@@ -110,12 +151,14 @@ void TABSQuery::Run(TABSDatabase& database) {
   Prepare();
   executor_ = std::make_unique<TABSSelectExecution>(database.EngineSession());
   processor_->SetExecutor(executor_.get());
+  tiv::dataset::DataSet* master = masterLink_ ? masterLink_->Data() : nullptr;
   TABSSQLParams& params = processor_->Params();
   params.Clear();
   for (const TABSQueryParam& p : params_) {
     TABSSQLParam* param = params.AddParam();
     param->Name = p.name;
-    param->Assign(VariantOf(p.value));
+    tiv::dataset::Field* field = !p.bound && master && master->Active() ? master->FindField(p.name) : nullptr;
+    param->Assign(VariantOf(field ? field->Value() : p.value));
   }
   processor_->Execute();
   rowsAffected_ = processor_->RowsAffected();

@@ -24,6 +24,13 @@
 //  5. ExecSQL runs the text on a closed query for its effect; a result it
 //     makes is freed at once.
 //  6. Prepare on an open query raises 30141.
+//  7. DataSource: a master dataset. Before each run every parameter the
+//     caller did not bind takes the value of the master's field of the
+//     same name, when the master is open and has one; when the master
+//     opens, scrolls or changes (not while it edits) an open query is
+//     closed and opened again with those values. A chain of sources that
+//     comes back to the query is refused ("Circular datalinks are not
+//     allowed").
 //
 // Thread use: the GUI thread.
 #pragma once
@@ -71,6 +78,10 @@ class TABSQuery : public TABSDataSet {
   TABSQueryParam& ParamNamed(const std::string& name);
   TABSQueryParam& ParamByName(const std::string& name) { return ParamNamed(name); }
 
+  // Contract 7.
+  void SetDataSource(tiv::dataset::DataSource* master);
+  tiv::dataset::DataSource* DataSource() const;
+
   // Contracts 4 to 6.
   void Prepare();
   void Unprepare() noexcept;
@@ -85,12 +96,14 @@ class TABSQuery : public TABSDataSet {
   void InternalClose() noexcept override;
 
  private:
+  class MasterLink;
   void RebuildParams();
   // Runs the text with the current parameters on the database's session.
   void Run(TABSDatabase& database);
 
   std::vector<std::string> sql_;
   std::vector<TABSQueryParam> params_;
+  std::unique_ptr<MasterLink> masterLink_;
   std::unique_ptr<TABSSelectExecution> executor_;
   std::unique_ptr<TABSSQLProcessor> processor_;
   int64_t rowsAffected_ = -1;
