@@ -11,6 +11,8 @@
 //   DataSet        TABSDataSet: the engine side of a dataset (cursor,
 //                  values, filters, result codes)
 //   Table          TABSTable: one table, its records and its operations
+//   Query          TABSQuery: SQL text with parameters, its result as a
+//                  dataset
 //   EngineError    EABSEngineError: the cursor's result codes as errors
 //   AccessDialogs  how the components ask the user (password, yes/no)
 //
@@ -18,12 +20,13 @@
 // restructure, import, batch move); TableExport.cpp the export as SQL and
 // the finds.
 //
-// Not built yet: the query component (and the cached updates it brings,
-// with OnUpdateRecord).
+// Not built yet: the query component's master data source and the cached
+// updates (with OnUpdateRecord).
 #pragma once
 
 #include "access/AccessDialogs.h"
 #include "access/DataSet.h"
 #include "access/Database.h"
 #include "access/EngineError.h"
+#include "access/Query.h"
 #include "access/Table.h"

@@ -124,6 +124,8 @@ void TABSLocalCursor::CloseTable() noexcept {
   FreeBlobStreams();
   filter_.reset();
   filterCallback_ = nullptr;
+  queryCondition_.reset();
+  querySource_.reset();
   recordFilter = nullptr;
   range = TABSCursorRange{};
   scan = TABSCursorScan{};

@@ -51,6 +51,10 @@
 //     frees the new values instead. Cancel drops them: a cancelled edit
 //     never touches the stored values.
 // 10. The session outlives its cursors: close or destroy them first.
+// 11. A query condition reads the table's fields by their table names,
+//     whatever the projection, and every record the cursor reaches must
+//     pass it as well as the filter; its index conditions choose the scan
+//     before the filter's do. Closing the cursor frees it.
 //
 // Thread use: one thread at a time; table work runs under the database
 // data's lock, taken by the table data.
@@ -172,6 +176,9 @@ class TABSLocalCursor : public TABSTableCursor, public TABSExprRowSource {
   void SetFilter(const std::string& text, bool caseInsensitive, bool partial);
   void ClearFilter();
   void SetFilterCallback(std::function<bool(const char* record)> callback);
+  // The condition of the query this cursor answers (contract 11): kept
+  // apart from the filter, which a dataset sets and clears on its own.
+  void SetQueryCondition(std::unique_ptr<TABSExpression> condition);
   void SetDistinct(const std::vector<std::string>& fieldNames);
   void ClearDistinct();
   // `fieldNames` ";"-separated, one value each (30112 otherwise).
@@ -282,6 +289,9 @@ class TABSLocalCursor : public TABSTableCursor, public TABSExprRowSource {
   // tested by recordFilter.
   std::unique_ptr<TABSExpression> filter_;
   std::function<bool(const char*)> filterCallback_;
+  // Contract 11: the condition reads the record through its own source.
+  std::unique_ptr<TABSRecordRowSource> querySource_;
+  std::unique_ptr<TABSExpression> queryCondition_;
   // The record an expression reads while it is evaluated: a filter's
   // candidate, else the cursor's buffer.
   const char* evalRecord_ = nullptr;

@@ -43,11 +43,15 @@ bool TABSLocalCursor::GotoKey(const std::vector<char>& key, int32_t keyFieldCoun
 void TABSLocalCursor::RebuildRecordFilter() {
   bitmap.Reset();
   positionCache.Clear();
-  if (!filter_ && !filterCallback_) {
+  if (!filter_ && !filterCallback_ && !queryCondition_) {
     recordFilter = nullptr;
     return;
   }
   recordFilter = [this](const char* record) {
+    if (queryCondition_) {
+      querySource_->SetRecord(record);
+      if (!queryCondition_->IsTrue()) return false;
+    }
     if (filter_) {
       // The expression reads the candidate, not the cursor's buffer.
       struct Candidate {
@@ -76,13 +80,18 @@ struct Bound {
 void TABSLocalCursor::PlanScan() {
   scan = TABSCursorScan{};
   useBitmap = false;
-  if (!filter_) return;
-  // Aliased fields name visible fields the index columns do not know.
-  for (const TABSVisibleField& v : visible_)
-    if (!SameName(v.name, Table().FieldDefs()[v.tableFieldNo]->Name())) return;
+  // The query condition names table fields; the filter names visible
+  // fields, which aliases hide from the index columns.
+  TABSExpression* planned = queryCondition_.get();
+  if (!planned) {
+    if (!filter_) return;
+    for (const TABSVisibleField& v : visible_)
+      if (!SameName(v.name, Table().FieldDefs()[v.tableFieldNo]->Name())) return;
+    planned = filter_.get();
+  }
   const TABSIndexDefs& defs = Table().IndexManager().IndexDefs();
   std::vector<TABSScanSearchCondition> conditions;
-  filter_->GetSearchConditions(defs, conditions, session_.sessionID);
+  planned->GetSearchConditions(defs, conditions, session_.sessionID);
 
   struct Candidate {
     int32_t indexID = -1;
@@ -204,6 +213,21 @@ void TABSLocalCursor::ClearFilter() {
 void TABSLocalCursor::SetFilterCallback(std::function<bool(const char* record)> callback) {
   filterCallback_ = std::move(callback);
   RebuildRecordFilter();
+}
+
+void TABSLocalCursor::SetQueryCondition(std::unique_ptr<TABSExpression> condition) {
+  TABSTableData& table = Table();
+  queryCondition_.reset();
+  querySource_.reset();
+  if (condition && !condition->IsEmpty()) {
+    querySource_ = std::make_unique<TABSRecordRowSource>(
+        table.FieldDefs(), tableName,
+        [this](int32_t field, const char* record, TABSVariant& value) { ReadTableField(field, record, value); });
+    condition->BindCursor(querySource_.get());
+    queryCondition_ = std::move(condition);
+  }
+  RebuildRecordFilter();
+  PlanScan();
 }
 
 void TABSLocalCursor::SetDistinct(const std::vector<std::string>& fieldNames) {

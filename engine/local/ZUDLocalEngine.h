@@ -21,6 +21,9 @@
 //                      cancel, delete, their locks and codes; batches; BLOB
 //                      streams)
 //   LocalBlobStream    TABSLocalBLOBStream: the stream of one BLOB field
+//   SelectExecution    TABSSelectExecution: the processor's executor of
+//                      query statements over a session's tables, and
+//                      TABSQueryResultCursor, the cursor of their result
 //
 // It sits above engine/core, engine/disk and engine/sql: a cursor's
 // filters are expressions and its locks are the disk tables' locks. Nothing
@@ -32,3 +35,4 @@
 #include "local/LocalBlobStream.h"
 #include "local/LocalCursor.h"
 #include "local/LocalSession.h"
+#include "local/SelectExecution.h"

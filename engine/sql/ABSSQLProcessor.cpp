@@ -104,7 +104,10 @@ TABSSQLCommand* TABSSQLProcessor::Execute() {
   do {
     command_.reset();
     command_ = MakeStatement(*lexer_);
-    command_->Execute(query_.RequestLive, resultReadOnly_);
+    if (executor_ && command_->Kind() == sckSelect)
+      executor_->ExecuteSelect(static_cast<TABSSQLUnion&>(*command_), query_.RequestLive, resultReadOnly_);
+    else
+      command_->Execute(query_.RequestLive, resultReadOnly_);
     rowsAffected_ += command_->RowsAffected;
   } while (lexer_->NextCommand());
   return command_->Kind() == sckSelect ? command_.get() : nullptr;

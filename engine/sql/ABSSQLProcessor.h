@@ -33,6 +33,11 @@
 //     afresh.
 //  4. Statements whose execution is not built yet raise 30350 "Not
 //     implemented yet" after they have parsed (SQLCommand.h contract 4).
+//  5. Query statements run through the executor the owner sets, since
+//     they read tables through cursors of the layer above this one; the
+//     executor keeps the result of the last query until its owner takes
+//     it. Without an executor a query raises 30350 like any statement
+//     whose execution is not built.
 //
 // Thread use: a processor belongs to its query component and is used by the
 // thread that opens or executes the query.
@@ -49,6 +54,17 @@
 // first token.
 std::unique_ptr<TABSSQLCommand> ParseStatement(TABSLexer& lexer, const TABSSQLQueryInfo& query);
 
+class TABSSQLUnion;
+
+// Runs query statements (contract 5); implemented above the SQL layer.
+class TABSSQLExecutor {
+ public:
+  virtual ~TABSSQLExecutor() = default;
+  // Executes `statement`; `resultReadOnly` receives whether its result may
+  // be edited. A failure leaves no result, no lock and no open table.
+  virtual void ExecuteSelect(TABSSQLUnion& statement, bool requestLive, bool& resultReadOnly) = 0;
+};
+
 class TABSSQLProcessor {
  public:
   explicit TABSSQLProcessor(TABSSQLQueryInfo query);
@@ -59,6 +75,8 @@ class TABSSQLProcessor {
   // Filled by the owner before every execution.
   TABSSQLParams& Params() { return params_; }
   void SetSQL(std::string text) { sqlText_ = std::move(text); }
+  // Contract 5; the executor outlives the processor's executions.
+  void SetExecutor(TABSSQLExecutor* executor) { executor_ = executor; }
   const std::string& SQLText() const { return sqlText_; }
 
   // Runs every statement of the text (contracts 1 to 3). Returns the last
@@ -82,6 +100,7 @@ class TABSSQLProcessor {
   // The statement refers to the lexer's tokens while it parses: freed first.
   std::unique_ptr<TABSLexer> lexer_;
   std::unique_ptr<TABSSQLCommand> command_;
+  TABSSQLExecutor* executor_ = nullptr;
   int64_t rowsAffected_ = 0;
   bool resultReadOnly_ = true;
 };

@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include "AccessDialogsQt.h"
+#include "AccessTestDb.h"
 #include "access/ZUDMain.h"
 #include "qtui/DataGrid.h"
 #include "qtui/PassDialog.h"
@@ -50,6 +51,64 @@ class AccessQtTest : public QObject {
     periodos.Close();
     QCOMPARE(grid.model()->rowCount(), 0);
     periodos.DeleteTable();
+  }
+
+  // A query in the grid: its rows in ORDER BY order; a new parameter value
+  // shows new rows after the reopen; with a master, the query follows the
+  // master's current record.
+  void queryRowsInTheGridFollowTheirParameters() {
+    AccessTestDb db;
+    {
+      TABSTable t;
+      t.SetDatabaseName("app");
+      t.SetTableName("inicial");
+      t.Open();
+      for (int i = 0; i < 4; ++i) AddPeriod(t, 733773 + 100 * (3 - i), 10 + i, 50);
+    }
+    TABSQuery q("QPeriodos");
+    q.SetDatabaseName("app");
+    q.SetSQL({"select desde, dias from inicial", "where desde >= :d", "order by desde"});
+    q.ParamNamed("d").SetValue(FieldValue::Date(733773 + 150));
+    q.Open();
+    DataSource source;
+    source.SetDataSet(&q);
+    tiv::qtui::DataGrid grid;
+    grid.SetDataSource(&source);
+    grid.SetColumns({{"desde", QStringLiteral("Desde"), 90}, {"dias", QStringLiteral("Dias"), 40}});
+    QCOMPARE(grid.model()->rowCount(), 2);
+    QCOMPARE(grid.model()->index(0, 0).data().toString(), QStringLiteral("20/07/2010"));
+    QCOMPARE(grid.model()->index(1, 1).data().toString(), QStringLiteral("10"));
+    q.Close();
+    q.ParamNamed("d").SetValue(FieldValue::Date(733773));
+    q.Open();
+    QCOMPARE(grid.model()->rowCount(), 4);
+    QCOMPARE(grid.model()->index(0, 1).data().toString(), QStringLiteral("13"));
+
+    // The master: one date per record; unbound parameters take its field.
+    TABSTable limits("limits");
+    limits.SetDatabaseName("MEMORY");
+    limits.SetTableName("limits_grid");
+    limits.FieldDefs = {{"d", aftDate}};
+    limits.CreateTable();
+    limits.Open();
+    for (int day : {733773 + 250, 733773 + 50}) {
+      limits.Insert();
+      limits.FieldByName("d").SetValue(FieldValue::Date(day));
+      limits.Post();
+    }
+    q.Close();
+    q.Params()[0].bound = false;
+    DataSource master;
+    master.SetDataSet(&limits);
+    q.SetDataSource(&master);
+    limits.First();
+    q.Open();
+    QCOMPARE(grid.model()->rowCount(), 1);
+    limits.Next();
+    QCOMPARE(grid.model()->rowCount(), 3);
+    q.Close();
+    limits.Close();
+    limits.DeleteTable();
   }
 
   void componentDialogsGoThroughTheProgramsDialogs() {

@@ -1,0 +1,315 @@
+#include "local/SelectExecution.h"
+
+#include <cstdio>
+
+#include "core/ZUDExcept.h"
+#include "core/ZUDMetaObjectDef.h"
+#include "os/OsRandom.h"
+#include "sql/ExprNodes.h"
+#include "sql/SQLResultNames.h"
+#include "sql/SQLSelect.h"
+
+// ---- the result cursor -----------------------------------------------------------------------
+
+TABSQueryResultCursor::TABSQueryResultCursor(TABSLocalSession& session) : TABSLocalCursor(session) {}
+
+TABSQueryResultCursor::TABSQueryResultCursor(std::unique_ptr<TABSLocalSession> temp)
+    : TABSLocalCursor(*temp), temp_(std::move(temp)) {}
+
+TABSQueryResultCursor::~TABSQueryResultCursor() {
+  CloseTable();
+  if (!temp_ || tableName.empty()) return;
+  try {
+    if (temp_->Connected() && temp_->TableExists(tableName)) DeleteTable();
+  } catch (const std::exception& x) {
+    std::fprintf(stderr, "tivoran: dropping query result '%s': %s\n", tableName.c_str(), x.what());
+  }
+}
+
+// ---- the executor ----------------------------------------------------------------------------
+
+namespace {
+
+[[noreturn]] void NotBuilt() { throw EABSException(30350, "Not implemented yet"); }
+
+// A result column stores the plain type of an autoincrement source: the
+// result's rows are copies, never numbered anew.
+TABSDataType PlainType(TABSDataType type) {
+  switch (type) {
+    case aftAutoInc:
+    case aftAutoIncInteger: return aftInteger;
+    case aftAutoIncShortint: return aftShortint;
+    case aftAutoIncSmallint: return aftSmallint;
+    case aftAutoIncLargeint: return aftLargeint;
+    case aftAutoIncByte: return aftByte;
+    case aftAutoIncWord: return aftWord;
+    case aftAutoIncCardinal: return aftCardinal;
+    default: return type;
+  }
+}
+
+struct OutputColumn {
+  std::string name;
+  int32_t tableField = -1;               // a plain column: its table field
+  TABSExpression* expression = nullptr;  // a computed column, owned by the statement
+  TABSDataType type = aftUnknown;
+  int32_t size = 0;
+};
+
+int32_t FieldIndex(const TABSFieldDefs& fields, const std::string& name) {
+  for (int i = 0; i < fields.Count(); ++i)
+    if (SameName(fields[i]->Name(), name)) return i;
+  return -1;
+}
+
+bool NamesTable(const TABSTableReference& ref, const std::string& qualifier) {
+  return qualifier.empty() || SameName(qualifier, ref.TableName) ||
+         (!ref.Alias.empty() && SameName(qualifier, ref.Alias));
+}
+
+// Every column a WHERE names must belong to the one table.
+void CheckConditionFields(const TABSExprNode& node, const TABSFieldDefs& fields, const TABSTableReference& ref) {
+  if (const auto* field = dynamic_cast<const TABSExprNodeField*>(&node)) {
+    if (!NamesTable(ref, field->Qualifier) || FieldIndex(fields, field->FieldName) < 0)
+      throw EABSException(30144, "Search condition is not applicable");
+  }
+  for (const auto& child : node.Children) CheckConditionFields(*child, fields, ref);
+}
+
+bool IsPosition(const TABSSortSpecification& spec) {
+  if (!spec.TableName.empty() || spec.FieldName.empty() || spec.FieldName.size() > 9) return false;
+  for (char c : spec.FieldName)
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+
+struct OrderColumn {
+  int32_t column = 0;
+  bool descending = false;
+};
+
+std::vector<OrderColumn> ResolveOrder(const std::vector<TABSSortSpecification>& sorts,
+                                      const std::vector<OutputColumn>& columns, const TABSFieldDefs& fields,
+                                      const TABSTableReference& ref) {
+  std::vector<OrderColumn> order;
+  for (const TABSSortSpecification& spec : sorts) {
+    int32_t found = -1;
+    if (IsPosition(spec)) {
+      const int64_t n = std::stoll(spec.FieldName);
+      if (n < 1 || n > static_cast<int64_t>(columns.size()))
+        throw EABSException(20243, "Invalid field number in ORDER BY clause: %d", {n});
+      found = static_cast<int32_t>(n - 1);
+    } else if (NamesTable(ref, spec.TableName)) {
+      // A column matches by its result name, or a plain one by its field.
+      for (size_t i = 0; i < columns.size() && found < 0; ++i)
+        if (SameName(columns[i].name, spec.FieldName)) found = static_cast<int32_t>(i);
+      for (size_t i = 0; i < columns.size() && found < 0; ++i)
+        if (columns[i].tableField >= 0 && SameName(fields[columns[i].tableField]->Name(), spec.FieldName))
+          found = static_cast<int32_t>(i);
+    }
+    if (found < 0) throw EABSException(30195, "Column '%s' from ORDER BY clause not found", {spec.FieldName});
+    order.push_back({found, spec.Descending});
+  }
+  return order;
+}
+
+// Makes the base cursor walk in `order` (all plain columns).
+void OrderBase(TABSLocalCursor& base, const std::vector<OrderColumn>& order, const std::vector<OutputColumn>& columns,
+               const TABSFieldDefs& fields) {
+  std::vector<std::string> names, directions, cases;
+  for (const OrderColumn& o : order) {
+    names.push_back(fields[columns[static_cast<size_t>(o.column)].tableField]->Name());
+    directions.push_back(o.descending ? "DESC" : "ASC");
+    cases.push_back("CASE");
+  }
+  const int32_t id = base.FindOrCreateIndex(names, directions, cases);
+  const TABSIndexDef* def = base.Table().IndexManager().IndexDefs().IndexByID(id);
+  if (!def) throw EABSException(10300, "Nil pointer occured");
+  base.SetIndexName(def->Name());
+}
+
+// Holds a table's read lock for one copy (contract 2).
+class ReadLock {
+ public:
+  ReadLock(TABSLocalCursor& cursor, int32_t attempts, int32_t delayMs) : cursor_(cursor) {
+    if (!cursor_.LockTable(ltRead, delayMs, attempts)) throw EABSException(20225, "Table is locked");
+  }
+  ~ReadLock() { cursor_.UnlockTable(ltRead); }
+  ReadLock(const ReadLock&) = delete;
+  ReadLock& operator=(const ReadLock&) = delete;
+
+ private:
+  TABSLocalCursor& cursor_;
+};
+
+}  // namespace
+
+TABSSelectExecution::~TABSSelectExecution() = default;
+
+void TABSSelectExecution::ExecuteSelect(TABSSQLUnion& statement, bool requestLive, bool& resultReadOnly) {
+  result_.reset();
+  resultReadOnly = true;
+  if (statement.HasSetOperation() || !statement.Root || !statement.Root->Select) NotBuilt();
+  TABSSQLSelect& select = *statement.Root->Select;
+  if (!statement.IntoTable.empty() || !select.IntoTable.empty()) NotBuilt();
+  if (select.FromTables.size() != 1 || select.FromTables[0]->Kind != trkTable) NotBuilt();
+  const TABSTableReference& ref = *select.FromTables[0];
+  if (!ref.DatabaseName.empty() || ref.InMemory) NotBuilt();
+  if (select.Distinct || !select.GroupBy.empty() || select.Having) NotBuilt();
+  for (const TABSSelectListItem& item : select.SelectList)
+    if (item.Expression && item.Expression->HasAggregate()) NotBuilt();
+  const std::vector<TABSSortSpecification>& sorts =
+      statement.SortSpecifications.empty() ? select.SortSpecifications : statement.SortSpecifications;
+
+  auto base = std::make_unique<TABSQueryResultCursor>(session_);
+  base->tableName = ref.TableName;
+  try {
+    base->OpenTable();
+  } catch (const EABSException& x) {
+    throw EABSException(10303, "Error on opening table \"%s\" (InMemory = %d) in SQL query: %s",
+                        {ref.TableName, 0, std::string(x.what())});
+  }
+  const TABSFieldDefs& fields = base->Table().FieldDefs();
+
+  // The columns (contract 4).
+  std::vector<OutputColumn> columns;
+  const auto addField = [&](int32_t n) {
+    const TABSFieldDef& f = *fields[n];
+    columns.push_back({f.Name(), n, nullptr, PlainType(f.DataType()), f.Size()});
+  };
+  const auto checkQualifier = [&](const std::string& qualifier) {
+    if (!NamesTable(ref, qualifier))
+      throw EABSException(30327, "Invalid table name in reference. Table name = %s, table alias = %s, tname = %s",
+                          {ref.TableName, ref.Alias, qualifier});
+  };
+  TABSRecordRowSource source(fields, ref.TableName);
+  if (select.SelectAll) {
+    for (int i = 0; i < fields.Count(); ++i) addField(i);
+  } else {
+    const std::vector<std::string> names = SelectResultNames(select);
+    for (size_t i = 0; i < select.SelectList.size(); ++i) {
+      const TABSSelectListItem& item = select.SelectList[i];
+      if (item.AllFields) {
+        checkQualifier(item.TableName);
+        for (int n = 0; n < fields.Count(); ++n) addField(n);
+      } else if (!item.IsExpression) {
+        checkQualifier(item.TableName);
+        const int32_t n = FieldIndex(fields, item.FieldName);
+        if (n < 0) throw EABSException(10305, "Cannot find field %s", {item.FieldName});
+        addField(n);
+        columns.back().name = names[i];
+      } else {
+        TABSExpression& e = *item.Expression;
+        e.BindCursor(&source);
+        TABSDataType type = e.GetDataType();
+        int32_t size = e.GetSize();
+        if ((type == aftString || type == aftWideString) && size <= 0) size = 255;
+        columns.push_back({names[i], -1, &e, PlainType(type), size});
+      }
+    }
+  }
+  {
+    std::vector<std::string> names;
+    for (const OutputColumn& c : columns) names.push_back(c.name);
+    MakeNamesUnique(names);
+    for (size_t i = 0; i < columns.size(); ++i) columns[i].name = names[i];
+  }
+  const std::vector<OrderColumn> order = ResolveOrder(sorts, columns, fields, ref);
+  if (select.Where && !select.Where->IsEmpty()) CheckConditionFields(*select.Where->Root(), fields, ref);
+
+  bool allPlain = true;
+  for (const OutputColumn& c : columns) allPlain = allPlain && c.tableField >= 0;
+
+  // A live result: the base cursor itself (contract 1).
+  if (requestLive && allPlain && select.TopCount < 0) {
+    if (!order.empty()) OrderBase(*base, order, columns, fields);
+    base->SetQueryCondition(std::move(select.Where));
+    if (!select.SelectAll) {
+      std::vector<std::string> names, aliases;
+      for (const OutputColumn& c : columns) {
+        names.push_back(fields[c.tableField]->Name());
+        aliases.push_back(c.name);
+      }
+      base->SetProjection(names, aliases);
+    }
+    base->SetToBegin();
+    result_ = std::move(base);
+    resultReadOnly = false;
+    return;
+  }
+
+  // A snapshot in TEMP. TOP takes the first rows in the requested order,
+  // so the base table is walked in it.
+  const bool top = select.TopCount >= 0 || select.TopFirst > 0;
+  if (top && !order.empty()) {
+    for (const OrderColumn& o : order)
+      if (columns[static_cast<size_t>(o.column)].tableField < 0) NotBuilt();
+    OrderBase(*base, order, columns, fields);
+  }
+  base->SetQueryCondition(std::move(select.Where));
+
+  auto temp = std::make_unique<TABSLocalSession>();
+  TABSConnectOptions options;
+  options.databaseName = "TEMP";
+  temp->Connect(options);
+  auto out = std::make_unique<TABSQueryResultCursor>(std::move(temp));
+  std::string tableName;
+  do {
+    tableName = "TEMPORARY_TABLE_" + tiv::os::NewGuidText();
+  } while (out->Session().TableExists(tableName));
+  out->tableName = tableName;
+  out->internal = true;
+  TABSFieldDefs outFields;
+  for (const OutputColumn& c : columns) {
+    TABSFieldDef* f = outFields.AddNew();
+    f->SetName(c.name);
+    f->SetDataType(c.type, c.size);
+  }
+  TABSIndexDefs outIndexes;
+  std::string orderIndex;
+  if (!order.empty()) {
+    orderIndex = "TEMPORARY_INDEX_" + tiv::os::NewGuidText();
+    std::vector<std::string> names, directions, cases;
+    for (const OrderColumn& o : order) {
+      names.push_back(columns[static_cast<size_t>(o.column)].name);
+      directions.push_back(o.descending ? "DESC" : "ASC");
+      cases.push_back("CASE");
+    }
+    TABSIndexDef* index = outIndexes.AddNew();
+    index->SetName(orderIndex);
+    index->FillColumns(names, directions, cases);
+  }
+  out->CreateTable(outFields, outIndexes);
+  out->OpenTable();
+
+  {
+    const ReadLock lock(*base, lockAttempts, lockDelayMs);
+    const int64_t first = select.TopFirst > 0 ? select.TopFirst : 1;
+    const int64_t limit = select.TopCount;
+    int64_t rowNo = 0, copied = 0;
+    TABSVariant value;
+    base->SetToBegin();
+    while (limit < 0 || copied < limit) {
+      if (base->GetRecord(grmNext) != grrFound) break;
+      if (++rowNo < first) continue;
+      source.SetRecord(base->Record());
+      out->InitRecordBuffer();
+      for (size_t i = 0; i < columns.size(); ++i) {
+        const OutputColumn& c = columns[i];
+        if (c.tableField >= 0)
+          base->GetFieldValue(c.tableField, value);
+        else
+          value.Assign(*c.expression->GetValue());
+        out->SetFieldValue(static_cast<int32_t>(i), value);
+      }
+      if (out->Post(true) != crOK)
+        throw EABSException(10403, "Error importing table. Cannot copy data due to error: %s\r\n",
+                            {out->LastErrorText()});
+      ++copied;
+    }
+  }
+  base.reset();
+  if (!orderIndex.empty()) out->SetIndexName(orderIndex);
+  out->SetToBegin();
+  result_ = std::move(out);
+}
