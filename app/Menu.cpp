@@ -240,7 +240,9 @@ TFormMenuPral::TFormMenuPral(QWidget* parent, const QString& databaseFolder) : Q
   Connect(BotGuardar, &TFormMenuPral::BotGuardarClick);
   Connect(BotAbrir, &TFormMenuPral::BotAbrirClick);
   Connect(SpeedButton1, &TFormMenuPral::SpeedButton1Click);
+  Connect(BotCalcularPeriodos, &TFormMenuPral::BotCalcularPeriodosClick);
   Connect(BotCalcularTotales, &TFormMenuPral::BotCalcularTotalesClick);
+  connect(CKBorVacios, &QCheckBox::toggled, this, [this] { RunHandler([this] { CKBorVaciosClick(); }); });
   Connect(BotCalcular, &TFormMenuPral::BotCalcularClick);
   connect(EDiasTot, &QLineEdit::textChanged, this, [this] { RunHandler([this] { EDiasTotChange(); }); });
   connect(CKTotDias, &QCheckBox::toggled, this, [this] { RunHandler([this] { CKTotDiasClick(); }); });
@@ -283,6 +285,9 @@ void TFormMenuPral::CreateDataComponents() {
   Configura = MakeTable("Configura", kDatabaseName, "configura");
   periodos = MakeTable("periodos", kMemory, "periodos", "desde");
   Periodos2 = MakeTable("Periodos2", kMemory, "periodos", "desde");
+  Query1 = std::make_unique<TABSQuery>("Query1");
+  Query1->SetDatabaseName(kDatabaseName);
+  Query1->SetSQL({"select * from inicial"});
   DSInicial.SetDataSet(Inicial.get());
   DSPeriodos.SetDataSet(periodos.get());
 }
@@ -623,7 +628,7 @@ void TFormMenuPral::FormShow() {
   DSInicialDataChange();
   LimpiarPantalla();
   if (!Inicial->IsEmpty()) {
-    BotCalcularPeriodos->click();
+    BotCalcularPeriodosClick();
     BotCalcularTotalesClick();
   }
   LimpiarEntrada();
@@ -638,7 +643,7 @@ void TFormMenuPral::CKAutomaticoClick() {
   if (Cargando) return;
   try {
     if (CKAutomatico->isChecked()) {
-      BotCalcularPeriodos->click();
+      BotCalcularPeriodosClick();
       BotCalcularTotalesClick();
     } else {
       BorrarPeriodos();
@@ -748,13 +753,20 @@ void TFormMenuPral::Configuracin1Click() {
 void TFormMenuPral::VaciarTabla(TABSTable& table) {
   table.Close();
   table.Exclusive = true;
+  // A failure leaves the table shared and, when it can be, open again.
   struct Reopen {
     TABSTable& table;
-    ~Reopen() { table.Exclusive = false; }
+    ~Reopen() {
+      table.Exclusive = false;
+      if (table.Active()) return;
+      try {
+        table.Open();
+      } catch (...) {
+        // The failure that brought us here is the one reported.
+      }
+    }
   } reopen{table};
   table.ClearTable();
-  table.Exclusive = false;
-  table.Open();
 }
 
 void TFormMenuPral::ComprobarEntrada() {
@@ -809,7 +821,7 @@ void TFormMenuPral::GuardarEntrada() {
 
 void TFormMenuPral::Recalcular() {
   if (CKAutomatico->isChecked()) {
-    BotCalcularPeriodos->click();
+    BotCalcularPeriodosClick();
     BotCalcularTotalesClick();
   } else {
     BorrarPeriodos();
@@ -1089,6 +1101,132 @@ void TFormMenuPral::closeEvent(QCloseEvent* event) {
   QWidget::closeEvent(event);
 }
 
+// ---- Period generation ---------------------------------------------------------------
+
+void TFormMenuPral::BotCalcularPeriodosClick() {
+  Panel5->setVisible(true);
+  Panel5->repaint();
+  Inicial->DisableControls();
+  periodos->DisableControls();
+  // Whatever happens below, the screen comes back: the panel hidden, the
+  // grids showing again, the second cursor closed.
+  struct Restore {
+    TFormMenuPral& f;
+    ~Restore() {
+      f.Periodos2->Close();
+      f.Query1->Close();
+      f.periodos->EnableControls();
+      f.Inicial->EnableControls();
+      f.Panel5->setVisible(false);
+    }
+  } restore{*this};
+  VaciarTabla(*periodos);
+  Periodos2->Open();
+  PasoLimites();
+  PasoCierre();
+  PasoPonderacion();
+  if (CKBorVacios->isChecked()) BorrarVacios();
+  periodos->First();
+}
+
+void TFormMenuPral::CKBorVaciosClick() { BotCalcularPeriodosClick(); }
+
+// Every start of an entered period and every day after an end becomes the
+// `desde` of a row (some twice).
+void TFormMenuPral::PasoLimites() {
+  const auto append = [this](int32_t desde) {
+    periodos->Append();
+    periodos->FieldByName("desde").SetValue(DateValue(desde));
+    periodos->Post();
+  };
+  const auto exists = [this](int32_t desde) { return periodos->SeekKey({DateValue(desde)}); };
+  for (Inicial->First(); !Inicial->Eof(); Inicial->Next()) {
+    const int32_t d = DayOf(Inicial->FieldByName("desde"));
+    const int32_t h = DayOf(Inicial->FieldByName("hasta"));
+    if (!exists(d)) {
+      append(d);
+      if (d == h && !exists(d + 1)) append(d + 1);
+    }
+    append(h + 1);
+  }
+}
+
+// Each row runs to the day before the next row's `desde`. A boundary that
+// occurs twice gives its first row the range twice (the second time right)
+// and leaves the second row without `hasta`.
+void TFormMenuPral::PasoCierre() {
+  const int64_t n = periodos->RecordCount();
+  periodos->First();
+  if (periodos->Eof()) return;
+  int32_t c = DayOf(periodos->FieldByName("desde"));
+  for (int64_t i = 1; i < n; ++i) {
+    periodos->Next();
+    const int32_t e = DayOf(periodos->FieldByName("desde")) - 1;
+    if (Periodos2->SeekKey({DateValue(c)})) {
+      Periodos2->Edit();
+      Periodos2->FieldByName("hasta").SetValue(DateValue(e));
+      Periodos2->FieldByName("dias").SetAsInteger(static_cast<int64_t>(e) - c + 1);
+      Periodos2->Post();
+    }
+    c = DayOf(periodos->FieldByName("desde"));
+  }
+  // The day after the latest end opens no period.
+  periodos->Last();
+  if (!periodos->IsEmpty()) periodos->Delete();
+  periodos->First();
+  while (!periodos->Eof()) {
+    if (periodos->FieldByName("hasta").IsNull())
+      periodos->Delete();
+    else
+      periodos->Next();
+  }
+}
+
+// The percentage of each row: the entered periods that contain its first
+// or its last day (the same ones: every cut is a boundary), summed and
+// capped at 100.
+void TFormMenuPral::PasoPonderacion() {
+  for (periodos->First(); !periodos->Eof(); periodos->Next()) {
+    const int32_t p = DayOf(periodos->FieldByName("desde"));
+    const int32_t q = DayOf(periodos->FieldByName("hasta"));
+    Query1->Close();
+    Query1->ClearSQL();
+    Query1->AddSQL("Select * from inicial");
+    Query1->AddSQL("Where ");
+    Query1->AddSQL(" ((desde <= :par1) and (hasta >= :par1)) ");
+    Query1->AddSQL(" or ((hasta >= :par2) and (desde <= :par2)) ");
+    Query1->ParamNamed("par1").SetValue(DateValue(p));
+    Query1->ParamNamed("par2").SetValue(DateValue(q));
+    Query1->AddSQL("order by desde");
+    Query1->Open();
+    // Summed in hundredths, exactly.
+    int64_t centesimas = 0;
+    for (Query1->First(); !Query1->Eof(); Query1->Next())
+      centesimas += std::llround(Query1->FieldByName("coef").AsFloat() * 100);
+    Query1->Close();
+    const double r = std::min<double>(static_cast<double>(centesimas) / 100, 100);
+    const double diascoef = CalcularDias(p, q, r);
+    periodos->Edit();
+    periodos->FieldByName("porcentaje").SetAsFloat(r);
+    periodos->FieldByName("diascoef").SetAsFloat(diascoef);
+    periodos->FieldByName("diascotizados")
+        .SetAsFloat(CalcularDiasEfectivos(static_cast<double>(periodos->FieldByName("dias").AsInteger()), diascoef));
+    periodos->Post();
+  }
+}
+
+// The gaps between entered periods and the rows left by repeated
+// boundaries.
+void TFormMenuPral::BorrarVacios() {
+  periodos->First();
+  while (!periodos->Eof()) {
+    if (periodos->FieldByName("porcentaje").AsFloat() == 0 || periodos->FieldByName("dias").AsInteger() == 0)
+      periodos->Delete();
+    else
+      periodos->Next();
+  }
+}
+
 // ---- Totals and the global coefficient ------------------------------------------------
 
 void TFormMenuPral::BotCalcularTotalesClick() {
@@ -1168,7 +1306,7 @@ void TFormMenuPral::BotCalcularTotalesClick() {
 void TFormMenuPral::BotCalcularClick() {
   if (Inicial->IsEmpty()) return;
   try {
-    BotCalcularPeriodos->click();
+    BotCalcularPeriodosClick();
     BotCalcularTotalesClick();
   } catch (...) {
     // As with automatic calculation.

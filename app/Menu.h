@@ -41,9 +41,10 @@
 //  5. BotBorrar and BotBorrarTodo are enabled, and LEditar shown, exactly
 //     while `inicial` has rows.
 //
-// Not built yet, and absent rather than pretended: period generation (the
-// hidden BotCalcularPeriodos is clicked where a recalculation is due and
-// does nothing yet).
+// Calculation: BotCalcularPeriodosClick (period generation) and
+// BotCalcularTotalesClick (totals) are the hidden buttons' handlers; the
+// other handlers call them directly, inside their own catch where their
+// errors are to be ignored (a click would show them).
 //
 // Totals are exact in hundredths: the weighted and contributed days of the
 // generated periods are summed as whole hundredths, so 29,97 + 4,02 + 2,01
@@ -81,6 +82,7 @@ class QPushButton;
 class QToolButton;
 
 class TABSDatabase;
+class TABSQuery;
 class TABSTable;
 
 namespace tiv::qtui {
@@ -139,6 +141,10 @@ class TFormMenuPral : public QWidget {
   void BotAbrirClick();
   // Whether the window may close (it asks to save a modified case first).
   bool FormClose();
+
+  // Period generation.
+  void BotCalcularPeriodosClick();
+  void CKBorVaciosClick();
 
   // Totals and the global coefficient.
   void BotCalcularTotalesClick();
@@ -214,6 +220,11 @@ class TFormMenuPral : public QWidget {
   // Writes the entry line into the current record of Inicial (in insert or
   // edit mode) and posts it; a refused post leaves the table as it was.
   void GuardarEntrada();
+  // The passes of period generation.
+  void PasoLimites();
+  void PasoCierre();
+  void PasoPonderacion();
+  void BorrarVacios();
   // Step 6 of adding: recalculate, or empty the generated periods.
   void Recalcular();
   // Closes the table, empties it with exclusive access and opens it again.
@@ -252,6 +263,7 @@ class TFormMenuPral : public QWidget {
   std::unique_ptr<TABSTable> Configura;
   std::unique_ptr<TABSTable> periodos;
   std::unique_ptr<TABSTable> Periodos2;
+  std::unique_ptr<TABSQuery> Query1;
   tiv::dataset::DataSource DSInicial;
   tiv::dataset::DataSource DSPeriodos;
 
