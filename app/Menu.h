@@ -163,6 +163,9 @@ class TFormMenuPral : public QWidget {
   void EdiasChange();
   void EAnysChange();
   void CalculoFin();
+  // EAnys and EMeses from the days in Edias ("núm. días inválido"), as
+  // typing into Edias converts them.
+  void DiasAAnyosMeses();
 
   void F1iniExit();
   void F1finExit();
@@ -236,8 +239,6 @@ class TFormMenuPral : public QWidget {
   // Asks `question` when the case is modified and has periods; true when
   // the caller may go on (No, or Yes and saved).
   bool OfrecerGuardar(const QString& question);
-  // EAnys and EMeses from the days in Edias ("núm. días inválido").
-  void DiasAAnyosMeses();
   // Paints the window's image on the printer's page, scaled to fit.
   void ImprimirPantalla(QPrinter& printer);
   int ItemDiasNat() const;
