@@ -1,6 +1,7 @@
 #include "local/SelectExecution.h"
 
 #include <cstdio>
+#include <unordered_set>
 
 #include "core/ZUDExcept.h"
 #include "core/ZUDMetaObjectDef.h"
@@ -151,11 +152,19 @@ void TABSSelectExecution::ExecuteSelect(TABSSQLUnion& statement, bool requestLiv
   resultReadOnly = true;
   if (statement.HasSetOperation() || !statement.Root || !statement.Root->Select) NotBuilt();
   TABSSQLSelect& select = *statement.Root->Select;
-  if (!statement.IntoTable.empty() || !select.IntoTable.empty()) NotBuilt();
   if (select.FromTables.size() != 1 || select.FromTables[0]->Kind != trkTable) NotBuilt();
   const TABSTableReference& ref = *select.FromTables[0];
   if (!ref.DatabaseName.empty() || ref.InMemory) NotBuilt();
-  if (select.Distinct || !select.GroupBy.empty() || select.Having) NotBuilt();
+  if (!select.GroupBy.empty() || select.Having) NotBuilt();
+  // INTO makes a new table of the query's database: one that exists, the
+  // table read included, is refused before anything runs.
+  const std::string& intoTable = statement.IntoTable;
+  const bool into = !intoTable.empty();
+  if (into) {
+    if (!statement.IntoDatabase.empty() || statement.IntoInMemory) NotBuilt();
+    if (session_.TableExists(intoTable))
+      throw EABSException(10515, "Table '%s.%s' already exists", {statement.Query().DatabaseName, intoTable});
+  }
   for (const TABSSelectListItem& item : select.SelectList)
     if (item.Expression && item.Expression->HasAggregate()) NotBuilt();
   const std::vector<TABSSortSpecification>& sorts =
@@ -221,7 +230,7 @@ void TABSSelectExecution::ExecuteSelect(TABSSQLUnion& statement, bool requestLiv
   for (const OutputColumn& c : columns) allPlain = allPlain && c.tableField >= 0;
 
   // A live result: the base cursor itself (contract 1).
-  if (requestLive && allPlain && select.TopCount < 0) {
+  if (requestLive && allPlain && select.TopCount < 0 && !select.Distinct && !into) {
     if (!order.empty()) OrderBase(*base, order, columns, fields);
     base->SetQueryCondition(std::move(select.Where));
     if (!select.SelectAll) {
@@ -238,26 +247,33 @@ void TABSSelectExecution::ExecuteSelect(TABSSQLUnion& statement, bool requestLiv
     return;
   }
 
-  // A snapshot in TEMP. TOP takes the first rows in the requested order,
-  // so the base table is walked in it.
+  // A snapshot in TEMP, or the INTO table. TOP takes the first rows in the
+  // requested order, and an INTO table gets them in it, so the base table
+  // is walked in it.
   const bool top = select.TopCount >= 0 || select.TopFirst > 0;
-  if (top && !order.empty()) {
+  if ((top || into) && !order.empty()) {
     for (const OrderColumn& o : order)
       if (columns[static_cast<size_t>(o.column)].tableField < 0) NotBuilt();
     OrderBase(*base, order, columns, fields);
   }
   base->SetQueryCondition(std::move(select.Where));
 
-  auto temp = std::make_unique<TABSLocalSession>();
-  TABSConnectOptions options;
-  options.databaseName = "TEMP";
-  temp->Connect(options);
-  auto out = std::make_unique<TABSQueryResultCursor>(std::move(temp));
-  std::string tableName;
-  do {
-    tableName = "TEMPORARY_TABLE_" + tiv::os::NewGuidText();
-  } while (out->Session().TableExists(tableName));
-  out->tableName = tableName;
+  std::unique_ptr<TABSQueryResultCursor> out;
+  if (into) {
+    out = std::make_unique<TABSQueryResultCursor>(session_);
+    out->tableName = intoTable;
+  } else {
+    auto temp = std::make_unique<TABSLocalSession>();
+    TABSConnectOptions options;
+    options.databaseName = "TEMP";
+    temp->Connect(options);
+    out = std::make_unique<TABSQueryResultCursor>(std::move(temp));
+    std::string tableName;
+    do {
+      tableName = "TEMPORARY_TABLE_" + tiv::os::NewGuidText();
+    } while (out->Session().TableExists(tableName));
+    out->tableName = tableName;
+  }
   out->internal = true;
   TABSFieldDefs outFields;
   for (const OutputColumn& c : columns) {
@@ -267,7 +283,7 @@ void TABSSelectExecution::ExecuteSelect(TABSSQLUnion& statement, bool requestLiv
   }
   TABSIndexDefs outIndexes;
   std::string orderIndex;
-  if (!order.empty()) {
+  if (!order.empty() && !into) {
     orderIndex = "TEMPORARY_INDEX_" + tiv::os::NewGuidText();
     std::vector<std::string> names, directions, cases;
     for (const OrderColumn& o : order) {
@@ -280,36 +296,62 @@ void TABSSelectExecution::ExecuteSelect(TABSSQLUnion& statement, bool requestLiv
     index->FillColumns(names, directions, cases);
   }
   out->CreateTable(outFields, outIndexes);
-  out->OpenTable();
-
-  {
+  int64_t copied = 0;
+  try {
+    out->OpenTable();
     const ReadLock lock(*base, lockAttempts, lockDelayMs);
     const int64_t first = select.TopFirst > 0 ? select.TopFirst : 1;
     const int64_t limit = select.TopCount;
-    int64_t rowNo = 0, copied = 0;
+    int64_t rowNo = 0;
+    // DISTINCT: the rows kept so far, each as its values' text with a NULL
+    // marker, so that two NULLs are equal and NULL differs from every value.
+    std::unordered_set<std::string> seen;
+    std::string key;
     TABSVariant value;
     base->SetToBegin();
     while (limit < 0 || copied < limit) {
       if (base->GetRecord(grmNext) != grrFound) break;
-      if (++rowNo < first) continue;
       source.SetRecord(base->Record());
       out->InitRecordBuffer();
+      key.clear();
       for (size_t i = 0; i < columns.size(); ++i) {
         const OutputColumn& c = columns[i];
         if (c.tableField >= 0)
           base->GetFieldValue(c.tableField, value);
         else
           value.Assign(*c.expression->GetValue());
+        if (select.Distinct) {
+          const std::string text = value.IsNull() ? std::string() : value.AsString();
+          key += value.IsNull() ? 'N' : 'V';
+          key += std::to_string(text.size()) + ':' + text;
+        }
         out->SetFieldValue(static_cast<int32_t>(i), value);
       }
+      if (select.Distinct && !seen.insert(key).second) continue;
+      if (++rowNo < first) continue;
       if (out->Post(true) != crOK)
         throw EABSException(10403, "Error importing table. Cannot copy data due to error: %s\r\n",
                             {out->LastErrorText()});
       ++copied;
     }
+  } catch (...) {
+    // A failed INTO leaves no half-filled table behind.
+    if (into) {
+      out->CloseTable();
+      try {
+        out->DeleteTable();
+      } catch (const std::exception& x) {
+        std::fprintf(stderr, "tivoran: dropping '%s' after a failed INTO: %s\n", intoTable.c_str(), x.what());
+      }
+    }
+    throw;
   }
   base.reset();
   if (!orderIndex.empty()) out->SetIndexName(orderIndex);
   out->SetToBegin();
+  if (into) {
+    statement.RowsAffected = static_cast<int32_t>(copied);
+    resultReadOnly = !requestLive;
+  }
   result_ = std::move(out);
 }

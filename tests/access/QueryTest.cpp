@@ -129,6 +129,13 @@ TEST(QueryTest, ReadOnlySnapshotAndLiveResult) {
   q.Open();
   EXPECT_EQ(Ids(q), (std::vector<int64_t>{4, 1})) << "the edited record no longer passes";
   q.Close();
+
+  // DISTINCT asked live: a read-only snapshot without the duplicates.
+  q.SetSQL({"select distinct coef * 0 as cero, dias - dias as nada from inicial"});
+  q.Open();
+  EXPECT_TRUE(q.ReadOnly);
+  EXPECT_EQ(Ids(q, "nada"), (std::vector<int64_t>{0}));
+  q.Close();
 }
 
 TEST(QueryTest, ListTopAndOrder) {
@@ -172,7 +179,7 @@ TEST(QueryTest, ErrorsLeaveTheQueryClosedAndUsable) {
       {"select * from inicial order by 7", 20243},
       {"select id from inicial order by dias", 30195},
       {"select * from inicial a, inicial b", 30350},
-      {"select distinct dias from inicial", 30350},
+      {"select id from inicial union select id from inicial", 30350},
       {"select count(*) from inicial", 30350},
       {"select * from inicial where id = :nada", 0},  // no parameter named: set below
       {"x", 30154},
