@@ -129,6 +129,20 @@ void OrderBase(TABSLocalCursor& base, const std::vector<OrderColumn>& order, con
   base.SetIndexName(def->Name());
 }
 
+// A condition with a driving index range (LocalCursor.h contract 11)
+// still lets a step visit every record of the current order; the copy
+// walks the range itself instead when the order is that index's or none.
+void WalkOnlyTheScanRange(TABSLocalCursor& base) {
+  const TABSCursorScan scan = base.scan;
+  if (!scan.active || scan.empty || scan.lowerKey.empty() || scan.upperKey.empty()) return;
+  if (base.indexID >= 0 && base.indexID != scan.indexID) return;
+  const TABSIndexDef* def = base.Table().IndexManager().IndexDefs().IndexByID(scan.indexID);
+  if (!def) return;
+  if (base.indexID < 0) base.SetIndexName(def->Name());
+  base.SetRange(scan.lowerKey, scan.lowerFieldCount, scan.lowerExclusive, scan.upperKey, scan.upperFieldCount,
+                scan.upperExclusive);
+}
+
 // Holds a table's read lock for one copy (contract 2).
 class ReadLock {
  public:
@@ -257,6 +271,7 @@ void TABSSelectExecution::ExecuteSelect(TABSSQLUnion& statement, bool requestLiv
     OrderBase(*base, order, columns, fields);
   }
   base->SetQueryCondition(std::move(select.Where));
+  WalkOnlyTheScanRange(*base);
 
   std::unique_ptr<TABSQueryResultCursor> out;
   if (into) {
