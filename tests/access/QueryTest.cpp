@@ -204,6 +204,23 @@ TEST(QueryTest, ErrorsLeaveTheQueryClosedAndUsable) {
   EXPECT_EQ(TempTables(), 0u);
 }
 
+TEST(QueryTest, PrepareOnAnOpenQueryAndCircularSources) {
+  PeriodsDb db;
+  TABSQuery a("A"), b("B");
+  a.SetDatabaseName("app");
+  a.SetSQL({"select id from inicial"});
+  a.Open();
+  EXPECT_EQ(NativeCodeOf([&] { a.Prepare(); }), 30141);
+  EXPECT_EQ(Ids(a), (std::vector<int64_t>{1, 2, 3, 4})) << "the refused Prepare left the result alone";
+  tiv::dataset::DataSource sourceA, sourceB;
+  sourceA.SetDataSet(&a);
+  sourceB.SetDataSet(&b);
+  b.SetDataSource(&sourceA);
+  EXPECT_EQ(MessageOf([&] { a.SetDataSource(&sourceB); }), "A: Circular datalinks are not allowed");
+  EXPECT_EQ(MessageOf([&] { a.SetDataSource(&sourceA); }), "A: Circular datalinks are not allowed");
+  a.Close();
+}
+
 TEST(QueryTest, ParametersFoundOutsideQuotesOnly) {
   TABSQuery q;
   q.SetSQL({"select ':a', \":\" from t where x = :b and y = :B and z = :c"});
