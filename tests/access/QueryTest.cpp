@@ -153,6 +153,7 @@ TEST(QueryTest, ListTopAndOrder) {
       {"select id, id from inicial where id = 3", "id_1", {3}},
       {"select i.dias from inicial i where i.id >= 3 order by i.dias", "dias", {5, 20}},
       {"select * from inicial where desde = :p order by 1", "id", {3}},
+      {"select count(*) as n, sum(dias) as total from inicial", "total", {400}},
   };
   for (const Case& c : cases) {
     q.SetSQL({c.sql});
@@ -180,7 +181,7 @@ TEST(QueryTest, ErrorsLeaveTheQueryClosedAndUsable) {
       {"select id from inicial order by dias", 30195},
       {"select * from inicial a, inicial b", 30350},
       {"select id from inicial union select id from inicial", 30350},
-      {"select count(*) from inicial", 30350},
+      {"select id from inicial where upper('a') = 'A'", 30350},
       {"select * from inicial where id = :nada", 0},  // no parameter named: set below
       {"x", 30154},
   };
