@@ -1,10 +1,14 @@
 #include "local/SelectExecution.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <functional>
+#include <unordered_set>
 
 #include "core/ZUDExcept.h"
 #include "core/ZUDMetaObjectDef.h"
 #include "os/OsRandom.h"
+#include "sql/ExprAggregate.h"
 #include "sql/ExprNodes.h"
 #include "sql/SQLResultNames.h"
 #include "sql/SQLSelect.h"
@@ -128,6 +132,33 @@ void OrderBase(TABSLocalCursor& base, const std::vector<OrderColumn>& order, con
   base.SetIndexName(def->Name());
 }
 
+// A condition with a driving index range (LocalCursor.h contract 11)
+// still lets a step visit every record of the current order; the copy
+// walks the range itself instead when the order is that index's or none.
+void WalkOnlyTheScanRange(TABSLocalCursor& base) {
+  const TABSCursorScan scan = base.scan;
+  if (!scan.active || scan.empty || scan.lowerKey.empty() || scan.upperKey.empty()) return;
+  if (base.indexID >= 0 && base.indexID != scan.indexID) return;
+  const TABSIndexDef* def = base.Table().IndexManager().IndexDefs().IndexByID(scan.indexID);
+  if (!def) return;
+  if (base.indexID < 0) base.SetIndexName(def->Name());
+  base.SetRange(scan.lowerKey, scan.lowerFieldCount, scan.lowerExclusive, scan.upperKey, scan.upperFieldCount,
+                scan.upperExclusive);
+}
+
+// Whether an item of a grouped list names only group columns outside its
+// aggregates.
+bool UsesOnlyGroupFields(const TABSExprNode& node, const TABSFieldDefs& fields, const std::vector<int32_t>& groups) {
+  if (dynamic_cast<const TABSExprNodeAggregate*>(&node)) return true;
+  if (const auto* field = dynamic_cast<const TABSExprNodeField*>(&node)) {
+    const int32_t n = FieldIndex(fields, field->FieldName);
+    return std::find(groups.begin(), groups.end(), n) != groups.end();
+  }
+  for (const auto& child : node.Children)
+    if (!UsesOnlyGroupFields(*child, fields, groups)) return false;
+  return true;
+}
+
 // Holds a table's read lock for one copy (contract 2).
 class ReadLock {
  public:
@@ -151,13 +182,23 @@ void TABSSelectExecution::ExecuteSelect(TABSSQLUnion& statement, bool requestLiv
   resultReadOnly = true;
   if (statement.HasSetOperation() || !statement.Root || !statement.Root->Select) NotBuilt();
   TABSSQLSelect& select = *statement.Root->Select;
-  if (!statement.IntoTable.empty() || !select.IntoTable.empty()) NotBuilt();
   if (select.FromTables.size() != 1 || select.FromTables[0]->Kind != trkTable) NotBuilt();
   const TABSTableReference& ref = *select.FromTables[0];
   if (!ref.DatabaseName.empty() || ref.InMemory) NotBuilt();
-  if (select.Distinct || !select.GroupBy.empty() || select.Having) NotBuilt();
+  // INTO makes a new table of the query's database: one that exists, the
+  // table read included, is refused before anything runs.
+  const std::string& intoTable = statement.IntoTable;
+  const bool into = !intoTable.empty();
+  if (into) {
+    if (!statement.IntoDatabase.empty() || statement.IntoInMemory) NotBuilt();
+    if (session_.TableExists(intoTable))
+      throw EABSException(10515, "Table '%s.%s' already exists", {statement.Query().DatabaseName, intoTable});
+  }
+  // The statement groups with GROUP BY or HAVING, or when an item of a
+  // list that is not a bare "*" holds an aggregate.
+  bool grouping = !select.GroupBy.empty() || select.Having != nullptr;
   for (const TABSSelectListItem& item : select.SelectList)
-    if (item.Expression && item.Expression->HasAggregate()) NotBuilt();
+    grouping = grouping || (!select.SelectAll && item.Expression && item.Expression->HasAggregate());
   const std::vector<TABSSortSpecification>& sorts =
       statement.SortSpecifications.empty() ? select.SortSpecifications : statement.SortSpecifications;
 
@@ -214,6 +255,45 @@ void TABSSelectExecution::ExecuteSelect(TABSSQLUnion& statement, bool requestLiv
     MakeNamesUnique(names);
     for (size_t i = 0; i < columns.size(); ++i) columns[i].name = names[i];
   }
+  // Grouping: the group columns, what the list may name, the aggregates.
+  std::vector<int32_t> groupFields;
+  std::vector<TABSExpression*> aggregates;
+  if (grouping) {
+    for (size_t i = 0; i < select.GroupBy.size(); ++i) {
+      const TABSSelectListItem& g = select.GroupBy[i];
+      int32_t n = NamesTable(ref, g.TableName) ? FieldIndex(fields, g.FieldName) : -1;
+      for (const TABSSelectListItem& item : select.SelectList)
+        if (n < 0 && g.TableName.empty() && !item.IsExpression && !item.AllFields &&
+            SameName(item.Pseudonym, g.FieldName))
+          n = FieldIndex(fields, item.FieldName);
+      if (n < 0)
+        throw EABSException(
+            20245, "Invalid field for 'GROUP BY.' Table name = '%s', FieldName = '%s', i = %d, FieldExists = %d",
+            {ref.TableName, g.FieldName, static_cast<int64_t>(i), 0});
+      groupFields.push_back(n);
+    }
+    for (const OutputColumn& c : columns) {
+      if (c.tableField >= 0) {
+        if (std::find(groupFields.begin(), groupFields.end(), c.tableField) == groupFields.end())
+          throw EABSException(10342,
+                              "Field is not included in GROUP BY list. Table name = '%s', Field name = '%s', FieldNo = "
+                              "%d, Found field name = '%s'",
+                              {ref.TableName, fields[c.tableField]->Name(), c.tableField, c.name});
+      } else if (c.expression->HasAggregate()) {
+        aggregates.push_back(c.expression);
+      } else if (!UsesOnlyGroupFields(*c.expression->Root(), fields, groupFields)) {
+        throw EABSException(20269,
+                            "Expression (Name=\"%s\", DisplayName=\"%s\") cannot be used with GROUP BY. Possibly "
+                            "expression is not aggregate, but it uses fields not included into group fields",
+                            {c.name, c.name});
+      }
+    }
+    if (select.Having) {
+      CheckConditionFields(*select.Having->Root(), fields, ref);
+      select.Having->BindCursor(&source);
+      aggregates.push_back(select.Having.get());
+    }
+  }
   const std::vector<OrderColumn> order = ResolveOrder(sorts, columns, fields, ref);
   if (select.Where && !select.Where->IsEmpty()) CheckConditionFields(*select.Where->Root(), fields, ref);
 
@@ -221,7 +301,7 @@ void TABSSelectExecution::ExecuteSelect(TABSSQLUnion& statement, bool requestLiv
   for (const OutputColumn& c : columns) allPlain = allPlain && c.tableField >= 0;
 
   // A live result: the base cursor itself (contract 1).
-  if (requestLive && allPlain && select.TopCount < 0) {
+  if (requestLive && allPlain && select.TopCount < 0 && !select.Distinct && !into && !grouping) {
     if (!order.empty()) OrderBase(*base, order, columns, fields);
     base->SetQueryCondition(std::move(select.Where));
     if (!select.SelectAll) {
@@ -238,26 +318,47 @@ void TABSSelectExecution::ExecuteSelect(TABSSQLUnion& statement, bool requestLiv
     return;
   }
 
-  // A snapshot in TEMP. TOP takes the first rows in the requested order,
-  // so the base table is walked in it.
+  // A snapshot in TEMP, or the INTO table. TOP takes the first rows in the
+  // requested order, and an INTO table gets them in it, so the base table
+  // is walked in it.
   const bool top = select.TopCount >= 0 || select.TopFirst > 0;
-  if (top && !order.empty()) {
+  if (grouping) {
+    // Groups come from one pass over the rows in group order; a TOP in
+    // another order would need the groups sorted first.
+    if (top && !order.empty()) NotBuilt();
+    if (!groupFields.empty()) {
+      std::vector<std::string> names;
+      for (int32_t n : groupFields) names.push_back(fields[n]->Name());
+      const int32_t id = base->FindOrCreateIndex(names, std::vector<std::string>(names.size(), "ASC"),
+                                                 std::vector<std::string>(names.size(), "CASE"));
+      const TABSIndexDef* def = base->Table().IndexManager().IndexDefs().IndexByID(id);
+      if (!def) throw EABSException(10300, "Nil pointer occured");
+      base->SetIndexName(def->Name());
+    }
+  } else if ((top || into) && !order.empty()) {
     for (const OrderColumn& o : order)
       if (columns[static_cast<size_t>(o.column)].tableField < 0) NotBuilt();
     OrderBase(*base, order, columns, fields);
   }
   base->SetQueryCondition(std::move(select.Where));
+  WalkOnlyTheScanRange(*base);
 
-  auto temp = std::make_unique<TABSLocalSession>();
-  TABSConnectOptions options;
-  options.databaseName = "TEMP";
-  temp->Connect(options);
-  auto out = std::make_unique<TABSQueryResultCursor>(std::move(temp));
-  std::string tableName;
-  do {
-    tableName = "TEMPORARY_TABLE_" + tiv::os::NewGuidText();
-  } while (out->Session().TableExists(tableName));
-  out->tableName = tableName;
+  std::unique_ptr<TABSQueryResultCursor> out;
+  if (into) {
+    out = std::make_unique<TABSQueryResultCursor>(session_);
+    out->tableName = intoTable;
+  } else {
+    auto temp = std::make_unique<TABSLocalSession>();
+    TABSConnectOptions options;
+    options.databaseName = "TEMP";
+    temp->Connect(options);
+    out = std::make_unique<TABSQueryResultCursor>(std::move(temp));
+    std::string tableName;
+    do {
+      tableName = "TEMPORARY_TABLE_" + tiv::os::NewGuidText();
+    } while (out->Session().TableExists(tableName));
+    out->tableName = tableName;
+  }
   out->internal = true;
   TABSFieldDefs outFields;
   for (const OutputColumn& c : columns) {
@@ -267,7 +368,7 @@ void TABSSelectExecution::ExecuteSelect(TABSSQLUnion& statement, bool requestLiv
   }
   TABSIndexDefs outIndexes;
   std::string orderIndex;
-  if (!order.empty()) {
+  if (!order.empty() && !into) {
     orderIndex = "TEMPORARY_INDEX_" + tiv::os::NewGuidText();
     std::vector<std::string> names, directions, cases;
     for (const OrderColumn& o : order) {
@@ -280,36 +381,123 @@ void TABSSelectExecution::ExecuteSelect(TABSSQLUnion& statement, bool requestLiv
     index->FillColumns(names, directions, cases);
   }
   out->CreateTable(outFields, outIndexes);
-  out->OpenTable();
-
-  {
+  int64_t copied = 0;
+  try {
+    out->OpenTable();
     const ReadLock lock(*base, lockAttempts, lockDelayMs);
     const int64_t first = select.TopFirst > 0 ? select.TopFirst : 1;
     const int64_t limit = select.TopCount;
-    int64_t rowNo = 0, copied = 0;
+    int64_t rowNo = 0;
+    // DISTINCT: the rows kept so far, each as its values' text with a NULL
+    // marker, so that two NULLs are equal and NULL differs from every value.
+    std::unordered_set<std::string> seen;
+    std::string key;
     TABSVariant value;
-    base->SetToBegin();
-    while (limit < 0 || copied < limit) {
-      if (base->GetRecord(grmNext) != grrFound) break;
-      if (++rowNo < first) continue;
-      source.SetRecord(base->Record());
+    // One output row from the values `read` gives; false once TOP is met.
+    const auto emit = [&](const std::function<void(const OutputColumn&, TABSVariant&)>& read) {
       out->InitRecordBuffer();
+      key.clear();
       for (size_t i = 0; i < columns.size(); ++i) {
-        const OutputColumn& c = columns[i];
-        if (c.tableField >= 0)
-          base->GetFieldValue(c.tableField, value);
-        else
-          value.Assign(*c.expression->GetValue());
+        read(columns[i], value);
+        if (select.Distinct) {
+          const std::string text = value.IsNull() ? std::string() : value.AsString();
+          key += value.IsNull() ? 'N' : 'V';
+          key += std::to_string(text.size()) + ':' + text;
+        }
         out->SetFieldValue(static_cast<int32_t>(i), value);
       }
+      if (select.Distinct && !seen.insert(key).second) return true;
+      if (++rowNo < first) return true;
       if (out->Post(true) != crOK)
         throw EABSException(10403, "Error importing table. Cannot copy data due to error: %s\r\n",
                             {out->LastErrorText()});
       ++copied;
+      return limit < 0 || copied < limit;
+    };
+    base->SetToBegin();
+    if (!grouping) {
+      const auto readRow = [&](const OutputColumn& c, TABSVariant& v) {
+        if (c.tableField >= 0)
+          base->GetFieldValue(c.tableField, v);
+        else
+          v.Assign(*c.expression->GetValue());
+      };
+      while (limit < 0 || copied < limit) {
+        if (base->GetRecord(grmNext) != grrFound) break;
+        source.SetRecord(base->Record());
+        if (!emit(readRow)) break;
+      }
+    } else {
+      // One pass in group order: a group's first record is kept for its
+      // columns; the aggregates accumulate every record of the group.
+      std::vector<char> groupRecord;
+      std::vector<TABSVariant> groupValues(groupFields.size()), rowValues(groupFields.size());
+      const auto readGroup = [&](const OutputColumn& c, TABSVariant& v) {
+        if (c.tableField >= 0)
+          source.ReadValue(c.tableField, v);
+        else
+          v.Assign(*c.expression->GetValue());
+      };
+      const auto emitGroup = [&] {
+        source.SetRecord(groupRecord.data());
+        if (select.Having && !select.Having->IsTrue()) return true;
+        return emit(readGroup);
+      };
+      const auto reset = [&] {
+        for (TABSExpression* e : aggregates) e->ResetAggregates();
+      };
+      reset();
+      bool inGroup = false, more = true;
+      while (more && base->GetRecord(grmNext) == grrFound) {
+        for (size_t g = 0; g < groupFields.size(); ++g) base->GetFieldValue(groupFields[g], rowValues[g]);
+        if (inGroup) {
+          // Two NULLs are one group; a NULL and a value are two.
+          bool same = true;
+          for (size_t g = 0; g < groupFields.size() && same; ++g)
+            same = rowValues[g].Compare(groupValues[g]) == kCmpEqual;
+          if (!same) {
+            more = emitGroup();
+            reset();
+            inGroup = false;
+          }
+        }
+        if (!more) break;
+        if (!inGroup) {
+          for (size_t g = 0; g < groupFields.size(); ++g) groupValues[g].Assign(rowValues[g]);
+          groupRecord.assign(base->Record(), base->Record() + base->RecordSize());
+          inGroup = true;
+        }
+        source.SetRecord(base->Record());
+        for (TABSExpression* e : aggregates) e->Accumulate();
+      }
+      if (more && inGroup) {
+        emitGroup();
+      } else if (more && groupFields.empty()) {
+        // Without GROUP BY, no rows are still one group: COUNT 0, SUM NULL.
+        groupRecord.assign(static_cast<size_t>(base->BufferSize()), 0);
+        base->internal = true;  // every field NULL, no defaults
+        base->InitRecordBuffer(groupRecord.data());
+        emitGroup();
+      }
     }
+  } catch (...) {
+    // A failed INTO leaves no half-filled table behind.
+    if (into) {
+      out->CloseTable();
+      try {
+        out->DeleteTable();
+      } catch (const std::exception& x) {
+        std::fprintf(stderr, "tivoran: dropping '%s' after a failed INTO: %s\n", intoTable.c_str(), x.what());
+      }
+    }
+    throw;
   }
   base.reset();
   if (!orderIndex.empty()) out->SetIndexName(orderIndex);
   out->SetToBegin();
+  if (into) {
+    statement.RowsAffected = static_cast<int32_t>(copied);
+    resultReadOnly = !requestLive;
+  }
   result_ = std::move(out);
 }

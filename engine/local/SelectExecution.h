@@ -9,14 +9,16 @@
 // What runs: a query specification over one base table of the session's
 // database: the select list (every field, plain columns with pseudonyms,
 // computed items), WHERE (the base cursor's query condition, which may
-// drive an index range), ORDER BY by name or position, TOP count[, first].
-// Joins, set operations, grouping, aggregates, DISTINCT, INTO, derived
-// tables, other databases and MEMORY tables raise 30350 "Not implemented
-// yet" before any table is opened.
+// drive an index range), GROUP BY and HAVING with the aggregates,
+// DISTINCT, ORDER BY by name or position, TOP count[, first], INTO a new
+// table of the same database. Joins, set operations, derived tables, other
+// databases, MEMORY tables and a TOP with ORDER BY over groups raise 30350
+// "Not implemented yet" before any table is opened.
 //
 // Contract
 //  1. A live request answers the base table's own cursor (editable) when
-//     the list holds only plain columns and there is no TOP: the WHERE is
+//     the list holds only plain columns and there is no TOP, DISTINCT or
+//     INTO: the WHERE is
 //     its query condition, ORDER BY its current index (found or made), the
 //     list its projection. Any other query is a snapshot: the rows are
 //     copied into a new TEMP table, ordered by an index defined on it, and
@@ -30,7 +32,19 @@
 //  4. Names: a plain column keeps its pseudonym, else its field name; a
 //     computed one its pseudonym, else "Expr" and a GUID; equal names are
 //     made unique (SQLResultNames.h contract 2).
-//  5. Errors: a table that cannot be opened 10303; an unknown column of
+//  5. DISTINCT keeps the first of equal rows (two NULLs are equal); TOP
+//     counts the rows kept. INTO creates the table with the result's
+//     columns and fills it in ORDER BY order; the result is a cursor on
+//     it, editable for a live request, and RowsAffected its row count. A
+//     target that exists, the table read included, is refused with 10515
+//     before anything runs; a copy that fails drops the new table.
+//  6. Grouping: one pass over the rows in the order of the group columns;
+//     two NULLs fall in one group. Without GROUP BY the rows are one group,
+//     so an aggregate over no rows still gives one row. A plain item must
+//     be a group column (10342), a computed one name group columns only
+//     outside its aggregates (20269); a GROUP BY name is a column or the
+//     pseudonym of a plain item (20245).
+//  7. Errors: a table that cannot be opened 10303; an unknown column of
 //     the list 10305; a qualifier that is neither the table's name nor its
 //     alias 30327; a WHERE naming a column no table has 30144; ORDER BY
 //     beyond the columns 20243, or naming none of them 30195.

@@ -1,5 +1,7 @@
 #include "sql/ExprParser.h"
 
+#include "sql/ExprAggregate.h"
+
 #include <charconv>
 
 #include "core/ZUDExcept.h"
@@ -61,11 +63,6 @@ bool IsUnbuiltWord(TReservedWord w) {
     case rwCURRENT_DATE:
     case rwCURRENT_TIME:
     case rwTODATE:
-    case rwCOUNT:
-    case rwSUM:
-    case rwAVG:
-    case rwMIN:
-    case rwMAX:
     case rwCASE:
     case rwCOALESCE:
     case rwCAST:
@@ -699,6 +696,7 @@ NodePtr TABSExprParser::NullConstant() {
 NodePtr TABSExprParser::Primary() {
   const int32_t start = Pos();
   if (Failed(kPrimary, start)) return nullptr;
+  if (IsWord(rwCOUNT) || IsWord(rwSUM) || IsWord(rwAVG) || IsWord(rwMIN) || IsWord(rwMAX)) return Aggregate();
   if (IsFunctionWord() || StartsSubquery()) RaiseNotBuilt();
   switch (tok_.TokenType) {
     case tktInt: {
@@ -784,4 +782,43 @@ NodePtr TABSExprParser::Primary() {
   Restore(start);
   MarkFailed(kPrimary, start);
   return nullptr;
+}
+
+NodePtr TABSExprParser::Aggregate() {
+  const TReservedWord word = tok_.ReservedWord;
+  const auto expected = [this] {
+    throw EABSException(30160, "Expression expected, but '%s' found at line %d, column %d",
+                        {tok_.Text, tok_.Line, tok_.Column});
+  };
+  Next();
+  if (tok_.TokenType != tktLeftParenthesis) expected();
+  Next();
+  bool distinct = false;
+  if (IsWord(rwDISTINCT)) {
+    distinct = true;
+    Next();
+  } else if (IsWord(rwALL)) {
+    Next();
+  }
+  uint8_t kind = word == rwSUM   ? opAggregateSum
+                 : word == rwAVG ? opAggregateAvg
+                 : word == rwMIN ? opAggregateMin
+                 : word == rwMAX ? opAggregateMax
+                                 : opAggregateCount;
+  NodePtr argument;
+  if (word == rwCOUNT && !distinct && IsSymbol("*")) {
+    kind = opAggregateCountAll;
+    Next();
+  } else {
+    argument = Value();
+    if (!argument) expected();
+    // Contract 4 of ExprAggregate.h.
+    if (argument->HasAggregate()) throw EABSException(30350, "Not implemented yet");
+  }
+  if (tok_.TokenType != tktRightParenthesis) expected();
+  Next();
+  auto node = std::make_unique<TABSExprNodeAggregate>(kind, distinct);
+  if (argument) node->AddChild(std::move(argument));
+  CheckDepth(*node);
+  return node;
 }

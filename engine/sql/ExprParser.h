@@ -77,6 +77,8 @@ class TABSExprParser {
   NodePtr StringExpression();
   NodePtr StringTerm();
   NodePtr Primary();
+  // COUNT(*), or COUNT, SUM, AVG, MIN, MAX ([DISTINCT|ALL] value).
+  NodePtr Aggregate();
   NodePtr LogicalConstant();
   NodePtr NullConstant();
   bool StartsSubquery() const;

@@ -22,9 +22,10 @@
 //  3. Evaluation allocates only what value conversions need: every node
 //     writes its result into its own value and returns it by reference.
 //     An evaluation error leaves the expression usable for the next row.
-//  4. The node kinds of functions, CAST, CASE, COALESCE, aggregates,
-//     subqueries and EXISTS have their place in the grammar; until they
-//     are built, parsing one raises 30350 "Not implemented yet".
+//  4. The node kinds of functions, CAST, CASE, COALESCE, subqueries and
+//     EXISTS have their place in the grammar; until they are built,
+//     parsing one raises 30350 "Not implemented yet". The aggregates are
+//     built (ExprAggregate.h).
 //  5. LIKE matching takes time proportional to the product of the value's
 //     and the pattern's lengths and no recursion, whatever the pattern.
 //  6. Moving conjuncts (PushDown, ExtractJoinKeys, AndWith) transfers their
@@ -33,7 +34,8 @@
 // Files of the SQL layer:
 //   ZUDLexer.h, ZUDDateFormat.h   tokens and parameters; date formats and literals
 //   ZUDExpressions.h              this header: TABSExpression; ExprNodes.h the node
-//                                 family, ExprParser.h the parser, ExprRowSource.h
+//                                 family, ExprParser.h the parser, ExprAggregate.h
+//                                 the aggregates, ExprRowSource.h
 //                                 what expressions read, ExprLike.h LIKE matching,
 //                                 ExprDefaults.h field defaults
 //   ABSSQLProcessor.h             the processor and the statements, with their own

@@ -129,6 +129,13 @@ TEST(QueryTest, ReadOnlySnapshotAndLiveResult) {
   q.Open();
   EXPECT_EQ(Ids(q), (std::vector<int64_t>{4, 1})) << "the edited record no longer passes";
   q.Close();
+
+  // DISTINCT asked live: a read-only snapshot without the duplicates.
+  q.SetSQL({"select distinct coef * 0 as cero, dias - dias as nada from inicial"});
+  q.Open();
+  EXPECT_TRUE(q.ReadOnly);
+  EXPECT_EQ(Ids(q, "nada"), (std::vector<int64_t>{0}));
+  q.Close();
 }
 
 TEST(QueryTest, ListTopAndOrder) {
@@ -146,6 +153,7 @@ TEST(QueryTest, ListTopAndOrder) {
       {"select id, id from inicial where id = 3", "id_1", {3}},
       {"select i.dias from inicial i where i.id >= 3 order by i.dias", "dias", {5, 20}},
       {"select * from inicial where desde = :p order by 1", "id", {3}},
+      {"select count(*) as n, sum(dias) as total from inicial", "total", {400}},
   };
   for (const Case& c : cases) {
     q.SetSQL({c.sql});
@@ -172,8 +180,8 @@ TEST(QueryTest, ErrorsLeaveTheQueryClosedAndUsable) {
       {"select * from inicial order by 7", 20243},
       {"select id from inicial order by dias", 30195},
       {"select * from inicial a, inicial b", 30350},
-      {"select distinct dias from inicial", 30350},
-      {"select count(*) from inicial", 30350},
+      {"select id from inicial union select id from inicial", 30350},
+      {"select id from inicial where upper('a') = 'A'", 30350},
       {"select * from inicial where id = :nada", 0},  // no parameter named: set below
       {"x", 30154},
   };
@@ -195,6 +203,23 @@ TEST(QueryTest, ErrorsLeaveTheQueryClosedAndUsable) {
   }
   EXPECT_EQ(MessageOf([&] { q.ParamNamed("zz"); }), "Q: Par\xE1metro 'zz' no encontrado");
   EXPECT_EQ(TempTables(), 0u);
+}
+
+TEST(QueryTest, PrepareOnAnOpenQueryAndCircularSources) {
+  PeriodsDb db;
+  TABSQuery a("A"), b("B");
+  a.SetDatabaseName("app");
+  a.SetSQL({"select id from inicial"});
+  a.Open();
+  EXPECT_EQ(NativeCodeOf([&] { a.Prepare(); }), 30141);
+  EXPECT_EQ(Ids(a), (std::vector<int64_t>{1, 2, 3, 4})) << "the refused Prepare left the result alone";
+  tiv::dataset::DataSource sourceA, sourceB;
+  sourceA.SetDataSet(&a);
+  sourceB.SetDataSet(&b);
+  b.SetDataSource(&sourceA);
+  EXPECT_EQ(MessageOf([&] { a.SetDataSource(&sourceB); }), "A: Circular datalinks are not allowed");
+  EXPECT_EQ(MessageOf([&] { a.SetDataSource(&sourceA); }), "A: Circular datalinks are not allowed");
+  a.Close();
 }
 
 TEST(QueryTest, ParametersFoundOutsideQuotesOnly) {
