@@ -13,7 +13,7 @@
 // Contract
 //  1. CompressBuffer answers false for algorithm 0, for an empty input and
 //     for any failure of the codec; on true, `out` holds exactly `outSize`
-//     meaningful bytes. The output buffer starts at
+//     meaningful bytes. For zlib and bzip2 the output buffer starts at
 //     (inSize + inSize div 10 + 267) rounded down to a multiple of 256 and
 //     grows by 256 bytes until the codec has finished.
 //  2. DecompressBuffer starts from the expected size given in `outSize`
