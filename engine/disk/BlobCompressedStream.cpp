@@ -47,7 +47,6 @@ TABSCompressedBLOBStream::TABSCompressedBLOBStream(TABSStream& base, bool partia
       mode_(d.CompressionMode),
       blockSize_(d.BlockSize > 0 ? d.BlockSize : DefaultCompressionBlockSize(d.CompressionMode)),
       start_(std::max<int64_t>(d.StartPosition, 0)) {
-  CheckCompressionAlgorithmAvailable(algorithm_);
   if (isNew) {
     if (base_.Size() > start_) CutBase(start_);
     return;

@@ -40,7 +40,6 @@
 //  5. Descriptor() gives BlockCount and UncompressedSize as they stand after
 //     the writes; the underlying stream holds exactly the blocks (it is cut
 //     after the last one whenever blocks are rebuilt).
-//  6. Algorithm 3 is refused when the stream is opened (30039).
 //
 // Thread use: one thread at a time (ZUDStream.h).
 #pragma once

@@ -213,7 +213,6 @@ std::string TABSInternalDBTransactedAccessFile::ReadContents(int32_t sessionID, 
   CheckOpen("ReadContents");
   const TABSInternalFileSize s = GetSize(sessionID, checkCache);
   if (s.DataSize == 0) return {};
-  CheckCompressionAlgorithmAvailable(s.CompressionAlgorithm);
   std::string stored;
   const int32_t d = pm_.PageDataSize();
   int32_t offset = kInternalFileHeaderSize;
@@ -248,7 +247,6 @@ void TABSInternalDBTransactedAccessFile::ReadFile(int32_t sessionID, void* buffe
     throw EABSException(30387, "Cannot Read internal file. FileSize=%d. ReadSize=%d", {s.DataSize, count});
   if (count <= 0) return;
   const bool compressed = s.CompressionAlgorithm != acaNone;
-  CheckCompressionAlgorithmAvailable(s.CompressionAlgorithm);
   TABSMemBlock packed;
   uint8_t* target = static_cast<uint8_t*>(buffer);
   const int64_t want = compressed ? s.StoredSize : count;

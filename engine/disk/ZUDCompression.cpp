@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "core/ZUDExcept.h"
+#include "disk/PpmdModel.h"
 
 namespace {
 
@@ -165,13 +166,8 @@ int32_t DefaultCompressionBlockSize(uint8_t level) {
   return 1572864;
 }
 
-void CheckCompressionAlgorithmAvailable(uint8_t algorithm) {
-  if (algorithm == acaPPM) throw EABSException(30039, "Not implemented yet");
-}
-
 bool CompressBuffer(uint8_t algorithm, uint8_t level, const void* in, int64_t inSize, TABSMemBlock& out,
                     int64_t& outSize) {
-  CheckCompressionAlgorithmAvailable(algorithm);
   outSize = 0;
   out.reset();
   if (in == nullptr || inSize <= 0 || inSize > kCodecLimit / 2) return false;
@@ -180,13 +176,15 @@ bool CompressBuffer(uint8_t algorithm, uint8_t level, const void* in, int64_t in
       if (level < 1 || level > 9) return false;
       return ZlibCompress(level, in, inSize, out, outSize);
     case acaBZip: return BZipCompress(level, in, inSize, out, outSize);
+    case acaPPM:
+      if (level < 1 || level > 9) return false;
+      return PpmdCompress(level, static_cast<const uint8_t*>(in), inSize, out, outSize);
     default: return false;
   }
 }
 
 bool DecompressBuffer(uint8_t algorithm, const void* in, int64_t inSize, int64_t& outSize, TABSMemBlock& out,
                       int64_t maxOutSize) {
-  CheckCompressionAlgorithmAvailable(algorithm);
   out.reset();
   maxOutSize = std::min(maxOutSize, kCodecLimit);
   if (in == nullptr || inSize <= 0 || inSize > kCodecLimit || maxOutSize <= 0) {
@@ -196,6 +194,7 @@ bool DecompressBuffer(uint8_t algorithm, const void* in, int64_t inSize, int64_t
   switch (algorithm) {
     case acaZlib: return ZlibDecompress(in, inSize, outSize, out, maxOutSize);
     case acaBZip: return BZipDecompress(in, inSize, outSize, out, maxOutSize);
+    case acaPPM: return PpmdDecompress(static_cast<const uint8_t*>(in), inSize, outSize, out, maxOutSize);
     default: outSize = 0; return false;
   }
 }

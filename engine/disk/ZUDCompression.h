@@ -7,12 +7,13 @@
 //           level = deflate level 1..9
 //   2 BZIP  bzip2 stream format; level = block size in 100000-byte units,
 //           work factor 0, no verbosity
-//   3 PPM   PPMd variant G: not available in this build
+//   3 PPM   PPMd variant G (disk/PpmdModel.h); level 1..9 = model order
+//           and memory, a 4-byte header word in front of the coded data
 //
 // Contract
 //  1. CompressBuffer answers false for algorithm 0, for an empty input and
 //     for any failure of the codec; on true, `out` holds exactly `outSize`
-//     meaningful bytes. The output buffer starts at
+//     meaningful bytes. For zlib and bzip2 the output buffer starts at
 //     (inSize + inSize div 10 + 267) rounded down to a multiple of 256 and
 //     grows by 256 bytes until the codec has finished.
 //  2. DecompressBuffer starts from the expected size given in `outSize`
@@ -20,8 +21,10 @@
 //     answers false for algorithm 0, damaged input, or output that would
 //     pass `maxOutSize` (the caller's bound: a damaged block cannot make
 //     it allocate without limit).
-//  3. Algorithm 3 is refused by both with "Not implemented yet" (30039);
-//     any other unknown algorithm answers false.
+//  3. An unknown algorithm answers false. PPMd's output buffer starts at
+//     inSize + inSize div 20 + 50 bytes and grows for incompressible data;
+//     its decompression refuses a header that is not variant G, asks for
+//     more than 100 MiB or an order below 2 (disk/PpmdModel.h).
 //  4. Every buffer comes from the engine memory manager, so its limit
 //     applies (30004 when passed): such errors pass through, they are not
 //     turned into false.
@@ -49,9 +52,6 @@ int CompressionAlgorithmByName(const char* name);
 // Uncompressed bytes per block when a descriptor gives 0, by level:
 // 0 -> 102400, 1..3 -> 524288, 4..6 -> 1048576, 7..9 -> 1572864.
 int32_t DefaultCompressionBlockSize(uint8_t level);
-
-// Refuses algorithm 3 (contract 3); does nothing for the others.
-void CheckCompressionAlgorithmAvailable(uint8_t algorithm);
 
 bool CompressBuffer(uint8_t algorithm, uint8_t level, const void* in, int64_t inSize, TABSMemBlock& out,
                     int64_t& outSize);

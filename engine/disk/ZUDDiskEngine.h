@@ -39,7 +39,8 @@
 //       BlobFieldStream.h      a field's BLOB stream (compressed, in blocks)
 //       BlobCompressedStream.h TABSCompressedBLOBStream
 //       StreamFile.h           file and temporary streams
-//       ZUDCompression.h       none / zlib / bzip2 buffers and levels
+//       ZUDCompression.h       none / zlib / bzip2 / PPMd buffers and levels
+//       PpmdModel.h            the PPMd variant G codec and its header word
 //       ZUDCipher.h            the eight ciphers and the key hashes
 //       ZUDSecurity.h          passwords and enciphered pages
 //       SessionsFile.h         connection slots of the active sessions file

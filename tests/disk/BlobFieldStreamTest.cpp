@@ -122,14 +122,16 @@ TEST(BlobFieldStream, ValuesRoundTripWithEveryAlgorithmAndLevel) {
     uint8_t level;
   };
   std::vector<Setting> settings{{0, 1}};
-  for (int algorithm : {1, 2})
+  for (int algorithm : {1, 2, 3})
     for (uint8_t level = 1; level <= 9; ++level) settings.push_back({algorithm, level});
   const int32_t kBlock = 65536;
   for (const Setting& set : settings) {
     SCOPED_TRACE("algorithm " + std::to_string(set.algorithm) + " level " + std::to_string(set.level));
     Table t(set.algorithm, set.level, kBlock);
     const int32_t D = t.pm->PageDataSize();
-    const std::vector<int64_t> sizes{0, 1, D, 3 * kBlock + 17, 2 * 1048576 + 3};
+    // PPMd's big models stay on smaller values (its speed under the sanitizers).
+    std::vector<int64_t> sizes{0, 1, 2, D, 3 * kBlock + 17, 2 * 1048576 + 3};
+    if (set.algorithm == 3) sizes.back() = set.level <= 3 ? 300000 + 3 : 100000 + 3;
     std::vector<std::vector<char>> records;
     for (size_t i = 0; i < sizes.size(); ++i) {
       records.push_back(t.NewRecord());
@@ -219,12 +221,6 @@ TEST(BlobFieldStream, WritingInsideKeepsTheRestAndReadingChangesNothing) {
 }
 
 TEST(BlobFieldStream, RefusedAndDamagedValues) {
-  {
-    Table t(3, 1, 0);
-    auto r = t.NewRecord();
-    ExpectEngineError([&] { t.blobs->OpenFieldStream(kSession, t.Field(), kBlobField, r.data()); }, 30039);
-    t.blobs->FreeRecordValues(t.fields, r.data());
-  }
   Table t(1, 1, 4096);
   auto r = t.NewRecord();
   t.blobs->RecordValue(kSession, t.Field(), r.data()).UncompressedSize = -1;

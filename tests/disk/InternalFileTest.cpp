@@ -69,22 +69,23 @@ TEST(TransactedFile, CompressedRoundTripAndShortRead) {
   TABSInternalDBTransactedAccessFile f(db.pm, ptTableMetaData);
   f.Create(kSys);
   // Repetitive bytes compress well; random-looking ones spill over pages.
-  for (size_t n : {size_t{1000}, size_t{3 * kD + 17}}) {
-    Bytes data = Pattern(n, 3);
-    f.WriteFile(kSys, data.data(), kInternalFileMetadataLevel, acaZlib, static_cast<int32_t>(n));
-    db.pm.CommitSession(kSys, true);
-    const TABSInternalFileSize s = f.GetSize(kSys, true);
-    EXPECT_EQ(s.CompressionAlgorithm, acaZlib);
-    EXPECT_EQ(s.DataSize, static_cast<int32_t>(n));
-    EXPECT_LT(s.StoredSize, s.DataSize);
-    Bytes back(n);
-    f.ReadFile(kSys, back.data(), true, static_cast<int32_t>(n));
-    EXPECT_EQ(back, data);
-    Bytes more(n + 1);
-    ExpectEngineError(
-        [&] { f.ReadFile(kSys, more.data(), true, static_cast<int32_t>(n + 1)); }, 30387,
-        "Cannot Read internal file. FileSize=" + std::to_string(n) + ". ReadSize=" + std::to_string(n + 1));
-  }
+  for (uint8_t algorithm : {acaZlib, acaPPM})
+    for (size_t n : {size_t{1000}, size_t{3 * kD + 17}}) {
+      Bytes data = Pattern(n, 3);
+      f.WriteFile(kSys, data.data(), kInternalFileMetadataLevel, algorithm, static_cast<int32_t>(n));
+      db.pm.CommitSession(kSys, true);
+      const TABSInternalFileSize s = f.GetSize(kSys, true);
+      EXPECT_EQ(s.CompressionAlgorithm, algorithm);
+      EXPECT_EQ(s.DataSize, static_cast<int32_t>(n));
+      EXPECT_LT(s.StoredSize, s.DataSize);
+      Bytes back(n);
+      f.ReadFile(kSys, back.data(), true, static_cast<int32_t>(n));
+      EXPECT_EQ(back, data);
+      Bytes more(n + 1);
+      ExpectEngineError(
+          [&] { f.ReadFile(kSys, more.data(), true, static_cast<int32_t>(n + 1)); }, 30387,
+          "Cannot Read internal file. FileSize=" + std::to_string(n) + ". ReadSize=" + std::to_string(n + 1));
+    }
 }
 
 TEST(TransactedFile, ShrinkGivesPagesBackAndGrowthLinksNewOnes) {
