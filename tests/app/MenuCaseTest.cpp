@@ -17,47 +17,15 @@
 #include "Funcion.h"
 #include "Menu.h"
 #include "qtui/ScriptedDialogs.h"
-#include "support/CalcDatabase.h"
-#include "support/FormDriver.h"
-#include "support/ScratchDir.h"
+#include "support/CalcWindowTest.h"
 
 using tiv::qtui::ScriptedDialogs;
 
-class MenuCaseTest : public QObject, public FormDriver {
+class MenuCaseTest : public CalcWindowTest {
   Q_OBJECT
 
  private:
-  std::unique_ptr<ScratchDir> dir_;
-  std::unique_ptr<ScriptedDialogs> dialogs_;
-  std::unique_ptr<tiv::qtui::ScopedDialogService> scope_;
-  std::unique_ptr<TFormMenuPral> form_;
-
-  QString Path(const char* name) const { return QString::fromStdString(dir_->File(name)); }
-  void Start() {
-    form_ = std::make_unique<TFormMenuPral>(nullptr, QString::fromStdString(dir_->Path().string()));
-    SetForm(form_.get());
-    form_->show();
-    QApplication::setActiveWindow(form_.get());
-    QVERIFY(QTest::qWaitForWindowActive(form_.get()));
-    Settle();
-  }
-  QStringList Rows() {
-    QStringList rows;
-    QAbstractItemModel* m = Get<QTableView>("DBGrid1")->model();
-    for (int r = 0; r < m->rowCount(); ++r) {
-      QStringList cells;
-      for (int c = 1; c < m->columnCount(); ++c) cells << m->data(m->index(r, c)).toString();
-      rows << cells.join(u' ');
-    }
-    return rows;
-  }
-  void Add(const char* desde, const char* hasta, const char* coef) {
-    Get("F1ini")->setText(QString::fromLatin1(desde));
-    Get("F1fin")->setText(QString::fromLatin1(hasta));
-    Get("Coef1")->setText(QString::fromLatin1(coef));
-    Get<QPushButton>("BotSuma")->click();
-    Settle();
-  }
+  QStringList Rows() const { return GridRows("DBGrid1", 1); }
   void Write(const char* name, const QByteArray& bytes) {
     QFile f(Path(name));
     QVERIFY(f.open(QIODevice::WriteOnly));
@@ -83,19 +51,11 @@ class MenuCaseTest : public QObject, public FormDriver {
 
  private Q_SLOTS:
   void init() {
-    dir_ = std::make_unique<ScratchDir>("tivoran-case");
-    CopyCalcDatabase(dir_->Path());
-    dialogs_ = std::make_unique<ScriptedDialogs>();
-    scope_ = std::make_unique<tiv::qtui::ScopedDialogService>(*dialogs_);
+    Prepare("tivoran-case");
     Start();
   }
 
-  void cleanup() {
-    form_.reset();
-    scope_.reset();
-    dialogs_.reset();
-    dir_.reset();
-  }
+  void cleanup() { Finish(); }
 
   void aSavedCaseLoadsTheSameInANewRun() {
     Add("01/04/2010", "30/06/2010", "64,5");

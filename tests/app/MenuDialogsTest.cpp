@@ -21,21 +21,14 @@
 #include "diascarencia.h"
 #include "qtui/DataGrid.h"
 #include "qtui/ScriptedDialogs.h"
-#include "support/CalcDatabase.h"
-#include "support/FormDriver.h"
-#include "support/ScratchDir.h"
+#include "support/CalcWindowTest.h"
 
 using tiv::qtui::ScriptedDialogs;
 
-class MenuDialogsTest : public QObject, public FormDriver {
+class MenuDialogsTest : public CalcWindowTest {
   Q_OBJECT
 
  private:
-  std::unique_ptr<ScratchDir> dir_;
-  std::unique_ptr<ScriptedDialogs> dialogs_;
-  std::unique_ptr<tiv::qtui::ScopedDialogService> scope_;
-  std::unique_ptr<TFormMenuPral> form_;
-
   // Runs `open`, which shows a modal dialog of type D, and works the dialog
   // with `drive`; a dialog still open afterwards is closed, so a failing
   // test never hangs.
@@ -57,24 +50,11 @@ class MenuDialogsTest : public QObject, public FormDriver {
 
  private Q_SLOTS:
   void init() {
-    dir_ = std::make_unique<ScratchDir>("tivoran-dialogs");
-    CopyCalcDatabase(dir_->Path());
-    dialogs_ = std::make_unique<ScriptedDialogs>();
-    scope_ = std::make_unique<tiv::qtui::ScopedDialogService>(*dialogs_);
-    form_ = std::make_unique<TFormMenuPral>(nullptr, QString::fromStdString(dir_->Path().string()));
-    SetForm(form_.get());
-    form_->show();
-    QApplication::setActiveWindow(form_.get());
-    QVERIFY(QTest::qWaitForWindowActive(form_.get()));
-    Settle();
+    Prepare("tivoran-dialogs");
+    Start();
   }
 
-  void cleanup() {
-    form_.reset();
-    scope_.reset();
-    dialogs_.reset();
-    dir_.reset();
-  }
+  void cleanup() { Finish(); }
 
   void choosingAReferenceEntryFillsTheQualifyingPeriod() {
     Get<QLabel>("LCoeficiente")->setText(QStringLiteral("50,00"));

@@ -16,61 +16,28 @@
 #include "access/ZUDMain.h"
 #include "core/ZUDMemory.h"
 #include "qtui/ScriptedDialogs.h"
-#include "support/CalcDatabase.h"
-#include "support/FormDriver.h"
-#include "support/ScratchDir.h"
+#include "support/CalcWindowTest.h"
 
 using tiv::qtui::ScriptedDialogs;
 
-class MenuGenerationTest : public QObject, public FormDriver {
+class MenuGenerationTest : public CalcWindowTest {
   Q_OBJECT
 
  private:
-  std::unique_ptr<ScratchDir> dir_;
-  std::unique_ptr<ScriptedDialogs> dialogs_;
-  std::unique_ptr<tiv::qtui::ScopedDialogService> scope_;
-  std::unique_ptr<TFormMenuPral> form_;
-
   // "desde hasta porcentaje dias diascoef diascotizados" per generated row.
-  QStringList Generated() {
-    QStringList rows;
-    QAbstractItemModel* m = Get<QTableView>("DBGrid2")->model();
-    for (int r = 0; r < m->rowCount(); ++r) {
-      QStringList cells;
-      for (int c = 1; c < m->columnCount(); ++c) cells << m->data(m->index(r, c)).toString();
-      rows << cells.join(u' ');
-    }
-    return rows;
-  }
+  QStringList Generated() const { return GridRows("DBGrid2", 1); }
   void Add(const QString& period) {
     const QStringList f = period.split(u' ');
-    Get("F1ini")->setText(f[0]);
-    Get("F1fin")->setText(f[1]);
-    Get("Coef1")->setText(f[2]);
-    Get<QPushButton>("BotSuma")->click();
-    Settle();
+    CalcWindowTest::Add(f[0], f[1], f[2]);
   }
 
  private Q_SLOTS:
   void init() {
-    dir_ = std::make_unique<ScratchDir>("tivoran-generation");
-    CopyCalcDatabase(dir_->Path());
-    dialogs_ = std::make_unique<ScriptedDialogs>();
-    scope_ = std::make_unique<tiv::qtui::ScopedDialogService>(*dialogs_);
-    form_ = std::make_unique<TFormMenuPral>(nullptr, QString::fromStdString(dir_->Path().string()));
-    SetForm(form_.get());
-    form_->show();
-    QApplication::setActiveWindow(form_.get());
-    QVERIFY(QTest::qWaitForWindowActive(form_.get()));
-    Settle();
+    Prepare("tivoran-generation");
+    Start();
   }
 
-  void cleanup() {
-    form_.reset();
-    scope_.reset();
-    dialogs_.reset();
-    dir_.reset();
-  }
+  void cleanup() { Finish(); }
 
   void generation_data() {
     QTest::addColumn<QStringList>("entered");

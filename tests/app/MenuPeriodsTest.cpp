@@ -14,43 +14,22 @@
 #include "Menu.h"
 #include "qtui/DataGrid.h"
 #include "qtui/ScriptedDialogs.h"
-#include "support/CalcDatabase.h"
-#include "support/FormDriver.h"
-#include "support/ScratchDir.h"
+#include "support/CalcWindowTest.h"
 
 using tiv::qtui::ScriptedDialogs;
 
-class MenuPeriodsTest : public QObject, public FormDriver {
+class MenuPeriodsTest : public CalcWindowTest {
   Q_OBJECT
 
  private:
-  std::unique_ptr<ScratchDir> dir_;
-  std::unique_ptr<ScriptedDialogs> dialogs_;
-  std::unique_ptr<tiv::qtui::ScopedDialogService> scope_;
-  std::unique_ptr<TFormMenuPral> form_;
-
   tiv::qtui::DataGrid* Grid() { return Get<tiv::qtui::DataGrid>("DBGrid1"); }
   // The entered periods as the grid shows them: "id desde hasta coef dias diascoef".
-  QStringList Rows() {
-    QStringList rows;
-    QAbstractItemModel* m = Grid()->model();
-    for (int r = 0; r < m->rowCount(); ++r) {
-      QStringList cells;
-      for (int c = 0; c < m->columnCount(); ++c) cells << m->data(m->index(r, c)).toString();
-      rows << cells.join(u' ');
-    }
-    return rows;
-  }
+  QStringList Rows() const { return GridRows("DBGrid1"); }
   // Puts a period into the entry line as typed, without leaving the fields.
   void Enter(const char* desde, const char* hasta, const char* coef) {
     Get("F1ini")->setText(QString::fromLatin1(desde));
     Get("F1fin")->setText(QString::fromLatin1(hasta));
     Get("Coef1")->setText(QString::fromLatin1(coef));
-  }
-  void Add(const char* desde, const char* hasta, const char* coef) {
-    Enter(desde, hasta, coef);
-    Get<QPushButton>("BotSuma")->click();
-    Settle();
   }
   void Select(int row) {
     Grid()->selectRow(row);
@@ -66,25 +45,11 @@ class MenuPeriodsTest : public QObject, public FormDriver {
 
  private Q_SLOTS:
   void init() {
-    dir_ = std::make_unique<ScratchDir>("tivoran-periods");
-    CopyCalcDatabase(dir_->Path());
-    dialogs_ = std::make_unique<ScriptedDialogs>();
-    scope_ = std::make_unique<tiv::qtui::ScopedDialogService>(*dialogs_);
-    form_ = std::make_unique<TFormMenuPral>(nullptr, QString::fromStdString(dir_->Path().string()));
-    SetForm(form_.get());
-    form_->show();
-    QApplication::setActiveWindow(form_.get());
-    QVERIFY(QTest::qWaitForWindowActive(form_.get()));
-    Settle();
-    QCOMPARE(dialogs_->messages, QStringList());
+    Prepare("tivoran-periods");
+    Start();
   }
 
-  void cleanup() {
-    form_.reset();
-    scope_.reset();
-    dialogs_.reset();
-    dir_.reset();
-  }
+  void cleanup() { Finish(); }
 
   void addingStoresThePeriodAndClearsTheLine_data() {
     QTest::addColumn<QString>("coef");

@@ -20,38 +20,17 @@
 #include "access/ZUDMain.h"
 #include "qtui/ScriptedDialogs.h"
 #include "support/CalcDatabase.h"
+#include "support/CalcWindowTest.h"
 #include "support/ChildProcess.h"
-#include "support/FormDriver.h"
 #include "support/ScratchDir.h"
 
 using tiv::qtui::ScriptedDialogs;
 
-class MenuStartTest : public QObject, public FormDriver {
+class MenuStartTest : public CalcWindowTest {
   Q_OBJECT
 
  private:
-  std::unique_ptr<ScratchDir> dir_;
-  std::unique_ptr<ScriptedDialogs> dialogs_;
-  std::unique_ptr<tiv::qtui::ScopedDialogService> scope_;
-  std::unique_ptr<TFormMenuPral> form_;
-
-  QString Folder() const { return QString::fromStdString(dir_->Path().string()); }
-  void Start() {
-    form_ = std::make_unique<TFormMenuPral>(nullptr, Folder());
-    SetForm(form_.get());
-    form_->show();
-    QApplication::setActiveWindow(form_.get());
-    QVERIFY(QTest::qWaitForWindowActive(form_.get()));
-    Settle();
-  }
-  int GridRows() { return Get<QTableView>("DBGrid1")->model()->rowCount(); }
-  void Add(const char* desde, const char* hasta, const char* coef) {
-    Get("F1ini")->setText(QString::fromLatin1(desde));
-    Get("F1fin")->setText(QString::fromLatin1(hasta));
-    Get("Coef1")->setText(QString::fromLatin1(coef));
-    Get<QPushButton>("BotSuma")->click();
-    Settle();
-  }
+  int EnteredRows() { return Get<QTableView>("DBGrid1")->model()->rowCount(); }
   // Opens the settings from the menu; `drive` works the modal dialog and
   // must close it. A dialog still open after it is cancelled, so that a
   // failing test never hangs.
@@ -70,8 +49,6 @@ class MenuStartTest : public QObject, public FormDriver {
     Settle();
     QVERIFY(driven);
   }
-  // A copy of the calculator in `folder`, as installed: the executable and,
-  // unless left out, its database.
   // What the program said next: a box's text ("message: ...") or "shown
   // <rows>"; the toolkit's own warnings on its error output are passed
   // over. "" once it has ended.
@@ -82,6 +59,7 @@ class MenuStartTest : public QObject, public FormDriver {
         return line;
     }
   }
+  // A copy of the calculator in `folder`, as installed beside its database.
   static std::string InstallProgram(const std::filesystem::path& folder) {
     const std::filesystem::path exe = folder / "calc_program";
     std::filesystem::copy_file(CalcProgramPath(), exe);
@@ -89,19 +67,9 @@ class MenuStartTest : public QObject, public FormDriver {
   }
 
  private Q_SLOTS:
-  void init() {
-    dir_ = std::make_unique<ScratchDir>("tivoran-start");
-    CopyCalcDatabase(dir_->Path());
-    dialogs_ = std::make_unique<ScriptedDialogs>();
-    scope_ = std::make_unique<tiv::qtui::ScopedDialogService>(*dialogs_);
-  }
+  void init() { Prepare("tivoran-start"); }
 
-  void cleanup() {
-    form_.reset();
-    scope_.reset();
-    dialogs_.reset();
-    dir_.reset();
-  }
+  void cleanup() { Finish(); }
 
   void settingsAreReadAtStart() {
     Start();
@@ -147,7 +115,7 @@ class MenuStartTest : public QObject, public FormDriver {
     Add("15/12/1999", "31/12/2005", "50");
     QCOMPARE(dialogs_->messages, QStringList({"No puede haber cotizaciones parciales anteriores a 01/01/2000"}));
     Add("01/01/2000", "31/12/2005", "50");
-    QCOMPARE(GridRows(), 1);
+    QCOMPARE(EnteredRows(), 1);
 
     // Read again by the next start; the limit goes with its date.
     form_.reset();
@@ -196,16 +164,16 @@ class MenuStartTest : public QObject, public FormDriver {
     QVERIFY(!form_->Cargando);
     // The rest of the window works.
     Add("01/01/2010", "31/12/2010", "100");
-    QCOMPARE(GridRows(), 1);
+    QCOMPARE(EnteredRows(), 1);
   }
 
   void enteredPeriodsAreGoneAtTheNextStart() {
     Start();
     Add("01/01/2010", "31/12/2010", "100");
-    QCOMPARE(GridRows(), 1);
+    QCOMPARE(EnteredRows(), 1);
     form_.reset();
     Start();
-    QCOMPARE(GridRows(), 0);
+    QCOMPARE(EnteredRows(), 0);
     QCOMPARE(dialogs_->messages, QStringList());
   }
 
@@ -217,9 +185,9 @@ class MenuStartTest : public QObject, public FormDriver {
     QCOMPARE(second.Wait(), 1);
     QCOMPARE(Said(second, 1000), QString());  // never shown
     // The first copy keeps its periods and goes on.
-    QCOMPARE(GridRows(), 1);
+    QCOMPARE(EnteredRows(), 1);
     Add("01/01/2011", "31/12/2011", "50");
-    QCOMPARE(GridRows(), 2);
+    QCOMPARE(EnteredRows(), 2);
     QCOMPARE(dialogs_->messages, QStringList());
     // Once it has ended, a copy starts.
     form_.reset();

@@ -18,41 +18,21 @@
 #include "qtui/Application.h"
 #include "qtui/FocusChain.h"
 #include "qtui/ScriptedDialogs.h"
-#include "support/CalcDatabase.h"
-#include "support/FormDriver.h"
-#include "support/ScratchDir.h"
+#include "support/CalcWindowTest.h"
 
 using tiv::qtui::ScriptedDialogs;
 
-class MenuTest : public QObject, public FormDriver {
+class MenuTest : public CalcWindowTest {
   Q_OBJECT
 
  private:
-  std::unique_ptr<ScratchDir> dir_;
-  std::unique_ptr<ScriptedDialogs> dialogs_;
-  std::unique_ptr<tiv::qtui::ScopedDialogService> scope_;
-  std::unique_ptr<TFormMenuPral> form_;
-
  private Q_SLOTS:
   void init() {
-    dir_ = std::make_unique<ScratchDir>("tivoran-menu");
-    CopyCalcDatabase(dir_->Path());
-    dialogs_ = std::make_unique<ScriptedDialogs>();
-    scope_ = std::make_unique<tiv::qtui::ScopedDialogService>(*dialogs_);
-    form_ = std::make_unique<TFormMenuPral>(nullptr, QString::fromStdString(dir_->Path().string()));
-    SetForm(form_.get());
-    form_->show();
-    QApplication::setActiveWindow(form_.get());
-    QVERIFY(QTest::qWaitForWindowActive(form_.get()));
-    Settle();
+    Prepare("tivoran-menu");
+    Start();
   }
 
-  void cleanup() {
-    form_.reset();
-    scope_.reset();
-    dialogs_.reset();
-    dir_.reset();
-  }
+  void cleanup() { Finish(); }
 
   void windowAfterShow() {
     QCOMPARE(form_->windowTitle(), QStringLiteral("Tivoran                   v. 1.00  20/05/2018"));

@@ -118,7 +118,10 @@ TEST(SupuestoTest, TextsThatAreNoCaseFileAreRefusedWhole) {
 
 TEST(SupuestoTest, ReferenceOfAFileName) {
   EXPECT_EQ(ReferenciaDe("/home/ana/casos/ejemplo.txt"), "EJEMPLO");
-  EXPECT_EQ(ReferenciaDe("C:\\casos\\Garc\xED" "a.2010.txt"), "GARC\xCD" "A.2010");
+  EXPECT_EQ(ReferenciaDe("C:\\casos\\Garc\xED"
+                         "a.2010.txt"),
+            "GARC\xCD"
+            "A.2010");
   EXPECT_EQ(ReferenciaDe("sinextension"), "SINEXTENSION");
 }
 
