@@ -173,16 +173,18 @@ std::unique_ptr<TABSTable> MakeTable(const char* name, const char* database, con
   return t;
 }
 
-// Sets a flag for a scope and clears it on every way out.
-class FlagScope {
+// Runs its function when the scope ends, whichever way: what a handler
+// suspended or opened comes back after a failure too.
+template <class F>
+class Finally {
  public:
-  explicit FlagScope(bool& flag) : flag_(flag) { flag_ = true; }
-  ~FlagScope() { flag_ = false; }
-  FlagScope(const FlagScope&) = delete;
-  FlagScope& operator=(const FlagScope&) = delete;
+  explicit Finally(F f) : f_(std::move(f)) {}
+  ~Finally() { f_(); }
+  Finally(const Finally&) = delete;
+  Finally& operator=(const Finally&) = delete;
 
  private:
-  bool& flag_;
+  F f_;
 };
 
 }  // namespace
@@ -642,12 +644,7 @@ void TFormMenuPral::Salir1Click() { close(); }
 void TFormMenuPral::CKAutomaticoClick() {
   if (Cargando) return;
   try {
-    if (CKAutomatico->isChecked()) {
-      BotCalcularPeriodosClick();
-      BotCalcularTotalesClick();
-    } else {
-      BorrarPeriodos();
-    }
+    Recalcular();
   } catch (...) {
     // Switching the automatic calculation never reports an error.
   }
@@ -664,7 +661,8 @@ void TFormMenuPral::BorrarPeriodos() {
 // ---- Start-up and settings ---------------------------------------------------
 
 void TFormMenuPral::FormCreate(const QString& databaseFolder) {
-  const FlagScope loading(Cargando);
+  Cargando = true;
+  const Finally loaded([this] { Cargando = false; });
   Modificado = false;
   TipoRedondeo = 0;
   const QString folder = databaseFolder.isEmpty() ? QCoreApplication::applicationDirPath() : databaseFolder;
@@ -730,10 +728,7 @@ void TFormMenuPral::CreateGeneratedPeriodsTable() {
 
 void TFormMenuPral::LeerConfiguracion() {
   Configura->Open();
-  struct Closer {
-    TABSTable& table;
-    ~Closer() { table.Close(); }
-  } closer{*Configura};
+  const Finally close([this] { Configura->Close(); });
   LimiteActivo = Configura->FieldByName("nofechaant").AsBoolean();
   FechaLimite = LimiteActivo ? DayOf(Configura->FieldByName("fechaant")) : Today();
   // Last: outside start-up a change of the setting runs CKAutomaticoClick.
@@ -754,18 +749,15 @@ void TFormMenuPral::VaciarTabla(TABSTable& table) {
   table.Close();
   table.Exclusive = true;
   // A failure leaves the table shared and, when it can be, open again.
-  struct Reopen {
-    TABSTable& table;
-    ~Reopen() {
-      table.Exclusive = false;
-      if (table.Active()) return;
-      try {
-        table.Open();
-      } catch (...) {
-        // The failure that brought us here is the one reported.
-      }
+  const Finally reopen([&table] {
+    table.Exclusive = false;
+    if (table.Active()) return;
+    try {
+      table.Open();
+    } catch (...) {
+      // The failure that brought us here is the one reported.
     }
-  } reopen{table};
+  });
   table.ClearTable();
 }
 
@@ -882,10 +874,7 @@ void TFormMenuPral::BotCancelarClick() {
 void TFormMenuPral::BotBorrarClick() {
   BotBorrar->setEnabled(false);
   // Enabled again at the end only while rows remain (invariant 5).
-  struct Restore {
-    TFormMenuPral& form;
-    ~Restore() { form.DSInicialDataChange(); }
-  } restore{*this};
+  const Finally restore([this] { DSInicialDataChange(); });
   if (Inicial->IsEmpty()) return;
   const auto text = [this](const char* field) { return Inicial->FieldByName(field).AsString(); };
   const std::string question = Ansi("¿Seguro que quieres borrar el período:? ") + "\n\r" + text("id") + "  " +
@@ -995,18 +984,14 @@ bool TFormMenuPral::GuardarSupuesto() {
   {
     const std::string at = Inicial->GetBookmark();
     Inicial->DisableControls();
-    struct Restore {
-      TABSTable& table;
-      const std::string& at;
-      ~Restore() {
-        try {
-          if (!at.empty()) table.GotoBookmark(at);
-        } catch (...) {
-          // The row is still there: only the grid's position is lost.
-        }
-        table.EnableControls();
+    const Finally restore([this, &at] {
+      try {
+        if (!at.empty()) Inicial->GotoBookmark(at);
+      } catch (...) {
+        // The row is still there: only the grid's position is lost.
       }
-    } restore{*Inicial, at};
+      Inicial->EnableControls();
+    });
     for (Inicial->First(); !Inicial->Eof(); Inicial->Next())
       periodos.push_back({DayOf(Inicial->FieldByName("desde")), DayOf(Inicial->FieldByName("hasta")),
                           Inicial->FieldByName("coef").AsFloat()});
@@ -1110,16 +1095,13 @@ void TFormMenuPral::BotCalcularPeriodosClick() {
   periodos->DisableControls();
   // Whatever happens below, the screen comes back: the panel hidden, the
   // grids showing again, the second cursor closed.
-  struct Restore {
-    TFormMenuPral& f;
-    ~Restore() {
-      f.Periodos2->Close();
-      f.Query1->Close();
-      f.periodos->EnableControls();
-      f.Inicial->EnableControls();
-      f.Panel5->setVisible(false);
-    }
-  } restore{*this};
+  const Finally restore([this] {
+    Periodos2->Close();
+    Query1->Close();
+    periodos->EnableControls();
+    Inicial->EnableControls();
+    Panel5->setVisible(false);
+  });
   VaciarTabla(*periodos);
   Periodos2->Open();
   PasoLimites();
@@ -1235,10 +1217,7 @@ void TFormMenuPral::BotCalcularTotalesClick() {
   double porcentajeUnico = 0;
   {
     periodos->DisableControls();
-    struct Enable {
-      TABSTable& table;
-      ~Enable() { table.EnableControls(); }
-    } enable{*periodos};
+    const Finally enable([this] { periodos->EnableControls(); });
     for (periodos->First(); !periodos->Eof(); periodos->Next()) {
       ++filas;
       dias += periodos->FieldByName("dias").AsInteger();

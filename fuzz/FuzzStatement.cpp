@@ -27,7 +27,7 @@ void FillParams(TABSSQLParams& params) {
   p->SetAsDate(EncodeDayNumber(2010, 1, 1));
 }
 
-// Names every query specification of a tree, as execution will.
+// Names every SELECT block of a tree, as execution will.
 void NameResults(const TABSQueryExprNode& node) {
   if (node.Operation == asoLeaf) {
     (void)SelectResultNames(*node.Select);

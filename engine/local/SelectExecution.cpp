@@ -80,9 +80,9 @@ void CheckConditionFields(const TABSExprNode& node, const TABSFieldDefs& fields,
   for (const auto& child : node.Children) CheckConditionFields(*child, fields, ref);
 }
 
-bool IsPosition(const TABSSortSpecification& spec) {
-  if (!spec.TableName.empty() || spec.FieldName.empty() || spec.FieldName.size() > 9) return false;
-  for (char c : spec.FieldName)
+bool IsPosition(const TABSSortSpecification& sort) {
+  if (!sort.TableName.empty() || sort.FieldName.empty() || sort.FieldName.size() > 9) return false;
+  for (char c : sort.FieldName)
     if (c < '0' || c > '9') return false;
   return true;
 }
@@ -96,23 +96,23 @@ std::vector<OrderColumn> ResolveOrder(const std::vector<TABSSortSpecification>& 
                                       const std::vector<OutputColumn>& columns, const TABSFieldDefs& fields,
                                       const TABSTableReference& ref) {
   std::vector<OrderColumn> order;
-  for (const TABSSortSpecification& spec : sorts) {
+  for (const TABSSortSpecification& sort : sorts) {
     int32_t found = -1;
-    if (IsPosition(spec)) {
-      const int64_t n = std::stoll(spec.FieldName);
+    if (IsPosition(sort)) {
+      const int64_t n = std::stoll(sort.FieldName);
       if (n < 1 || n > static_cast<int64_t>(columns.size()))
         throw EABSException(20243, "Invalid field number in ORDER BY clause: %d", {n});
       found = static_cast<int32_t>(n - 1);
-    } else if (NamesTable(ref, spec.TableName)) {
+    } else if (NamesTable(ref, sort.TableName)) {
       // A column matches by its result name, or a plain one by its field.
       for (size_t i = 0; i < columns.size() && found < 0; ++i)
-        if (SameName(columns[i].name, spec.FieldName)) found = static_cast<int32_t>(i);
+        if (SameName(columns[i].name, sort.FieldName)) found = static_cast<int32_t>(i);
       for (size_t i = 0; i < columns.size() && found < 0; ++i)
-        if (columns[i].tableField >= 0 && SameName(fields[columns[i].tableField]->Name(), spec.FieldName))
+        if (columns[i].tableField >= 0 && SameName(fields[columns[i].tableField]->Name(), sort.FieldName))
           found = static_cast<int32_t>(i);
     }
-    if (found < 0) throw EABSException(30195, "Column '%s' from ORDER BY clause not found", {spec.FieldName});
-    order.push_back({found, spec.Descending});
+    if (found < 0) throw EABSException(30195, "Column '%s' from ORDER BY clause not found", {sort.FieldName});
+    order.push_back({found, sort.Descending});
   }
   return order;
 }

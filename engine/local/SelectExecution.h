@@ -6,7 +6,7 @@
 // executor lives here rather than beside the parse trees; the processor
 // reaches it through TABSSQLExecutor and never includes this header.
 //
-// What runs: a query specification over one base table of the session's
+// What runs: a SELECT block over one base table of the session's
 // database: the select list (every field, plain columns with pseudonyms,
 // computed items), WHERE (the base cursor's query condition, which may
 // drive an index range), GROUP BY and HAVING with the aggregates,

@@ -8,7 +8,7 @@
 // Files of the statement layer:
 //   ABSSQLProcessor.h       the processor and the statement parser (this file)
 //   SQLCommand.h            TABSSQLCommand, the owner's settings, name-token classes
-//   SQLSelect.h             query specifications and expressions, their parse trees
+//   SQLSelect.h             SELECT blocks and expressions, their parse trees
 //                           (SQLSelect.cpp, SQLSelectFrom.cpp, SQLUnion.cpp)
 //   SQLResultNames.h        the names of a result's columns
 //   SQLDataStatements.h     INSERT, UPDATE, DELETE (SQLInsert.cpp, SQLUpdate.cpp,

@@ -3,12 +3,12 @@
 //
 // Contract
 //  1. INSERT INTO [MEMORY] [db .] table [PASSWORD pw] [(columns)] source,
-//     where source is VALUES (row) {, (row)} or a query specification, bare
+//     where source is VALUES (row) {, (row)} or a SELECT block, bare
 //     or in parentheses. With a column list, every row has exactly as many
 //     values as there are columns (20259 names the first row that differs).
 //  2. UPDATE [MEMORY] [db .] table [[AS] alias] [PASSWORD pw] SET
 //     assignments [WHERE condition]. The rows to change are selected by a
-//     query specification that the statement parses from a token stream of
+//     SELECT block that the statement parses from a token stream of
 //     its own (SELECT * FROM target [WHERE ...]); that stream lives in the
 //     statement's own lexer, which holds its own copies of every parameter
 //     value, so the statement outlives the lexer it was parsed from and no

@@ -1,4 +1,4 @@
-// TABSSQLSelect: the clauses of a query specification other than FROM
+// TABSSQLSelect: the clauses of a SELECT block other than FROM
 // (SQLSelectFrom.cpp), and the list readers shared with TABSSQLUnion.
 #include <charconv>
 
@@ -43,12 +43,12 @@ void TABSSQLCursorCommand::ParseOrderBy() {
   Next();
   SortSpecifications.clear();
   for (;;) {
-    TABSSortSpecification spec;
+    TABSSortSpecification item;
     if (Token.TokenType == tktInt) {
-      spec.FieldName = Token.Text;
+      item.FieldName = Token.Text;
       Next();
     } else if (IsColumnNameToken(Token) || Token.TokenType == tktParameter) {
-      spec.FieldName = NameText(Token);
+      item.FieldName = NameText(Token);
       Next();
       if (Token.TokenType == tktDot) {
         Next();
@@ -59,8 +59,8 @@ void TABSSQLCursorCommand::ParseOrderBy() {
           throw EABSException(30186, "Unexpected token '%s' found at line %d, column %d",
                               {Token.Text, Token.Line, Token.Column});
         }
-        spec.TableName = std::move(spec.FieldName);
-        spec.FieldName = NameText(Token);
+        item.TableName = std::move(item.FieldName);
+        item.FieldName = NameText(Token);
         Next();
       }
     } else {
@@ -71,10 +71,10 @@ void TABSSQLCursorCommand::ParseOrderBy() {
     if (IsWord(rwASC)) {
       Next();
     } else if (IsWord(rwDESC)) {
-      spec.Descending = true;
+      item.Descending = true;
       Next();
     }
-    SortSpecifications.push_back(std::move(spec));
+    SortSpecifications.push_back(std::move(item));
     if (Token.TokenType != tktComma) break;
     Next();
     if (AtEnd())
@@ -113,7 +113,7 @@ bool TABSSQLCursorCommand::ReadFieldList(std::vector<TABSSelectListItem>& items,
   }
 }
 
-// ---- Query specification --------------------------------------------------------
+// ---- SELECT block --------------------------------------------------------
 
 TABSSQLSelect::TABSSQLSelect(TABSLexer& lexer, const TABSSQLQueryInfo& query)
     : TABSSQLCursorCommand(sckSelect, lexer, query) {

@@ -1,14 +1,14 @@
 // SQLSelect: the statements with a result set and their parse trees.
-// TABSSQLSelect is one query specification (SELECT ... FROM ...), and
+// TABSSQLSelect is one SELECT block (SELECT ... FROM ...), and
 // TABSSQLUnion a query expression: a tree of TABSQueryExprNode whose leaves
-// are query specifications. Every SELECT statement is a TABSSQLUnion, even
+// are SELECT blocks. Every SELECT statement is a TABSSQLUnion, even
 // without a set operator; DELETE and UPDATE select their rows with a
 // TABSSQLSelect.
 //
 // Contract
 //  1. Clauses are read in their fixed order: SELECT [ALL|DISTINCT]
 //     [TOP count [, first]] list [INTO target] FROM refs [WHERE]
-//     [GROUP BY] [HAVING] [ORDER BY]. A query specification stops at the
+//     [GROUP BY] [HAVING] [ORDER BY]. A SELECT block stops at the
 //     first token that continues none of them; whether the statement used
 //     all its tokens is checked by the statement parser (ABSSQLProcessor.h).
 //  2. A plain column item keeps TableName and FieldName and no expression;
@@ -21,9 +21,9 @@
 //     its left side. Set operators: INTERSECT binds tighter than UNION,
 //     EXCEPT and MINUS; operators of one level associate to the left.
 //  4. A query expression with a set operator has no INTO in any of its
-//     specifications (20272), and an ORDER BY of its right-most
-//     specification is moved to the whole statement when the statement has
-//     none. A single specification keeps its ORDER BY and gives its INTO
+//     SELECT blocks (20272), and an ORDER BY of its right-most
+//     SELECT block is moved to the whole statement when the statement has
+//     none. A single SELECT block keeps its ORDER BY and gives its INTO
 //     to the statement.
 //  5. Every node owns its children, expressions and subqueries.
 //  6. Parenthesized table references, derived tables and parenthesized
@@ -114,7 +114,7 @@ class TABSSQLCursorCommand : public TABSSQLCommand {
 
 class TABSSQLSelect : public TABSSQLCursorCommand {
  public:
-  // Parses a query specification at the lexer's cursor (on SELECT).
+  // Parses a SELECT block at the lexer's cursor (on SELECT).
   TABSSQLSelect(TABSLexer& lexer, const TABSSQLQueryInfo& query);
   // Parses the rows of a DELETE with the cursor on FROM: exactly one
   // table (alias and password allowed) and an optional WHERE; the result
@@ -171,7 +171,7 @@ struct TABSQueryExprNode {
   bool All = false;
   bool Corresponding = false;
   std::vector<std::string> CorrespondingFields;  // CORRESPONDING BY (...); empty for plain CORRESPONDING
-  std::unique_ptr<TABSSQLSelect> Select;         // a leaf's specification
+  std::unique_ptr<TABSSQLSelect> Select;         // a leaf's SELECT block
 };
 
 class TABSSQLUnion : public TABSSQLCursorCommand {

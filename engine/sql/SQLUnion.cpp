@@ -1,12 +1,12 @@
-// TABSSQLUnion: query expressions. Set operators over query
-// specifications, with INTERSECT binding tighter, and the statement-wide
+// TABSSQLUnion: query expressions. Set operators over SELECT
+// blocks, with INTERSECT binding tighter, and the statement-wide
 // ORDER BY and INTO.
 #include "core/ZUDExcept.h"
 #include "sql/SQLSelect.h"
 
 namespace {
 
-// The right-most specification of a tree.
+// The right-most SELECT block of a tree.
 TABSSQLSelect* RightMost(TABSQueryExprNode& node) {
   TABSQueryExprNode* n = &node;
   while (n->Operation != asoLeaf) n = n->Right.get();

@@ -28,26 +28,6 @@ using tiv::qtui::ScriptedDialogs;
 class MenuDialogsTest : public CalcWindowTest {
   Q_OBJECT
 
- private:
-  // Runs `open`, which shows a modal dialog of type D, and works the dialog
-  // with `drive`; a dialog still open afterwards is closed, so a failing
-  // test never hangs.
-  template <class D>
-  void WithDialog(const std::function<void()>& open, const std::function<void(D&, FormDriver&)>& drive) {
-    bool driven = false;
-    QTimer::singleShot(0, this, [&] {
-      auto* dialog = qobject_cast<D*>(QApplication::activeModalWidget());
-      if (!dialog) return;
-      FormDriver d(dialog);
-      drive(*dialog, d);
-      driven = true;
-      if (dialog->isVisible()) dialog->reject();
-    });
-    open();
-    Settle();
-    QVERIFY(driven);
-  }
-
  private Q_SLOTS:
   void init() {
     Prepare("tivoran-dialogs");

@@ -31,23 +31,10 @@ class MenuStartTest : public CalcWindowTest {
 
  private:
   int EnteredRows() { return Get<QTableView>("DBGrid1")->model()->rowCount(); }
-  // Opens the settings from the menu; `drive` works the modal dialog and
-  // must close it. A dialog still open after it is cancelled, so that a
-  // failing test never hangs.
+  // Opens the settings from the menu and works the modal dialog with
+  // `drive` (see WithDialog).
   void Settings(const std::function<void(TFormConfiguracion&, FormDriver&)>& drive) {
-    bool driven = false;
-    QTimer::singleShot(0, this, [&] {
-      auto* dialog = qobject_cast<TFormConfiguracion*>(QApplication::activeModalWidget());
-      if (!dialog) return;
-      FormDriver d(dialog);
-      drive(*dialog, d);
-      driven = true;
-      if (dialog->isVisible()) dialog->reject();
-    });
-    Get<QWidget>("BotMenu");  // the menu is the window's
-    form_->Configuracin1Click();
-    Settle();
-    QVERIFY(driven);
+    WithDialog<TFormConfiguracion>([this] { form_->Configuracin1Click(); }, drive);
   }
   // What the program said next: a box's text ("message: ...") or "shown
   // <rows>"; the toolkit's own warnings on its error output are passed

@@ -74,7 +74,7 @@ struct Entry {
 
 struct Family {
   const char* name;
-  std::vector<FieldSpec> columns;
+  std::vector<FieldShape> columns;
   std::vector<std::string> index;
   int32_t maxIndexed;
   int operations;

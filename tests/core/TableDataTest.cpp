@@ -15,12 +15,12 @@ namespace {
 
 class Table {
  public:
-  explicit Table(const std::vector<FieldSpec>& specs, const char* name = "t") {
+  explicit Table(const std::vector<FieldShape>& shapes, const char* name = "t") {
     db.AttachSession(session);
     session.sessionID = 1;
     data = static_cast<MapTableData*>(&db.FindOrCreateTableData(name));
     TABSFieldDefs fields;
-    data->SetFieldDefs(AddFields(fields, specs));
+    data->SetFieldDefs(AddFields(fields, shapes));
   }
   TABSFieldDef& Field(const char* name) { return *data->FieldManager().FieldDefs().FieldByName(name); }
   // Structure changes through the field manager's own definitions.

@@ -18,7 +18,7 @@ namespace {
 
 // Every field type a disk table stores (the autoincrement kinds by one
 // representative: they share their storage with the plain integers).
-const std::vector<FieldSpec> kColumns = {
+const std::vector<FieldShape> kColumns = {
     {"k", aftInteger, 0},      {"c", aftChar, 10},     {"s", aftString, 30},    {"wc", aftWideChar, 6},
     {"ws", aftWideString, 12}, {"i8", aftShortint, 0}, {"i16", aftSmallint, 0}, {"i64", aftLargeint, 0},
     {"u8", aftByte, 0},        {"u16", aftWord, 0},    {"u32", aftCardinal, 0}, {"ai", aftAutoIncInteger, 0},

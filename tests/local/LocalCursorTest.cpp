@@ -21,7 +21,7 @@
 
 namespace {
 
-const std::vector<FieldSpec> kColumns = {
+const std::vector<FieldShape> kColumns = {
     {"k", aftInteger, 0}, {"s", aftString, 20},    {"ws", aftWideString, 10}, {"i8", aftShortint, 0},
     {"u8", aftByte, 0},   {"u32", aftCardinal, 0}, {"f32", aftSingle, 0},     {"f80", aftExtended, 0},
     {"d", aftDate, 0},    {"b", aftLogical, 0},    {"memo", aftMemo, 0},      {"blob", aftBlob, 0},

@@ -1,4 +1,4 @@
-// Query specifications beyond the statement file: what their conditions
+// SELECT blocks beyond the statement file: what their conditions
 // are given at parse time.
 #include <gtest/gtest.h>
 

@@ -53,9 +53,9 @@ std::string Reference(const TABSTableReference& r) {
   return s;
 }
 
-std::string Sort(const std::vector<TABSSortSpecification>& specs) {
+std::string Sort(const std::vector<TABSSortSpecification>& sorts) {
   std::vector<std::string> parts;
-  for (const auto& s : specs) parts.push_back(Qualified(s.TableName, s.FieldName) + (s.Descending ? " DESC" : ""));
+  for (const auto& s : sorts) parts.push_back(Qualified(s.TableName, s.FieldName) + (s.Descending ? " DESC" : ""));
   return Join(parts);
 }
 

@@ -47,7 +47,7 @@ class MemoryPageManager : public TABSMemoryPageManager {
 // The records of one table, by slot (record identifier page number).
 class RecordTable : public TABSIndexRecordSource {
  public:
-  explicit RecordTable(const std::vector<FieldSpec>& columns) { AddFields(fields, columns); }
+  explicit RecordTable(const std::vector<FieldShape>& columns) { AddFields(fields, columns); }
   bool ReadRecord(int32_t, const TABSRecordID& id, char* destination) override {
     ++reads;
     auto it = rows.find(id.pageNo);

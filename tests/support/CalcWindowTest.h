@@ -8,6 +8,8 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QTest>
+#include <QTimer>
+#include <functional>
 #include <memory>
 
 #include "Menu.h"
@@ -56,6 +58,25 @@ class CalcWindowTest : public QObject, public FormDriver {
     Get<QPushButton>("BotSuma")->click();
     Settle();
   }
+  // Runs `open`, which shows a modal dialog of type D, and works the dialog
+  // with `drive`; a dialog still open afterwards is closed, so a failing
+  // test never hangs.
+  template <class D>
+  void WithDialog(const std::function<void()>& open, const std::function<void(D&, FormDriver&)>& drive) {
+    bool driven = false;
+    QTimer::singleShot(0, this, [&] {
+      auto* dialog = qobject_cast<D*>(QApplication::activeModalWidget());
+      if (!dialog) return;
+      FormDriver d(dialog);
+      drive(*dialog, d);
+      driven = true;
+      if (dialog->isVisible()) dialog->reject();
+    });
+    open();
+    Settle();
+    QVERIFY(driven);
+  }
+
   // The rows of a grid as shown, from column `first` on, cells joined by a
   // space.
   QStringList GridRows(const char* grid, int first = 0) const {

@@ -1,19 +1,19 @@
 #include "support/FieldList.h"
 
-TABSIndexDefs& AddIndexes(TABSIndexDefs& indexes, const std::vector<IndexSpec>& specs) {
-  for (const IndexSpec& spec : specs) {
+TABSIndexDefs& AddIndexes(TABSIndexDefs& indexes, const std::vector<IndexShape>& shapes) {
+  for (const IndexShape& shape : shapes) {
     TABSIndexDef* index = indexes.AddNew();
-    index->SetName(spec.name);
-    index->unique = spec.unique;
-    const size_t n = spec.columns.size();
-    index->FillColumns(spec.columns, std::vector<std::string>(n, spec.descending ? "DESC" : "ASC"),
-                       std::vector<std::string>(n, spec.noCase ? "NO_CASE" : "CASE"));
+    index->SetName(shape.name);
+    index->unique = shape.unique;
+    const size_t n = shape.columns.size();
+    index->FillColumns(shape.columns, std::vector<std::string>(n, shape.descending ? "DESC" : "ASC"),
+                       std::vector<std::string>(n, shape.noCase ? "NO_CASE" : "CASE"));
   }
   return indexes;
 }
 
-TABSFieldDefs& AddFields(TABSFieldDefs& fields, const std::vector<FieldSpec>& specs) {
-  for (const FieldSpec& column : specs) {
+TABSFieldDefs& AddFields(TABSFieldDefs& fields, const std::vector<FieldShape>& shapes) {
+  for (const FieldShape& column : shapes) {
     TABSFieldDef* field = fields.AddNew();
     field->SetName(column.name);
     field->SetDataType(column.type, column.size);

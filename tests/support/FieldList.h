@@ -8,13 +8,13 @@
 
 #include "core/ZUDBaseEngine.h"
 
-struct FieldSpec {
+struct FieldShape {
   std::string name;
   TABSDataType type;
   int32_t size = 0;  // declared size: characters of a string, bytes of a byte string, else 0
 };
 
-struct IndexSpec {
+struct IndexShape {
   std::string name;
   std::vector<std::string> columns;
   bool unique = false;
@@ -23,9 +23,9 @@ struct IndexSpec {
 };
 
 // Appends one index per entry, in order, to `indexes`. Returns `indexes`.
-TABSIndexDefs& AddIndexes(TABSIndexDefs& indexes, const std::vector<IndexSpec>& specs);
+TABSIndexDefs& AddIndexes(TABSIndexDefs& indexes, const std::vector<IndexShape>& shapes);
 
 // Appends one field per entry, in order, to `fields` and lays the record
 // out again (CalculateOffsets), so offsets and record sizes are ready to
 // read. Returns `fields`.
-TABSFieldDefs& AddFields(TABSFieldDefs& fields, const std::vector<FieldSpec>& specs);
+TABSFieldDefs& AddFields(TABSFieldDefs& fields, const std::vector<FieldShape>& shapes);
